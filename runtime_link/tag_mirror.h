@@ -1,0 +1,38 @@
+#pragma once
+#include <cstdint>
+
+#include "runtime_link/tag_record.h"
+
+constexpr int kMirrorSlots = 10000;
+constexpr int kMirrorNameUnits = 36;
+constexpr int kMirrorStringUnits = 132;      // including the terminator
+
+// The server's own copy of one tag, with texts already in UTF-16.
+struct MirrorEntry {
+    int32_t kind;                        // ValueKind; kValueKindNone when the tag has no value
+    wchar_t name[kMirrorNameUnits];
+    int32_t writePending;                // exactly 1 while value waits to reach the tag record
+    union {
+        int32_t integer;                 // discrete and integer tags
+        float real;
+        wchar_t text[kMirrorStringUnits];
+        uint8_t bytes[264];
+    } value;
+};
+
+// Slot i holds tag i; entries never move once built, so their addresses may be kept.
+extern MirrorEntry* g_tagMirror[kMirrorSlots];
+// Bounds lookup, browsing and the status view: 10000 before the build, then the tag count.
+extern int32_t g_mirrorCount;
+
+// Runs after each poll cycle with the poll period; the OPC side uses it for its update pass.
+using AfterPollCycle = void (*)(int32_t pollPeriodMs);
+void SetAfterPollCycle(AfterPollCycle hook);
+
+// Builds one entry per tag from the shared tag area (which must be attached).
+void BuildTagMirror();
+// Writes pending client values into their tag records with a write request, refreshes every
+// other entry from its record, then runs the after-poll hook.
+void RunPollCycle();
+// Frees every entry.
+void ReleaseTagMirror();

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what is missing, configures, builds and makes the Wine prefix. Safe to run again.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/wine_env.sh"
+
+packages=(cmake make wine wine64 mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix
+          xvfb xauth googletest libwine-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "== installing: ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+if [ ! -f "$build_dir/CMakeCache.txt" ]; then
+  cmake -S "$repo_root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw64-toolchain.cmake"
+fi
+cmake --build "$build_dir" -j "$(nproc)"
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "== creating Wine prefix $WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  # Without waiting here the next session runs two services.exe and COM activation hangs.
+  wineserver -w
+  # A crash must show as a crash, not as a dialog waiting for a click.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  wineserver -w
+fi
