@@ -1,0 +1,177 @@
+// Runs the real PXViewer.exe as the server meets it: its window, its shared tag area filled
+// from the project, write requests taken and logged, and an orderly end on WM_CLOSE.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "runtime_link/tag_record.h"
+#include "temp_directory.h"
+#include "viewer/ansi_text.h"
+#include "viewer/bounded_wait.h"
+#include "viewer/project_location.h"
+#include "viewer/tag_database.h"
+#include "viewer/win_handles.h"
+
+namespace {
+
+constexpr char kViewerWindowClass[] = "Parhelionix Viewer Class";
+constexpr int kPatienceMs = 10000;   // bounds every wait; a healthy run needs a fraction
+
+template <typename Ready>
+bool WaitFor(Ready ready)
+{
+    return WaitUntil(ready, kPatienceMs);
+}
+
+std::string BinDirectory()
+{
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string directory = path;
+    return directory.substr(0, directory.rfind('\\'));
+}
+
+// Starts PXViewer.exe from the build's bin directory; null when it cannot be started.
+UniqueHandle StartViewer(const std::string& arguments)
+{
+    std::string commandLine = "\"" + BinDirectory() + "\\PXViewer.exe\" " + arguments;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &process))
+        return nullptr;
+    CloseHandle(process.hThread);
+    return UniqueHandle(process.hProcess);
+}
+
+DWORD ExitCodeAfterEnd(HANDLE process)
+{
+    if (WaitForSingleObject(process, kPatienceMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process, &code);
+    return code;
+}
+
+class ViewerProcess : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(nullptr, FindWindowA(kViewerWindowClass, nullptr)) << "a Viewer already runs";
+        m_system = m_dir.MakeSubdirectory("system");
+        m_project = m_dir.MakeSubdirectory("project") + "\\";
+        std::string error;
+        ASSERT_TRUE(WriteProjectPointer(m_system, m_project, error)) << error;
+    }
+
+    void WriteTags(const std::vector<TagDefinition>& tags)
+    {
+        std::string error;
+        ASSERT_TRUE(WriteTagDatabase(m_project + "TAGNAME.DB", tags, error)) << error;
+    }
+
+    std::string Arguments() const
+    {
+        return "--rate 20 --system-dir \"" + m_system + "\" --log \"" + LogPath() + "\"";
+    }
+    std::string LogPath() const { return m_dir.File("requests.log"); }
+
+    TempDirectory m_dir;
+    std::string m_system, m_project;
+};
+
+std::vector<TagDefinition> ProjectTags()
+{
+    std::vector<TagDefinition> tags(17, MakeTagDefinition("Spare", 1, 0, kSimulationNone, "0"));
+    tags[0] = MakeTagDefinition("Level", 11, 0, kSimulationNone, "42");
+    tags[1] = MakeTagDefinition(AnsiFromWide(L"温度"), 6, 0, kSimulationNone, "36.5");
+    tags[2] = MakeTagDefinition("Operator", 7, 0, kSimulationNone, AnsiFromWide(L"张三"));
+    tags[3] = MakeTagDefinition("Setpoint", 12, 1, kSimulationNone, "50");
+    tags[4] = MakeTagDefinition("Event", 8, 0, kSimulationNone, "");
+    tags[5] = MakeTagDefinition("Counter", 1, 0, kSimulationRamp, "0");
+    tags[8] = MakeTagDefinition("$Year", 1, 0, kSimulationClockYear, "0");
+    tags.push_back(MakeTagDefinition("Valve.Open", 4, 0, kSimulationNone, "1"));
+    return tags;
+}
+
+TEST_F(ViewerProcess, ServesTheProjectTakesWriteRequestsAndClosesOnRequest)
+{
+    const std::vector<TagDefinition> tags = ProjectTags();
+    WriteTags(tags);
+    UniqueHandle viewer = StartViewer(Arguments());
+    ASSERT_TRUE(viewer);
+    ASSERT_TRUE(WaitFor([] { return FindWindowA(kViewerWindowClass, nullptr) != nullptr; }));
+
+    UniqueHandle mapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kSharedTagAreaName));
+    ASSERT_TRUE(mapping);
+    UniqueView view(MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    ASSERT_TRUE(view);
+    MEMORY_BASIC_INFORMATION region{};
+    ASSERT_EQ(sizeof region, VirtualQuery(view.get(), &region, sizeof region));
+    ASSERT_GE(region.RegionSize, tags.size() * sizeof(TagRecord));
+    auto* records = static_cast<volatile TagRecord*>(view.get());
+    TagRecord* area = const_cast<TagRecord*>(records);
+
+    for (size_t i = 0; i < tags.size(); ++i) {
+        EXPECT_EQ(AnsiFieldText(tags[i].name, 36), AnsiFieldText(area[i].name, 36)) << i;
+        EXPECT_EQ(tags[i].typeCode, area[i].typeCode) << i;
+        EXPECT_EQ(tags[i].writeInhibit, area[i].writeInhibit) << i;
+    }
+    EXPECT_EQ(42, area[0].integerValue);
+    EXPECT_EQ(36.5f, area[1].realValue);
+    EXPECT_EQ(AnsiFromWide(L"张三"), AnsiFieldText(area[2].stringValue, 132));
+    EXPECT_EQ(1, area[17].discreteValue);
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    EXPECT_TRUE(WaitFor([&] { return records[8].integerValue == now.wYear; }));
+    EXPECT_TRUE(WaitFor([&] { return records[5].integerValue > 0; })) << "values change";
+
+    // Post two requests as the server does: value in place, status, stamp, then the flag.
+    area[0].integerValue = 1234;
+    CopyAnsiField(area[2].stringValue, 132, AnsiFromWide(L"你好"));
+    for (int tag : {0, 2}) {
+        area[tag].requestStatus = 0;
+        for (int i = 0; i < 7; ++i) area[tag].requestStamp[i] = 10 * tag + i + 1;
+        records[tag].writeRequest = 1;
+    }
+    EXPECT_TRUE(WaitFor([&] { return records[0].writeRequest == 0 && records[2].writeRequest == 0; }));
+    EXPECT_EQ(1234, area[0].integerValue);
+
+    const std::string log = ReadBytes(LogPath());
+    EXPECT_NE(std::string::npos,
+              log.find("tag=0 name=\"Level\" type=11 value=\"1234\" status=0 stamp=1,2,3,4,5,6,7\n"))
+        << log;
+    EXPECT_NE(std::string::npos,
+              log.find("tag=2 name=\"Operator\" type=7 value=\"\xE4\xBD\xA0\xE5\xA5\xBD\" status=0 "
+                       "stamp=21,22,23,24,25,26,27\n"))
+        << log;
+
+    // A second Viewer refuses to start beside the first.
+    UniqueHandle second = StartViewer(Arguments());
+    ASSERT_TRUE(second);
+    EXPECT_EQ(3u, ExitCodeAfterEnd(second.get()));
+
+    PostMessageA(FindWindowA(kViewerWindowClass, nullptr), WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, ExitCodeAfterEnd(viewer.get()));
+    EXPECT_EQ(nullptr, FindWindowA(kViewerWindowClass, nullptr));
+}
+
+TEST_F(ViewerProcess, DamagedTagDatabaseEndsTheViewerWithoutWindow)
+{
+    WriteBytes(m_project + "TAGNAME.DB", std::string("Parhelionix V7.11\0\0\0\x05\0\0\0", 24));
+    UniqueHandle viewer = StartViewer(Arguments());
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(2u, ExitCodeAfterEnd(viewer.get()));
+    EXPECT_EQ(nullptr, FindWindowA(kViewerWindowClass, nullptr));
+}
+
+TEST_F(ViewerProcess, MissingProjectEndsTheViewer)
+{
+    UniqueHandle viewer = StartViewer("--system-dir \"" + m_dir.File("nowhere") + "\"");
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(2u, ExitCodeAfterEnd(viewer.get()));
+}
+
+}  // namespace
