@@ -57,8 +57,9 @@ LRESULT CALLBACK ViewerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
             session->simulator.Step(session->area.Records(), now);
         }
         return 0;
-    case WM_DESTROY:
-        KillTimer(window, kStepTimer);
+    case WM_CLOSE:
+        // Ends the loop and leaves the window to the process's end: under Wine without a
+        // window manager (Xvfb) destroying a shown top-level window waits 2 s for the manager.
         PostQuitMessage(0);
         return 0;
     default:

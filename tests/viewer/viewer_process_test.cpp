@@ -33,18 +33,30 @@ std::string BinDirectory()
     return directory.substr(0, directory.rfind('\\'));
 }
 
-// Starts PXViewer.exe from the build's bin directory; null when it cannot be started.
-UniqueHandle StartViewer(const std::string& arguments)
+// Starts a program of the build's bin directory, its standard output into output when given;
+// null when it cannot be started.
+UniqueHandle StartProgram(const char* program, const std::string& arguments,
+                          HANDLE output = nullptr)
 {
-    std::string commandLine = "\"" + BinDirectory() + "\\PXViewer.exe\" " + arguments;
+    std::string commandLine = "\"" + BinDirectory() + "\\" + program + "\" " + arguments;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
+    if (output) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    }
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &process))
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, output != nullptr, 0,
+                        nullptr, nullptr, &startup, &process))
         return nullptr;
     CloseHandle(process.hThread);
     return UniqueHandle(process.hProcess);
+}
+
+UniqueHandle StartViewer(const std::string& arguments)
+{
+    return StartProgram("PXViewer.exe", arguments);
 }
 
 DWORD ExitCodeAfterEnd(HANDLE process)
@@ -53,6 +65,24 @@ DWORD ExitCodeAfterEnd(HANDLE process)
     DWORD code = STILL_ACTIVE;
     GetExitCodeProcess(process, &code);
     return code;
+}
+
+// Runs tag_monitor.exe to its end; its exit code, and its standard output in output.
+DWORD RunTagMonitor(const std::string& arguments, std::string& output)
+{
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 1 << 16)) return STILL_ACTIVE;
+    UniqueHandle reader(readEnd), writer(writeEnd);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    UniqueHandle monitor = StartProgram("tag_monitor.exe", arguments, writeEnd);
+    writer.reset();  // the monitor's copy is the last: reading ends when the monitor ends
+    if (!monitor) return STILL_ACTIVE;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        output.append(buffer, got);
+    return ExitCodeAfterEnd(monitor.get());
 }
 
 class ViewerProcess : public ::testing::Test {
@@ -103,6 +133,7 @@ TEST_F(ViewerProcess, ServesTheProjectTakesWriteRequestsAndClosesOnRequest)
     UniqueHandle viewer = StartViewer(Arguments());
     ASSERT_TRUE(viewer);
     ASSERT_TRUE(WaitFor([] { return FindWindowA(kViewerWindowClass, nullptr) != nullptr; }));
+    EXPECT_TRUE(IsIconic(FindWindowA(kViewerWindowClass, nullptr))) << "shown minimised";
 
     UniqueHandle mapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kSharedTagAreaName));
     ASSERT_TRUE(mapping);
@@ -172,6 +203,59 @@ TEST_F(ViewerProcess, MissingProjectEndsTheViewer)
     UniqueHandle viewer = StartViewer("--system-dir \"" + m_dir.File("nowhere") + "\"");
     ASSERT_TRUE(viewer);
     EXPECT_EQ(2u, ExitCodeAfterEnd(viewer.get()));
+}
+
+TEST_F(ViewerProcess, TagMonitorShowsTheTagsInUtf8AndClosesTheViewer)
+{
+    WriteTags(ProjectTags());
+    UniqueHandle viewer = StartViewer(Arguments());
+    ASSERT_TRUE(viewer);
+
+    std::string output;
+    EXPECT_EQ(0u, RunTagMonitor("--wait 10000 --count 3", output));
+    EXPECT_NE(std::string::npos, output.find("    0  type 11  Level = 42\n")) << output;
+    EXPECT_NE(std::string::npos,
+              output.find("    1  type  6  \xE6\xB8\xA9\xE5\xBA\xA6 = 36.5\n")) << output;
+    EXPECT_EQ(std::string::npos, output.find("Setpoint")) << "only the first three records";
+
+    output.clear();
+    EXPECT_EQ(0u, RunTagMonitor("--close-viewer --wait 10000", output));
+    EXPECT_EQ(0u, ExitCodeAfterEnd(viewer.get()));
+    EXPECT_EQ(3u, RunTagMonitor("--close-viewer", output)) << "no Viewer left to close";
+}
+
+TEST_F(ViewerProcess, RestartedViewerRefillsTheAreaAServerStillHolds)
+{
+    WriteTags(ProjectTags());
+    UniqueHandle viewer = StartViewer(Arguments());
+    ASSERT_TRUE(viewer);
+    ASSERT_TRUE(WaitFor([] { return FindWindowA(kViewerWindowClass, nullptr) != nullptr; }));
+    UniqueHandle mapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kSharedTagAreaName));
+    ASSERT_TRUE(mapping);
+    UniqueView view(MapViewOfFile(mapping.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    ASSERT_TRUE(view);
+    auto* records = static_cast<volatile TagRecord*>(view.get());
+    records[0].integerValue = 7;
+    PostMessageA(FindWindowA(kViewerWindowClass, nullptr), WM_CLOSE, 0, 0);
+    ASSERT_EQ(0u, ExitCodeAfterEnd(viewer.get()));
+
+    viewer = StartViewer(Arguments());
+    ASSERT_TRUE(viewer);
+    ASSERT_TRUE(WaitFor([] { return FindWindowA(kViewerWindowClass, nullptr) != nullptr; }));
+    EXPECT_EQ(42, records[0].integerValue);
+    PostMessageA(FindWindowA(kViewerWindowClass, nullptr), WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, ExitCodeAfterEnd(viewer.get()));
+}
+
+TEST_F(ViewerProcess, LeftOverAreaTooSmallForTheProjectEndsTheViewer)
+{
+    WriteTags(ProjectTags());
+    UniqueHandle small(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                          kSharedTagAreaName));
+    ASSERT_TRUE(small);
+    UniqueHandle viewer = StartViewer(Arguments());
+    ASSERT_TRUE(viewer);
+    EXPECT_EQ(3u, ExitCodeAfterEnd(viewer.get()));
 }
 
 }  // namespace

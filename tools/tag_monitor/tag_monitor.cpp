@@ -20,7 +20,8 @@ namespace {
 constexpr char kUsage[] =
     "usage: tag_monitor.exe [--wait MS] [--every MS] [--times N] [--count N]\n"
     "       tag_monitor.exe --close-viewer [--wait MS]\n"
-    "  --wait MS       wait up to MS for the shared tag area (or for the Viewer to end)\n"
+    "  --wait MS       wait up to MS for the shared tag area, or for the Viewer to end\n"
+    "                  (default 5000)\n"
     "  --every MS      pause between snapshots (default 1000)\n"
     "  --times N       number of snapshots (default 1)\n"
     "  --count N       records shown (default: every record that has a name)\n"
@@ -28,7 +29,7 @@ constexpr char kUsage[] =
 constexpr char kViewerWindowClass[] = "Parhelionix Viewer Class";
 
 struct MonitorOptions {
-    int waitMs = 0;
+    int waitMs = 5000;
     int everyMs = 1000;
     int times = 1;
     int count = -1;
