@@ -19,10 +19,10 @@
 #include "viewer/tag_database.h"
 #include "viewer/tag_simulator.h"
 #include "viewer/viewer_options.h"
+#include "viewer/viewer_window.h"
 
 namespace {
 
-constexpr char kViewerWindowClass[] = "Parhelionix Viewer Class";
 constexpr char kDefaultLogName[] = "PXVIEWER.LOG";
 constexpr UINT_PTR kStepTimer = 1;
 

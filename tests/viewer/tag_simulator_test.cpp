@@ -101,7 +101,6 @@ TEST(TagSimulator, EachModeChangesTheValueOfItsKind)
         {"toggle on a real", 2, kSimulationToggle, "1.5", "1.5", "1.5"},
         {"counter on an integer", 1, kSimulationTextCounter, "4", "4", "4"},
         {"clock on a discrete", 0, kSimulationClockYear, "1", "1", "1"},
-        {"ramp on a code without value", 8, kSimulationRamp, "", "-", "-"},
     };
     for (const Case& c : cases) {
         Area area({MakeTagDefinition("T", c.typeCode, 0, c.simulation, c.initial)});
@@ -115,7 +114,7 @@ TEST(TagSimulator, EachModeChangesTheValueOfItsKind)
 TEST(TagSimulator, CodeWithoutValueKeepsEveryValueFieldUntouched)
 {
     for (int32_t code : {8, 9, 14, -1}) {
-        Area area({MakeTagDefinition("T", code, 0, kSimulationToggle, "")});
+        Area area({MakeTagDefinition("T", code, 0, kSimulationRamp, "")});
         area.Step(3);
         const TagRecord zero{};
         EXPECT_EQ(0, std::memcmp(&zero.discreteValue, &area.records[0].discreteValue, 144)) << code;

@@ -12,11 +12,11 @@
 #include "viewer/bounded_wait.h"
 #include "viewer/project_location.h"
 #include "viewer/tag_database.h"
+#include "viewer/viewer_window.h"
 #include "viewer/win_handles.h"
 
 namespace {
 
-constexpr char kViewerWindowClass[] = "Parhelionix Viewer Class";
 constexpr int kPatienceMs = 10000;   // bounds every wait; a healthy run needs a fraction
 
 template <typename Ready>
@@ -52,11 +52,6 @@ UniqueHandle StartProgram(const char* program, const std::string& arguments,
         return nullptr;
     CloseHandle(process.hThread);
     return UniqueHandle(process.hProcess);
-}
-
-UniqueHandle StartViewer(const std::string& arguments)
-{
-    return StartProgram("PXViewer.exe", arguments);
 }
 
 DWORD ExitCodeAfterEnd(HANDLE process)
@@ -96,6 +91,24 @@ protected:
         ASSERT_TRUE(WriteProjectPointer(m_system, m_project, error)) << error;
     }
 
+    // A Viewer a failed test left running would spoil the tests after it.
+    void TearDown() override
+    {
+        for (const UniqueHandle& process : m_viewers) {
+            if (!process || WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) continue;
+            PostMessageA(FindWindowA(kViewerWindowClass, nullptr), WM_CLOSE, 0, 0);
+            if (WaitForSingleObject(process.get(), kPatienceMs) != WAIT_OBJECT_0)
+                TerminateProcess(process.get(), 99);
+        }
+    }
+
+    // Starts PXViewer.exe; the fixture keeps the process handle.
+    HANDLE StartViewer(const std::string& arguments)
+    {
+        m_viewers.push_back(StartProgram("PXViewer.exe", arguments));
+        return m_viewers.back().get();
+    }
+
     void WriteTags(const std::vector<TagDefinition>& tags)
     {
         std::string error;
@@ -110,6 +123,7 @@ protected:
 
     TempDirectory m_dir;
     std::string m_system, m_project;
+    std::vector<UniqueHandle> m_viewers;
 };
 
 std::vector<TagDefinition> ProjectTags()
@@ -130,7 +144,7 @@ TEST_F(ViewerProcess, ServesTheProjectTakesWriteRequestsAndClosesOnRequest)
 {
     const std::vector<TagDefinition> tags = ProjectTags();
     WriteTags(tags);
-    UniqueHandle viewer = StartViewer(Arguments());
+    HANDLE viewer = StartViewer(Arguments());
     ASSERT_TRUE(viewer);
     ASSERT_TRUE(WaitFor([] { return FindWindowA(kViewerWindowClass, nullptr) != nullptr; }));
     EXPECT_TRUE(IsIconic(FindWindowA(kViewerWindowClass, nullptr))) << "shown minimised";
@@ -180,35 +194,35 @@ TEST_F(ViewerProcess, ServesTheProjectTakesWriteRequestsAndClosesOnRequest)
         << log;
 
     // A second Viewer refuses to start beside the first.
-    UniqueHandle second = StartViewer(Arguments());
+    HANDLE second = StartViewer(Arguments());
     ASSERT_TRUE(second);
-    EXPECT_EQ(3u, ExitCodeAfterEnd(second.get()));
+    EXPECT_EQ(3u, ExitCodeAfterEnd(second));
 
     PostMessageA(FindWindowA(kViewerWindowClass, nullptr), WM_CLOSE, 0, 0);
-    EXPECT_EQ(0u, ExitCodeAfterEnd(viewer.get()));
+    EXPECT_EQ(0u, ExitCodeAfterEnd(viewer));
     EXPECT_EQ(nullptr, FindWindowA(kViewerWindowClass, nullptr));
 }
 
 TEST_F(ViewerProcess, DamagedTagDatabaseEndsTheViewerWithoutWindow)
 {
     WriteBytes(m_project + "TAGNAME.DB", std::string("Parhelionix V7.11\0\0\0\x05\0\0\0", 24));
-    UniqueHandle viewer = StartViewer(Arguments());
+    HANDLE viewer = StartViewer(Arguments());
     ASSERT_TRUE(viewer);
-    EXPECT_EQ(2u, ExitCodeAfterEnd(viewer.get()));
+    EXPECT_EQ(2u, ExitCodeAfterEnd(viewer));
     EXPECT_EQ(nullptr, FindWindowA(kViewerWindowClass, nullptr));
 }
 
 TEST_F(ViewerProcess, MissingProjectEndsTheViewer)
 {
-    UniqueHandle viewer = StartViewer("--system-dir \"" + m_dir.File("nowhere") + "\"");
+    HANDLE viewer = StartViewer("--system-dir \"" + m_dir.File("nowhere") + "\"");
     ASSERT_TRUE(viewer);
-    EXPECT_EQ(2u, ExitCodeAfterEnd(viewer.get()));
+    EXPECT_EQ(2u, ExitCodeAfterEnd(viewer));
 }
 
 TEST_F(ViewerProcess, TagMonitorShowsTheTagsInUtf8AndClosesTheViewer)
 {
     WriteTags(ProjectTags());
-    UniqueHandle viewer = StartViewer(Arguments());
+    HANDLE viewer = StartViewer(Arguments());
     ASSERT_TRUE(viewer);
 
     std::string output;
@@ -220,14 +234,14 @@ TEST_F(ViewerProcess, TagMonitorShowsTheTagsInUtf8AndClosesTheViewer)
 
     output.clear();
     EXPECT_EQ(0u, RunTagMonitor("--close-viewer --wait 10000", output));
-    EXPECT_EQ(0u, ExitCodeAfterEnd(viewer.get()));
+    EXPECT_EQ(0u, ExitCodeAfterEnd(viewer));
     EXPECT_EQ(3u, RunTagMonitor("--close-viewer", output)) << "no Viewer left to close";
 }
 
 TEST_F(ViewerProcess, RestartedViewerRefillsTheAreaAServerStillHolds)
 {
     WriteTags(ProjectTags());
-    UniqueHandle viewer = StartViewer(Arguments());
+    HANDLE viewer = StartViewer(Arguments());
     ASSERT_TRUE(viewer);
     ASSERT_TRUE(WaitFor([] { return FindWindowA(kViewerWindowClass, nullptr) != nullptr; }));
     UniqueHandle mapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kSharedTagAreaName));
@@ -237,14 +251,14 @@ TEST_F(ViewerProcess, RestartedViewerRefillsTheAreaAServerStillHolds)
     auto* records = static_cast<volatile TagRecord*>(view.get());
     records[0].integerValue = 7;
     PostMessageA(FindWindowA(kViewerWindowClass, nullptr), WM_CLOSE, 0, 0);
-    ASSERT_EQ(0u, ExitCodeAfterEnd(viewer.get()));
+    ASSERT_EQ(0u, ExitCodeAfterEnd(viewer));
 
     viewer = StartViewer(Arguments());
     ASSERT_TRUE(viewer);
     ASSERT_TRUE(WaitFor([] { return FindWindowA(kViewerWindowClass, nullptr) != nullptr; }));
     EXPECT_EQ(42, records[0].integerValue);
     PostMessageA(FindWindowA(kViewerWindowClass, nullptr), WM_CLOSE, 0, 0);
-    EXPECT_EQ(0u, ExitCodeAfterEnd(viewer.get()));
+    EXPECT_EQ(0u, ExitCodeAfterEnd(viewer));
 }
 
 TEST_F(ViewerProcess, LeftOverAreaTooSmallForTheProjectEndsTheViewer)
@@ -253,9 +267,9 @@ TEST_F(ViewerProcess, LeftOverAreaTooSmallForTheProjectEndsTheViewer)
     UniqueHandle small(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
                                           kSharedTagAreaName));
     ASSERT_TRUE(small);
-    UniqueHandle viewer = StartViewer(Arguments());
+    HANDLE viewer = StartViewer(Arguments());
     ASSERT_TRUE(viewer);
-    EXPECT_EQ(3u, ExitCodeAfterEnd(viewer.get()));
+    EXPECT_EQ(3u, ExitCodeAfterEnd(viewer));
 }
 
 }  // namespace

@@ -96,12 +96,20 @@ int main(int argc, char** argv)
     std::vector<std::string> paths;
     bool writeProfile = true;
     for (int i = 1; i < argc; ++i) {
-        std::string argument = argv[i];
-        if (argument == "--no-profile") writeProfile = false;
-        else if (argument.rfind("--", 0) == 0 || paths.size() == 2) return std::fputs(kUsage, stderr), 1;
-        else paths.push_back(argument);
+        const std::string argument = argv[i];
+        if (argument == "--no-profile") {
+            writeProfile = false;
+        } else if (argument.rfind("--", 0) == 0 || paths.size() == 2) {
+            paths.clear();
+            break;
+        } else {
+            paths.push_back(argument);
+        }
     }
-    if (paths.empty()) return std::fputs(kUsage, stderr), 1;
+    if (paths.empty()) {
+        std::fputs(kUsage, stderr);
+        return 1;
+    }
 
     const std::string systemDirectory = MakeDirectory(paths[0]);
     if (systemDirectory.empty()) return Fail("cannot create " + paths[0]);

@@ -13,6 +13,7 @@
 #include "viewer/ansi_text.h"
 #include "viewer/bounded_wait.h"
 #include "viewer/tag_value.h"
+#include "viewer/viewer_window.h"
 #include "viewer/win_handles.h"
 
 namespace {
@@ -26,7 +27,6 @@ constexpr char kUsage[] =
     "  --times N       number of snapshots (default 1)\n"
     "  --count N       records shown (default: every record that has a name)\n"
     "  --close-viewer  post WM_CLOSE to the Viewer window and wait for it to go\n";
-constexpr char kViewerWindowClass[] = "Parhelionix Viewer Class";
 
 struct MonitorOptions {
     int waitMs = 5000;
