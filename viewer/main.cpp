@@ -119,5 +119,7 @@ int main(int argc, char** argv)
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+    // The window outlives the session (see WM_CLOSE): it must no longer reach it.
+    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
     return 0;
 }

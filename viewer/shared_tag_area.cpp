@@ -15,7 +15,8 @@ bool SharedTagArea::Create(int recordCount, std::string& error)
         return false;
     }
     MEMORY_BASIC_INFORMATION region{};
-    if (VirtualQuery(m_view.get(), &region, sizeof region) != sizeof region || region.RegionSize < size) {
+    if (VirtualQuery(m_view.get(), &region, sizeof region) != sizeof region ||
+        region.RegionSize < size) {
         error = "the shared tag area left by an earlier Viewer is too small for " +
                 std::to_string(recordCount) + " tag records";
         return false;

@@ -54,7 +54,8 @@ TagDatabaseRead ReadTagDatabase(const std::string& path)
                          " bytes is too short for its header and tag count";
         return result;
     }
-    if (bytes.compare(0, kProjectFileHeaderMatch, kProjectFileHeader, kProjectFileHeaderMatch) != 0) {
+    if (bytes.compare(0, kProjectFileHeaderMatch, kProjectFileHeader,
+                      kProjectFileHeaderMatch) != 0) {
         result.message = "TAGNAME.DB: foreign file header";
         return result;
     }

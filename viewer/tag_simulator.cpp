@@ -85,7 +85,8 @@ void TagSimulator::Step(TagRecord* area, const SYSTEMTIME& now)
         TagRecord& record = area[i];
         switch (ValueKindOfTypeCode(record.typeCode)) {
         case kValueKindDiscrete:
-            if (simulation == kSimulationToggle) record.discreteValue = record.discreteValue ? 0 : 1;
+            if (simulation == kSimulationToggle)
+                record.discreteValue = record.discreteValue ? 0 : 1;
             break;
         case kValueKindInteger:
             StepInteger(record.integerValue, simulation, now);

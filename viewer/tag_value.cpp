@@ -49,13 +49,21 @@ bool SetInitialValue(TagRecord& record, const TagDefinition& tag)
 
 std::string ValueText(const TagRecord& record)
 {
-    char number[32];
+    char number[32] = {};
     switch (ValueKindOfTypeCode(record.typeCode)) {
-    case kValueKindDiscrete: std::snprintf(number, sizeof number, "%d", int(record.discreteValue)); break;
-    case kValueKindInteger: std::snprintf(number, sizeof number, "%d", int(record.integerValue)); break;
-    case kValueKindReal: std::snprintf(number, sizeof number, "%g", double(record.realValue)); break;
-    case kValueKindString: return AnsiFieldText(record.stringValue, sizeof record.stringValue);
-    case kValueKindNone: return "-";
+    case kValueKindDiscrete:
+        std::snprintf(number, sizeof number, "%d", int(record.discreteValue));
+        break;
+    case kValueKindInteger:
+        std::snprintf(number, sizeof number, "%d", int(record.integerValue));
+        break;
+    case kValueKindReal:
+        std::snprintf(number, sizeof number, "%g", double(record.realValue));
+        break;
+    case kValueKindString:
+        return AnsiFieldText(record.stringValue, sizeof record.stringValue);
+    case kValueKindNone:
+        return "-";
     }
     return number;
 }

@@ -20,7 +20,8 @@ std::string Word(int32_t value) { return std::string(reinterpret_cast<char*>(&va
 
 std::string Definitions(const std::vector<TagDefinition>& tags)
 {
-    return std::string(reinterpret_cast<const char*>(tags.data()), tags.size() * sizeof(TagDefinition));
+    return std::string(reinterpret_cast<const char*>(tags.data()),
+                       tags.size() * sizeof(TagDefinition));
 }
 
 TagDefinition IntegerTag(const char* initial = "1")
@@ -91,8 +92,10 @@ TEST(TagDatabase, FileIsCheckedBeforeUse)
         {"name without NUL", Header() + Word(1) + Definitions({unterminatedName}), false, "name"},
         {"value without NUL", Header() + Word(1) + Definitions({unterminatedValue}), false,
          "initial value without"},
-        {"unknown simulation", Header() + Word(1) + Definitions({unknownMode}), false, "simulation"},
-        {"negative simulation", Header() + Word(1) + Definitions({negativeMode}), false, "simulation"},
+        {"unknown simulation", Header() + Word(1) + Definitions({unknownMode}), false,
+         "simulation"},
+        {"negative simulation", Header() + Word(1) + Definitions({negativeMode}), false,
+         "simulation"},
         {"integer not a number", Header() + Word(1) + Definitions({IntegerTag("12abc")}), false,
          "does not fit"},
         {"integer too large", Header() + Word(1) + Definitions({IntegerTag("99999999999")}), false,
@@ -113,7 +116,8 @@ TEST(TagDatabase, FileIsCheckedBeforeUse)
         WriteBytes(dir.File("TAGNAME.DB"), c.bytes);
         TagDatabaseRead read = ReadTagDatabase(dir.File("TAGNAME.DB"));
         EXPECT_EQ(c.ok, read.ok) << c.what << ": " << read.message;
-        EXPECT_NE(std::string::npos, read.message.find(c.message)) << c.what << ": " << read.message;
+        EXPECT_NE(std::string::npos, read.message.find(c.message)) << c.what << ": "
+                                                                   << read.message;
         if (!read.ok) {
             EXPECT_TRUE(read.tags.empty()) << c.what;
         }

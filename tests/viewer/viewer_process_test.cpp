@@ -181,12 +181,15 @@ TEST_F(ViewerProcess, ServesTheProjectTakesWriteRequestsAndClosesOnRequest)
         for (int i = 0; i < 7; ++i) area[tag].requestStamp[i] = 10 * tag + i + 1;
         records[tag].writeRequest = 1;
     }
-    EXPECT_TRUE(WaitFor([&] { return records[0].writeRequest == 0 && records[2].writeRequest == 0; }));
+    EXPECT_TRUE(WaitFor([&] {
+        return records[0].writeRequest == 0 && records[2].writeRequest == 0;
+    }));
     EXPECT_EQ(1234, area[0].integerValue);
 
     const std::string log = ReadBytes(LogPath());
     EXPECT_NE(std::string::npos,
-              log.find("tag=0 name=\"Level\" type=11 value=\"1234\" status=0 stamp=1,2,3,4,5,6,7\n"))
+              log.find("tag=0 name=\"Level\" type=11 value=\"1234\" status=0 "
+                       "stamp=1,2,3,4,5,6,7\n"))
         << log;
     EXPECT_NE(std::string::npos,
               log.find("tag=2 name=\"Operator\" type=7 value=\"\xE4\xBD\xA0\xE5\xA5\xBD\" status=0 "
