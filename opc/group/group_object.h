@@ -1,0 +1,53 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "opc/group/group_owner.h"
+#include "opc/server/heap_string.h"
+#include "opc_da.h"
+
+class GroupStateMgtPart;
+
+// A group's state as AddGroup, SetState, SetName and CloneGroup set it. Deadband, locale and
+// time bias are only stored and reported.
+struct GroupState {
+    DWORD updateRate = 0;          // milliseconds
+    FLOAT percentDeadband = 0.0f;
+    DWORD locale = 0;
+    LONG timeBias = 0;             // minutes
+    BOOL active = FALSE;           // any non-zero value is active
+    HeapString name;
+    OPCHANDLE serverHandle = 0;    // the group's slot in its server's group table
+    OPCHANDLE clientHandle = 0;
+};
+
+// The COM object a client gets from AddGroup or CloneGroup. Its interfaces other than IUnknown
+// are interface parts, made on first request, that share its reference count.
+class GroupObject final : public IUnknown {
+public:
+    explicit GroupObject(std::shared_ptr<GroupOwnerLink> ownerLink);
+    ~GroupObject();
+    GroupObject(const GroupObject&) = delete;
+    GroupObject& operator=(const GroupObject&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // The server whose table the group was made for; null once that server is destroyed.
+    GroupOwner* Owner() const { return m_ownerLink->owner; }
+    const std::shared_ptr<GroupOwnerLink>& OwnerLink() const { return m_ownerLink; }
+
+    // One update pass with the poll period; the items and their streams are not served yet,
+    // so it does nothing.
+    void RunUpdatePass(int32_t pollPeriodMs);
+
+    GroupState state;
+
+private:
+    LONG m_refCount = 0;
+    std::shared_ptr<GroupOwnerLink> m_ownerLink;
+    std::unique_ptr<GroupStateMgtPart> m_stateMgtPart;
+};

@@ -1,0 +1,24 @@
+#pragma once
+#include "opc/group/group_object.h"
+#include "opc/server/interface_part.h"
+#include "opc_da.h"
+
+// IOPCGroupStateMgt of a group: its state, its name and its clone.
+class GroupStateMgtPart final : public InterfacePart<IOPCGroupStateMgt, GroupObject> {
+public:
+    using InterfacePart::InterfacePart;
+
+    HRESULT STDMETHODCALLTYPE GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName,
+                                       LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
+                                       OPCHANDLE* phClientGroup,
+                                       OPCHANDLE* phServerGroup) override;
+    HRESULT STDMETHODCALLTYPE SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate,
+                                       BOOL* pActive, LONG* pTimeBias, FLOAT* pPercentDeadband,
+                                       DWORD* pLCID, OPCHANDLE* phClientGroup) override;
+    HRESULT STDMETHODCALLTYPE SetName(LPCWSTR szName) override;
+    HRESULT STDMETHODCALLTYPE CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) override;
+};
+
+// A requested update rate rounded to the nearest multiple of 250 ms, exactly 125 rounding up;
+// the addition wraps as unsigned 32-bit arithmetic does.
+DWORD RoundUpdateRate(DWORD requestedMs);

@@ -1,0 +1,72 @@
+#include "opc/server/com_server_lifetime.h"
+
+#include <objbase.h>
+#include <wrl/client.h>
+
+#include <new>
+
+#include "opc/server/class_factory.h"
+#include "opc/server/global_lock.h"
+#include "opc/server/server_table.h"
+#include "opc/server/task_memory.h"
+#include "server_identity.h"
+
+FILETIME g_serverStartTime = {};
+
+namespace {
+
+bool g_comServerStarted = false;
+bool g_comInitialized = false;
+DWORD g_registrationCookie = 0;
+
+void RegisterClassObject()
+{
+    Microsoft::WRL::ComPtr<IClassFactory> factory(new (std::nothrow) ServerClassFactory);
+    if (!factory) return;
+    // COM keeps its own reference; ours goes with `factory`, so a failed registration
+    // destroys the factory.
+    const HRESULT hr = CoRegisterClassObject(CLSID_ParhelionixOPCServer, factory.Get(),
+                                             CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
+                                             &g_registrationCookie);
+    if (FAILED(hr)) {
+        g_registrationCookie = 0;
+#ifndef NDEBUG
+        OutputDebugStringW(L"没有成功注册类厂！\n");
+#endif
+        return;
+    }
+    CoGetMalloc(MEMCTX_TASK, &g_taskAllocator);
+    CoFileTimeNow(&g_serverStartTime);
+    ClearServerTable();
+}
+
+}  // namespace
+
+void StartComServer()
+{
+    InitializeGlobalLock();
+    g_comInitialized = SUCCEEDED(CoInitialize(nullptr));
+    if (g_comInitialized) RegisterClassObject();
+    g_comServerStarted = true;
+}
+
+void StopComServer()
+{
+    if (!g_comServerStarted) return;
+    CoRevokeClassObject(g_registrationCookie);   // the result changes nothing at exit
+    g_registrationCookie = 0;
+    if (g_taskAllocator) {
+        g_taskAllocator->Release();
+        g_taskAllocator = nullptr;
+    }
+    // Only a successful CoInitialize is balanced.
+    if (g_comInitialized) CoUninitialize();
+    g_comInitialized = false;
+    DeleteGlobalLock();
+    g_comServerStarted = false;
+}
+
+bool ComServerStarted()
+{
+    return g_comServerStarted;
+}

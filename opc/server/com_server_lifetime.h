@@ -1,0 +1,16 @@
+#pragma once
+#include <windows.h>
+
+// Taken with CoFileTimeNow when the class object is registered; reported as the start time.
+extern FILETIME g_serverStartTime;
+
+// COM start-up, once, on the main thread: the global lock, COM as a single-threaded apartment,
+// the class object registered for CLSID_ParhelionixOPCServer (local server, multiple use), the
+// task allocator, the start time and an empty server table. A failure leaves the program
+// running without serving clients; in debug builds a registration failure is traced.
+void StartComServer();
+// COM shutdown: revokes the class object, ends COM and deletes the global lock; does nothing
+// unless StartComServer ran. Server objects still held by clients are left to the process end.
+void StopComServer();
+// True from StartComServer to StopComServer, whatever the outcome of the start.
+bool ComServerStarted();

@@ -1,0 +1,98 @@
+#include "opc/server/server_object.h"
+
+#include <new>
+
+#include "opc/group/group_object.h"
+#include "opc/server/global_lock.h"
+#include "opc/server/object_enumerator.h"
+#include "opc/server/persist_part.h"
+#include "opc/server/server_part.h"
+#include "opc/server/server_table.h"
+
+ServerObject* ServerObject::Create(DestroyNotification notification)
+{
+    std::shared_ptr<GroupOwnerLink> ownerLink;
+    try {
+        ownerLink = std::make_shared<GroupOwnerLink>();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return new (std::nothrow) ServerObject(notification, std::move(ownerLink));
+}
+
+ServerObject::ServerObject(DestroyNotification notification,
+                           std::shared_ptr<GroupOwnerLink> ownerLink)
+    : m_destroyNotification(notification), m_ownerLink(std::move(ownerLink))
+{
+    m_ownerLink->owner = this;
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    SystemTimeToFileTime(&now, &m_creationTime);
+    m_serverTableIndex = RegisterServer(this);
+}
+
+ServerObject::~ServerObject()
+{
+    GlobalLockScope lock;
+    UnregisterServer(m_serverTableIndex);
+    m_ownerLink->owner = nullptr;
+    m_groups.RemoveAll();
+    m_serverPart.reset();
+    m_persistPart.reset();
+}
+
+HRESULT ServerObject::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv) return E_INVALIDARG;
+    *ppv = nullptr;
+    IUnknown* answer = nullptr;
+    if (riid == IID_IUnknown) {
+        answer = static_cast<IUnknown*>(this);
+    } else if (riid == IID_IOPCServer) {
+        if (!m_serverPart) m_serverPart.reset(new (std::nothrow) ServerPart(*this));
+        answer = m_serverPart.get();
+    } else if (riid == IID_IPersistFile || riid == IID_IPersist) {
+        if (!m_persistPart) m_persistPart.reset(new (std::nothrow) PersistPart(*this));
+        answer = m_persistPart.get();
+    } else if (riid == IID_IEnumUnknown) {
+        // A new enumerator over the groups of this moment; it holds the reference it adds to
+        // this object, so there is no AddRef here.
+        const GroupList list = m_groups.List(OPC_ENUM_ALL_CONNECTIONS);
+        return CreateGroupObjectEnumerator(static_cast<IUnknown*>(this), list, riid, ppv);
+    }
+    // IOPCServerPublicGroups is not offered: there are no public groups.
+    if (!answer) return E_NOINTERFACE;
+    *ppv = answer;
+    AddRef();
+    return S_OK;
+}
+
+ULONG ServerObject::AddRef()
+{
+    return static_cast<ULONG>(++m_refCount);
+}
+
+ULONG ServerObject::Release()
+{
+    const LONG count = --m_refCount;
+    if (count != 0) return static_cast<ULONG>(count);
+    if (m_destroyNotification) m_destroyNotification();
+    delete this;
+    return 0;
+}
+
+int ServerObject::LowestFreeGroupSlot() const
+{
+    return m_groups.LowestFreeSlot();
+}
+
+void ServerObject::PlaceGroup(int slot, GroupObject* group)
+{
+    m_groups.Place(slot, group);
+}
+
+void ServerObject::UpdateGroups(int32_t pollPeriodMs)
+{
+    GlobalLockScope lock;
+    m_groups.RunUpdatePasses(pollPeriodMs);
+}

@@ -1,0 +1,57 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "opc/group/group_owner.h"
+#include "opc/server/group_table.h"
+
+class ServerPart;
+class PersistPart;
+
+// The COM object a client gets from the class factory: its groups and, through interface parts
+// made on first request, IOPCServer and IPersistFile/IPersist.
+class ServerObject final : public IUnknown, public GroupOwner {
+public:
+    // Called once at the final Release; the class factory counts its objects with it.
+    using DestroyNotification = void (*)();
+
+    // A new object with reference count 0, registered in the server table; null when memory
+    // is short.
+    static ServerObject* Create(DestroyNotification notification);
+    // Destroying releases every group still in the table; a group a client still holds then
+    // no longer reaches this object.
+    ~ServerObject();
+    ServerObject(const ServerObject&) = delete;
+    ServerObject& operator=(const ServerObject&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    int LowestFreeGroupSlot() const override;
+    void PlaceGroup(int slot, GroupObject* group) override;
+
+    GroupTable& Groups() { return m_groups; }
+    const std::shared_ptr<GroupOwnerLink>& OwnerLink() const { return m_ownerLink; }
+    // Taken at construction; reported as the last update time.
+    const FILETIME& CreationTime() const { return m_creationTime; }
+    // The entry held in the server table, 1..9; 0 when the table was full.
+    int ServerTableIndex() const { return m_serverTableIndex; }
+
+    // The group update entry: one update pass of every group, under the global lock.
+    void UpdateGroups(int32_t pollPeriodMs);
+
+private:
+    ServerObject(DestroyNotification notification, std::shared_ptr<GroupOwnerLink> ownerLink);
+
+    std::unique_ptr<ServerPart> m_serverPart;
+    std::unique_ptr<PersistPart> m_persistPart;
+    LONG m_refCount = 0;
+    FILETIME m_creationTime = {};
+    int m_serverTableIndex = 0;
+    DestroyNotification m_destroyNotification;
+    std::shared_ptr<GroupOwnerLink> m_ownerLink;
+    GroupTable m_groups;
+};

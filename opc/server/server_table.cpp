@@ -1,0 +1,56 @@
+#include "opc/server/server_table.h"
+
+#include "opc/server/server_object.h"
+
+LONG g_objectCount = 0;
+LONG g_lockCount = 0;
+
+namespace {
+
+struct ServerEntry {
+    LONG inUse;
+    ServerObject* server;   // not counted: a server unregisters itself when it is destroyed
+};
+
+ServerEntry g_serverTable[kServerTableEntries];
+
+}  // namespace
+
+void ClearServerTable()
+{
+    for (ServerEntry& entry : g_serverTable) entry = ServerEntry{};
+}
+
+int RegisterServer(ServerObject* server)
+{
+    for (int index = 1; index < kServerTableEntries; ++index) {
+        if (g_serverTable[index].inUse) continue;
+        g_serverTable[index].server = server;
+        g_serverTable[index].inUse = 1;
+        return index;
+    }
+    return 0;
+}
+
+void UnregisterServer(int index)
+{
+    if (index <= 0 || index >= kServerTableEntries || !g_serverTable[index].inUse) return;
+    g_serverTable[index] = ServerEntry{};
+}
+
+void UpdateAllServers(int32_t pollPeriodMs)
+{
+    for (const ServerEntry& entry : g_serverTable) {
+        if (entry.inUse && entry.server) entry.server->UpdateGroups(pollPeriodMs);
+    }
+}
+
+bool ServerInUse()
+{
+    return g_objectCount != 0 || g_lockCount != 0;
+}
+
+void UpdateAllServersIfInUse(int32_t pollPeriodMs)
+{
+    if (ServerInUse()) UpdateAllServers(pollPeriodMs);
+}

@@ -1,0 +1,20 @@
+#pragma once
+#include <objbase.h>
+
+#include "opc/server/enumerator.h"
+#include "opc/server/heap_string.h"
+
+// Strings: private heap copies; Next hands out task-allocator copies that the client frees
+// (null when one cannot be had).
+struct StringElements {
+    using Interface = IEnumString;
+    using Item = LPOLESTR;
+    using Source = const wchar_t*;
+    using Stored = HeapString;
+
+    static Stored Keep(Source text) { return CopyHeapString(text); }
+    static Source View(const Stored& text) { return text.get(); }
+    static Item HandOut(const Stored& text, IMalloc* allocator);
+};
+
+using StringEnumerator = Enumerator<StringElements>;
