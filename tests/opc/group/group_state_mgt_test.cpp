@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+
+#include "opc_error.h"
+#include "tests/opc/include/task_memory.h"
+#include "tests/opc/server/com_server_test_support.h"
+
+namespace {
+
+DWORD RevisedRate(IOPCGroupStateMgt* group, DWORD* requested)
+{
+    DWORD revised = 0xDEAD;
+    EXPECT_EQ(S_OK, group->SetState(requested, &revised, nullptr, nullptr, nullptr, nullptr, nullptr));
+    return revised;
+}
+
+std::wstring NameOf(IOPCGroupStateMgt* group)
+{
+    DWORD rate;
+    BOOL active;
+    LONG bias;
+    FLOAT deadband;
+    DWORD lcid;
+    OPCHANDLE client, server;
+    TaskOut<wchar_t> name;
+    EXPECT_EQ(S_OK, group->GetState(&rate, &active, name.out(), &bias, &deadband, &lcid, &client, &server));
+    return name.get() ? name.get() : L"(null)";
+}
+
+TEST(SetState, RoundsTheRateToTheNearestQuarterSecond)
+{
+    const struct {
+        DWORD requested;
+        DWORD revised;
+    } cases[] = {
+        {0, 0},       {124, 0},     {125, 250},   {374, 250},  {375, 500},
+        {1000, 1000}, {1100, 1000}, {1125, 1250}, {4294967170u, 4294967250u},
+        {4294967171u, 0}, {std::numeric_limits<DWORD>::max(), 0},
+    };
+    ComPtr<IOPCServer> server = NewServer();
+    ComPtr<IOPCGroupStateMgt> group = AddGroup(server.Get(), L"G");
+    for (const auto& c : cases) {
+        DWORD requested = c.requested;
+        EXPECT_EQ(c.revised, RevisedRate(group.Get(), &requested)) << c.requested;
+    }
+}
+
+TEST(SetState, ChangesOnlyWhatIsGivenAndReportsTheStoredRate)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    OPCHANDLE handle = 0;
+    DWORD revised = 0;
+    ComPtr<IOPCGroupStateMgt> group;
+    ASSERT_EQ(S_OK, server->AddGroup(L"G", TRUE, 1100, 7, nullptr, nullptr, 0, &handle, &revised,
+                                     IID_IOPCGroupStateMgt,
+                                     reinterpret_cast<IUnknown**>(group.GetAddressOf())));
+    EXPECT_EQ(1100u, RevisedRate(group.Get(), nullptr)) << "AddGroup does not round";
+
+    BOOL active = FALSE;
+    LONG bias = -720;
+    FLOAT deadband = -12.5f;
+    DWORD lcid = 0x409;
+    OPCHANDLE client = 0xABCDEF;
+    ASSERT_EQ(S_OK, group->SetState(nullptr, &revised, &active, &bias, &deadband, &lcid, &client));
+    EXPECT_EQ(1100u, revised);
+    DWORD rate;
+    BOOL gotActive;
+    LONG gotBias;
+    FLOAT gotDeadband;
+    DWORD gotLcid;
+    OPCHANDLE gotClient, gotServer;
+    TaskOut<wchar_t> name;
+    ASSERT_EQ(S_OK, group->GetState(&rate, &gotActive, name.out(), &gotBias, &gotDeadband, &gotLcid,
+                                    &gotClient, &gotServer));
+    EXPECT_EQ(1100u, rate);
+    EXPECT_FALSE(gotActive);
+    EXPECT_EQ(-720, gotBias);
+    EXPECT_EQ(-12.5f, gotDeadband);
+    EXPECT_EQ(0x409u, gotLcid);
+    EXPECT_EQ(0xABCDEFu, gotClient);
+    EXPECT_EQ(0u, gotServer);
+    EXPECT_STREQ(L"G", name.get());
+}
+
+TEST(GroupStateMgt, NullRequiredPointersAreRefusedAndChangeNothing)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    ComPtr<IOPCGroupStateMgt> group = AddGroup(server.Get(), L"G");
+    DWORD rate = 250;
+    EXPECT_EQ(E_INVALIDARG, group->SetState(&rate, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(1000u, RevisedRate(group.Get(), nullptr));
+    BOOL active;
+    LONG bias;
+    FLOAT deadband;
+    DWORD lcid;
+    OPCHANDLE client, handle;
+    LPWSTR name = nullptr;
+    EXPECT_EQ(E_INVALIDARG, group->GetState(&rate, &active, nullptr, &bias, &deadband, &lcid, &client, &handle));
+    EXPECT_EQ(E_INVALIDARG, group->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, nullptr));
+    EXPECT_EQ(nullptr, name);
+    EXPECT_EQ(E_INVALIDARG, group->SetName(nullptr));
+    EXPECT_EQ(L"G", NameOf(group.Get()));
+    IUnknown* clone = nullptr;
+    EXPECT_EQ(E_INVALIDARG, group->CloneGroup(nullptr, IID_IUnknown, &clone));
+    EXPECT_EQ(E_INVALIDARG, group->CloneGroup(L"C", IID_IUnknown, nullptr));
+}
+
+TEST(SetName, RenamesWithoutComparingToOtherGroups)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    ComPtr<IOPCGroupStateMgt> first = AddGroup(server.Get(), L"First");
+    ComPtr<IOPCGroupStateMgt> second = AddGroup(server.Get(), L"Second");
+    EXPECT_EQ(S_OK, second->SetName(L"First"));
+    EXPECT_EQ(L"First", NameOf(second.Get()));
+    ComPtr<IOPCGroupStateMgt> found;
+    ASSERT_EQ(S_OK, server->GetGroupByName(L"First", IID_IOPCGroupStateMgt,
+                                           reinterpret_cast<IUnknown**>(found.GetAddressOf())));
+    EXPECT_EQ(first.Get(), found.Get()) << "the lower slot is found first";
+}
+
+TEST(GroupObject, QueryInterfaceRules)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    ComPtr<IOPCGroupStateMgt> group = AddGroup(server.Get(), L"G");
+    ComPtr<IUnknown> primary, again;
+    ASSERT_EQ(S_OK, group.As(&primary));
+    EXPECT_NE(static_cast<IUnknown*>(group.Get()), primary.Get()) << "the part is not the object";
+    ComPtr<IOPCGroupStateMgt> sameState;
+    ASSERT_EQ(S_OK, primary.As(&sameState));
+    EXPECT_EQ(group.Get(), sameState.Get());
+    ASSERT_EQ(S_OK, sameState.As(&again));
+    EXPECT_EQ(primary.Get(), again.Get());
+    EXPECT_EQ(5, RefCount(primary.Get())) << "table, group, primary, sameState, again";
+    for (const IID* iid : {&IID_IOPCPublicGroupStateMgt, &IID_IOPCServer, &IID_IPersist}) {
+        void* answer = reinterpret_cast<void*>(1);
+        EXPECT_EQ(E_NOINTERFACE, primary->QueryInterface(*iid, &answer));
+        EXPECT_EQ(nullptr, answer);
+    }
+    EXPECT_EQ(E_INVALIDARG, primary->QueryInterface(IID_IUnknown, nullptr));
+}
+
+TEST(CloneGroup, TakesTheLowestFreeSlotInactiveWithTheSourcesState)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    ComPtr<IOPCGroupStateMgt> groups[5];
+    for (int i = 0; i < 5; ++i) groups[i] = AddGroup(server.Get(), (L"G" + std::to_wstring(i)).c_str());
+    ASSERT_EQ(S_OK, server->RemoveGroup(3, FALSE));
+    ComPtr<IOPCGroupStateMgt> source = groups[1];
+    DWORD rate = 1100;   // rounded to 1000 here; the clone takes 1000 as stored
+    DWORD revised;
+    LONG bias = 60;
+    FLOAT deadband = 5.0f;
+    DWORD lcid = 0x804;
+    OPCHANDLE client = 77;
+    ASSERT_EQ(S_OK, source->SetState(&rate, &revised, nullptr, &bias, &deadband, &lcid, &client));
+
+    ComPtr<IOPCGroupStateMgt> clone;
+    ASSERT_EQ(S_OK, source->CloneGroup(L"G1", IID_IOPCGroupStateMgt,
+                                       reinterpret_cast<IUnknown**>(clone.GetAddressOf())));
+    EXPECT_EQ(2, RefCount(clone.Get())) << "the client's and the group table's";
+    DWORD gotRate;
+    BOOL active;
+    LONG gotBias;
+    FLOAT gotDeadband;
+    DWORD gotLcid;
+    OPCHANDLE gotClient, gotServer;
+    TaskOut<wchar_t> name;
+    ASSERT_EQ(S_OK, clone->GetState(&gotRate, &active, name.out(), &gotBias, &gotDeadband, &gotLcid,
+                                    &gotClient, &gotServer));
+    EXPECT_EQ(3u, gotServer);
+    EXPECT_FALSE(active);
+    EXPECT_EQ(1000u, gotRate);
+    EXPECT_EQ(60, gotBias);
+    EXPECT_EQ(5.0f, gotDeadband);
+    EXPECT_EQ(0x804u, gotLcid);
+    EXPECT_EQ(77u, gotClient);
+    EXPECT_STREQ(L"G1", name.get()) << "the name may repeat another group's";
+}
+
+TEST(CloneGroup, FullTableOrRefusedInterfaceLeavesNothingBehind)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    ComPtr<IOPCGroupStateMgt> groups[10];
+    for (int i = 0; i < 9; ++i) groups[i] = AddGroup(server.Get(), (L"G" + std::to_wstring(i)).c_str());
+    IUnknown* clone = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(E_NOINTERFACE, groups[0]->CloneGroup(L"C", IID_IOPCPublicGroupStateMgt, &clone));
+    EXPECT_EQ(nullptr, clone);
+    groups[9] = AddGroup(server.Get(), L"Last");
+    ASSERT_TRUE(groups[9]) << "the refused clone left slot 9 free";
+    clone = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(E_OUTOFMEMORY, groups[0]->CloneGroup(L"C", IID_IUnknown, &clone));
+    EXPECT_EQ(nullptr, clone);
+}
+
+}  // namespace

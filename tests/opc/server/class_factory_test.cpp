@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "opc/server/class_factory.h"
+#include "opc/server/server_table.h"
+#include "server_identity.h"
+#include "tests/opc/server/com_server_test_support.h"
+
+namespace {
+
+ComPtr<IClassFactory> NewFactory()
+{
+    return ComPtr<IClassFactory>(new ServerClassFactory);
+}
+
+TEST(ClassFactory, IsRegisteredForTheServerClass)
+{
+    ComPtr<IClassFactory> factory;
+    ASSERT_HRESULT_SUCCEEDED(CoGetClassObject(CLSID_ParhelionixOPCServer, CLSCTX_LOCAL_SERVER,
+                                              nullptr, IID_PPV_ARGS(&factory)));
+    ComPtr<IOPCServer> server;
+    EXPECT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&server)));
+}
+
+TEST(ClassFactory, AnswersOnlyItsOwnInterfaces)
+{
+    ComPtr<IClassFactory> factory = NewFactory();
+    ComPtr<IUnknown> unknown;
+    EXPECT_EQ(S_OK, factory.As(&unknown));
+    void* other = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, factory->QueryInterface(IID_IOPCServer, &other));
+    EXPECT_EQ(nullptr, other);
+    EXPECT_EQ(E_INVALIDARG, factory->QueryInterface(IID_IClassFactory, nullptr));
+}
+
+TEST(ClassFactory, RefusesAggregationAndCreatesNothing)
+{
+    const LONG before = g_objectCount;
+    ComPtr<IUnknown> outer = NewServer();
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, NewFactory()->CreateInstance(outer.Get(), IID_IUnknown, &object));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(before + 1, g_objectCount);   // only `outer`
+}
+
+TEST(ClassFactory, HandsOutTheRequestedInterfaceAndCountsTheObject)
+{
+    const LONG before = g_objectCount;
+    ComPtr<IUnknown> unknown;
+    ASSERT_EQ(S_OK, NewFactory()->CreateInstance(nullptr, IID_PPV_ARGS(&unknown)));
+    EXPECT_EQ(before + 1, g_objectCount);
+    EXPECT_EQ(1, RefCount(unknown.Get()));   // the client's pointer is the only reference
+    ComPtr<IOPCServer> server;
+    ASSERT_EQ(S_OK, unknown.As(&server));
+    ComPtr<IUnknown> primary;
+    ASSERT_EQ(S_OK, server.As(&primary));
+    EXPECT_EQ(unknown.Get(), primary.Get());
+    server.Reset();
+    primary.Reset();
+    unknown.Reset();
+    EXPECT_EQ(before, g_objectCount);
+}
+
+TEST(ClassFactory, FailedQueryLeavesTheObjectCountUnchanged)
+{
+    const LONG before = g_objectCount;
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, NewFactory()->CreateInstance(nullptr, IID_IOPCServerPublicGroups, &object));
+    EXPECT_EQ(nullptr, object);
+    EXPECT_EQ(E_INVALIDARG, NewFactory()->CreateInstance(nullptr, IID_IOPCServer, nullptr));
+    EXPECT_EQ(before, g_objectCount);
+}
+
+TEST(ClassFactory, RefusesATenthLiveServerObject)
+{
+    const LONG before = g_objectCount;
+    std::vector<ComPtr<IOPCServer>> servers;
+    for (int i = 1; i < kServerTableEntries; ++i) servers.push_back(NewServer());
+    ASSERT_EQ(before + 9, g_objectCount);
+    void* tenth = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_OUTOFMEMORY, NewFactory()->CreateInstance(nullptr, IID_IOPCServer, &tenth));
+    EXPECT_EQ(nullptr, tenth);
+    EXPECT_EQ(before + 9, g_objectCount);
+    // A freed entry serves the next object.
+    servers.pop_back();
+    EXPECT_TRUE(NewServer());
+}
+
+TEST(ClassFactory, LockServerCountsWithoutFloor)
+{
+    ComPtr<IClassFactory> factory = NewFactory();
+    ASSERT_EQ(0, g_objectCount);
+    ASSERT_EQ(0, g_lockCount);
+    EXPECT_FALSE(ServerInUse());
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(-1, g_lockCount);
+    EXPECT_TRUE(ServerInUse());   // a negative count is in use too
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(1, g_lockCount);
+    EXPECT_TRUE(ServerInUse());
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_FALSE(ServerInUse());
+    ComPtr<IOPCServer> server = NewServer();
+    EXPECT_TRUE(ServerInUse());
+}
+
+}  // namespace

@@ -1,0 +1,45 @@
+#include "tests/opc/server/com_server_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include "opc/server/class_factory.h"
+#include "opc/server/com_server_lifetime.h"
+
+namespace {
+
+class ComServerEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { StartComServer(); }
+    void TearDown() override { StopComServer(); }
+};
+
+[[maybe_unused]] ::testing::Environment* const environment =
+    ::testing::AddGlobalTestEnvironment(new ComServerEnvironment);
+
+}  // namespace
+
+LONG RefCount(IUnknown* object)
+{
+    object->AddRef();
+    return static_cast<LONG>(object->Release());
+}
+
+ComPtr<IOPCServer> NewServer()
+{
+    ComPtr<IClassFactory> factory(new ServerClassFactory);
+    ComPtr<IOPCServer> server;
+    EXPECT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&server)));
+    return server;
+}
+
+ComPtr<IOPCGroupStateMgt> AddGroup(IOPCServer* server, const wchar_t* name, OPCHANDLE* handle)
+{
+    OPCHANDLE serverHandle = 0;
+    DWORD revised = 0;
+    ComPtr<IOPCGroupStateMgt> group;
+    EXPECT_HRESULT_SUCCEEDED(server->AddGroup(name, TRUE, 1000, 7, nullptr, nullptr, 0,
+                                              &serverHandle, &revised, IID_IOPCGroupStateMgt,
+                                              reinterpret_cast<IUnknown**>(group.GetAddressOf())));
+    if (handle) *handle = serverHandle;
+    return group;
+}

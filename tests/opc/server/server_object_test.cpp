@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "opc/server/server_object.h"
+#include "opc/server/server_table.h"
+#include "tests/opc/server/com_server_test_support.h"
+
+namespace {
+
+TEST(ServerObject, AnswersItsInterfacesWithOneIdentity)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    ComPtr<IUnknown> primary;
+    ASSERT_EQ(S_OK, server.As(&primary));
+    for (const IID* iid : {&IID_IOPCServer, &IID_IPersistFile, &IID_IPersist}) {
+        ComPtr<IUnknown> first, second, viaPart;
+        ASSERT_EQ(S_OK, primary->QueryInterface(*iid, &first));
+        ASSERT_EQ(S_OK, primary->QueryInterface(*iid, &second));
+        EXPECT_EQ(first.Get(), second.Get()) << "one part for every request";
+        ASSERT_EQ(S_OK, first->QueryInterface(IID_IUnknown, &viaPart));
+        EXPECT_EQ(primary.Get(), viaPart.Get()) << "IUnknown through a part is the object";
+    }
+    ComPtr<IUnknown> persistFile, persist;
+    ASSERT_EQ(S_OK, primary->QueryInterface(IID_IPersistFile, &persistFile));
+    ASSERT_EQ(S_OK, primary->QueryInterface(IID_IPersist, &persist));
+    EXPECT_EQ(persistFile.Get(), persist.Get()) << "one part serves both";
+}
+
+TEST(ServerObject, RefusesInterfacesItDoesNotOffer)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    for (const IID* iid : {&IID_IOPCServerPublicGroups, &IID_IOPCGroupStateMgt, &IID_IDataObject,
+                           &IID_IClassFactory}) {
+        void* answer = reinterpret_cast<void*>(1);
+        EXPECT_EQ(E_NOINTERFACE, server->QueryInterface(*iid, &answer));
+        EXPECT_EQ(nullptr, answer);
+    }
+    EXPECT_EQ(E_INVALIDARG, server->QueryInterface(IID_IUnknown, nullptr));
+}
+
+TEST(ServerObject, PartsShareTheObjectsReferenceCount)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    ComPtr<IUnknown> primary;
+    ASSERT_EQ(S_OK, server.As(&primary));
+    EXPECT_EQ(2, RefCount(primary.Get()));
+    ComPtr<IPersistFile> persist;
+    ASSERT_EQ(S_OK, server.As(&persist));
+    EXPECT_EQ(3, RefCount(primary.Get()));
+    EXPECT_EQ(4u, persist->AddRef());
+    EXPECT_EQ(3u, server->Release());
+}
+
+TEST(ServerObject, EnumUnknownIsANewEnumeratorOverTheGroupsOfThatMoment)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    ComPtr<IEnumUnknown> empty;
+    ASSERT_EQ(S_OK, server.As(&empty));
+    ComPtr<IUnknown> element;
+    ULONG fetched = 9;
+    EXPECT_EQ(S_FALSE, empty->Next(1, &element, &fetched));
+    EXPECT_EQ(0u, fetched);
+
+    ComPtr<IOPCGroupStateMgt> group = AddGroup(server.Get(), L"A");
+    ComPtr<IEnumUnknown> groups;
+    ASSERT_EQ(S_OK, server.As(&groups));
+    ASSERT_EQ(S_OK, groups->Next(1, &element, nullptr));
+    ComPtr<IUnknown> groupIdentity;
+    ASSERT_EQ(S_OK, group.As(&groupIdentity));
+    EXPECT_EQ(groupIdentity.Get(), element.Get());
+    // The first enumerator keeps its snapshot of no groups.
+    ASSERT_EQ(S_OK, empty->Reset());
+    EXPECT_EQ(S_FALSE, empty->Next(1, &element, &fetched));
+}
+
+TEST(ServerObject, EnumeratorKeepsTheServerObjectAlive)
+{
+    const LONG before = g_objectCount;
+    ComPtr<IEnumUnknown> groups;
+    {
+        ComPtr<IOPCServer> server = NewServer();
+        ASSERT_EQ(S_OK, server.As(&groups));
+        EXPECT_EQ(2, RefCount(server.Get()));
+    }
+    EXPECT_EQ(before + 1, g_objectCount);
+    groups.Reset();
+    EXPECT_EQ(before, g_objectCount);
+}
+
+TEST(ServerObject, DestructionReleasesTheGroupsInItsTable)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    ComPtr<IOPCGroupStateMgt> group = AddGroup(server.Get(), L"Held");
+    EXPECT_EQ(2, RefCount(group.Get()));   // the client's and the group table's
+    server.Reset();
+    EXPECT_EQ(1, RefCount(group.Get()));
+}
+
+TEST(ServerObject, GroupOutlivingItsServerNeverReachesIt)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    ComPtr<IOPCGroupStateMgt> kept = AddGroup(server.Get(), L"Kept");
+    ComPtr<IOPCGroupStateMgt> removed = AddGroup(server.Get(), L"Removed");
+    ASSERT_EQ(S_OK, server->RemoveGroup(1, FALSE));
+    server.Reset();
+    for (IOPCGroupStateMgt* group : {kept.Get(), removed.Get()}) {
+        ComPtr<IUnknown> clone;
+        EXPECT_EQ(CO_E_OBJNOTCONNECTED, group->CloneGroup(L"Clone", IID_IUnknown, &clone));
+        EXPECT_EQ(nullptr, clone.Get());
+        DWORD revised = 0;
+        DWORD rate = 500;
+        EXPECT_EQ(S_OK, group->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr));
+        EXPECT_EQ(500u, revised);
+    }
+}
+
+TEST(ServerTable, EntryZeroIsNeverUsedAndNineObjectsAreServed)
+{
+    std::vector<std::unique_ptr<ServerObject>> objects;
+    std::vector<int> indexes;
+    for (int i = 0; i < kServerTableEntries; ++i) {
+        objects.emplace_back(ServerObject::Create(nullptr));
+        indexes.push_back(objects.back()->ServerTableIndex());
+    }
+    EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 0}), indexes);
+    objects[4].reset();   // frees entry 5
+    objects.emplace_back(ServerObject::Create(nullptr));
+    EXPECT_EQ(5, objects.back()->ServerTableIndex());
+}
+
+TEST(ServerTable, UpdateOfAllServersRunsOverLiveServers)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    AddGroup(server.Get(), L"G");
+    ASSERT_TRUE(ServerInUse());
+    UpdateAllServersIfInUse(1000);
+    UpdateAllServers(1000);
+    server.Reset();
+    UpdateAllServers(1000);   // the destroyed object has left the table
+}
+
+}  // namespace
