@@ -16,19 +16,6 @@ DWORD RevisedRate(IOPCGroupStateMgt* group, DWORD* requested)
     return revised;
 }
 
-std::wstring NameOf(IOPCGroupStateMgt* group)
-{
-    DWORD rate;
-    BOOL active;
-    LONG bias;
-    FLOAT deadband;
-    DWORD lcid;
-    OPCHANDLE client, server;
-    TaskOut<wchar_t> name;
-    EXPECT_EQ(S_OK, group->GetState(&rate, &active, name.out(), &bias, &deadband, &lcid, &client, &server));
-    return name.get() ? name.get() : L"(null)";
-}
-
 TEST(SetState, RoundsTheRateToTheNearestQuarterSecond)
 {
     const struct {
@@ -65,23 +52,15 @@ TEST(SetState, ChangesOnlyWhatIsGivenAndReportsTheStoredRate)
     OPCHANDLE client = 0xABCDEF;
     ASSERT_EQ(S_OK, group->SetState(nullptr, &revised, &active, &bias, &deadband, &lcid, &client));
     EXPECT_EQ(1100u, revised);
-    DWORD rate;
-    BOOL gotActive;
-    LONG gotBias;
-    FLOAT gotDeadband;
-    DWORD gotLcid;
-    OPCHANDLE gotClient, gotServer;
-    TaskOut<wchar_t> name;
-    ASSERT_EQ(S_OK, group->GetState(&rate, &gotActive, name.out(), &gotBias, &gotDeadband, &gotLcid,
-                                    &gotClient, &gotServer));
-    EXPECT_EQ(1100u, rate);
-    EXPECT_FALSE(gotActive);
-    EXPECT_EQ(-720, gotBias);
-    EXPECT_EQ(-12.5f, gotDeadband);
-    EXPECT_EQ(0x409u, gotLcid);
-    EXPECT_EQ(0xABCDEFu, gotClient);
-    EXPECT_EQ(0u, gotServer);
-    EXPECT_STREQ(L"G", name.get());
+    const GroupStateView state = StateOf(group.Get());
+    EXPECT_EQ(1100u, state.rate);
+    EXPECT_FALSE(state.active);
+    EXPECT_EQ(-720, state.timeBias);
+    EXPECT_EQ(-12.5f, state.deadband);
+    EXPECT_EQ(0x409u, state.lcid);
+    EXPECT_EQ(0xABCDEFu, state.client);
+    EXPECT_EQ(0u, state.server);
+    EXPECT_EQ(L"G", state.name);
 }
 
 TEST(GroupStateMgt, NullRequiredPointersAreRefusedAndChangeNothing)
@@ -101,7 +80,7 @@ TEST(GroupStateMgt, NullRequiredPointersAreRefusedAndChangeNothing)
     EXPECT_EQ(E_INVALIDARG, group->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, nullptr));
     EXPECT_EQ(nullptr, name);
     EXPECT_EQ(E_INVALIDARG, group->SetName(nullptr));
-    EXPECT_EQ(L"G", NameOf(group.Get()));
+    EXPECT_EQ(L"G", StateOf(group.Get()).name);
     IUnknown* clone = nullptr;
     EXPECT_EQ(E_INVALIDARG, group->CloneGroup(nullptr, IID_IUnknown, &clone));
     EXPECT_EQ(E_INVALIDARG, group->CloneGroup(L"C", IID_IUnknown, nullptr));
@@ -113,7 +92,7 @@ TEST(SetName, RenamesWithoutComparingToOtherGroups)
     ComPtr<IOPCGroupStateMgt> first = AddGroup(server.Get(), L"First");
     ComPtr<IOPCGroupStateMgt> second = AddGroup(server.Get(), L"Second");
     EXPECT_EQ(S_OK, second->SetName(L"First"));
-    EXPECT_EQ(L"First", NameOf(second.Get()));
+    EXPECT_EQ(L"First", StateOf(second.Get()).name);
     ComPtr<IOPCGroupStateMgt> found;
     ASSERT_EQ(S_OK, server->GetGroupByName(L"First", IID_IOPCGroupStateMgt,
                                            reinterpret_cast<IUnknown**>(found.GetAddressOf())));
@@ -160,23 +139,15 @@ TEST(CloneGroup, TakesTheLowestFreeSlotInactiveWithTheSourcesState)
     ASSERT_EQ(S_OK, source->CloneGroup(L"G1", IID_IOPCGroupStateMgt,
                                        reinterpret_cast<IUnknown**>(clone.GetAddressOf())));
     EXPECT_EQ(2, RefCount(clone.Get())) << "the client's and the group table's";
-    DWORD gotRate;
-    BOOL active;
-    LONG gotBias;
-    FLOAT gotDeadband;
-    DWORD gotLcid;
-    OPCHANDLE gotClient, gotServer;
-    TaskOut<wchar_t> name;
-    ASSERT_EQ(S_OK, clone->GetState(&gotRate, &active, name.out(), &gotBias, &gotDeadband, &gotLcid,
-                                    &gotClient, &gotServer));
-    EXPECT_EQ(3u, gotServer);
-    EXPECT_FALSE(active);
-    EXPECT_EQ(1000u, gotRate);
-    EXPECT_EQ(60, gotBias);
-    EXPECT_EQ(5.0f, gotDeadband);
-    EXPECT_EQ(0x804u, gotLcid);
-    EXPECT_EQ(77u, gotClient);
-    EXPECT_STREQ(L"G1", name.get()) << "the name may repeat another group's";
+    const GroupStateView state = StateOf(clone.Get());
+    EXPECT_EQ(3u, state.server);
+    EXPECT_FALSE(state.active);
+    EXPECT_EQ(1000u, state.rate);
+    EXPECT_EQ(60, state.timeBias);
+    EXPECT_EQ(5.0f, state.deadband);
+    EXPECT_EQ(0x804u, state.lcid);
+    EXPECT_EQ(77u, state.client);
+    EXPECT_EQ(L"G1", state.name) << "the name may repeat another group's";
 }
 
 TEST(CloneGroup, FullTableOrRefusedInterfaceLeavesNothingBehind)

@@ -4,6 +4,7 @@
 
 #include "opc/server/class_factory.h"
 #include "opc/server/com_server_lifetime.h"
+#include "tests/opc/include/task_memory.h"
 
 namespace {
 
@@ -42,4 +43,14 @@ ComPtr<IOPCGroupStateMgt> AddGroup(IOPCServer* server, const wchar_t* name, OPCH
                                               reinterpret_cast<IUnknown**>(group.GetAddressOf())));
     if (handle) *handle = serverHandle;
     return group;
+}
+
+GroupStateView StateOf(IOPCGroupStateMgt* group)
+{
+    GroupStateView view;
+    TaskOut<wchar_t> name;
+    EXPECT_EQ(S_OK, group->GetState(&view.rate, &view.active, name.out(), &view.timeBias,
+                                     &view.deadband, &view.lcid, &view.client, &view.server));
+    view.name = name.get() ? name.get() : L"(null)";
+    return view;
 }

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <string>
+
 #include "opc_da.h"
 
 using Microsoft::WRL::ComPtr;
@@ -19,3 +21,16 @@ ComPtr<IOPCServer> NewServer();
 // 7, and returns its IOPCGroupStateMgt; `handle` receives its server handle.
 ComPtr<IOPCGroupStateMgt> AddGroup(IOPCServer* server, const wchar_t* name,
                                    OPCHANDLE* handle = nullptr);
+
+// Everything GetState reports about a group.
+struct GroupStateView {
+    DWORD rate = 0;
+    BOOL active = FALSE;
+    std::wstring name;   // "(null)" when GetState handed out no name
+    LONG timeBias = 0;
+    FLOAT deadband = 0.0f;
+    DWORD lcid = 0;
+    OPCHANDLE client = 0;
+    OPCHANDLE server = 0;
+};
+GroupStateView StateOf(IOPCGroupStateMgt* group);

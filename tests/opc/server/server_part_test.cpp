@@ -28,27 +28,6 @@ AddGroupResult Add(IOPCServer* server, const wchar_t* name, DWORD rate = 1000,
     return result;
 }
 
-struct GroupStateView {
-    DWORD rate = 0;
-    BOOL active = FALSE;
-    std::wstring name;
-    LONG timeBias = 0;
-    FLOAT deadband = 0.0f;
-    DWORD lcid = 0;
-    OPCHANDLE client = 0;
-    OPCHANDLE server = 0;
-};
-
-GroupStateView StateOf(IOPCGroupStateMgt* group)
-{
-    GroupStateView view;
-    TaskOut<wchar_t> name;
-    EXPECT_EQ(S_OK, group->GetState(&view.rate, &view.active, name.out(), &view.timeBias,
-                                     &view.deadband, &view.lcid, &view.client, &view.server));
-    if (name.get()) view.name = name.get();
-    return view;
-}
-
 TEST(AddGroup, FillsTheTableFromHandleZeroAndRefusesAnEleventh)
 {
     ComPtr<IOPCServer> server = NewServer();
