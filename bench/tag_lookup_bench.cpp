@@ -2,11 +2,11 @@
 // tag name index beside the plain scan of the mirror.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bench/best_of.h"
 #include "opc/group/tag_lookup.h"
 #include "tests/opc/values/linear_tag_scan.h"
 #include "tests/opc/values/test_mirror.h"
@@ -15,27 +15,6 @@ namespace {
 
 constexpr int kTags = 10000;
 constexpr int kRounds = 5;
-
-double Seconds(LARGE_INTEGER from, LARGE_INTEGER to)
-{
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return double(to.QuadPart - from.QuadPart) / double(frequency.QuadPart);
-}
-
-template <typename Work>
-double BestOf(int rounds, Work work)
-{
-    double best = 1e9;
-    for (int round = 0; round < rounds; ++round) {
-        LARGE_INTEGER start, stop;
-        QueryPerformanceCounter(&start);
-        work();
-        QueryPerformanceCounter(&stop);
-        best = std::min(best, Seconds(start, stop));
-    }
-    return best;
-}
 
 std::wstring TagName(int i)
 {

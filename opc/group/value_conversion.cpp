@@ -41,13 +41,14 @@ HRESULT ConvertValue(const VARIANT& value, VARTYPE type, VARIANT* converted)
     if (FAILED(hr)) return hr;
 
     const VARIANT* source = &value;
-    VariantOwner emptyText;
+    BstrOwner emptyText;
+    VARIANT emptyTextValue{};
     if (value.vt == VT_BSTR && !value.bstrVal) {
-        VARIANT* text = emptyText.Receive();
-        text->bstrVal = SysAllocString(L"");
-        if (!text->bstrVal) return E_OUTOFMEMORY;
-        text->vt = VT_BSTR;
-        source = text;
+        emptyText.reset(SysAllocString(L""));
+        if (!emptyText) return E_OUTOFMEMORY;
+        emptyTextValue.vt = VT_BSTR;
+        emptyTextValue.bstrVal = emptyText.get();
+        source = &emptyTextValue;
     }
     VariantOwner result;
     // VariantChangeType takes a non-const source; it only reads it.
