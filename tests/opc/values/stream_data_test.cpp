@@ -139,7 +139,6 @@ TEST(ReadItemForStream, QualityFollowsItemReadAndTheCompletion)
         WORD quality;
         VARTYPE delivered;
     } cases[] = {
-        {"active", I4(3), VT_EMPTY, true, false, 0xC0, VT_I4},
         {"converted", I4(3), VT_R8, true, false, 0xC0, VT_R8},
         {"inactive item", I4(3), VT_EMPTY, false, false, 0x1C, VT_I4},
         {"failed conversion keeps the canonical value", Bstr(L"abc"), VT_R4, true, false, 0x00,

@@ -17,11 +17,7 @@ public:
     std::vector<BYTE> bytes;
     int calls = 0;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override
-    {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     void STDMETHODCALLTYPE OnDataChange(FORMATETC* f, STGMEDIUM* m) override
