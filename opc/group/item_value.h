@@ -42,5 +42,7 @@ WORD ReadQuality(DWORD source, bool active, WORD storedQuality);
 // Item read of value and quality, each optional. The value is a copy for the caller to clear,
 // converted to the requested type when there is one; when that conversion fails the copy
 // keeps the canonical type, the quality is OPC_QUALITY_BAD and the conversion's HRESULT is
-// returned. The item itself is never changed.
+// returned. A copy that cannot be made (no memory for a string) is reported the same way.
+// Without a value to deliver nothing is converted, so the quality stays that of ReadQuality.
+// The item itself is never changed.
 HRESULT ReadItem(const ItemReadSource& item, DWORD source, VARIANT* value, WORD* quality);
