@@ -15,7 +15,7 @@ constexpr int kMirrorTextUnits = kMirrorStringUnits - 1;
 // VT_EMPTY for a tag without a value.
 VARTYPE CanonicalTypeOfKind(int32_t kind);
 
-// The entry's value in its canonical type, into *value (cleared first). A discrete value is
+// The entry's value in its canonical type, into *value (a valid VARIANT, cleared first). A discrete value is
 // the word's low 16 bits as they are (1 stays 1, not VARIANT_TRUE); a real is copied bit for
 // bit. E_OUTOFMEMORY when a string cannot be copied; *value is then left as it was.
 HRESULT ValueOfMirrorEntry(const MirrorEntry& entry, VARIANT* value);
@@ -39,7 +39,8 @@ struct ItemReadSource {
 // inactive, the stored quality otherwise.
 WORD ReadQuality(DWORD source, bool active, WORD storedQuality);
 
-// Item read of value and quality, each optional. The value is a copy for the caller to clear,
+// Item read of value and quality, each optional; *value must hold a valid VARIANT (VariantInit
+// it first, for example in a newly allocated OPCITEMSTATE array). The value is a copy for the caller to clear,
 // converted to the requested type when there is one; when that conversion fails the copy
 // keeps the canonical type, the quality is OPC_QUALITY_BAD and the conversion's HRESULT is
 // returned. A copy that cannot be made (no memory for a string) is reported the same way.

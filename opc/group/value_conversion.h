@@ -10,7 +10,8 @@
 // VARIANTs, records); DISP_E_BADVARTYPE for anything that is not a VARIANT type at all.
 HRESULT CheckScalarType(VARTYPE vt);
 
-// Converts value to type into *converted, which is cleared first and left VT_EMPTY on failure.
+// Converts value to type into *converted, which must hold a valid VARIANT (VariantInit it
+// first): it is cleared, and left VT_EMPTY on failure.
 // Both the value's type and the target type must pass CheckScalarType. A null BSTR counts as
 // the empty string, as OLE Automation treats it.
 HRESULT ConvertValue(const VARIANT& value, VARTYPE type, VARIANT* converted);
