@@ -15,9 +15,9 @@ constexpr int kMirrorTextUnits = kMirrorStringUnits - 1;
 // VT_EMPTY for a tag without a value.
 VARTYPE CanonicalTypeOfKind(int32_t kind);
 
-// The entry's value in its canonical type, into *value (a valid VARIANT, cleared first). A discrete value is
-// the word's low 16 bits as they are (1 stays 1, not VARIANT_TRUE); a real is copied bit for
-// bit. E_OUTOFMEMORY when a string cannot be copied; *value is then left as it was.
+// The entry's value in its canonical type, into *value (a valid VARIANT, cleared first). A
+// discrete value is the word's low 16 bits as they are (1 stays 1, not VARIANT_TRUE); a real
+// is copied bit for bit. E_OUTOFMEMORY when a string cannot be copied; *value is then left as it was.
 HRESULT ValueOfMirrorEntry(const MirrorEntry& entry, VARIANT* value);
 
 // Stores a client's value, already in its canonical type, into the entry's value field by
