@@ -1,0 +1,121 @@
+#include "runtime_link/tag_mirror.h"
+
+#include <cstring>
+
+#include "runtime_link/ansi_text.h"
+#include "runtime_link/project_files.h"
+#include "runtime_link/shared_tag_area.h"
+
+MirrorEntry* g_tagMirror[kMirrorSlots];
+int32_t g_mirrorCount = kMirrorSlots;
+
+namespace {
+
+AfterPollCycle g_afterPollCycle = nullptr;
+
+void RefreshValue(MirrorEntry& entry, const TagRecord& record)
+{
+    switch (ValueKindOfTypeCode(record.typeCode)) {
+    case kValueKindDiscrete:
+        entry.value.integer = record.discreteValue;
+        break;
+    case kValueKindInteger:
+        entry.value.integer = record.integerValue;
+        break;
+    case kValueKindReal:
+        entry.value.real = record.realValue;
+        break;
+    case kValueKindString:
+        AnsiFieldToWide(record.stringValue, sizeof record.stringValue, entry.value.text,
+                        kMirrorStringUnits);
+        break;
+    case kValueKindNone:
+        break;
+    }
+}
+
+void WriteValue(const MirrorEntry& entry, TagRecord& record)
+{
+    switch (ValueKindOfTypeCode(record.typeCode)) {
+    case kValueKindDiscrete:
+        record.discreteValue = entry.value.integer;
+        break;
+    case kValueKindInteger:
+        record.integerValue = entry.value.integer;
+        break;
+    case kValueKindReal:
+        record.realValue = entry.value.real;
+        break;
+    case kValueKindString:
+        WideToAnsiField(entry.value.text, kMirrorStringUnits, record.stringValue,
+                        sizeof record.stringValue);
+        break;
+    case kValueKindNone:
+        break;
+    }
+}
+
+// The Viewer reads the stamp to tell requests apart; records the area lacks read as 0.
+void PostWriteRequest(TagRecord& record)
+{
+    record.requestStatus = 0;
+    for (int i = 0; i < 7; ++i) {
+        const int source = kRequestStampSources[i];
+        record.requestStamp[i] =
+            source < g_sharedTagRecordCapacity ? g_sharedTagArea[source].integerValue : 0;
+    }
+    record.writeRequest = 1;
+}
+
+}  // namespace
+
+void SetAfterPollCycle(AfterPollCycle hook)
+{
+    g_afterPollCycle = hook;
+}
+
+void BuildTagMirror()
+{
+    // The poll cycle walks the tag records up to the tag count: never beyond the area.
+    if (g_tagCount > g_sharedTagRecordCapacity) g_tagCount = g_sharedTagRecordCapacity;
+    if (!g_sharedTagArea) g_tagCount = 0;
+    g_mirrorCount = g_tagCount;
+    for (int i = 0; i < kMirrorSlots; ++i) {
+        delete g_tagMirror[i];
+        g_tagMirror[i] = nullptr;
+        if (i >= g_tagCount) continue;
+        const TagRecord& record = g_sharedTagArea[i];
+        auto* entry = new MirrorEntry{};
+        AnsiFieldToWide(record.name, sizeof record.name, entry->name, kMirrorNameUnits);
+        entry->writePending = 0;
+        entry->kind = ValueKindOfTypeCode(record.typeCode);
+        RefreshValue(*entry, record);
+        g_tagMirror[i] = entry;
+    }
+}
+
+void RunPollCycle()
+{
+    for (int i = 0; i < g_tagCount && i < g_mirrorCount; ++i) {
+        MirrorEntry* entry = g_tagMirror[i];
+        if (!entry) continue;
+        TagRecord& record = g_sharedTagArea[i];
+        if (entry->writePending != 1) {
+            RefreshValue(*entry, record);
+            continue;
+        }
+        entry->writePending = 0;
+        if (record.writeInhibit == 1) continue;  // dropped; refreshed in the next cycle
+        WriteValue(*entry, record);
+        PostWriteRequest(record);
+    }
+    if (g_afterPollCycle) g_afterPollCycle(PollPeriod());
+}
+
+void ReleaseTagMirror()
+{
+    for (MirrorEntry*& entry : g_tagMirror) {
+        delete entry;
+        entry = nullptr;
+    }
+}
