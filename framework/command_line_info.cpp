@@ -5,8 +5,8 @@
 void CCommandLineInfo::ParseParam(const char* param, bool isFlag, bool)
 {
     if (isFlag) {
+        // Other flags of the standard command line mean nothing to these programs.
         if (lstrcmpiA(param, "Embedding") == 0) m_bRunEmbedded = true;
-        if (lstrcmpiA(param, "Automation") == 0) m_bRunAutomated = true;
         return;
     }
     if (m_strFileName.empty()) {

@@ -14,7 +14,6 @@ public:
     ShellCommand m_nShellCommand = FileNew;
     std::string m_strFileName;
     bool m_bRunEmbedded = false;       // started by COM for a client
-    bool m_bRunAutomated = false;
 };
 
 // Feeds arguments 1 .. argc - 1 to info.

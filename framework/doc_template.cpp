@@ -29,7 +29,6 @@ CDocument* CSingleDocTemplate::OpenDocumentFile(const char* path)
     }
 
     m_document.reset(m_newDocument());
-    m_document->m_pDocTemplate = this;
     CCreateContext context;
     context.m_pCurrentDoc = m_document.get();
     context.m_pNewView = m_newView;

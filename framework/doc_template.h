@@ -28,8 +28,6 @@ public:
     void CloseDocument();
     void OnFrameDestroyed(CFrameWnd* frame);
 
-    CDocument* GetDocument() const { return m_document.get(); }
-
 private:
     UINT m_resourceId;
     DocumentFactory m_newDocument;

@@ -3,8 +3,6 @@
 
 #include "framework/object.h"
 
-class CSingleDocTemplate;
-
 // The data shown by a frame's view. Owned by its document template.
 class CDocument : public CObject {
 public:
@@ -12,6 +10,4 @@ public:
     virtual BOOL OnNewDocument();
     // A document read from a file; the base only checks that the file can be opened.
     virtual BOOL OnOpenDocument(const char* path);
-
-    CSingleDocTemplate* m_pDocTemplate = nullptr;
 };

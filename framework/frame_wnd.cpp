@@ -49,8 +49,6 @@ void CFrameWnd::InitialUpdateFrame(BOOL makeVisible)
     UpdateWindow();
 }
 
-CDocument* CFrameWnd::GetActiveDocument() const { return m_view ? m_view->GetDocument() : nullptr; }
-
 BOOL CFrameWnd::PreTranslateMessage(MSG* msg)
 {
     return m_accelerators && TranslateAcceleratorA(m_hWnd, m_accelerators, msg);

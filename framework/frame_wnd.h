@@ -3,7 +3,6 @@
 
 #include "framework/wnd.h"
 
-class CDocument;
 class CSingleDocTemplate;
 class CView;
 struct CCreateContext;
@@ -18,9 +17,6 @@ public:
     BOOL LoadFrame(UINT resourceId, DWORD style, CCreateContext* context);
     // Runs the view's initial update and shows the frame as the application asks.
     void InitialUpdateFrame(BOOL makeVisible);
-
-    CView* GetActiveView() const { return m_view; }
-    CDocument* GetActiveDocument() const;
 
     BOOL PreTranslateMessage(MSG* msg) override;
 

@@ -44,7 +44,6 @@ public:
     void SetRegistryKey(const char* vendor);
     // Reads the recent-file list of maxRecentFiles entries; ExitInstance writes it back.
     void LoadStdProfileSettings(UINT maxRecentFiles = 4);
-    const CRecentFileList* GetRecentFileList() const { return m_recentFiles.get(); }
 
     HINSTANCE m_hInstance;
     int m_nCmdShow = SW_SHOWNORMAL;

@@ -15,7 +15,6 @@ public:
     // Destroys a window that still exists, so that no message can reach a dead object.
     ~CWnd() override;
 
-    HWND GetSafeHwnd() const { return m_hWnd; }
     static CWnd* FromHandle(HWND hwnd);
 
     // Lets PreCreateWindow adjust cs, then creates the window; FALSE when either fails.

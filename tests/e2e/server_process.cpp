@@ -30,9 +30,10 @@ std::string ProgramDirectory()
     return directory.substr(0, directory.find_last_of('\\') + 1);
 }
 
-ServerProcess::ServerProcess(const std::string& workingDirectory)
+ServerProcess::ServerProcess(const std::string& workingDirectory,
+                             const std::string& arguments)
 {
-    std::string commandLine = "\"" + ProgramDirectory() + "OPCServer.exe\"";
+    std::string commandLine = "\"" + ProgramDirectory() + "OPCServer.exe\" " + arguments;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,

@@ -25,6 +25,7 @@ std::wstring WindowText(HWND hwnd)
 
 struct CloseCase {
     const char* name;
+    const char* arguments;
     UINT message;
     WPARAM wParam;
 };
@@ -35,7 +36,7 @@ TEST_P(RunningServer, IsHiddenInTheTrayAndEndsInOrderWhenClosed)
 {
     TestProject project(3);
     ViewerStandIn viewer(17);
-    ServerProcess server(project.SystemDirectory());
+    ServerProcess server(project.SystemDirectory(), GetParam().arguments);
     ASSERT_TRUE(server.Started());
     HWND window = server.WaitForWindow(kServerClass);
     ASSERT_NE(nullptr, window);
@@ -52,8 +53,10 @@ TEST_P(RunningServer, IsHiddenInTheTrayAndEndsInOrderWhenClosed)
 
 INSTANTIATE_TEST_SUITE_P(
     Closing, RunningServer,
-    testing::Values(CloseCase{"WindowClose", WM_CLOSE, 0},
-                    CloseCase{"TrayMenuExit", WM_COMMAND, kAppExit}),
+    testing::Values(CloseCase{"WindowClose", "", WM_CLOSE, 0},
+                    CloseCase{"TrayMenuExit", "", WM_COMMAND, kAppExit},
+                    // COM starts the server so; it changes nothing.
+                    CloseCase{"StartedByCom", "-Embedding", WM_CLOSE, 0}),
     [](const testing::TestParamInfo<CloseCase>& info) { return info.param.name; });
 
 TEST(SecondServer, EndsSilentlyAndChangesNothing)

@@ -12,7 +12,6 @@ struct CommandLineCase {
     CCommandLineInfo::ShellCommand command;
     std::string fileName;
     bool embedded;
-    bool automated;
 };
 
 class CommandLine : public testing::TestWithParam<CommandLineCase> {};
@@ -27,20 +26,19 @@ TEST_P(CommandLine, ParsesIntoShellCommandAndFlags)
     EXPECT_EQ(c.command, info.m_nShellCommand);
     EXPECT_EQ(c.fileName, info.m_strFileName);
     EXPECT_EQ(c.embedded, info.m_bRunEmbedded);
-    EXPECT_EQ(c.automated, info.m_bRunAutomated);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     StandardArguments, CommandLine,
     testing::Values(
-        CommandLineCase{{}, CCommandLineInfo::FileNew, "", false, false},
-        CommandLineCase{{"/Embedding"}, CCommandLineInfo::FileNew, "", true, false},
-        CommandLineCase{{"-Embedding"}, CCommandLineInfo::FileNew, "", true, false},
-        CommandLineCase{{"-embedding"}, CCommandLineInfo::FileNew, "", true, false},
-        CommandLineCase{{"/Automation"}, CCommandLineInfo::FileNew, "", false, true},
-        CommandLineCase{{"/unknown"}, CCommandLineInfo::FileNew, "", false, false},
-        CommandLineCase{{"a.opc"}, CCommandLineInfo::FileOpen, "a.opc", false, false},
+        CommandLineCase{{}, CCommandLineInfo::FileNew, "", false},
+        CommandLineCase{{"/Embedding"}, CCommandLineInfo::FileNew, "", true},
+        CommandLineCase{{"-Embedding"}, CCommandLineInfo::FileNew, "", true},
+        CommandLineCase{{"-embedding"}, CCommandLineInfo::FileNew, "", true},
+        CommandLineCase{{"/Automation"}, CCommandLineInfo::FileNew, "", false},
+        CommandLineCase{{"/unknown"}, CCommandLineInfo::FileNew, "", false},
+        CommandLineCase{{"a.opc"}, CCommandLineInfo::FileOpen, "a.opc", false},
         CommandLineCase{{"-Embedding", "a.opc", "b.opc"}, CCommandLineInfo::FileOpen, "a.opc",
-                        true, false}));
+                        true}));
 
 }  // namespace

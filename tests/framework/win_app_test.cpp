@@ -128,7 +128,9 @@ TEST_F(WinAppTest, FrameJoinsViewAndRoutesCommandsToTheApplication)
     HWND frame = app.m_pMainWnd->m_hWnd;
     HWND view = GetDlgItem(frame, AFX_IDW_PANE_FIRST);
     ASSERT_NE(nullptr, view);
-    EXPECT_NE(nullptr, dynamic_cast<TestView*>(CWnd::FromHandle(view)));
+    auto* testView = dynamic_cast<TestView*>(CWnd::FromHandle(view));
+    ASSERT_NE(nullptr, testView);
+    EXPECT_NE(nullptr, dynamic_cast<TestDoc*>(testView->GetDocument()));
 
     g_events.clear();
     SendMessageA(frame, WM_COMMAND, ID_FILE_NEW, 0);      // the single document is reused
