@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <cwchar>
-#include <vector>
 
 std::string AnsiFromWide(const wchar_t* text)
 {
@@ -19,18 +18,20 @@ std::string AnsiFromWide(const wchar_t* text)
 void AnsiFieldToWide(const char* field, size_t fieldBytes, wchar_t* out, size_t outUnits)
 {
     if (outUnits == 0) return;
-    const size_t length = strnlen(field, fieldBytes);
-    std::vector<wchar_t> wide(length + 1);
+    // Fields are small and fixed; converting on the stack keeps the poll cycle allocation-free.
+    constexpr size_t kLongestField = 256;
+    const size_t length = strnlen(field, fieldBytes < kLongestField ? fieldBytes : kLongestField);
+    wchar_t wide[kLongestField];
     const int units = length == 0 ? 0
                                   : MultiByteToWideChar(CP_ACP, 0, field, static_cast<int>(length),
-                                                        wide.data(), static_cast<int>(length));
+                                                        wide, static_cast<int>(kLongestField));
     size_t kept = units > 0 ? static_cast<size_t>(units) : 0;
     if (kept > outUnits - 1) {
         kept = outUnits - 1;
         // Never keep the first half of a surrogate pair.
         if (kept > 0 && IS_HIGH_SURROGATE(wide[kept - 1])) --kept;
     }
-    wmemcpy(out, wide.data(), kept);
+    wmemcpy(out, wide, kept);
     out[kept] = L'\0';
 }
 

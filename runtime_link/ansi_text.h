@@ -8,7 +8,7 @@
 std::string AnsiFromWide(const wchar_t* text);
 
 // Converts a NUL-terminated ANSI field of fieldBytes bytes (a missing terminator ends it at
-// the field's end) into out, keeping at most outUnits - 1 units and always terminating.
+// the field's end, and no field is read past 256 bytes) into out, keeping at most outUnits - 1 units and always terminating.
 void AnsiFieldToWide(const char* field, size_t fieldBytes, wchar_t* out, size_t outUnits);
 
 // Converts at most maxUnits units of text (fewer when it ends sooner) into an ANSI field of

@@ -17,10 +17,9 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-if [ ! -f "$build_dir/CMakeCache.txt" ]; then
-  cmake -S "$repo_root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw64-toolchain.cmake"
-fi
+# Configured every time: folders join the build when their CMakeLists.txt appears.
+cmake -S "$repo_root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw64-toolchain.cmake" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then

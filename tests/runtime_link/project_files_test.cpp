@@ -10,7 +10,7 @@
 
 #include "framework/message_box.h"
 #include "runtime_link/ansi_text.h"
-#include "temp_directory.h"
+#include "tests/support/temp_directory.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ protected:
                             AnsiFromWide(L"系统程序目录").c_str(), value);
     }
 
-    void WriteMaker(const std::string& bytes) { WriteFileBytes(root.File("PXMAKER.DAT"), bytes); }
+    void WriteMaker(const std::string& bytes) { WriteBytes(root.File("PXMAKER.DAT"), bytes); }
     void UseProject() { WriteMaker(kMagic + PathField(projectDir + "\\")); }
     std::string ProjectFile(const char* name) const { return projectDir + "\\" + name; }
 
@@ -123,7 +123,7 @@ TEST_F(ProjectFilesTest, WithoutWinIniEntryTheCurrentDirectoryIsTheSystemDirecto
 TEST_F(ProjectFilesTest, EveryWayOfMissingTheProjectShowsTheSameMessage)
 {
     const std::string file = root.File("plain.txt");
-    WriteFileBytes(file, "x");
+    WriteBytes(file, "x");
     const struct {
         const char* what;
         std::string maker;
@@ -150,7 +150,7 @@ TEST_F(ProjectFilesTest, MissingPxmakerIsCreatedEmptyAndReported)
 {
     EXPECT_FALSE(LookupProject());
     EXPECT_TRUE(FileExists(root.File("PXMAKER.DAT")));
-    EXPECT_EQ("", ReadFileBytes(root.File("PXMAKER.DAT")));
+    EXPECT_EQ("", ReadBytes(root.File("PXMAKER.DAT")));
     ASSERT_EQ(1u, g_boxes.size());
 }
 
@@ -168,10 +168,10 @@ TEST_F(ProjectFilesTest, MissingOrForeignConfigurationIsReplacedByTheDefault)
     ASSERT_TRUE(LookupProject());
     for (const std::string& before : {std::string(), std::string("junk"),
                                       std::string("Parhelionyx V7.11") + std::string(300, 'z')}) {
-        WriteFileBytes(ProjectFile("PXVIEWER.CFG"), before);
+        WriteBytes(ProjectFile("PXVIEWER.CFG"), before);
         std::memset(g_viewerConfig, 0, sizeof g_viewerConfig);
         LoadViewerConfiguration();
-        const std::string written = ReadFileBytes(ProjectFile("PXVIEWER.CFG"));
+        const std::string written = ReadBytes(ProjectFile("PXVIEWER.CFG"));
         const std::string expected = DefaultViewerConfig();
         ASSERT_EQ(304u, expected.size());
         EXPECT_EQ(expected, written.substr(0, 304)) << "from " << before.size() << " bytes";
@@ -188,14 +188,14 @@ TEST_F(ProjectFilesTest, MatchingConfigurationIsReadAndLeftAlone)
     ASSERT_TRUE(LookupProject());
     std::string cfg = DefaultViewerConfig();
     cfg.replace(268, 4, Word(250));
-    WriteFileBytes(ProjectFile("PXVIEWER.CFG"), cfg);
+    WriteBytes(ProjectFile("PXVIEWER.CFG"), cfg);
     LoadViewerConfiguration();
     EXPECT_EQ(250, PollPeriod());
-    EXPECT_EQ(cfg, ReadFileBytes(ProjectFile("PXVIEWER.CFG")));
+    EXPECT_EQ(cfg, ReadBytes(ProjectFile("PXVIEWER.CFG")));
 
     // A matching header on a short file leaves the unread rest of the block as it was.
     std::memset(g_viewerConfig, 0, sizeof g_viewerConfig);
-    WriteFileBytes(ProjectFile("PXVIEWER.CFG"), cfg.substr(0, 100));
+    WriteBytes(ProjectFile("PXVIEWER.CFG"), cfg.substr(0, 100));
     LoadViewerConfiguration();
     EXPECT_EQ(0, PollPeriod());
 }
@@ -229,7 +229,7 @@ TEST_F(ProjectFilesTest, TagCountIsReadClippedOrRefused)
     for (const auto& c : cases) {
         g_boxes.clear();
         g_tagCount = 26;
-        WriteFileBytes(ProjectFile("TAGNAME.DB"), c.database);
+        WriteBytes(ProjectFile("TAGNAME.DB"), c.database);
         EXPECT_EQ(c.accepted, CheckTagDatabase()) << c.database.size();
         EXPECT_EQ(c.count, g_tagCount);
         if (c.accepted) {

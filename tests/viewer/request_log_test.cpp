@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "temp_directory.h"
+#include "tests/support/temp_directory.h"
 #include "viewer/ansi_text.h"
 
 namespace {

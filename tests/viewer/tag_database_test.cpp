@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "temp_directory.h"
+#include "tests/support/temp_directory.h"
 #include "viewer/ansi_text.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "runtime_link/tag_record.h"
-#include "temp_directory.h"
+#include "tests/support/temp_directory.h"
 #include "viewer/ansi_text.h"
 #include "viewer/bounded_wait.h"
 #include "viewer/project_location.h"

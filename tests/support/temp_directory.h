@@ -13,7 +13,7 @@ public:
         char base[MAX_PATH] = {};
         GetTempPathA(sizeof base, base);
         static int serial = 0;
-        m_path = std::string(base) + "pxviewer_test_" + std::to_string(GetCurrentProcessId()) +
+        m_path = std::string(base) + "px_test_" + std::to_string(GetCurrentProcessId()) +
                  "_" + std::to_string(++serial);
         std::filesystem::remove_all(m_path);
         std::filesystem::create_directories(m_path);
@@ -49,4 +49,9 @@ inline std::string ReadBytes(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+inline bool FileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

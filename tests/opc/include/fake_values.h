@@ -1,0 +1,74 @@
+// The fixed, recognisable values the fake OPC server answers with, shared by the fake and the
+// test that checks they arrive intact in another process.
+#pragma once
+
+#include "opc_da.h"
+
+#include <oleauto.h>
+
+#include <string>
+
+namespace fake {
+
+// {14141FA8-6BBD-4553-8C4E-2AAB6998D91A}: the fake server's class, never the product's.
+inline constexpr CLSID kClsid = {0x14141fa8, 0x6bbd, 0x4553, {0x8c, 0x4e, 0x2a, 0xab, 0x69, 0x98, 0xd9, 0x1a}};
+inline constexpr wchar_t kExeName[] = L"opc_fake_server.exe";
+
+// IOPCServer
+inline constexpr OPCHANDLE kFirstServerGroup = 0x5A5A0001;
+inline constexpr wchar_t kErrorStringPrefix[] = L"错误 Error ";  // + dwError in hex + " @" + LCID
+inline constexpr wchar_t kVendor[] = L"Parhelionix 测试厂商";
+inline constexpr FILETIME kStartTime = {0x11111111, 0x01D00000};
+inline constexpr FILETIME kCurrentTime = {0x22222222, 0x01D00001};
+inline constexpr FILETIME kLastUpdateTime = {0x33333333, 0x01D00002};
+inline constexpr DWORD kGroupCount = 7;
+inline constexpr DWORD kBandWidth = 8;
+inline constexpr WORD kMajorVersion = 9;
+inline constexpr WORD kMinorVersion = 10;
+inline constexpr WORD kBuildNumber = 11;
+inline constexpr WORD kReserved = 12;
+inline constexpr wchar_t kGroupNameA[] = L"分组一";
+inline constexpr wchar_t kGroupNameB[] = L"Group2";
+
+// IOPCServerPublicGroups
+inline constexpr wchar_t kPublicGroupName[] = L"公共组";
+inline constexpr OPCHANDLE kPublicGroupHandle = 0x77;
+
+// IOPCBrowseServerAddressSpace
+inline constexpr wchar_t kBranch[] = L"分支";
+inline constexpr wchar_t kLeafFilter[] = L"温度*";
+inline constexpr wchar_t kLeafA[] = L"温度1";
+inline constexpr wchar_t kLeafB[] = L"Temp2";
+inline constexpr wchar_t kItemIdPrefix[] = L"分支.";
+inline constexpr wchar_t kAccessPath[] = L"路径A";
+
+// IOPCSyncIO / IOPCAsyncIO: a handle the fake does not know.
+inline constexpr OPCHANDLE kBadHandle = 0xBAD;
+// Client handle reported by Read for item handle h.
+inline constexpr OPCHANDLE client_handle_of(OPCHANDLE h) { return h + 1000; }
+// The value an item holds until a client writes it: R4, BOOL or Chinese BSTR by handle.
+inline void initial_value(OPCHANDLE h, VARIANT* value) {
+  VariantInit(value);
+  switch (h % 3) {
+    case 0: value->vt = VT_R4; value->fltVal = static_cast<float>(h) * 1.5f; break;
+    case 1: value->vt = VT_BOOL; value->boolVal = VARIANT_TRUE; break;
+    default: value->vt = VT_BSTR; value->bstrVal = SysAllocString((L"值" + std::to_wstring(h)).c_str());
+  }
+}
+inline WORD quality_of(OPCHANDLE h) {
+  return h % 2 ? OPC_QUALITY_UNCERTAIN | OPC_QUALITY_LAST_USABLE : OPC_QUALITY_GOOD | OPC_LIMIT_HIGH;
+}
+inline FILETIME timestamp_of(OPCHANDLE h) { return {h, h + 1}; }
+// Asynchronous transaction IDs, derived from the arguments so that the test sees them crossed.
+inline constexpr DWORD read_transaction(DWORD connection, DWORD count) { return connection * 0x100 + count; }
+inline constexpr DWORD write_transaction(DWORD connection, DWORD count) { return connection * 0x100 + count + 0x80; }
+inline constexpr DWORD refresh_transaction(DWORD connection, DWORD source) { return connection + source * 0x10000; }
+
+// IOPCItemMgt: server handles start here; added items' blobs get this byte appended.
+inline constexpr OPCHANDLE kFirstItemHandle = 100;
+inline constexpr BYTE kBlobMark = 0xEE;
+// IEnumOPCItemAttributes: the engineering-unit range given for every item.
+inline constexpr double kEuLow = -40.0;
+inline constexpr double kEuHigh = 125.5;
+
+}  // namespace fake
