@@ -209,7 +209,7 @@ TEST_F(StartupTest, MissingViewerIsStartedMinimisedFromTheSystemDirectory)
     EXPECT_EQ(project.SystemDirectory(), launch.directory);
     EXPECT_EQ(SW_SHOWMINIMIZED, launch.showCommand);
     // The configuration is written even by a start that only starts the Viewer.
-    EXPECT_EQ(304u, project.ReadFile(project.ProjectDirectory() + "PXVIEWER.CFG").size());
+    EXPECT_EQ(304u, ReadBytes(project.ProjectDirectory() + "PXVIEWER.CFG").size());
 }
 
 TEST_F(StartupTest, FullStartRunsEveryStepInOrderAndExitUndoesComAndMirror)

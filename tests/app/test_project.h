@@ -5,6 +5,7 @@
 #include <string>
 
 #include "runtime_link/tag_record.h"
+#include "tests/support/temp_directory.h"
 
 // A project on disk where start-up looks for it: the win.ini entry naming a fresh system
 // program directory, its PXMAKER.DAT naming a fresh project directory, and a TAGNAME.DB.
@@ -22,12 +23,9 @@ public:
 
     void WriteMakerFile(const std::string& projectDirectory);
     void WriteTagDatabase(const char* header, int32_t tagCount);
-    void WriteFile(const std::string& path, const std::string& bytes);
-    std::string ReadFile(const std::string& path) const;
-    bool Exists(const std::string& path) const;
 
 private:
-    std::string m_root;
+    TempDirectory m_root;
     std::string m_systemDirectory;
     std::string m_projectDirectory;
 };

@@ -68,11 +68,11 @@ TEST(SecondServer, EndsSilentlyAndChangesNothing)
     ASSERT_NE(nullptr, window);
     // A second start that got as far as the configuration would repair this.
     const std::string config = project.ProjectDirectory() + "PXVIEWER.CFG";
-    project.WriteFile(config, "Foreign");
+    WriteBytes(config, "Foreign");
 
     ServerProcess second(project.SystemDirectory());
     EXPECT_EQ(0u, second.WaitForExit());
-    EXPECT_EQ("Foreign", project.ReadFile(config));
+    EXPECT_EQ("Foreign", ReadBytes(config));
     EXPECT_TRUE(first.Running());
     EXPECT_EQ(window, FindWindowA(kServerClass, nullptr));
 }
@@ -87,10 +87,10 @@ TEST(ServerWithoutViewer, StartsTheViewerMinimisedAndEnds)
     EXPECT_EQ(nullptr, FindWindowA(kServerClass, nullptr));
 
     const std::string note = project.SystemDirectory() + "\\viewer_started.txt";
-    ASSERT_TRUE(WaitUntil([&] { return !project.ReadFile(note).empty(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !ReadBytes(note).empty(); }));
     EXPECT_EQ(project.SystemDirectory() + "\n" + std::to_string(SW_SHOWMINIMIZED) + "\n",
-              project.ReadFile(note));
-    EXPECT_EQ(304u, project.ReadFile(project.ProjectDirectory() + "PXVIEWER.CFG").size());
+              ReadBytes(note));
+    EXPECT_EQ(304u, ReadBytes(project.ProjectDirectory() + "PXVIEWER.CFG").size());
 }
 
 // A message box shown by the given process, with its caption, texts and whether it shows an

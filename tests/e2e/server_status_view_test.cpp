@@ -24,7 +24,7 @@ std::string ConfigurationPolling(int32_t periodMs)
 TEST(RunningServerStatusView, ShowsTheValueThePollCycleBrings)
 {
     TestProject project(1);
-    project.WriteFile(project.ProjectDirectory() + "PXVIEWER.CFG", ConfigurationPolling(55));
+    WriteBytes(project.ProjectDirectory() + "PXVIEWER.CFG", ConfigurationPolling(55));
     ViewerStandIn viewer(17);
     TagRecord& counter = viewer.Records()[0];
     counter.typeCode = 1;
