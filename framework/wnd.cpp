@@ -6,8 +6,19 @@ namespace {
 
 std::unordered_map<HWND, CWnd*> g_windowMap;
 
-// The object whose window CreateEx is creating; the creation hook joins the two.
+// The object whose window CreateEx is creating, and that window's class; the creation hook
+// joins the two.
 CWnd* g_windowInCreation = nullptr;
+const char* g_classInCreation = nullptr;
+
+// The system may create windows of its own (an input method window, say) inside the same
+// CreateWindowEx call; only a window of the requested class is the object's.
+bool IsWindowInCreation(HWND hwnd)
+{
+    char className[256] = "";
+    GetClassNameA(hwnd, className, sizeof className);
+    return lstrcmpiA(className, g_classInCreation) == 0;
+}
 
 // The message being handled, for Default(); saved and restored around nested messages.
 struct CurrentMessage {
@@ -21,7 +32,8 @@ CurrentMessage g_current{};
 
 LRESULT CALLBACK CreationHook(int code, WPARAM wParam, LPARAM lParam)
 {
-    if (code == HCBT_CREATEWND && g_windowInCreation) {
+    if (code == HCBT_CREATEWND && g_windowInCreation &&
+        IsWindowInCreation(reinterpret_cast<HWND>(wParam))) {
         CWnd* wnd = g_windowInCreation;
         g_windowInCreation = nullptr;          // windows created from its handlers are not it
         wnd->Attach(reinterpret_cast<HWND>(wParam));
@@ -72,12 +84,15 @@ BOOL CWnd::CreateEx(CREATESTRUCTA cs)
     }
     HHOOK hook = SetWindowsHookExA(WH_CBT, CreationHook, nullptr, GetCurrentThreadId());
     CWnd* outer = g_windowInCreation;
+    const char* outerClass = g_classInCreation;
     g_windowInCreation = this;
+    g_classInCreation = cs.lpszClass;
     HWND hwnd = CreateWindowExA(cs.dwExStyle, cs.lpszClass, cs.lpszName, cs.style, cs.x, cs.y,
                                 cs.cx, cs.cy, cs.hwndParent, cs.hMenu, cs.hInstance,
                                 cs.lpCreateParams);
     bool neverAttached = g_windowInCreation == this;
     g_windowInCreation = outer;
+    g_classInCreation = outerClass;
     UnhookWindowsHookEx(hook);
     // A window whose OnCreate failed has already been destroyed and its object told so; one
     // that never came to exist is told here.
