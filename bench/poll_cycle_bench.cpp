@@ -1,10 +1,10 @@
 // One poll cycle over 10000 mixed tags, beside a plain copy of the same 10000 value fields.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
+#include "bench/best_of.h"
 #include "runtime_link/mapped_memory.h"
 #include "runtime_link/project_files.h"
 #include "runtime_link/shared_tag_area.h"
@@ -14,27 +14,6 @@ namespace {
 
 constexpr int kTags = 10000;
 constexpr int kRounds = 200;
-
-double Seconds(LARGE_INTEGER from, LARGE_INTEGER to)
-{
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return double(to.QuadPart - from.QuadPart) / double(frequency.QuadPart);
-}
-
-template <typename Work>
-double BestOf(Work work)
-{
-    double best = 1e9;
-    for (int round = 0; round < kRounds; ++round) {
-        LARGE_INTEGER start, stop;
-        QueryPerformanceCounter(&start);
-        work();
-        QueryPerformanceCounter(&stop);
-        best = std::min(best, Seconds(start, stop));
-    }
-    return best;
-}
 
 // A quarter each of discrete, integer, real and string tags, as a project usually mixes them.
 void FillArea(TagRecord* records)
@@ -67,15 +46,15 @@ int main()
     PollPeriod() = 1000;
     BuildTagMirror();
 
-    const double poll = BestOf(RunPollCycle);
+    const double poll = BestOf(kRounds, RunPollCycle);
 
     std::vector<int32_t> copy(kTags);
-    const double plainCopy = BestOf([&] {
+    const double plainCopy = BestOf(kRounds, [&] {
         for (int i = 0; i < kTags; ++i) copy[i] = g_sharedTagArea[i].integerValue;
     });
 
     // Every tag with a pending client value: the write-back path.
-    const double writeBack = BestOf([] {
+    const double writeBack = BestOf(kRounds, [] {
         for (int i = 0; i < kTags; ++i) g_tagMirror[i]->writePending = 1;
         RunPollCycle();
     });

@@ -10,72 +10,60 @@ using Microsoft::WRL::ComPtr;
 namespace fake {
 namespace {
 
-// Cursor handling common to the three enumerators; Element copies one entry for the client.
-template <class Interface, class Entry, class Element>
+// Cursor, Skip, Reset and Clone common to the three enumerators; Derived adds Next.
+template <class Derived, class Interface, class Entry>
 class Enumerator : public ComObject<Interface> {
  public:
   explicit Enumerator(std::vector<Entry> entries) : entries_(std::move(entries)) {}
 
+  HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override {
+    const size_t left = entries_.size() - cursor_;
+    cursor_ += celt < left ? celt : left;
+    return celt <= left ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Reset() override {
+    cursor_ = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Clone(Interface** ppEnum) override {
+    if (!ppEnum) return E_INVALIDARG;
+    auto* clone = new Derived(entries_);
+    clone->cursor_ = cursor_;
+    return hand_out(clone, __uuidof(Interface), reinterpret_cast<void**>(ppEnum));
+  }
+
  protected:
   // Copies up to celt entries from the cursor on into `out`; returns how many.
-  template <class Copy>
+  template <class Element, class Copy>
   ULONG take(ULONG celt, Element* out, Copy copy) {
     ULONG fetched = 0;
     while (fetched < celt && cursor_ < entries_.size()) copy(entries_[cursor_++], out[fetched++]);
     return fetched;
   }
-  HRESULT skip(ULONG celt) {
-    const size_t left = entries_.size() - cursor_;
-    cursor_ += celt < left ? celt : left;
-    return celt <= left ? S_OK : S_FALSE;
-  }
-  void reset() { cursor_ = 0; }
-  const std::vector<Entry>& entries() const { return entries_; }
-  size_t cursor() const { return cursor_; }
-  void set_cursor(size_t cursor) { cursor_ = cursor; }
 
  private:
   std::vector<Entry> entries_;
   size_t cursor_ = 0;
 };
 
-class StringEnumerator : public Enumerator<IEnumString, std::wstring, LPOLESTR> {
+// IEnumString and IEnumUnknown: Next fills the caller's array, one element per entry.
+template <class Interface, class Entry, class Element, void (*Copy)(const Entry&, Element&)>
+class ArrayEnumerator : public Enumerator<ArrayEnumerator<Interface, Entry, Element, Copy>, Interface, Entry> {
  public:
-  using Enumerator::Enumerator;
-  HRESULT STDMETHODCALLTYPE Next(ULONG celt, LPOLESTR* rgelt, ULONG* pceltFetched) override {
+  using ArrayEnumerator::Enumerator::Enumerator;
+  HRESULT STDMETHODCALLTYPE Next(ULONG celt, Element* rgelt, ULONG* pceltFetched) override {
     if (!rgelt || (!pceltFetched && celt != 1)) return E_INVALIDARG;
-    const ULONG fetched = take(celt, rgelt, [](const std::wstring& s, LPOLESTR& e) { e = task_string(s); });
+    const ULONG fetched = this->take(celt, rgelt, Copy);
     if (pceltFetched) *pceltFetched = fetched;
     return fetched == celt ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override { return skip(celt); }
-  HRESULT STDMETHODCALLTYPE Reset() override { reset(); return S_OK; }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumString** ppEnum) override {
-    if (!ppEnum) return E_INVALIDARG;
-    auto* clone = new StringEnumerator(entries());
-    clone->set_cursor(cursor());
-    return hand_out(clone, IID_IEnumString, reinterpret_cast<void**>(ppEnum));
   }
 };
 
-class UnknownEnumerator : public Enumerator<IEnumUnknown, ComPtr<IUnknown>, IUnknown*> {
- public:
-  using Enumerator::Enumerator;
-  HRESULT STDMETHODCALLTYPE Next(ULONG celt, IUnknown** rgelt, ULONG* pceltFetched) override {
-    if (!rgelt || (!pceltFetched && celt != 1)) return E_INVALIDARG;
-    const ULONG fetched = take(celt, rgelt, [](const ComPtr<IUnknown>& o, IUnknown*& e) { o.CopyTo(&e); });
-    if (pceltFetched) *pceltFetched = fetched;
-    return fetched == celt ? S_OK : S_FALSE;
-  }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override { return skip(celt); }
-  HRESULT STDMETHODCALLTYPE Reset() override { reset(); return S_OK; }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumUnknown** ppEnum) override {
-    if (!ppEnum) return E_INVALIDARG;
-    auto* clone = new UnknownEnumerator(entries());
-    clone->set_cursor(cursor());
-    return hand_out(clone, IID_IEnumUnknown, reinterpret_cast<void**>(ppEnum));
-  }
-};
+void copy_string(const std::wstring& entry, LPOLESTR& element) { element = task_string(entry); }
+void copy_object(const ComPtr<IUnknown>& entry, IUnknown*& element) { entry.CopyTo(&element); }
+
+using StringEnumerator = ArrayEnumerator<IEnumString, std::wstring, LPOLESTR, copy_string>;
+using UnknownEnumerator = ArrayEnumerator<IEnumUnknown, ComPtr<IUnknown>, IUnknown*, copy_object>;
 
 // Engineering-unit range as OPC gives it for analog items: a SAFEARRAY of two doubles.
 void set_eu_range(VARIANT& info) {
@@ -88,7 +76,8 @@ void set_eu_range(VARIANT& info) {
   info.parray = range;
 }
 
-class ItemAttributesEnumerator : public Enumerator<IEnumOPCItemAttributes, Item, OPCITEMATTRIBUTES> {
+class ItemAttributesEnumerator
+    : public Enumerator<ItemAttributesEnumerator, IEnumOPCItemAttributes, Item> {
  public:
   using Enumerator::Enumerator;
   HRESULT STDMETHODCALLTYPE Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray,
@@ -117,21 +106,12 @@ class ItemAttributesEnumerator : public Enumerator<IEnumOPCItemAttributes, Item,
     *pceltFetched = fetched;
     return fetched == celt ? S_OK : S_FALSE;
   }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override { return skip(celt); }
-  HRESULT STDMETHODCALLTYPE Reset() override { reset(); return S_OK; }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumOPCItemAttributes** ppEnum) override {
-    if (!ppEnum) return E_INVALIDARG;
-    auto* clone = new ItemAttributesEnumerator(entries());
-    clone->set_cursor(cursor());
-    return hand_out(clone, IID_IEnumOPCItemAttributes, reinterpret_cast<void**>(ppEnum));
-  }
 };
 
 }  // namespace
 
 HRESULT make_string_enumerator(std::vector<std::wstring> strings, IEnumString** ppEnum) {
-  return hand_out(new StringEnumerator(std::move(strings)), IID_IEnumString,
-                  reinterpret_cast<void**>(ppEnum));
+  return hand_out(new StringEnumerator(std::move(strings)), IID_IEnumString, reinterpret_cast<void**>(ppEnum));
 }
 
 HRESULT make_unknown_enumerator(std::vector<ComPtr<IUnknown>> objects, REFIID riid, void** ppEnum) {

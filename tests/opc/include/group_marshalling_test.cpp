@@ -55,27 +55,6 @@ class GroupMarshalling : public ::testing::Test {
   OPCHANDLE hServer = 0;
 };
 
-struct GroupStateSeen {
-  DWORD rate = 0;
-  BOOL active = FALSE;
-  std::wstring name;
-  LONG bias = 0;
-  FLOAT deadband = 0;
-  DWORD lcid = 0;
-  OPCHANDLE hClient = 0;
-  OPCHANDLE hServer = 0;
-};
-
-GroupStateSeen get_state(IOPCGroupStateMgt* group) {
-  GroupStateSeen seen;
-  TaskOut<wchar_t> name;
-  EXPECT_EQ(S_OK, group->GetState(&seen.rate, &seen.active, name.out(), &seen.bias, &seen.deadband,
-                                  &seen.lcid, &seen.hClient, &seen.hServer));
-  EXPECT_NE(nullptr, name.get()) << "string out-parameter arrived NULL";
-  if (name.get()) seen.name = name.get();
-  return seen;
-}
-
 TEST_F(GroupMarshalling, SetStateSendsOnlyTheGivenFields) {
   DWORD rate = 250;
   BOOL active = FALSE;
@@ -364,6 +343,18 @@ TEST_F(GroupMarshalling, ItemChangesAndAttributeEnumerator) {
   ASSERT_EQ(S_OK, items->CreateEnumerator(IID_IEnumOPCItemAttributes,
                                           reinterpret_cast<IUnknown**>(attributes.ReleaseAndGetAddressOf())));
   EXPECT_TRUE(next_attributes(attributes.Get(), 1, S_FALSE).empty());
+}
+
+// pceltFetched is a [ref] pointer in the published declaration (no local/remote pair as
+// IEnumString has): without it Next cannot be called through the proxy, not even for one record.
+TEST_F(GroupMarshalling, AttributeNextWithoutFetchedCountIsRefusedByTheProxy) {
+  auto items = as<IOPCItemMgt>();
+  ComPtr<IEnumOPCItemAttributes> attributes;
+  ASSERT_EQ(S_OK, items->CreateEnumerator(IID_IEnumOPCItemAttributes,
+                                          reinterpret_cast<IUnknown**>(attributes.GetAddressOf())));
+  OPCITEMATTRIBUTES* records = nullptr;
+  EXPECT_EQ(HRESULT_FROM_WIN32(RPC_X_NULL_REF_POINTER), attributes->Next(1, &records, nullptr));
+  EXPECT_EQ(nullptr, records);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "proxy_registration.h"
 #include "server_class_registration.h"
 #include "server_identity.h"
+#include "task_memory.h"
 
 #include <gtest/gtest.h>
 
@@ -62,4 +63,14 @@ ComPtr<IOPCGroupStateMgt> add_remote_group(const wchar_t* name, OPCHANDLE* hServ
                                                reinterpret_cast<IUnknown**>(group.GetAddressOf()));
   EXPECT_HRESULT_SUCCEEDED(hr);
   return group;
+}
+
+GroupStateSeen get_state(IOPCGroupStateMgt* group) {
+  GroupStateSeen seen;
+  TaskOut<wchar_t> name;
+  EXPECT_EQ(S_OK, group->GetState(&seen.rate, &seen.active, name.out(), &seen.bias, &seen.deadband,
+                                  &seen.lcid, &seen.hClient, &seen.hServer));
+  EXPECT_NE(nullptr, name.get()) << "string out-parameter arrived NULL";
+  if (name.get()) seen.name = name.get();
+  return seen;
 }

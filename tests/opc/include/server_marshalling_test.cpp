@@ -84,22 +84,15 @@ TEST(ServerMarshalling, AddGroupArgumentsArriveAndComeBackThroughGetState) {
   ComPtr<IOPCGroupStateMgt> group;
   ASSERT_HRESULT_SUCCEEDED(unknown.As(&group));
 
-  DWORD rate = 0, lcid = 0;
-  BOOL active = FALSE;
-  LONG bias = 0;
-  FLOAT band = 0;
-  OPCHANDLE hClient = 0, hServerState = 0;
-  TaskOut<wchar_t> name;
-  ASSERT_EQ(S_OK, group->GetState(&rate, &active, name.out(), &bias, &band, &lcid, &hClient, &hServerState));
-  ASSERT_NE(nullptr, name.get()) << "string out-parameter arrived NULL";
-  EXPECT_STREQ(fake::kGroupNameA, name.get());
-  EXPECT_EQ(1001u, rate);
-  EXPECT_EQ(TRUE, active);
-  EXPECT_EQ(-480, bias);
-  EXPECT_FLOAT_EQ(2.5f, band);
-  EXPECT_EQ(0x804u, lcid);
-  EXPECT_EQ(0x1234u, hClient);
-  EXPECT_EQ(hServer, hServerState);
+  const GroupStateSeen seen = get_state(group.Get());
+  EXPECT_EQ(fake::kGroupNameA, seen.name);
+  EXPECT_EQ(1001u, seen.rate);
+  EXPECT_EQ(TRUE, seen.active);
+  EXPECT_EQ(-480, seen.bias);
+  EXPECT_FLOAT_EQ(2.5f, seen.deadband);
+  EXPECT_EQ(0x804u, seen.lcid);
+  EXPECT_EQ(0x1234u, seen.hClient);
+  EXPECT_EQ(hServer, seen.hServer);
   EXPECT_EQ(S_OK, remote_server()->RemoveGroup(hServer, TRUE));
 }
 
@@ -110,17 +103,23 @@ TEST(ServerMarshalling, AddGroupWithoutTimeBiasOrDeadbandCrossesAsNull) {
   ASSERT_EQ(S_OK, remote_server()->AddGroup(L"no bias", FALSE, 0, 0, nullptr, nullptr, 0, &hServer,
                                             &revised, IID_IOPCGroupStateMgt,
                                             reinterpret_cast<IUnknown**>(group.GetAddressOf())));
-  DWORD rate = 9, lcid = 9;
-  BOOL active = TRUE;
-  LONG bias = 9;
-  FLOAT band = 9;
-  OPCHANDLE hClient = 9, hServerState = 9;
-  TaskOut<wchar_t> name;
-  ASSERT_EQ(S_OK, group->GetState(&rate, &active, name.out(), &bias, &band, &lcid, &hClient, &hServerState));
-  EXPECT_EQ(0, bias);
-  EXPECT_EQ(0.0f, band);
-  EXPECT_EQ(FALSE, active);
+  const GroupStateSeen seen = get_state(group.Get());
+  EXPECT_EQ(0, seen.bias);
+  EXPECT_EQ(0.0f, seen.deadband);
+  EXPECT_EQ(FALSE, seen.active);
   EXPECT_EQ(S_OK, remote_server()->RemoveGroup(hServer, TRUE));
+}
+
+// szName is a [ref] string in the published declaration: a client cannot send NULL through the
+// proxy, so a server's default name for a null szName is only reachable in-process.
+TEST(ServerMarshalling, AddGroupWithNullNameIsRefusedByTheProxy) {
+  OPCHANDLE hServer = 0;
+  DWORD revised = 0;
+  ComPtr<IUnknown> group;
+  const HRESULT hr = remote_server()->AddGroup(nullptr, TRUE, 0, 0, nullptr, nullptr, 0, &hServer,
+                                               &revised, IID_IUnknown, group.GetAddressOf());
+  EXPECT_EQ(HRESULT_FROM_WIN32(RPC_X_NULL_REF_POINTER), hr);
+  EXPECT_EQ(nullptr, group.Get());
 }
 
 TEST(ServerMarshalling, GetGroupByNameAndRemoveGroup) {

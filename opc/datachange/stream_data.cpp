@@ -1,0 +1,111 @@
+#include "opc/datachange/stream_data.h"
+
+#include <cassert>
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+// The value block's VARIANT part is 16 bytes on every build; on x64 the VARIANT itself is 24.
+constexpr size_t kVariantPart = 16;
+constexpr size_t kStringLengthField = 4;
+constexpr size_t kTerminator = 2;
+static_assert(offsetof(VARIANT, llVal) == 8, "the 8-byte value follows vt and three words");
+static_assert(sizeof(OPCGROUPHEADER) == 20, "OPCGROUPHEADER is 20 bytes");
+static_assert(sizeof(OPCITEMHEADER1) == 20, "OPCITEMHEADER1 is 20 bytes");
+static_assert(sizeof(OPCITEMHEADER2) == 12, "OPCITEMHEADER2 is 12 bytes");
+
+uint64_t ItemHeaderSize(DataStreamFormat format)
+{
+    return format == DataStreamFormat::DataTime ? sizeof(OPCITEMHEADER1)
+                                                : sizeof(OPCITEMHEADER2);
+}
+
+UINT StringBytes(const VARIANT& value)
+{
+    return value.bstrVal ? SysStringByteLen(value.bstrVal) : 0;
+}
+
+// Writes the ValueBlockSize(value) bytes of the value block at block.
+void WriteValueBlock(const VARIANT& value, BYTE* block)
+{
+    std::memcpy(block, &value, kVariantPart);
+    if (value.vt != VT_BSTR) return;
+    const DWORD bytes = StringBytes(value);
+    std::memcpy(block + kVariantPart, &bytes, kStringLengthField);
+    BYTE* text = block + kVariantPart + kStringLengthField;
+    if (bytes) std::memcpy(text, value.bstrVal, bytes);
+    std::memset(text + bytes, 0, kTerminator);
+}
+
+void WriteItemHeader(DataStreamFormat format, const DataStreamItem& item, DWORD valueOffset,
+                     BYTE* at)
+{
+    if (format == DataStreamFormat::DataTime) {
+        const OPCITEMHEADER1 header{item.hClient, valueOffset, item.quality, 0, item.timestamp};
+        std::memcpy(at, &header, sizeof header);
+    } else {
+        const OPCITEMHEADER2 header{item.hClient, valueOffset, item.quality, 0};
+        std::memcpy(at, &header, sizeof header);
+    }
+}
+
+}  // namespace
+
+bool CompletionOutOfService(WORD changeBit, bool groupActive, DWORD pendingReadSource)
+{
+    return changeBit == 0 && !groupActive && pendingReadSource == OPC_DS_CACHE;
+}
+
+DataStreamItem ReadItemForStream(const ItemReadSource& item, OPCHANDLE hClient,
+                                 const FILETIME& timestamp, bool outOfService)
+{
+    DataStreamItem record;
+    record.hClient = hClient;
+    record.timestamp = timestamp;
+    // A failed conversion shows only as the quality; the stream carries the item regardless.
+    ReadItem(item, OPC_DS_CACHE, record.value.Receive(), &record.quality);
+    if (outOfService) record.quality = OPC_QUALITY_OUT_OF_SERVICE;
+    return record;
+}
+
+uint64_t ValueBlockSize(const VARIANT& value)
+{
+    if (value.vt != VT_BSTR) return kVariantPart;
+    return kVariantPart + kStringLengthField + uint64_t{StringBytes(value)} + kTerminator;
+}
+
+uint64_t MeasureValues(const std::vector<DataStreamItem>& items)
+{
+    uint64_t total = 0;
+    for (const DataStreamItem& item : items) total += ValueBlockSize(item.value.get());
+    return total;
+}
+
+uint64_t DataStreamSize(DataStreamFormat format, const std::vector<DataStreamItem>& items)
+{
+    return sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * items.size() + MeasureValues(items);
+}
+
+StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup,
+                            DWORD transactionId, const std::vector<DataStreamItem>& items)
+{
+    const uint64_t total = DataStreamSize(format, items);
+    StreamBlock block = AllocateStreamBlock(total);
+    if (!block) return block;
+    auto* bytes = static_cast<BYTE*>(GlobalLock(block.get()));
+    const OPCGROUPHEADER group{static_cast<DWORD>(total), static_cast<DWORD>(items.size()),
+                               hClientGroup, transactionId, S_OK};
+    std::memcpy(bytes, &group, sizeof group);
+    size_t header = sizeof(OPCGROUPHEADER);
+    size_t value = sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * items.size();
+    for (const DataStreamItem& item : items) {
+        WriteItemHeader(format, item, static_cast<DWORD>(value), bytes + header);
+        WriteValueBlock(item.value.get(), bytes + value);
+        value += ValueBlockSize(item.value.get());
+        header += ItemHeaderSize(format);
+    }
+    assert(value == total);
+    GlobalUnlock(block.get());
+    return block;
+}

@@ -1,0 +1,45 @@
+#pragma once
+// The data streams "OPCSTMFORMATDATA" and "OPCSTMFORMATDATATIME": a 20-byte OPCGROUPHEADER,
+// one item header per item (OPCITEMHEADER2, 12 bytes, or OPCITEMHEADER1 with the timestamp,
+// 20 bytes), then one value block per item, all without alignment gaps.
+#include <windows.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "opc/datachange/stream_block.h"
+#include "opc/group/item_value.h"
+#include "opc/group/item_value_owner.h"
+#include "opc_da.h"
+
+enum class DataStreamFormat { Data, DataTime };
+
+// One item as a data stream carries it.
+struct DataStreamItem {
+    OPCHANDLE hClient = 0;
+    WORD quality = 0;
+    FILETIME timestamp = {};     // carried by the data-with-time stream only
+    VariantOwner value;          // the value as delivered, owned by the record
+};
+
+// Whether a completion reports its items out of service: change bit 0 (an asynchronous read
+// or refresh being completed) in an inactive group whose pending read is from OPC_DS_CACHE.
+bool CompletionOutOfService(WORD changeBit, bool groupActive, DWORD pendingReadSource);
+
+// The item's record the way the streams obtain it: item read from OPC_DS_CACHE (a failed
+// conversion leaves the canonical value and quality OPC_QUALITY_BAD), then out of service
+// when the completion says so.
+DataStreamItem ReadItemForStream(const ItemReadSource& item, OPCHANDLE hClient,
+                                 const FILETIME& timestamp, bool outOfService);
+
+// One value block: the VARIANT's first 16 bytes (vt, three reserved words, the 8-byte
+// value), and for VT_BSTR the byte length L, the characters and a terminator: 16 or L + 22.
+uint64_t ValueBlockSize(const VARIANT& value);
+// V, the sum of the items' value blocks.
+uint64_t MeasureValues(const std::vector<DataStreamItem>& items);
+// The whole stream: group header, item headers and V.
+uint64_t DataStreamSize(DataStreamFormat format, const std::vector<DataStreamItem>& items);
+
+// The stream in a new block, or null when the block cannot be allocated. hrStatus is S_OK.
+StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup,
+                            DWORD transactionId, const std::vector<DataStreamItem>& items);

@@ -1,0 +1,116 @@
+#include "opc/group/item_value.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "opc/group/item_value_owner.h"
+#include "opc/group/value_conversion.h"
+#include "opc_da.h"
+#include "runtime_link/tag_record.h"
+
+namespace {
+
+bool IsHighSurrogate(wchar_t unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+void StoreText(BSTR text, MirrorEntry& entry)
+{
+    // A null BSTR is the empty string.
+    size_t units = text ? SysStringLen(text) : 0;
+    if (units > static_cast<size_t>(kMirrorTextUnits)) {
+        units = kMirrorTextUnits;
+        // Half a pair is no character; the Viewer's code page conversion would garble it.
+        if (IsHighSurrogate(text[units - 1])) --units;
+    }
+    if (units) std::wmemcpy(entry.value.text, text, units);
+    entry.value.text[units] = L'\0';
+}
+
+}  // namespace
+
+VARTYPE CanonicalTypeOfKind(int32_t kind)
+{
+    switch (kind) {
+    case kValueKindDiscrete: return VT_BOOL;
+    case kValueKindInteger: return VT_I4;
+    case kValueKindReal: return VT_R4;
+    case kValueKindString: return VT_BSTR;
+    default: return VT_EMPTY;
+    }
+}
+
+HRESULT ValueOfMirrorEntry(const MirrorEntry& entry, VARIANT* value)
+{
+    VariantOwner made;
+    VARIANT* v = made.Receive();
+    switch (entry.kind) {
+    case kValueKindDiscrete:
+        v->boolVal = static_cast<VARIANT_BOOL>(entry.value.integer & 0xFFFF);
+        break;
+    case kValueKindInteger:
+        v->lVal = entry.value.integer;
+        break;
+    case kValueKindReal:
+        std::memcpy(&v->fltVal, &entry.value.real, sizeof v->fltVal);
+        break;
+    case kValueKindString:
+        // The field is terminated within its width; the bound guards an entry that is not.
+        v->bstrVal = SysAllocStringLen(entry.value.text,
+                                       static_cast<UINT>(wcsnlen(entry.value.text,
+                                                                 kMirrorTextUnits)));
+        if (!v->bstrVal) return E_OUTOFMEMORY;
+        break;
+    default:
+        break;
+    }
+    v->vt = CanonicalTypeOfKind(entry.kind);
+    VariantClear(value);
+    *value = made.Release();
+    return S_OK;
+}
+
+void StoreValueInMirrorEntry(const VARIANT& value, MirrorEntry& entry)
+{
+    switch (value.vt) {
+    case VT_I4:
+        entry.value.integer = value.lVal;
+        break;
+    case VT_R4:
+        std::memcpy(&entry.value.real, &value.fltVal, sizeof entry.value.real);
+        break;
+    case VT_BOOL:
+        entry.value.integer = value.boolVal;
+        break;
+    case VT_BSTR:
+        StoreText(value.bstrVal, entry);
+        break;
+    default:
+        break;
+    }
+}
+
+WORD ReadQuality(DWORD source, bool active, WORD storedQuality)
+{
+    if (source == OPC_DS_DEVICE || active) return storedQuality;
+    return OPC_QUALITY_OUT_OF_SERVICE;
+}
+
+HRESULT ReadItem(const ItemReadSource& item, DWORD source, VARIANT* value, WORD* quality)
+{
+    if (quality) *quality = ReadQuality(source, item.active, item.storedQuality);
+    if (!value) return S_OK;
+    VariantClear(value);
+    HRESULT converted = S_OK;
+    if (item.requestedType != VT_EMPTY) {
+        converted = ConvertValue(*item.value, item.requestedType, value);
+        if (SUCCEEDED(converted)) return S_OK;
+    }
+    // No conversion asked for, or it failed: the caller gets the canonical value.
+    // VariantCopy takes a non-const source; it only reads it.
+    const HRESULT copied = VariantCopy(value, const_cast<VARIANT*>(item.value));
+    const HRESULT result = FAILED(converted) ? converted : copied;
+    if (FAILED(result) && quality) *quality = OPC_QUALITY_BAD;
+    return result;
+}

@@ -1,0 +1,49 @@
+#pragma once
+// An item's value against its tag's mirror entry: the canonical type of each kind of tag, the
+// value taken from an entry, a client's value posted back into it, and item read.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstdint>
+
+#include "runtime_link/tag_mirror.h"
+
+// Units of text a mirror entry's string value holds, without its terminator.
+constexpr int kMirrorTextUnits = kMirrorStringUnits - 1;
+
+// VT_BOOL, VT_I4, VT_R4 or VT_BSTR for the discrete, integer, real and string kinds;
+// VT_EMPTY for a tag without a value.
+VARTYPE CanonicalTypeOfKind(int32_t kind);
+
+// The entry's value in its canonical type, into *value (a valid VARIANT, cleared first). A
+// discrete value is the word's low 16 bits as they are (1 stays 1, not VARIANT_TRUE); a real
+// is copied bit for bit. E_OUTOFMEMORY when a string cannot be copied; *value is then left as it was.
+HRESULT ValueOfMirrorEntry(const MirrorEntry& entry, VARIANT* value);
+
+// Stores a client's value, already in its canonical type, into the entry's value field by
+// the VARIANT's type: VT_I4 and VT_R4 as their 32 bits, VT_BOOL widened with sign, VT_BSTR as
+// at most kMirrorTextUnits units (never cutting a surrogate pair) and a terminator. Any other
+// type stores nothing. The caller sets the entry's writePending.
+void StoreValueInMirrorEntry(const VARIANT& value, MirrorEntry& entry);
+
+// What item read needs of an item.
+struct ItemReadSource {
+    const VARIANT* value;        // the item's own value, in its canonical type
+    VARTYPE requestedType;       // VT_EMPTY: deliver the canonical type
+    WORD storedQuality;
+    bool active;                 // the item's active flag
+};
+
+// The quality item read reports before any conversion: from OPC_DS_DEVICE the stored quality;
+// from OPC_DS_CACHE, or any other source, OPC_QUALITY_OUT_OF_SERVICE when the item is
+// inactive, the stored quality otherwise.
+WORD ReadQuality(DWORD source, bool active, WORD storedQuality);
+
+// Item read of value and quality, each optional; *value must hold a valid VARIANT (VariantInit
+// it first, for example in a newly allocated OPCITEMSTATE array). The value is a copy for the caller to clear,
+// converted to the requested type when there is one; when that conversion fails the copy
+// keeps the canonical type, the quality is OPC_QUALITY_BAD and the conversion's HRESULT is
+// returned. A copy that cannot be made (no memory for a string) is reported the same way.
+// Without a value to deliver nothing is converted, so the quality stays that of ReadQuality.
+// The item itself is never changed.
+HRESULT ReadItem(const ItemReadSource& item, DWORD source, VARIANT* value, WORD* quality);
