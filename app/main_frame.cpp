@@ -1,0 +1,117 @@
+#include "app/main_frame.h"
+
+#include <algorithm>
+#include <memory>
+#include <type_traits>
+
+#include "app/opc_server_app.h"
+#include "app/resources/resource.h"
+#include "app/window_classes.h"
+#include "framework/afx_ids.h"
+#include "runtime_link/ansi_text.h"
+#include "runtime_link/project_files.h"
+#include "runtime_link/tag_mirror.h"
+
+namespace {
+
+constexpr UINT_PTR kPollTimer = 2000;
+constexpr int32_t kMinPollPeriodMs = 55;
+constexpr int32_t kMaxPollPeriodMs = 3600000;
+
+// Caption, system menu, minimise and maximise boxes: no sizing border, not visible, and the
+// title never takes the document's name.
+constexpr DWORD kFrameStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+constexpr UINT kFrameClassStyle = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+
+struct MenuDestroyer {
+    void operator()(HMENU menu) const { DestroyMenu(menu); }
+};
+
+COPCServerApp* ServerApp() { return dynamic_cast<COPCServerApp*>(AfxGetApp()); }
+
+}  // namespace
+
+CMainFrame::CMainFrame() : m_windowTitle(AnsiFromWide(L"数据通讯程序")) {}
+
+BOOL CMainFrame::PreCreateWindow(CREATESTRUCTA& cs)
+{
+    cs.lpszName = m_windowTitle.c_str();
+    cs.style = kFrameStyle;
+
+    m_windowClassName = kServerWindowClass;
+    WNDCLASSA windowClass{};
+    windowClass.style = kFrameClassStyle;
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = AfxGetInstanceHandle();
+    windowClass.hIcon = LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+    windowClass.lpszClassName = m_windowClassName.c_str();
+    if (!AfxRegisterClass(windowClass)) return FALSE;
+
+    cs.lpszClass = m_windowClassName.c_str();
+    if (!CFrameWnd::PreCreateWindow(cs)) return FALSE;
+    cs.dwExStyle &= ~static_cast<DWORD>(WS_EX_CLIENTEDGE);
+    return TRUE;
+}
+
+LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_TRAYNOTIFY) return OnTrayNotification(wParam, lParam);
+    return CFrameWnd::WindowProc(message, wParam, lParam);
+}
+
+int CMainFrame::OnCreate(CREATESTRUCTA* cs)
+{
+    if (CFrameWnd::OnCreate(cs) == -1) return -1;
+    // Stored back, so that the update pass counts down exactly the period the timer runs at.
+    int32_t& period = PollPeriod();
+    period = std::clamp(period, kMinPollPeriodMs, kMaxPollPeriodMs);
+    SetTimer(kPollTimer, static_cast<UINT>(period));
+    return 0;
+}
+
+void CMainFrame::OnTimer(UINT_PTR)
+{
+    RunPollCycle();
+    Default();
+}
+
+void CMainFrame::OnClose()
+{
+    Sleep(100);
+    KillTimer(kPollTimer);
+    if (COPCServerApp* app = ServerApp()) app->DeleteTrayIcon(m_hWnd, app->m_trayIcon);
+    CFrameWnd::OnClose();
+}
+
+BOOL CMainFrame::OnCommand(UINT id)
+{
+    if (id == ID_APP_EXIT) {
+        OnClose();
+        return TRUE;
+    }
+    return CFrameWnd::OnCommand(id);
+}
+
+LRESULT CMainFrame::OnTrayNotification(WPARAM, LPARAM mouseMessage)
+{
+    if (mouseMessage != WM_RBUTTONUP && mouseMessage != WM_LBUTTONDBLCLK) return 0;
+    std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDestroyer> menu(
+        LoadMenuA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_TRAYMENU)));
+    if (!menu) return 0;
+    HMENU popup = GetSubMenu(menu.get(), 0);
+    if (!popup) return 0;
+
+    if (mouseMessage == WM_RBUTTONUP) {
+        SetMenuDefaultItem(popup, 0, TRUE);
+        POINT cursor{};
+        GetCursorPos(&cursor);
+        // Without this the popup does not close when the user clicks elsewhere.
+        SetForegroundWindow(m_hWnd);
+        TrackPopupMenu(popup, TPM_LEFTBUTTON, cursor.x, cursor.y, 0, m_hWnd, nullptr);
+    } else {
+        SendMessage(WM_COMMAND, GetMenuItemID(popup, 0), 0);
+    }
+    return 1;
+}

@@ -1,0 +1,31 @@
+#pragma once
+#include <string>
+
+#include "framework/frame_wnd.h"
+
+// The tray icon's mouse notifications arrive as this message.
+constexpr UINT WM_TRAYNOTIFY = WM_USER + 5;
+
+// The hidden main window: its class name marks a running server, its timer runs the poll
+// cycle, and it answers the tray icon with the About/Exit menu.
+class CMainFrame : public CFrameWnd {
+public:
+    CMainFrame();
+
+    // Shows the tray menu on a right-button release, the About box on a double click;
+    // 1 when the notification was one of those, 0 otherwise.
+    LRESULT OnTrayNotification(WPARAM iconId, LPARAM mouseMessage);
+
+protected:
+    BOOL PreCreateWindow(CREATESTRUCTA& cs) override;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    int OnCreate(CREATESTRUCTA* cs) override;
+    void OnTimer(UINT_PTR id) override;
+    void OnClose() override;
+    BOOL OnCommand(UINT id) override;
+
+private:
+    // Kept here because the registered class and the window point at them.
+    std::string m_windowTitle;
+    std::string m_windowClassName;
+};
