@@ -1,0 +1,31 @@
+#include "client_session.h"
+
+#include <cwchar>
+#include <iterator>
+#include <memory>
+
+#include "opc/server/error_text.h"
+
+HRESULT ClientSession::Connect(const std::wstring& server)
+{
+    CLSID clsid;
+    HRESULT hr = server.size() > 0 && server[0] == L'{' ? CLSIDFromString(server.c_str(), &clsid)
+                                                       : CLSIDFromProgID(server.c_str(), &clsid);
+    if (FAILED(hr)) return hr;
+    return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&m_server));
+}
+
+std::wstring ClientSession::ErrorText(HRESULT code) const
+{
+    std::wstring text;
+    LPWSTR serverText = nullptr;
+    if (m_server && SUCCEEDED(m_server->GetErrorString(code, LOCALE_SYSTEM_DEFAULT, &serverText)) &&
+        serverText) {
+        std::unique_ptr<wchar_t, decltype(&CoTaskMemFree)> owner(serverText, &CoTaskMemFree);
+        text = serverText;
+    }
+    if (text.empty()) text = DescribeError(code);
+    wchar_t hex[16];
+    std::swprintf(hex, std::size(hex), L"0x%08lX", static_cast<unsigned long>(code));
+    return text + L" (" + hex + L")";
+}
