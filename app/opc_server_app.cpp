@@ -15,6 +15,7 @@
 #include "framework/doc_template.h"
 #include "framework/message_box.h"
 #include "framework/shell_execute.h"
+#include "opc/group/tag_lookup.h"
 #include "runtime_link/ansi_text.h"
 #include "runtime_link/project_files.h"
 #include "runtime_link/shared_tag_area.h"
@@ -123,5 +124,10 @@ void COPCServerApp::StartViewer()
 
 bool COPCServerApp::CheckTagDatabase() { return ::CheckTagDatabase(); }
 void COPCServerApp::AttachSharedTagArea() { ::AttachSharedTagArea(m_sharedMemory); }
-void COPCServerApp::BuildTagMirror() { ::BuildTagMirror(); }
+void COPCServerApp::BuildTagMirror()
+{
+    ::BuildTagMirror();
+    // Tag names never change after the build; item IDs are resolved through this index.
+    g_tagNameIndex.Build();
+}
 void COPCServerApp::StartCom() { ::StartCom(); }

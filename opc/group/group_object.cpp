@@ -3,6 +3,9 @@
 #include <new>
 
 #include "opc/group/group_state_mgt.h"
+#include "opc/group/item_mgt.h"
+#include "opc/group/item_object.h"
+#include "opc/group/sync_io.h"
 #include "opc/server/global_lock.h"
 
 GroupObject::GroupObject(std::shared_ptr<GroupOwnerLink> ownerLink)
@@ -14,8 +17,11 @@ GroupObject::~GroupObject()
 {
     // Never in the middle of an update pass.
     GlobalLockScope lock;
+    m_items.RemoveAll();
     state.name.reset();
     m_stateMgtPart.reset();
+    m_syncIOPart.reset();
+    m_itemMgtPart.reset();
 }
 
 HRESULT GroupObject::QueryInterface(REFIID riid, void** ppv)
@@ -28,6 +34,12 @@ HRESULT GroupObject::QueryInterface(REFIID riid, void** ppv)
     } else if (riid == IID_IOPCGroupStateMgt) {
         if (!m_stateMgtPart) m_stateMgtPart.reset(new (std::nothrow) GroupStateMgtPart(*this));
         answer = m_stateMgtPart.get();
+    } else if (riid == IID_IOPCSyncIO) {
+        if (!m_syncIOPart) m_syncIOPart.reset(new (std::nothrow) SyncIOPart(*this));
+        answer = m_syncIOPart.get();
+    } else if (riid == IID_IOPCItemMgt) {
+        if (!m_itemMgtPart) m_itemMgtPart.reset(new (std::nothrow) ItemMgtPart(*this));
+        answer = m_itemMgtPart.get();
     }
     // IOPCPublicGroupStateMgt is not offered: there are no public groups.
     if (!answer) return E_NOINTERFACE;
@@ -46,6 +58,27 @@ ULONG GroupObject::Release()
     const LONG count = --m_refCount;
     if (count == 0) delete this;
     return static_cast<ULONG>(count);
+}
+
+HRESULT GroupObject::CopyItemsFrom(const GroupObject& source)
+{
+    HRESULT result = S_OK;
+    source.Items().ForEach([this, &result](const ItemObject& item) {
+        if (FAILED(result)) return;
+        auto* copy = new (std::nothrow) ItemObject(*this);
+        if (!copy) {
+            result = E_OUTOFMEMORY;
+            return;
+        }
+        copy->AddRef();   // the item table's reference
+        result = copy->CopyFrom(item);
+        if (FAILED(result)) {
+            copy->Release();
+            return;
+        }
+        m_items.Place(static_cast<int>(item.ServerHandle()), copy);
+    });
+    return result;
 }
 
 void GroupObject::RunUpdatePass(int32_t /*pollPeriodMs*/)

@@ -5,10 +5,13 @@
 #include <memory>
 
 #include "opc/group/group_owner.h"
+#include "opc/group/item_table.h"
 #include "opc/server/heap_string.h"
 #include "opc_da.h"
 
 class GroupStateMgtPart;
+class ItemMgtPart;
+class SyncIOPart;
 
 // A group's state as AddGroup, SetState, SetName and CloneGroup set it. Deadband, locale and
 // time bias are only stored and reported.
@@ -44,10 +47,18 @@ public:
     // so it does nothing.
     void RunUpdatePass(int32_t pollPeriodMs);
 
+    ItemTable& Items() { return m_items; }
+    const ItemTable& Items() const { return m_items; }
+    // Gives this group a copy of every item of `source`, under the same server handles.
+    HRESULT CopyItemsFrom(const GroupObject& source);
+
     GroupState state;
 
 private:
     LONG m_refCount = 0;
     std::shared_ptr<GroupOwnerLink> m_ownerLink;
     std::unique_ptr<GroupStateMgtPart> m_stateMgtPart;
+    std::unique_ptr<SyncIOPart> m_syncIOPart;
+    std::unique_ptr<ItemMgtPart> m_itemMgtPart;
+    ItemTable m_items;
 };

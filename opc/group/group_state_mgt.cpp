@@ -67,7 +67,8 @@ HRESULT GroupStateMgtPart::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* pp
     auto* clone = new (std::nothrow) GroupObject(owner().OwnerLink());
     if (!clone) return E_OUTOFMEMORY;
     clone->AddRef();   // the group table's reference
-    const HRESULT hr = clone->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
+    HRESULT hr = clone->CopyItemsFrom(owner());
+    if (SUCCEEDED(hr)) hr = clone->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
     if (FAILED(hr)) {
         clone->Release();
         return hr;

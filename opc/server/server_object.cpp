@@ -3,6 +3,7 @@
 #include <new>
 
 #include "opc/group/group_object.h"
+#include "opc/server/browse_part.h"
 #include "opc/server/global_lock.h"
 #include "opc/server/object_enumerator.h"
 #include "opc/server/persist_part.h"
@@ -39,6 +40,7 @@ ServerObject::~ServerObject()
     m_groups.RemoveAll();
     m_serverPart.reset();
     m_persistPart.reset();
+    m_browsePart.reset();
 }
 
 HRESULT ServerObject::QueryInterface(REFIID riid, void** ppv)
@@ -54,6 +56,9 @@ HRESULT ServerObject::QueryInterface(REFIID riid, void** ppv)
     } else if (riid == IID_IPersistFile || riid == IID_IPersist) {
         if (!m_persistPart) m_persistPart.reset(new (std::nothrow) PersistPart(*this));
         answer = m_persistPart.get();
+    } else if (riid == IID_IOPCBrowseServerAddressSpace) {
+        if (!m_browsePart) m_browsePart.reset(new (std::nothrow) BrowsePart(*this));
+        answer = m_browsePart.get();
     } else if (riid == IID_IEnumUnknown) {
         // A new enumerator over the groups of this moment; it holds the reference it adds to
         // this object, so there is no AddRef here.

@@ -7,6 +7,7 @@
 #include "opc/group/group_owner.h"
 #include "opc/server/group_table.h"
 
+class BrowsePart;
 class ServerPart;
 class PersistPart;
 
@@ -48,6 +49,7 @@ private:
 
     std::unique_ptr<ServerPart> m_serverPart;
     std::unique_ptr<PersistPart> m_persistPart;
+    std::unique_ptr<BrowsePart> m_browsePart;
     LONG m_refCount = 0;
     FILETIME m_creationTime = {};
     int m_serverTableIndex = 0;

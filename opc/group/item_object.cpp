@@ -1,0 +1,151 @@
+#include "opc/group/item_object.h"
+
+#include "opc/group/item_value.h"
+#include "opc/group/tag_lookup.h"
+#include "opc/group/value_conversion.h"
+#include "opc_error.h"
+#include "runtime_link/tag_mirror.h"
+
+namespace {
+
+FILETIME NowUtc()
+{
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    FILETIME time{};
+    SystemTimeToFileTime(&now, &time);
+    return time;
+}
+
+}  // namespace
+
+HRESULT ItemObject::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv) return E_INVALIDARG;
+    *ppv = nullptr;
+    if (riid != IID_IUnknown) return E_NOINTERFACE;
+    *ppv = static_cast<IUnknown*>(this);
+    AddRef();
+    return S_OK;
+}
+
+ULONG ItemObject::AddRef()
+{
+    return static_cast<ULONG>(++m_refCount);
+}
+
+ULONG ItemObject::Release()
+{
+    const LONG count = --m_refCount;
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+}
+
+HRESULT ItemObject::Initialize(const OPCITEMDEF& definition, OPCHANDLE serverHandle,
+                               OPCITEMRESULT& result)
+{
+    if (!definition.szItemID) return OPC_E_INVALIDITEMID;
+    const int slot = g_tagNameIndex.Find(definition.szItemID);
+    // An unknown name is reported as a bad type, as the package's clients expect.
+    if (slot == kNoTag) return OPC_E_BADTYPE;
+    const HRESULT valued = ValueOfMirrorEntry(*g_tagMirror[slot], m_value.Receive());
+    if (FAILED(valued)) return valued;
+    m_canonicalType = m_value.vt();
+    m_quality = OPC_QUALITY_GOOD;
+    m_timestamp = NowUtc();
+    m_requestedType = definition.vtRequestedDataType;
+    m_itemId = CopyHeapString(definition.szItemID);
+    if (!m_itemId) return OPC_E_INVALIDITEMID;
+    if (definition.szAccessPath) {
+        m_accessPath = CopyHeapString(definition.szAccessPath);
+        if (!m_accessPath) return OPC_E_INVALIDITEMID;
+    }
+    m_serverHandle = serverHandle;
+    m_clientHandle = definition.hClient;
+    m_active = definition.bActive;
+
+    result = OPCITEMRESULT{};
+    result.hServer = serverHandle;
+    result.vtCanonicalDataType = m_canonicalType;
+    result.dwAccessRights = kItemAccessRights;
+    MarkChanged();
+    return S_OK;
+}
+
+HRESULT ItemObject::CopyFrom(const ItemObject& source)
+{
+    HeapString itemId = CopyHeapString(source.m_itemId.get());
+    HeapString accessPath = CopyHeapString(source.m_accessPath.get());
+    if ((source.m_itemId && !itemId) || (source.m_accessPath && !accessPath)) {
+        return E_OUTOFMEMORY;
+    }
+    // VariantCopy takes a non-const source; it only reads it.
+    const HRESULT copied =
+        VariantCopy(m_value.Receive(), const_cast<VARIANT*>(&source.m_value.get()));
+    if (FAILED(copied)) return copied;
+    m_itemId = std::move(itemId);
+    m_accessPath = std::move(accessPath);
+    m_serverHandle = source.m_serverHandle;
+    m_clientHandle = source.m_clientHandle;
+    m_canonicalType = source.m_canonicalType;
+    m_requestedType = source.m_requestedType;
+    m_active = source.m_active;
+    m_quality = source.m_quality;
+    m_timestamp = source.m_timestamp;
+    m_writeResult = source.m_writeResult;
+    m_writePending = source.m_writePending;
+    m_changeMask = source.m_changeMask;
+    return S_OK;
+}
+
+HRESULT ItemObject::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timestamp) const
+{
+    if (timestamp) *timestamp = m_timestamp;
+    const ItemReadSource item{&m_value.get(), m_requestedType, m_quality, m_active != FALSE};
+    return ReadItem(item, source, value, quality);
+}
+
+HRESULT ItemObject::Write(const VARIANT& value)
+{
+    VariantOwner converted;
+    const HRESULT hr = ConvertValue(value, m_canonicalType, converted.Receive());
+    if (FAILED(hr)) return hr;
+    m_value = std::move(converted);
+    MarkChanged();
+    m_writePending = 1;
+    m_timestamp = NowUtc();
+    return S_OK;
+}
+
+bool ItemObject::DeviceReadComplete(DWORD* reserved) const
+{
+    if (reserved) *reserved = 0;
+    return true;
+}
+
+HRESULT ItemObject::WriteAsync(const VARIANT& value)
+{
+    m_writeResult = Write(value);
+    return m_writeResult;
+}
+
+bool ItemObject::WriteComplete(HRESULT* result) const
+{
+    if (result) *result = m_writeResult;
+    return true;
+}
+
+void ItemObject::SetActive(BOOL active)
+{
+    m_active = active;
+    if (active) {
+        MarkChanged();
+    } else {
+        m_changeMask = 0;
+    }
+}
+
+void ItemObject::MarkChanged()
+{
+    if (m_active) m_changeMask |= kOwedToBothSinks;
+}

@@ -1,0 +1,88 @@
+#pragma once
+#include <windows.h>
+#include <oleauto.h>
+
+#include "opc/group/item_value_owner.h"
+#include "opc/server/heap_string.h"
+#include "opc_da.h"
+
+class GroupObject;
+
+// Change-mask bits: the item's value is still owed to the data sink, to the data-time sink.
+constexpr WORD kOwedToDataSink = 2;
+constexpr WORD kOwedToDataTimeSink = 4;
+constexpr WORD kOwedToBothSinks = kOwedToDataSink | kOwedToDataTimeSink;
+
+// Every item may be read and written, whatever its tag.
+constexpr DWORD kItemAccessRights = OPC_READABLE | OPC_WRITEABLE;
+
+// One tag in a group: its value in the tag's canonical type, quality, timestamp and the
+// client's view of it. Never handed to a client; the group's item table holds it.
+class ItemObject final : public IUnknown {
+public:
+    explicit ItemObject(GroupObject& group) : m_group(&group) {}
+    ItemObject(const ItemObject&) = delete;
+    ItemObject& operator=(const ItemObject&) = delete;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // Resolves the definition's item ID against the tag mirror and takes the tag's canonical
+    // type and value; fills `result` on success. OPC_E_INVALIDITEMID for a null item ID or a
+    // copy that cannot be had, OPC_E_BADTYPE when no tag has that name.
+    HRESULT Initialize(const OPCITEMDEF& definition, OPCHANDLE serverHandle,
+                       OPCITEMRESULT& result);
+    // Makes this item a copy of `source` (same handles, value and state) for a cloned group.
+    HRESULT CopyFrom(const ItemObject& source);
+
+    // Value, quality and timestamp as a client reads them from `source`; each is optional.
+    HRESULT Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timestamp) const;
+    // Stores a client's value in the canonical type and marks it for posting to the mirror;
+    // on a failed conversion the item is unchanged and the conversion's result returned.
+    HRESULT Write(const VARIANT& value);
+
+    // Asynchronous I/O: a device read needs nothing (the stored value is the device's),
+    // an asynchronous write completes at once and keeps its result for the completion.
+    void RequestDeviceRead() {}
+    bool DeviceReadComplete(DWORD* reserved) const;
+    HRESULT WriteAsync(const VARIANT& value);
+    bool WriteComplete(HRESULT* result) const;
+
+    void SetActive(BOOL active);
+    void SetClientHandle(OPCHANDLE handle) { m_clientHandle = handle; }
+    void SetRequestedType(VARTYPE type) { m_requestedType = type; }
+    void ClearChangeBits(WORD bits) { m_changeMask &= static_cast<WORD>(~bits); }
+
+    GroupObject& Group() const { return *m_group; }
+    OPCHANDLE ServerHandle() const { return m_serverHandle; }
+    OPCHANDLE ClientHandle() const { return m_clientHandle; }
+    VARTYPE CanonicalType() const { return m_canonicalType; }
+    VARTYPE RequestedType() const { return m_requestedType; }
+    const wchar_t* ItemId() const { return m_itemId.get(); }
+    const wchar_t* AccessPath() const { return m_accessPath.get(); }
+    BOOL Active() const { return m_active; }
+    WORD ChangeMask() const { return m_changeMask; }
+    bool WritePending() const { return m_writePending != 0; }
+
+private:
+    ~ItemObject() = default;
+    // Sets both change bits, only while the item is active.
+    void MarkChanged();
+
+    LONG m_refCount = 0;
+    GroupObject* const m_group;   // not counted: the group's item table holds this item
+    OPCHANDLE m_serverHandle = 0;
+    OPCHANDLE m_clientHandle = 0;
+    VARTYPE m_canonicalType = VT_EMPTY;
+    VARTYPE m_requestedType = VT_EMPTY;
+    HeapString m_itemId;
+    HeapString m_accessPath;
+    BOOL m_active = FALSE;
+    VariantOwner m_value;
+    WORD m_quality = OPC_QUALITY_GOOD;
+    FILETIME m_timestamp = {};
+    HRESULT m_writeResult = S_OK;
+    DWORD m_writePending = 0;
+    WORD m_changeMask = 0;
+};

@@ -1,0 +1,43 @@
+#pragma once
+#include <windows.h>
+
+#include "opc_da.h"
+
+class ItemObject;
+
+constexpr int kItemSlots = 10000;
+
+// A group's items: 10000 slots, the slot number being the item's server handle. The table holds
+// one reference to the item in each used slot. Every pass runs in ascending slot order.
+class ItemTable {
+public:
+    ItemTable() = default;
+    ~ItemTable() { RemoveAll(); }
+    ItemTable(const ItemTable&) = delete;
+    ItemTable& operator=(const ItemTable&) = delete;
+
+    // The lowest free slot, or -1 when every slot is used.
+    int LowestFreeSlot() const;
+    // Puts `item` into the free `slot`; the table keeps the reference the caller took for it.
+    void Place(int slot, ItemObject* item);
+    // The item of a valid handle (below 10000 and its slot used), else null.
+    ItemObject* Find(OPCHANDLE handle) const;
+    // Releases the item of a valid handle and frees its slot.
+    void Remove(OPCHANDLE handle);
+    void RemoveAll();
+
+    template <class Visit>
+    void ForEach(Visit visit) const
+    {
+        for (const Slot& slot : m_slots) {
+            if (slot.inUse) visit(*slot.item);
+        }
+    }
+
+private:
+    struct Slot {
+        BOOL inUse;
+        ItemObject* item;
+    };
+    Slot m_slots[kItemSlots] = {};
+};

@@ -1,0 +1,271 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "opc/group/item_object.h"
+#include "opc_error.h"
+#include "tests/opc/group/item_test_group.h"
+#include "tests/opc/group/refusing_allocator.h"
+#include "tests/opc/group/test_tags.h"
+#include "tests/opc/include/task_memory.h"
+#include "tests/opc/values/variant_maker.h"
+
+namespace {
+
+class SyncIOTest : public ::testing::Test {
+protected:
+    TestTags tags_;
+    ItemTestGroup group_;
+};
+
+TEST_F(SyncIOTest, QualityFollowsSourceActiveFlagsAndConversion)
+{
+    const struct {
+        BOOL groupActive;
+        BOOL itemActive;
+        OPCDATASOURCE source;
+        VARTYPE requested;   // VT_DATE cannot be made of the text "abc"
+        WORD quality;
+        HRESULT error;
+    } cases[] = {
+        {TRUE, TRUE, OPC_DS_CACHE, VT_EMPTY, OPC_QUALITY_GOOD, S_OK},
+        {TRUE, FALSE, OPC_DS_CACHE, VT_EMPTY, OPC_QUALITY_OUT_OF_SERVICE, S_OK},
+        {FALSE, TRUE, OPC_DS_CACHE, VT_EMPTY, OPC_QUALITY_OUT_OF_SERVICE, S_OK},
+        {FALSE, FALSE, OPC_DS_DEVICE, VT_EMPTY, OPC_QUALITY_GOOD, S_OK},
+        {TRUE, FALSE, OPC_DS_DEVICE, VT_EMPTY, OPC_QUALITY_GOOD, S_OK},
+        {TRUE, TRUE, OPC_DS_CACHE, VT_DATE, OPC_QUALITY_BAD, DISP_E_TYPEMISMATCH},
+        {TRUE, TRUE, OPC_DS_DEVICE, VT_I4, OPC_QUALITY_BAD, DISP_E_TYPEMISMATCH},
+        {FALSE, TRUE, OPC_DS_CACHE, VT_I4, OPC_QUALITY_OUT_OF_SERVICE, DISP_E_TYPEMISMATCH},
+        {FALSE, TRUE, OPC_DS_DEVICE, VT_I4, OPC_QUALITY_BAD, DISP_E_TYPEMISMATCH},
+    };
+    for (const auto& c : cases) {
+        ItemTestGroup group;
+        group.SetGroupActive(c.groupActive);
+        const OPCHANDLE handle = group.AddGood(L"TEXT", c.itemActive, c.requested);
+        const ReadOutcome read = group.Read(handle, c.source);
+        const std::string label = "group " + std::to_string(c.groupActive) + " item " +
+                                  std::to_string(c.itemActive) + " source " +
+                                  std::to_string(c.source) + " type " +
+                                  std::to_string(c.requested);
+        EXPECT_EQ(c.quality, read.quality) << label;
+        EXPECT_EQ(c.error, read.error) << label;
+        EXPECT_EQ(VT_BSTR, read.value.vt()) << label << ": a failed conversion keeps the text";
+        EXPECT_STREQ(L"abc", read.value.get().bstrVal) << label;
+    }
+}
+
+TEST_F(SyncIOTest, ReadDeliversClientHandleAndTheTimeOfCreationOrOfTheLastWrite)
+{
+    const ULONGLONG beforeAdd = NowTicks();
+    const AddOutcome added = group_.Add(L"REAL", TRUE, VT_EMPTY, 1234);
+    const ULONGLONG afterAdd = NowTicks();
+    const OPCHANDLE handle = added.result.hServer;
+    const ReadOutcome first = group_.Read(handle);
+    EXPECT_EQ(1234u, first.client);
+    EXPECT_GE(Ticks(first.time), beforeAdd);
+    EXPECT_LE(Ticks(first.time), afterAdd);
+    EXPECT_EQ(Ticks(first.time), Ticks(group_.Read(handle).time)) << "a read changes nothing";
+
+    Sleep(20);
+    const ULONGLONG beforeWrite = NowTicks();
+    ASSERT_EQ(S_OK, group_.Write(handle, Bstr(L"12.5").get()));
+    const ReadOutcome written = group_.Read(handle);
+    EXPECT_GE(Ticks(written.time), beforeWrite);
+    EXPECT_EQ(VT_R4, written.value.vt());
+    EXPECT_EQ(12.5f, written.value.get().fltVal) << "visible to a read at once";
+    EXPECT_EQ(OPC_QUALITY_GOOD, written.quality);
+}
+
+TEST_F(SyncIOTest, ReadsConvertTheCanonicalValueToTheRequestedType)
+{
+    const struct {
+        const wchar_t* itemId;
+        VARTYPE requested;
+        VARTYPE delivered;
+        HRESULT error;
+        std::wstring text;   // the value as text, for comparison
+    } cases[] = {
+        {L"INT", VT_BSTR, VT_BSTR, S_OK, L"42"},
+        {L"INT", VT_R8, VT_R8, S_OK, L"42"},
+        {L"INT", VT_BOOL, VT_BOOL, S_OK, L"-1"},
+        {L"INT", VT_I1, VT_I1, S_OK, L"42"},
+        {L"DISC", VT_I4, VT_I4, S_OK, L"1"},
+        {L"REAL", VT_I4, VT_I4, S_OK, L"2"},           // 1.5 to the even neighbour
+        {L"TEXT", VT_I4, VT_BSTR, DISP_E_TYPEMISMATCH, L"abc"},
+        {L"INT", 0x7FFF, VT_I4, DISP_E_BADVARTYPE, L"42"},
+        {L"INT", VT_BYREF | VT_I4, VT_I4, DISP_E_TYPEMISMATCH, L"42"},
+        {L"INT", VT_UNKNOWN, VT_I4, DISP_E_TYPEMISMATCH, L"42"},
+    };
+    for (const auto& c : cases) {
+        const OPCHANDLE handle = group_.AddGood(c.itemId, TRUE, c.requested);
+        const ReadOutcome read = group_.Read(handle);
+        EXPECT_EQ(c.error, read.error) << c.itemId << " as " << c.requested;
+        ASSERT_EQ(c.delivered, read.value.vt()) << c.itemId << " as " << c.requested;
+        VariantOwner text;
+        ASSERT_EQ(S_OK, VariantChangeType(text.Receive(), const_cast<VARIANT*>(&read.value.get()),
+                                          0, VT_BSTR));
+        EXPECT_EQ(c.text, text.get().bstrVal) << c.itemId << " as " << c.requested;
+    }
+}
+
+TEST_F(SyncIOTest, WritesConvertToTheCanonicalTypeOrFailKeepingTheValue)
+{
+    VariantOwner array;
+    {
+        VARIANT* value = array.Receive();
+        value->vt = VT_ARRAY | VT_I4;
+        value->parray = SafeArrayCreateVector(VT_I4, 0, 2);
+    }
+    LONG referenced = 5;
+    const struct {
+        const wchar_t* itemId;
+        VariantOwner value;
+        HRESULT error;
+        std::wstring stored;   // the item's value afterwards, as text
+    } cases[] = {
+        {L"REAL", Bstr(L"12.5"), S_OK, L"12.5"},
+        {L"INT", R8(3.5), S_OK, L"4"},
+        {L"INT", R8(2.5), S_OK, L"2"},
+        {L"INT", R8(-2.5), S_OK, L"-2"},
+        {L"INT", R8(1e10), OPC_E_BADTYPE, L"42"},
+        {L"INT", Bstr(L"abc"), OPC_E_BADTYPE, L"42"},
+        {L"INT", std::move(array), OPC_E_BADTYPE, L"42"},
+        {L"INT", MakeVariant(VT_BYREF | VT_I4, [&referenced](VARIANT& v) { v.plVal = &referenced; }),
+         OPC_E_BADTYPE, L"42"},
+        {L"INT", MakeVariant(VT_UNKNOWN, [](VARIANT& v) { v.punkVal = nullptr; }), OPC_E_BADTYPE,
+         L"42"},
+        {L"INT", MakeVariant(0x7FFF, [](VARIANT&) {}), OPC_E_BADTYPE, L"42"},
+        {L"DISC", Bool(VARIANT_TRUE), S_OK, L"-1"},
+        {L"DISC", I4(1), S_OK, L"-1"},
+        {L"DISC", I4(0), S_OK, L"0"},
+        {L"TEXT", I4(5), S_OK, L"5"},
+        {L"TEXT", R4(0.5f), S_OK, L"0.5"},
+    };
+    for (const auto& c : cases) {
+        const OPCHANDLE handle = group_.AddGood(c.itemId, TRUE, VT_BSTR);
+        const VARTYPE canonical = group_.Item(handle)->CanonicalType();
+        EXPECT_EQ(c.error, group_.Write(handle, c.value.get())) << c.itemId << " " << c.stored;
+        EXPECT_EQ(c.stored, group_.Read(handle).value.get().bstrVal) << c.itemId;
+        EXPECT_EQ(c.error == S_OK, group_.Item(handle)->WritePending()) << c.itemId;
+        group_.SetRequestedType(handle, VT_EMPTY);
+        EXPECT_EQ(canonical, group_.Read(handle).value.vt()) << "the item keeps its type";
+    }
+    EXPECT_EQ(5, referenced);
+}
+
+TEST_F(SyncIOTest, AWriteMarksTheItemChangedOnlyWhileActiveAndPendingAlways)
+{
+    const OPCHANDLE active = group_.AddGood(L"INT", TRUE);
+    const OPCHANDLE inactive = group_.AddGood(L"INT", FALSE);
+    group_.SetGroupActive(FALSE);
+    group_.Item(active)->ClearChangeBits(kOwedToBothSinks);
+    ASSERT_EQ(S_OK, group_.Write(active, I4(1).get()));
+    ASSERT_EQ(S_OK, group_.Write(inactive, I4(1).get()));
+    EXPECT_EQ(kOwedToBothSinks, group_.Item(active)->ChangeMask());
+    EXPECT_EQ(0, group_.Item(inactive)->ChangeMask());
+    EXPECT_TRUE(group_.Item(active)->WritePending());
+    EXPECT_TRUE(group_.Item(inactive)->WritePending());
+}
+
+TEST_F(SyncIOTest, InvalidHandlesFailPerItemAndLeaveTheOthersAlone)
+{
+    const OPCHANDLE good = group_.AddGood(L"INT");
+    OPCHANDLE handles[] = {10000, good, 0xFFFFFFFF, good + 1};
+    TaskOut<OPCITEMSTATE> states;
+    TaskOut<HRESULT> errors;
+    ASSERT_EQ(S_OK, group_.Io()->Read(OPC_DS_CACHE, 4, handles, states.out(), errors.out()));
+    for (int i : {0, 2, 3}) {
+        EXPECT_EQ(OPC_E_INVALIDHANDLE, errors[i]) << i;
+        EXPECT_EQ(VT_EMPTY, states[i].vDataValue.vt);
+        EXPECT_EQ(0u, states[i].hClient);
+    }
+    EXPECT_EQ(S_OK, errors[1]);
+    EXPECT_EQ(42, states[1].vDataValue.lVal);
+
+    VARIANT values[4];
+    for (VARIANT& value : values) {
+        value.vt = VT_I4;
+        value.lVal = 99;
+    }
+    TaskOut<HRESULT> writeErrors;
+    ASSERT_EQ(S_OK, group_.Io()->Write(4, handles, values, writeErrors.out()));
+    EXPECT_EQ(OPC_E_INVALIDHANDLE, writeErrors[0]);
+    EXPECT_EQ(S_OK, writeErrors[1]);
+    EXPECT_EQ(OPC_E_INVALIDHANDLE, writeErrors[2]);
+    EXPECT_EQ(OPC_E_INVALIDHANDLE, writeErrors[3]);
+}
+
+TEST_F(SyncIOTest, EmptyListsGiveEmptyArraysAndBadArgumentsAreRefused)
+{
+    OPCHANDLE handle = group_.AddGood(L"INT");
+    VARIANT value = I4(1).Release();
+    IOPCSyncIO* io = group_.Io();
+    {
+        TaskOut<OPCITEMSTATE> states;
+        TaskOut<HRESULT> errors;
+        EXPECT_EQ(S_OK, io->Read(OPC_DS_CACHE, 0, &handle, states.out(), errors.out()));
+        EXPECT_NE(nullptr, states.get());
+        EXPECT_EQ(S_OK, io->Write(0, &handle, &value, errors.out()));
+        EXPECT_NE(nullptr, errors.get());
+    }
+    OPCITEMSTATE* states = reinterpret_cast<OPCITEMSTATE*>(1);
+    HRESULT* errors = reinterpret_cast<HRESULT*>(1);
+    EXPECT_EQ(E_INVALIDARG, io->Read(OPC_DS_CACHE, 1, nullptr, &states, &errors));
+    EXPECT_EQ(nullptr, states);
+    EXPECT_EQ(nullptr, errors);
+    EXPECT_EQ(E_INVALIDARG, io->Read(OPC_DS_CACHE, 1, &handle, nullptr, &errors));
+    EXPECT_EQ(E_INVALIDARG, io->Read(OPC_DS_CACHE, 1, &handle, &states, nullptr));
+    EXPECT_EQ(E_INVALIDARG, io->Write(1, nullptr, &value, &errors));
+    EXPECT_EQ(E_INVALIDARG, io->Write(1, &handle, nullptr, &errors));
+    EXPECT_EQ(E_INVALIDARG, io->Write(1, &handle, &value, nullptr));
+    EXPECT_EQ(42, group_.Read(handle).value.get().lVal);
+}
+
+TEST_F(SyncIOTest, ArraysThatCannotBeAllocatedGiveOutOfMemoryAndChangeNothing)
+{
+    OPCHANDLE handle = group_.AddGood(L"INT");
+    VARIANT value = I4(1).Release();
+    for (int refused = 1; refused <= 2; ++refused) {
+        RefusingAllocator allocator(refused);
+        OPCITEMSTATE* states = reinterpret_cast<OPCITEMSTATE*>(1);
+        HRESULT* errors = reinterpret_cast<HRESULT*>(1);
+        EXPECT_EQ(E_OUTOFMEMORY, group_.Io()->Read(OPC_DS_CACHE, 1, &handle, &states, &errors));
+        EXPECT_EQ(nullptr, states);
+        EXPECT_EQ(nullptr, errors);
+    }
+    {
+        RefusingAllocator allocator;
+        HRESULT* errors = reinterpret_cast<HRESULT*>(1);
+        EXPECT_EQ(E_OUTOFMEMORY, group_.Io()->Write(1, &handle, &value, &errors));
+        EXPECT_EQ(nullptr, errors);
+    }
+    EXPECT_EQ(42, group_.Read(handle).value.get().lVal);
+    EXPECT_FALSE(group_.Item(handle)->WritePending());
+}
+
+TEST_F(SyncIOTest, AsynchronousItemOperationsCompleteAtOnce)
+{
+    ItemObject* item = group_.Item(group_.AddGood(L"INT"));
+    item->RequestDeviceRead();
+    DWORD reserved = 7;
+    EXPECT_TRUE(item->DeviceReadComplete(&reserved));
+    EXPECT_EQ(0u, reserved);
+    EXPECT_TRUE(item->DeviceReadComplete(nullptr));
+
+    HRESULT result = E_FAIL;
+    EXPECT_TRUE(item->WriteComplete(&result));
+    EXPECT_EQ(S_OK, result) << "no write yet";
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, item->WriteAsync(Bstr(L"abc").get()))
+        << "the conversion's own result, not OPC_E_BADTYPE";
+    EXPECT_TRUE(item->WriteComplete(&result));
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, result);
+    EXPECT_EQ(DISP_E_OVERFLOW, item->WriteAsync(R8(1e10).get()));
+    EXPECT_FALSE(item->WritePending());
+    EXPECT_EQ(S_OK, item->WriteAsync(R8(6.5).get()));
+    EXPECT_TRUE(item->WriteComplete(&result));
+    EXPECT_EQ(S_OK, result);
+    EXPECT_TRUE(item->WritePending());
+    EXPECT_EQ(6, group_.Read(item->ServerHandle()).value.get().lVal);
+}
+
+}  // namespace

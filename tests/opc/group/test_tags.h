@@ -1,0 +1,74 @@
+// A tag mirror of a few tags of every kind, made directly without a shared tag area and
+// indexed as the server indexes it; the mirror and its index are restored when it goes.
+#pragma once
+
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "opc/group/tag_lookup.h"
+#include "runtime_link/tag_mirror.h"
+#include "runtime_link/tag_record.h"
+
+struct TestTag {
+    std::wstring name;
+    int32_t kind;
+    int32_t integer;       // discrete and integer tags
+    float real;
+    std::wstring text;
+};
+
+// Slot 4 repeats the name TANK1 of slot 3 with another value; slot 5's name holds a '.'.
+inline std::vector<TestTag> KindTags()
+{
+    return {
+        {L"DISC", kValueKindDiscrete, 1, 0.0f, L""},
+        {L"INT", kValueKindInteger, 42, 0.0f, L""},
+        {L"REAL", kValueKindReal, 0, 1.5f, L""},
+        {L"TANK1", kValueKindInteger, 7, 0.0f, L""},
+        {L"TANK1", kValueKindInteger, 8, 0.0f, L""},
+        {L"A.B", kValueKindInteger, 9, 0.0f, L""},
+        {L"TEXT", kValueKindString, 0, 0.0f, L"abc"},
+        {L"\x6C34\x4F4D", kValueKindReal, 0, -2.25f, L""},
+    };
+}
+
+class TestTags {
+public:
+    explicit TestTags(const std::vector<TestTag>& tags = KindTags())
+        : count_(static_cast<int>(tags.size()))
+    {
+        for (int slot = 0; slot < count_; ++slot) {
+            const TestTag& tag = tags[static_cast<size_t>(slot)];
+            auto* entry = new MirrorEntry{};
+            std::wmemcpy(entry->name, tag.name.data(), tag.name.size());
+            entry->kind = tag.kind;
+            if (tag.kind == kValueKindReal) {
+                entry->value.real = tag.real;
+            } else if (tag.kind == kValueKindString) {
+                std::wmemcpy(entry->value.text, tag.text.data(), tag.text.size());
+            } else {
+                entry->value.integer = tag.integer;
+            }
+            g_tagMirror[slot] = entry;
+        }
+        g_mirrorCount = count_;
+        g_tagNameIndex.Build();
+    }
+    ~TestTags()
+    {
+        for (int slot = 0; slot < count_; ++slot) {
+            delete g_tagMirror[slot];
+            g_tagMirror[slot] = nullptr;
+        }
+        g_mirrorCount = 0;
+        g_tagNameIndex.Build();
+        g_mirrorCount = kMirrorSlots;
+    }
+    TestTags(const TestTags&) = delete;
+    TestTags& operator=(const TestTags&) = delete;
+
+private:
+    int count_;
+};
