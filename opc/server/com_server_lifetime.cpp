@@ -55,13 +55,14 @@ void StopComServer()
     if (!g_comStarted) return;
     CoRevokeClassObject(g_registrationCookie);   // the result changes nothing at exit
     g_registrationCookie = 0;
+    // Only a successful CoInitialize is balanced. Ending COM releases the objects that clients
+    // still hold, whose destruction takes the global lock: it goes last.
+    if (g_comInitialized) CoUninitialize();
+    g_comInitialized = false;
     if (g_taskAllocator) {
         g_taskAllocator->Release();
         g_taskAllocator = nullptr;
     }
-    // Only a successful CoInitialize is balanced.
-    if (g_comInitialized) CoUninitialize();
-    g_comInitialized = false;
     DeleteGlobalLock();
     g_comStarted = false;
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -189,6 +190,31 @@ TEST(ServerProcess, KeepsRunningAfterTheLastClientLeaves)
     ASSERT_TRUE(server);
     const FILETIME again = StartTimeOf(server.Get());
     EXPECT_EQ(0, CompareFileTime(&started, &again)) << "the same server process answers";
+}
+
+// Ending COM at exit releases what clients still hold; the groups' teardown must find the
+// global lock still there.
+TEST(ServerProcess, EndsCleanlyWhileAClientStillHoldsObjects)
+{
+    ComPtr<IOPCServer> server = CreateServer();
+    ASSERT_TRUE(server);
+    ComPtr<IUnknown> kept, removed;
+    AddGroup(server.Get(), L"Kept", kept);
+    AddGroup(server.Get(), L"Removed", removed);
+    ASSERT_EQ(S_OK, server->RemoveGroup(1, FALSE));
+    ComPtr<IEnumUnknown> groups;
+    ASSERT_EQ(S_OK, server.As(&groups));
+
+    const DWORD processId = ServerProcessId();
+    ASSERT_NE(0u, processId);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId);
+    ASSERT_NE(nullptr, process);
+    std::unique_ptr<void, decltype(&CloseHandle)> processOwner(process, &CloseHandle);
+    ASSERT_TRUE(PostMessageA(FindWindowA("Parhelionix OPCServer Class", nullptr), WM_CLOSE, 0, 0));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 30000));
+    DWORD exitCode = STILL_ACTIVE;
+    GetExitCodeProcess(process, &exitCode);
+    EXPECT_EQ(0u, exitCode);
 }
 
 }  // namespace
