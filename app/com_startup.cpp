@@ -1,8 +1,15 @@
 #include "app/com_startup.h"
 
-bool g_comStarted = false;
-DWORD g_registrationCookie = 0;
+#include "opc/server/server_table.h"
+#include "runtime_link/tag_mirror.h"
 
-void StartCom() { g_comStarted = true; }
+void StartCom()
+{
+    StartComServer();
+    SetAfterPollCycle(UpdateAllServersIfInUse);
+}
 
-void StopCom() { g_registrationCookie = 0; }
+void StopCom()
+{
+    StopComServer();
+}

@@ -1,13 +1,12 @@
 #pragma once
 #include <windows.h>
 
-// Set once start-up has started COM: only then does exit shut COM down and free the tag mirror.
-extern bool g_comStarted;
-// The class object's registration with COM; 0 while none is registered.
-extern DWORD g_registrationCookie;
+// g_comStarted and g_registrationCookie: the COM server's start flag and class registration.
+#include "opc/server/com_server_lifetime.h"
 
-// Starts COM for the main thread and registers the server's class object. Start-up goes on
-// whatever the outcome, so this only marks COM as started.
+// Starts COM for the main thread, registers the server's class object and lets every poll cycle
+// end with the update of all servers while clients hold the server. Start-up goes on whatever
+// the outcome.
 void StartCom();
 // Revokes the registration and ends COM for the main thread.
 void StopCom();

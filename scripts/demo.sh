@@ -15,8 +15,10 @@ source "$here/wine_env.sh"
 bin=$build_dir/bin
 demo_dir=$build_dir/demo
 viewer_pid=""
+server_pid=""
 
 end_session() {
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; fi
   if [ -n "$viewer_pid" ]; then kill "$viewer_pid" 2>/dev/null || true; fi
   wineserver -k 2>/dev/null || true
   wineserver -w 2>/dev/null || true
@@ -63,9 +65,41 @@ close_viewer() {
   return "$status"
 }
 
+start_server() {
+  step "starting OPCServer.exe: it finds the Viewer, mirrors its tags, hides in the tray"
+  (cd "$demo_dir/system" && exec wine "$bin/OPCServer.exe") &
+  server_pid=$!
+  wine "$bin/server_probe.exe" status --wait 10000
+}
+
+show_server_polling() {
+  step "the server's poll cycle at work: its status view, two pictures 2 s apart"
+  wine "$bin/server_probe.exe" snapshot "$(winepath -w "$demo_dir/status_view_1.bmp")"
+  sleep 2
+  wine "$bin/server_probe.exe" snapshot "$(winepath -w "$demo_dir/status_view_2.bmp")"
+  if cmp -s "$demo_dir/status_view_1.bmp" "$demo_dir/status_view_2.bmp"; then
+    echo "the status view did not change between the pictures"
+  else
+    echo "the status view changed: each poll cycle brings the Viewer's new values"
+  fi
+}
+
+close_server() {
+  step "closing OPCServer.exe with its tray menu's Exit command"
+  wine "$bin/server_probe.exe" close --wait 10000
+  local status=0
+  wait "$server_pid" || status=$?
+  server_pid=""
+  echo "OPCServer exit code: $status"
+  return "$status"
+}
+
 start_session
 write_project
 start_viewer
 show_tags
+start_server
+show_server_polling
+close_server
 close_viewer
 step "demo finished"

@@ -4,7 +4,8 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine_env.sh"
 
 packages=(cmake make wine wine64 mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix
-          xvfb xauth googletest libwine-dev)
+          xvfb xauth googletest libwine-dev
+          fonts-wqy-microhei)  # a CJK font, so that windows draw the Chinese tag names
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

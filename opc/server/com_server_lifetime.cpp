@@ -12,12 +12,12 @@
 #include "server_identity.h"
 
 FILETIME g_serverStartTime = {};
+bool g_comStarted = false;
+DWORD g_registrationCookie = 0;
 
 namespace {
 
-bool g_comServerStarted = false;
 bool g_comInitialized = false;
-DWORD g_registrationCookie = 0;
 
 void RegisterClassObject()
 {
@@ -47,26 +47,22 @@ void StartComServer()
     InitializeGlobalLock();
     g_comInitialized = SUCCEEDED(CoInitialize(nullptr));
     if (g_comInitialized) RegisterClassObject();
-    g_comServerStarted = true;
+    g_comStarted = true;
 }
 
 void StopComServer()
 {
-    if (!g_comServerStarted) return;
+    if (!g_comStarted) return;
     CoRevokeClassObject(g_registrationCookie);   // the result changes nothing at exit
     g_registrationCookie = 0;
+    // Only a successful CoInitialize is balanced. Ending COM releases the objects that clients
+    // still hold, whose destruction takes the global lock: it goes last.
+    if (g_comInitialized) CoUninitialize();
+    g_comInitialized = false;
     if (g_taskAllocator) {
         g_taskAllocator->Release();
         g_taskAllocator = nullptr;
     }
-    // Only a successful CoInitialize is balanced.
-    if (g_comInitialized) CoUninitialize();
-    g_comInitialized = false;
     DeleteGlobalLock();
-    g_comServerStarted = false;
-}
-
-bool ComServerStarted()
-{
-    return g_comServerStarted;
+    g_comStarted = false;
 }

@@ -3,6 +3,11 @@
 
 // Taken with CoFileTimeNow when the class object is registered; reported as the start time.
 extern FILETIME g_serverStartTime;
+// Set by COM start-up, whatever its outcome, and cleared by COM shutdown: only then does exit
+// shut COM down and free the tag mirror.
+extern bool g_comStarted;
+// The class object's registration with COM; 0 while none is registered.
+extern DWORD g_registrationCookie;
 
 // COM start-up, once, on the main thread: the global lock, COM as a single-threaded apartment,
 // the class object registered for CLSID_ParhelionixOPCServer (local server, multiple use), the
@@ -10,7 +15,5 @@ extern FILETIME g_serverStartTime;
 // running without serving clients; in debug builds a registration failure is traced.
 void StartComServer();
 // COM shutdown: revokes the class object, ends COM and deletes the global lock; does nothing
-// unless StartComServer ran. Server objects still held by clients are left to the process end.
+// unless g_comStarted is set. Server objects still held by clients are left to the process end.
 void StopComServer();
-// True from StartComServer to StopComServer, whatever the outcome of the start.
-bool ComServerStarted();

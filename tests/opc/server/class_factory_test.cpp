@@ -23,25 +23,26 @@ TEST(ClassFactory, IsRegisteredForTheServerClass)
     EXPECT_HRESULT_SUCCEEDED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&server)));
 }
 
-TEST(ClassFactory, AnswersOnlyItsOwnInterfaces)
+TEST(ClassFactory, RefusedCreationsLeaveTheObjectCountUnchanged)
 {
-    ComPtr<IClassFactory> factory = NewFactory();
-    ComPtr<IUnknown> unknown;
-    EXPECT_EQ(S_OK, factory.As(&unknown));
-    void* other = reinterpret_cast<void*>(1);
-    EXPECT_EQ(E_NOINTERFACE, factory->QueryInterface(IID_IOPCServer, &other));
-    EXPECT_EQ(nullptr, other);
-    EXPECT_EQ(E_INVALIDARG, factory->QueryInterface(IID_IClassFactory, nullptr));
-}
-
-TEST(ClassFactory, RefusesAggregationAndCreatesNothing)
-{
-    const LONG before = g_objectCount;
     ComPtr<IUnknown> outer = NewServer();
-    void* object = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, NewFactory()->CreateInstance(outer.Get(), IID_IUnknown, &object));
-    EXPECT_EQ(nullptr, object);
-    EXPECT_EQ(before + 1, g_objectCount);   // only `outer`
+    const LONG before = g_objectCount;
+    const struct {
+        IUnknown* outer;
+        const IID* iid;
+        HRESULT hr;
+    } cases[] = {
+        {outer.Get(), &IID_IUnknown, CLASS_E_NOAGGREGATION},
+        {nullptr, &IID_IOPCServerPublicGroups, E_NOINTERFACE},
+        {nullptr, &IID_IOPCGroupStateMgt, E_NOINTERFACE},
+    };
+    for (const auto& c : cases) {
+        void* object = reinterpret_cast<void*>(1);
+        EXPECT_EQ(c.hr, NewFactory()->CreateInstance(c.outer, *c.iid, &object));
+        EXPECT_EQ(nullptr, object);
+    }
+    EXPECT_EQ(E_INVALIDARG, NewFactory()->CreateInstance(nullptr, IID_IOPCServer, nullptr));
+    EXPECT_EQ(before, g_objectCount);
 }
 
 TEST(ClassFactory, HandsOutTheRequestedInterfaceAndCountsTheObject)
@@ -59,16 +60,6 @@ TEST(ClassFactory, HandsOutTheRequestedInterfaceAndCountsTheObject)
     server.Reset();
     primary.Reset();
     unknown.Reset();
-    EXPECT_EQ(before, g_objectCount);
-}
-
-TEST(ClassFactory, FailedQueryLeavesTheObjectCountUnchanged)
-{
-    const LONG before = g_objectCount;
-    void* object = reinterpret_cast<void*>(1);
-    EXPECT_EQ(E_NOINTERFACE, NewFactory()->CreateInstance(nullptr, IID_IOPCServerPublicGroups, &object));
-    EXPECT_EQ(nullptr, object);
-    EXPECT_EQ(E_INVALIDARG, NewFactory()->CreateInstance(nullptr, IID_IOPCServer, nullptr));
     EXPECT_EQ(before, g_objectCount);
 }
 

@@ -130,15 +130,4 @@ TEST(ServerTable, EntryZeroIsNeverUsedAndNineObjectsAreServed)
     EXPECT_EQ(5, objects.back()->ServerTableIndex());
 }
 
-TEST(ServerTable, UpdateOfAllServersRunsOverLiveServers)
-{
-    ComPtr<IOPCServer> server = NewServer();
-    AddGroup(server.Get(), L"G");
-    ASSERT_TRUE(ServerInUse());
-    UpdateAllServersIfInUse(1000);
-    UpdateAllServers(1000);
-    server.Reset();
-    UpdateAllServers(1000);   // the destroyed object has left the table
-}
-
 }  // namespace

@@ -78,14 +78,24 @@ TEST(AddGroup, NamesAnUnnamedGroupAfterItsSlot)
     EXPECT_EQ(OPC_E_DUPLICATENAME, Add(server.Get(), nullptr).hr) << "slot 4 would be named \"4\"";
 }
 
-TEST(AddGroup, ComparesNamesExactly)
+TEST(GroupNames, AreComparedExactlyByAddGroupAndGetGroupByName)
 {
     ComPtr<IOPCServer> server = NewServer();
-    EXPECT_EQ(S_OK, Add(server.Get(), L"Group1").hr);
+    AddGroupResult upper = Add(server.Get(), L"Group1");
+    ASSERT_EQ(S_OK, upper.hr);
     EXPECT_EQ(S_OK, Add(server.Get(), L"group1").hr);
     AddGroupResult duplicate = Add(server.Get(), L"Group1");
     EXPECT_EQ(OPC_E_DUPLICATENAME, duplicate.hr);
     EXPECT_EQ(nullptr, duplicate.group.Get());
+
+    ComPtr<IOPCGroupStateMgt> found;
+    ASSERT_EQ(S_OK, server->GetGroupByName(L"Group1", IID_IOPCGroupStateMgt,
+                                           reinterpret_cast<IUnknown**>(found.GetAddressOf())));
+    EXPECT_EQ(upper.group.Get(), found.Get());
+    IUnknown* none = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(E_FAIL, server->GetGroupByName(L"GROUP1", IID_IUnknown, &none));
+    EXPECT_EQ(nullptr, none);
+    EXPECT_EQ(E_NOINTERFACE, server->GetGroupByName(L"Group1", IID_IOPCServer, &none));
 }
 
 TEST(AddGroup, UnsupportedInterfaceAddsNothing)
@@ -97,20 +107,6 @@ TEST(AddGroup, UnsupportedInterfaceAddsNothing)
                                               nullptr, IID_IOPCPublicGroupStateMgt, &group));
     EXPECT_EQ(nullptr, group);
     EXPECT_EQ(S_OK, Add(server.Get(), L"X").hr);
-}
-
-TEST(GetGroupByName, FindsTheGroupOrFails)
-{
-    ComPtr<IOPCServer> server = NewServer();
-    AddGroupResult added = Add(server.Get(), L"Tanks");
-    ComPtr<IOPCGroupStateMgt> found;
-    ASSERT_EQ(S_OK, server->GetGroupByName(L"Tanks", IID_IOPCGroupStateMgt,
-                                           reinterpret_cast<IUnknown**>(found.GetAddressOf())));
-    EXPECT_EQ(added.group.Get(), found.Get());
-    IUnknown* none = reinterpret_cast<IUnknown*>(1);
-    EXPECT_EQ(E_FAIL, server->GetGroupByName(L"tanks", IID_IUnknown, &none));
-    EXPECT_EQ(nullptr, none);
-    EXPECT_EQ(E_NOINTERFACE, server->GetGroupByName(L"Tanks", IID_IOPCServer, &none));
 }
 
 TEST(RemoveGroup, FreesTheSlotForReuseAndLeavesAHeldGroupAlive)
@@ -149,11 +145,6 @@ TEST(GetStatus, ReportsTheServerAndItsGroupCount)
     EXPECT_EQ(0, CompareFileTime(&g_serverStartTime, &status.get()->ftStartTime));
     EXPECT_GE(CompareFileTime(&status.get()->ftCurrentTime, &before), 0);
     EXPECT_LE(CompareFileTime(&status.get()->ftLastUpdateTime, &status.get()->ftCurrentTime), 0);
-    ASSERT_EQ(S_OK, server->RemoveGroup(1, FALSE));
-    TaskOut<OPCSERVERSTATUS> after;
-    ASSERT_EQ(S_OK, server->GetStatus(after.out()));
-    TaskMem<wchar_t> afterVendor(after.get()->szVendorInfo);
-    EXPECT_EQ(1u, after.get()->dwGroupCount);
 }
 
 TEST(GetErrorString, DescribesEveryCodeAndSucceeds)

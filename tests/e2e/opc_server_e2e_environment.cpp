@@ -1,0 +1,149 @@
+#include "tests/e2e/opc_server_e2e_environment.h"
+
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/window_classes.h"
+#include "tests/support/temp_directory.h"
+#include "viewer/ansi_text.h"
+#include "viewer/bounded_wait.h"
+#include "viewer/project_location.h"
+#include "viewer/tag_database.h"
+#include "viewer/win_handles.h"
+
+namespace {
+
+constexpr int kPatienceMs = 30000;   // bounds every wait; a healthy run needs a fraction
+constexpr wchar_t kServerProgram[] = L"OPCServer.exe";
+
+// Ends the process owning the top-level window of `className` through WM_CLOSE, as a user
+// closes it; true when there was none or it ended.
+bool CloseProgramWindow(const char* className)
+{
+    HWND window = FindWindowA(className, nullptr);
+    if (!window) return true;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    if (!process) return WaitUntil([&] { return !FindWindowA(className, nullptr); }, kPatienceMs);
+    return WaitForSingleObject(process.get(), kPatienceMs) == WAIT_OBJECT_0;
+}
+
+UniqueHandle StartProgram(const std::wstring& program, const std::wstring& arguments,
+                          HANDLE output)
+{
+    std::wstring commandLine = L"\"" + ProgramFolder() + program + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (output) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+    }
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, output != nullptr, 0,
+                        nullptr, nullptr, &startup, &process)) {
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    return UniqueHandle(process.hProcess);
+}
+
+std::vector<TagDefinition> ProjectTags()
+{
+    return {MakeTagDefinition("Level", 11, 0, kSimulationNone, "42"),
+            MakeTagDefinition(AnsiFromWide(L"温度"), 6, 0, kSimulationNone, "36.5"),
+            MakeTagDefinition("Operator", 7, 0, kSimulationNone, AnsiFromWide(L"张三"))};
+}
+
+class OpcServerEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        ASSERT_EQ(nullptr, FindWindowA(kServerWindowClass, nullptr)) << "a server already runs";
+        ASSERT_EQ(nullptr, FindWindowA(kViewerWindowClass, nullptr)) << "a Viewer already runs";
+        m_directory = std::make_unique<TempDirectory>();
+        const std::string system = m_directory->MakeSubdirectory("system");
+        const std::string project = m_directory->MakeSubdirectory("project") + "\\";
+        std::string error;
+        ASSERT_TRUE(WriteProjectPointer(system, project, error)) << error;
+        ASSERT_TRUE(WriteTagDatabase(project + "TAGNAME.DB", ProjectTags(), error)) << error;
+        ASSERT_TRUE(WriteProfileStringA(kProfileSection, SystemDirectoryProfileKey().c_str(),
+                                        system.c_str()));
+
+        m_viewer = StartProgram(L"PXViewer.exe", L"--system-dir \"" + WideFromAnsi(system) + L"\"",
+                                nullptr);
+        ASSERT_TRUE(m_viewer);
+        ASSERT_TRUE(WaitUntil([] { return FindWindowA(kViewerWindowClass, nullptr) != nullptr; },
+                              kPatienceMs));
+
+        std::string output;
+        ASSERT_EQ(0u, RunProgram(L"opcreg.exe",
+                                 L"/register \"" + ProgramFolder() + kServerProgram + L"\"", output))
+            << output;
+        ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
+    }
+
+    void TearDown() override
+    {
+        CoUninitialize();
+        EXPECT_TRUE(CloseProgramWindow(kServerWindowClass));
+        EXPECT_TRUE(CloseProgramWindow(kViewerWindowClass));
+        std::string output;
+        EXPECT_EQ(0u, RunProgram(L"opcreg.exe", L"/unregister", output)) << output;
+        WriteProfileStringA(kProfileSection, SystemDirectoryProfileKey().c_str(), nullptr);
+        m_viewer.reset();
+        m_directory.reset();
+    }
+
+private:
+    std::unique_ptr<TempDirectory> m_directory;
+    UniqueHandle m_viewer;
+};
+
+[[maybe_unused]] ::testing::Environment* const environment =
+    ::testing::AddGlobalTestEnvironment(new OpcServerEnvironment);
+
+}  // namespace
+
+std::wstring ProgramFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    const std::wstring program = path;
+    return program.substr(0, program.find_last_of(L'\\') + 1);
+}
+
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, std::string& output)
+{
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 1 << 16)) return STILL_ACTIVE;
+    UniqueHandle reader(readEnd), writer(writeEnd);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    UniqueHandle process = StartProgram(program, arguments, writeEnd);
+    writer.reset();   // the program's copy is the last: reading ends when the program ends
+    if (!process) return STILL_ACTIVE;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        output.append(buffer, got);
+    }
+    if (WaitForSingleObject(process.get(), kPatienceMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+DWORD ServerProcessId()
+{
+    HWND window = FindWindowA(kServerWindowClass, nullptr);
+    DWORD processId = 0;
+    if (window) GetWindowThreadProcessId(window, &processId);
+    return processId;
+}

@@ -1,0 +1,20 @@
+// The OPC server as clients in other processes meet it: a project with its Viewer running
+// (PXViewer.exe), OPCServer.exe registered with opcreg.exe and started by COM on the first
+// activation. Set up once for the test program; at the end the server and the Viewer are
+// closed through their windows and the registration is removed.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The folder of this test program and the programs built beside it, with a backslash.
+std::wstring ProgramFolder();
+
+// Runs a program of that folder to its end with `arguments`; returns its exit code and puts its
+// standard output and error (UTF-8 through a pipe) into `output`. STILL_ACTIVE when it did not
+// end in time.
+DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, std::string& output);
+
+// The running server's process id, found through its main window; 0 when there is none.
+DWORD ServerProcessId();

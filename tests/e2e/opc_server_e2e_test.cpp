@@ -1,0 +1,220 @@
+// The registered server answering OPC clients in other processes through the proxy/stub DLL:
+// opcclient.exe and this test program, each with its own server objects.
+#include <windows.h>
+#include <wrl/client.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "opc_da.h"
+#include "server_identity.h"
+#include "tests/e2e/opc_server_e2e_environment.h"
+#include "tests/opc/include/task_memory.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr int kServedObjects = 9;   // the server table's entries 1..9
+
+ComPtr<IOPCServer> CreateServer(HRESULT* result = nullptr)
+{
+    ComPtr<IOPCServer> server;
+    const HRESULT hr = CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
+                                        IID_PPV_ARGS(&server));
+    if (result) {
+        *result = hr;
+    } else {
+        EXPECT_HRESULT_SUCCEEDED(hr);
+    }
+    return server;
+}
+
+OPCHANDLE AddGroup(IOPCServer* server, const wchar_t* name, ComPtr<IUnknown>& group)
+{
+    OPCHANDLE handle = 99;
+    DWORD revised = 0;
+    EXPECT_EQ(S_OK, server->AddGroup(name, TRUE, 1000, 0, nullptr, nullptr, 0, &handle, &revised,
+                                     IID_IUnknown, &group));
+    return handle;
+}
+
+FILETIME StartTimeOf(IOPCServer* server)
+{
+    TaskOut<OPCSERVERSTATUS> status;
+    EXPECT_EQ(S_OK, server->GetStatus(status.out()));
+    if (!status.get()) return FILETIME{};
+    TaskMem<wchar_t> vendor(status.get()->szVendorInfo);
+    return status.get()->ftStartTime;
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+TEST(OpcClientTool, ShowsTheStatusOfTheServerCreatedByProgId)
+{
+    std::string output;
+    ASSERT_EQ(0u, RunProgram(L"opcclient.exe", L"status", output)) << output;
+    EXPECT_TRUE(Contains(output, "vendor:       Parhelionix")) << output;
+    EXPECT_TRUE(Contains(output, "state:        running")) << output;
+    EXPECT_TRUE(Contains(output, "version:      7.1.6")) << output;
+    EXPECT_TRUE(Contains(output, "groups:       0")) << output;
+
+    output.clear();
+    ASSERT_EQ(0u, RunProgram(L"opcclient.exe", L"--server Parhelionix.OPCServer.1 status", output))
+        << output;
+    EXPECT_TRUE(Contains(output, "vendor:       Parhelionix")) << output;
+}
+
+TEST(OpcClientTool, AddsListsAndRemovesGroupsOnItsServerObject)
+{
+    std::string output;
+    ASSERT_EQ(0u, RunProgram(L"opcclient.exe", L"add-group Tanks 500 + add-group 泵 inactive + list-groups + "
+                             "remove-group 0 + list-groups + status",
+                             output))
+        << output;
+    EXPECT_TRUE(Contains(output, "added group \"Tanks\": server handle 0, update rate 500 ms"))
+        << output;
+    EXPECT_TRUE(Contains(output, "added group \"泵\": server handle 1, update rate 1000 ms"))
+        << output;
+    EXPECT_TRUE(Contains(output, "  0  \"Tanks\"  500 ms  active\n  1  \"泵\"  1000 ms  inactive\n"))
+        << output;
+    EXPECT_TRUE(Contains(output, "removed group 0\ngroups (server handle, name, update rate, "
+                                 "active):\n  1  \"泵\"  1000 ms  inactive\n"))
+        << output;
+    EXPECT_TRUE(Contains(output, "groups:       1")) << output;
+}
+
+TEST(OpcClientTool, PrintsTheServersTextForAFailureAndExitsNonZero)
+{
+    std::string output;
+    EXPECT_EQ(3u, RunProgram(L"opcclient.exe", L"add-group A + add-group A", output)) << output;
+    EXPECT_TRUE(Contains(output, "opcclient: add-group: Duplicate name not allowed. (0xC004000C)"))
+        << output;
+    output.clear();
+    EXPECT_EQ(3u, RunProgram(L"opcclient.exe", L"remove-group 4", output)) << output;
+    EXPECT_TRUE(Contains(output, "opcclient: remove-group: Unspecified error. (0x80004005)"))
+        << output;
+    output.clear();
+    EXPECT_EQ(2u, RunProgram(L"opcclient.exe", L"--server No.Such.Server status", output)) << output;
+    EXPECT_TRUE(Contains(output, "opcclient: cannot create No.Such.Server: ")) << output;
+    output.clear();
+    EXPECT_EQ(1u, RunProgram(L"opcclient.exe", L"frobnicate", output)) << output;
+}
+
+TEST(ServerObjects, TwoClientsGetIndependentObjectsWhoseHandlesStartAtZero)
+{
+    ComPtr<IOPCServer> mine = CreateServer();
+    ASSERT_TRUE(mine);
+    ComPtr<IUnknown> first, second;
+    EXPECT_EQ(0u, AddGroup(mine.Get(), L"Shared name", first));
+    EXPECT_EQ(1u, AddGroup(mine.Get(), L"Second", second));
+
+    // The other client, in its own process, while this one holds its groups.
+    std::string output;
+    ASSERT_EQ(0u, RunProgram(L"opcclient.exe", L"add-group \"Shared name\" + status", output)) << output;
+    EXPECT_TRUE(Contains(output, "server handle 0")) << output;
+    EXPECT_TRUE(Contains(output, "groups:       1")) << output;
+
+    ComPtr<IOPCServer> another = CreateServer();
+    ComPtr<IUnknown> third;
+    EXPECT_EQ(0u, AddGroup(another.Get(), L"Shared name", third));
+    TaskOut<OPCSERVERSTATUS> status;
+    ASSERT_EQ(S_OK, mine->GetStatus(status.out()));
+    TaskMem<wchar_t> vendor(status.get()->szVendorInfo);
+    EXPECT_EQ(2u, status.get()->dwGroupCount);
+}
+
+TEST(ServerObjects, TheTenthLiveObjectIsRefusedAndAFailedCreationCountsNothing)
+{
+    // A creation whose interface the object lacks leaves nothing behind, so nine objects still
+    // fit afterwards.
+    HRESULT refused = S_OK;
+    ComPtr<IUnknown> publicGroups;
+    refused = CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
+                               IID_IOPCServerPublicGroups, &publicGroups);
+    EXPECT_EQ(E_NOINTERFACE, refused);
+
+    std::vector<ComPtr<IOPCServer>> servers;
+    for (int i = 0; i < kServedObjects; ++i) {
+        HRESULT hr = E_FAIL;
+        servers.push_back(CreateServer(&hr));
+        ASSERT_EQ(S_OK, hr) << "object " << i + 1;
+    }
+    HRESULT tenth = S_OK;
+    EXPECT_FALSE(CreateServer(&tenth));
+    EXPECT_EQ(E_OUTOFMEMORY, tenth);
+
+    std::string output;
+    EXPECT_EQ(2u, RunProgram(L"opcclient.exe", L"status", output)) << output;
+    EXPECT_TRUE(Contains(output, "(0x8007000E)")) << output;
+
+    servers.pop_back();
+    HRESULT again = E_FAIL;
+    EXPECT_TRUE(CreateServer(&again));
+    EXPECT_EQ(S_OK, again);
+}
+
+// LockServer is not among these: Wine's IClassFactory proxy answers it with E_NOTIMPL itself,
+// so it never reaches the server from another process (the unit tests count it).
+TEST(ClassFactory, CreatesObjectsAndRefusesAggregationAcrossProcesses)
+{
+    ComPtr<IClassFactory> factory;
+    ASSERT_HRESULT_SUCCEEDED(CoGetClassObject(CLSID_ParhelionixOPCServer, CLSCTX_LOCAL_SERVER,
+                                              nullptr, IID_PPV_ARGS(&factory)));
+    ComPtr<IOPCServer> server;
+    EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&server)));
+    ComPtr<IUnknown> aggregated;
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(server.Get(), IID_PPV_ARGS(&aggregated)));
+    EXPECT_EQ(nullptr, aggregated.Get());
+}
+
+TEST(ServerProcess, KeepsRunningAfterTheLastClientLeaves)
+{
+    FILETIME started;
+    {
+        ComPtr<IOPCServer> server = CreateServer();
+        ASSERT_TRUE(server);
+        started = StartTimeOf(server.Get());
+    }
+    const DWORD processId = ServerProcessId();
+    ASSERT_NE(0u, processId);
+    Sleep(1500);   // a server that ended with its last client would be gone by now
+    EXPECT_EQ(processId, ServerProcessId());
+    ComPtr<IOPCServer> server = CreateServer();
+    ASSERT_TRUE(server);
+    const FILETIME again = StartTimeOf(server.Get());
+    EXPECT_EQ(0, CompareFileTime(&started, &again)) << "the same server process answers";
+}
+
+// Ending COM at exit releases what clients still hold; the groups' teardown must find the
+// global lock still there.
+TEST(ServerProcess, EndsCleanlyWhileAClientStillHoldsObjects)
+{
+    ComPtr<IOPCServer> server = CreateServer();
+    ASSERT_TRUE(server);
+    ComPtr<IUnknown> kept, removed;
+    AddGroup(server.Get(), L"Kept", kept);
+    AddGroup(server.Get(), L"Removed", removed);
+    ASSERT_EQ(S_OK, server->RemoveGroup(1, FALSE));
+    ComPtr<IEnumUnknown> groups;
+    ASSERT_EQ(S_OK, server.As(&groups));
+
+    const DWORD processId = ServerProcessId();
+    ASSERT_NE(0u, processId);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, processId);
+    ASSERT_NE(nullptr, process);
+    std::unique_ptr<void, decltype(&CloseHandle)> processOwner(process, &CloseHandle);
+    ASSERT_TRUE(PostMessageA(FindWindowA("Parhelionix OPCServer Class", nullptr), WM_CLOSE, 0, 0));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, 30000));
+    DWORD exitCode = STILL_ACTIVE;
+    GetExitCodeProcess(process, &exitCode);
+    EXPECT_EQ(0u, exitCode);
+}
+
+}  // namespace
