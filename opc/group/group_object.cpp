@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "opc/datachange/async_io.h"
+#include "opc/datachange/data_object.h"
 #include "opc/group/group_state_mgt.h"
 #include "opc/group/item_mgt.h"
 #include "opc/group/item_object.h"
@@ -21,7 +23,9 @@ GroupObject::~GroupObject()
     state.name.reset();
     m_stateMgtPart.reset();
     m_syncIOPart.reset();
+    m_asyncIOPart.reset();
     m_itemMgtPart.reset();
+    m_dataObjectPart.reset();   // releases the advise sinks
 }
 
 HRESULT GroupObject::QueryInterface(REFIID riid, void** ppv)
@@ -40,6 +44,12 @@ HRESULT GroupObject::QueryInterface(REFIID riid, void** ppv)
     } else if (riid == IID_IOPCItemMgt) {
         if (!m_itemMgtPart) m_itemMgtPart.reset(new (std::nothrow) ItemMgtPart(*this));
         answer = m_itemMgtPart.get();
+    } else if (riid == IID_IOPCAsyncIO) {
+        if (!m_asyncIOPart) m_asyncIOPart.reset(new (std::nothrow) AsyncIOPart(*this));
+        answer = m_asyncIOPart.get();
+    } else if (riid == IID_IDataObject) {
+        if (!m_dataObjectPart) m_dataObjectPart.reset(new (std::nothrow) DataObjectPart(*this));
+        answer = m_dataObjectPart.get();
     }
     // IOPCPublicGroupStateMgt is not offered: there are no public groups.
     if (!answer) return E_NOINTERFACE;
@@ -79,8 +89,4 @@ HRESULT GroupObject::CopyItemsFrom(const GroupObject& source)
         m_items.Place(static_cast<int>(item.ServerHandle()), copy);
     });
     return result;
-}
-
-void GroupObject::RunUpdatePass(int32_t /*pollPeriodMs*/)
-{
 }

@@ -4,11 +4,14 @@
 #include <cstdint>
 #include <memory>
 
+#include "opc/datachange/pending_request.h"
 #include "opc/group/group_owner.h"
 #include "opc/group/item_table.h"
 #include "opc/server/heap_string.h"
 #include "opc_da.h"
 
+class AsyncIOPart;
+class DataObjectPart;
 class GroupStateMgtPart;
 class ItemMgtPart;
 class SyncIOPart;
@@ -43,9 +46,13 @@ public:
     GroupOwner* Owner() const { return m_ownerLink->owner; }
     const std::shared_ptr<GroupOwnerLink>& OwnerLink() const { return m_ownerLink; }
 
-    // One update pass with the poll period; the items and their streams are not served yet,
-    // so it does nothing.
+    // One update pass with the poll period: the countdown, the item refresh, the data-change
+    // streams and the completions (opc/datachange/update_pass.cpp).
     void RunUpdatePass(int32_t pollPeriodMs);
+    // The IDataObject part with the client's advise sinks; null until a client asks for it.
+    const DataObjectPart* DataObject() const { return m_dataObjectPart.get(); }
+    PendingRequests& Requests() { return m_requests; }
+    const PendingRequests& Requests() const { return m_requests; }
 
     ItemTable& Items() { return m_items; }
     const ItemTable& Items() const { return m_items; }
@@ -59,6 +66,10 @@ private:
     std::shared_ptr<GroupOwnerLink> m_ownerLink;
     std::unique_ptr<GroupStateMgtPart> m_stateMgtPart;
     std::unique_ptr<SyncIOPart> m_syncIOPart;
+    std::unique_ptr<AsyncIOPart> m_asyncIOPart;
     std::unique_ptr<ItemMgtPart> m_itemMgtPart;
+    std::unique_ptr<DataObjectPart> m_dataObjectPart;
     ItemTable m_items;
+    int32_t m_updateCountdown = 0;   // milliseconds; the period expires at 0 or less
+    PendingRequests m_requests;
 };

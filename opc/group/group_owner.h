@@ -1,4 +1,5 @@
 #pragma once
+#include <windows.h>
 
 class GroupObject;
 
@@ -9,6 +10,8 @@ public:
     virtual int LowestFreeGroupSlot() const = 0;
     // Puts `group` into the free `slot`; the table keeps the reference the caller took for it.
     virtual void PlaceGroup(int slot, GroupObject* group) = 0;
+    // The next asynchronous transaction ID of the server, shared by all its groups; never 0.
+    virtual DWORD NextTransactionId() = 0;
 
 protected:
     ~GroupOwner() = default;

@@ -92,7 +92,11 @@ HRESULT ItemMgtPart::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** p
     // Never in the middle of an update pass over these items.
     GlobalLockScope lock;
     return ForEachHandle(items, dwCount, phServer, ppErrors,
-                         [&items](ItemObject& item, DWORD) { items.Remove(item.ServerHandle()); });
+                         [this, &items](ItemObject& item, DWORD) {
+                             // A pending request must not reach the slot once it is free.
+                             owner().Requests().ForgetItem(item.ServerHandle());
+                             items.Remove(item.ServerHandle());
+                         });
 }
 
 HRESULT ItemMgtPart::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive,

@@ -98,11 +98,15 @@ HRESULT ItemObject::CopyFrom(const ItemObject& source)
     return S_OK;
 }
 
+ItemReadSource ItemObject::ReadSource() const
+{
+    return ItemReadSource{&m_value.get(), m_requestedType, m_quality, m_active != FALSE};
+}
+
 HRESULT ItemObject::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timestamp) const
 {
     if (timestamp) *timestamp = m_timestamp;
-    const ItemReadSource item{&m_value.get(), m_requestedType, m_quality, m_active != FALSE};
-    return ReadItem(item, source, value, quality);
+    return ReadItem(ReadSource(), source, value, quality);
 }
 
 HRESULT ItemObject::Write(const VARIANT& value)

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include "opc/group/item_value.h"
 #include "opc/group/item_value_owner.h"
 #include "opc/server/heap_string.h"
 #include "opc_da.h"
@@ -36,6 +37,8 @@ public:
     // Makes this item a copy of `source` (same handles, value and state) for a cloned group.
     HRESULT CopyFrom(const ItemObject& source);
 
+    // What item read takes from this item.
+    ItemReadSource ReadSource() const;
     // Value, quality and timestamp as a client reads them from `source`; each is optional.
     HRESULT Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timestamp) const;
     // Stores a client's value in the canonical type and marks it for posting to the mirror;
@@ -48,6 +51,10 @@ public:
     bool DeviceReadComplete(DWORD* reserved) const;
     HRESULT WriteAsync(const VARIANT& value);
     bool WriteComplete(HRESULT* result) const;
+
+    // The update pass's step for an active item: posts a pending client value into the
+    // item's mirror entry, or else takes the entry's value; marks the item for both sinks.
+    void RefreshFromMirrorEntry(MirrorEntry& entry);
 
     void SetActive(BOOL active);
     void SetClientHandle(OPCHANDLE handle) { m_clientHandle = handle; }
@@ -63,6 +70,7 @@ public:
     const wchar_t* AccessPath() const { return m_accessPath.get(); }
     BOOL Active() const { return m_active; }
     WORD ChangeMask() const { return m_changeMask; }
+    const FILETIME& Timestamp() const { return m_timestamp; }
     bool WritePending() const { return m_writePending != 0; }
 
 private:

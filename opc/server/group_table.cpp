@@ -74,6 +74,11 @@ GroupList GroupTable::List(OPCENUMSCOPE scope) const
 void GroupTable::RunUpdatePasses(int32_t pollPeriodMs)
 {
     for (const Slot& slot : m_slots) {
-        if (slot.inUse) slot.group->RunUpdatePass(pollPeriodMs);
+        if (!slot.inUse) continue;
+        // A client called back during the pass may remove the group; it lives to the end.
+        GroupObject* group = slot.group;
+        group->AddRef();
+        group->RunUpdatePass(pollPeriodMs);
+        group->Release();
     }
 }

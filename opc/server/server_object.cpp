@@ -96,6 +96,13 @@ void ServerObject::PlaceGroup(int slot, GroupObject* group)
     m_groups.Place(slot, group);
 }
 
+DWORD ServerObject::NextTransactionId()
+{
+    // 0 marks a data change in the streams, so it is skipped when the counter wraps.
+    if (++m_transactionCounter == 0) ++m_transactionCounter;
+    return m_transactionCounter;
+}
+
 void ServerObject::UpdateGroups(int32_t pollPeriodMs)
 {
     GlobalLockScope lock;

@@ -33,6 +33,7 @@ public:
 
     int LowestFreeGroupSlot() const override;
     void PlaceGroup(int slot, GroupObject* group) override;
+    DWORD NextTransactionId() override;
 
     GroupTable& Groups() { return m_groups; }
     const std::shared_ptr<GroupOwnerLink>& OwnerLink() const { return m_ownerLink; }
@@ -53,6 +54,7 @@ private:
     LONG m_refCount = 0;
     FILETIME m_creationTime = {};
     int m_serverTableIndex = 0;
+    DWORD m_transactionCounter = 0;
     DestroyNotification m_destroyNotification;
     std::shared_ptr<GroupOwnerLink> m_ownerLink;
     GroupTable m_groups;

@@ -41,7 +41,13 @@ void UnregisterServer(int index)
 void UpdateAllServers(int32_t pollPeriodMs)
 {
     for (const ServerEntry& entry : g_serverTable) {
-        if (entry.inUse && entry.server) entry.server->UpdateGroups(pollPeriodMs);
+        if (!entry.inUse || !entry.server) continue;
+        // A client called back during the pass may release its server object; it lives to
+        // the end of its groups' passes.
+        ServerObject* server = entry.server;
+        server->AddRef();
+        server->UpdateGroups(pollPeriodMs);
+        server->Release();
     }
 }
 

@@ -1,0 +1,114 @@
+#include "opc/datachange/async_io.h"
+
+#include <olectl.h>   // CONNECT_E_ADVISELIMIT
+
+#include <algorithm>
+
+#include "opc/group/item_object.h"
+#include "opc/server/global_lock.h"
+#include "opc_error.h"
+
+HRESULT AsyncIOPart::CheckRequest(const PendingRequest& record, DWORD count,
+                                  const OPCHANDLE* handles, HRESULT** ppErrors,
+                                  TaskArray<OPCHANDLE>& list)
+{
+    *ppErrors = nullptr;
+    if (record.InUse()) return CONNECT_E_ADVISELIMIT;
+    // The transaction ID will come from the server object; without it nothing can be queued.
+    if (!owner().Owner()) return CO_E_OBJNOTCONNECTED;
+    TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(count);
+    if (!errors) return E_OUTOFMEMORY;
+    list = AllocateTaskArray<OPCHANDLE>(count);
+    if (!list) return E_OUTOFMEMORY;
+    bool allValid = true;
+    for (DWORD i = 0; i < count; ++i) {
+        const bool valid = owner().Items().Find(handles[i]) != nullptr;
+        errors[i] = valid ? S_OK : OPC_E_INVALIDHANDLE;
+        allValid = allValid && valid;
+    }
+    // The errors go to the client in every case; they say which handles were wrong.
+    *ppErrors = errors.release();
+    if (!allValid) {
+        list.reset();
+        return OPC_E_INVALIDHANDLE;
+    }
+    std::copy(handles, handles + count, list.get());
+    return S_OK;
+}
+
+HRESULT AsyncIOPart::Read(DWORD /*dwConnection*/, OPCDATASOURCE dwSource, DWORD dwCount,
+                          OPCHANDLE* phServer, DWORD* pTransactionID, HRESULT** ppErrors)
+{
+    if (dwCount == 0 || !phServer || !pTransactionID || !ppErrors) return E_INVALIDARG;
+    GlobalLockScope lock;
+    PendingRequest& read = owner().Requests().read;
+    TaskArray<OPCHANDLE> list;
+    const HRESULT checked = CheckRequest(read, dwCount, phServer, ppErrors, list);
+    if (FAILED(checked)) return checked;
+    const DWORD id = owner().Owner()->NextTransactionId();
+    read.Queue(std::move(list), dwCount, id);
+    // The source is taken as given; anything but OPC_DS_CACHE reads as the device does.
+    read.source = static_cast<DWORD>(dwSource);
+    *pTransactionID = id;
+    return S_OK;
+}
+
+HRESULT AsyncIOPart::Write(DWORD /*dwConnection*/, DWORD dwCount, OPCHANDLE* phServer,
+                           VARIANT* pItemValues, DWORD* pTransactionID, HRESULT** ppErrors)
+{
+    if (dwCount == 0 || !phServer || !pTransactionID || !pItemValues || !ppErrors) {
+        return E_INVALIDARG;
+    }
+    GlobalLockScope lock;
+    PendingRequest& write = owner().Requests().write;
+    TaskArray<OPCHANDLE> list;
+    const HRESULT checked = CheckRequest(write, dwCount, phServer, ppErrors, list);
+    if (FAILED(checked)) return checked;
+    // The values are applied now; each item keeps its result for the write-complete stream.
+    for (DWORD i = 0; i < dwCount; ++i) owner().Items().Find(phServer[i])->WriteAsync(pItemValues[i]);
+    const DWORD id = owner().Owner()->NextTransactionId();
+    write.Queue(std::move(list), dwCount, id);
+    *pTransactionID = id;
+    return S_OK;
+}
+
+HRESULT AsyncIOPart::Refresh(DWORD /*dwConnection*/, OPCDATASOURCE dwSource,
+                             DWORD* pTransactionID)
+{
+    // Never written through a null pointer; a remote client cannot pass one anyway.
+    if (!pTransactionID) return E_INVALIDARG;
+    GlobalLockScope lock;
+    DWORD count = 0;
+    if (owner().state.active) {
+        owner().Items().ForEach([&count](const ItemObject& item) {
+            if (item.Active()) ++count;
+        });
+    }
+    if (count == 0) return E_FAIL;
+    if (!owner().Owner()) return CO_E_OBJNOTCONNECTED;
+    TaskArray<OPCHANDLE> list = AllocateTaskArray<OPCHANDLE>(count);
+    if (!list) return E_OUTOFMEMORY;
+    DWORD filled = 0;
+    owner().Items().ForEach([&](const ItemObject& item) {
+        if (item.Active()) list[filled++] = item.ServerHandle();
+    });
+    // A pending refresh is replaced, never delivered.
+    PendingRequest& refresh = owner().Requests().refresh;
+    const DWORD id = owner().Owner()->NextTransactionId();
+    refresh.Queue(std::move(list), count, id);
+    refresh.source = static_cast<DWORD>(dwSource);
+    *pTransactionID = id;
+    return S_OK;
+}
+
+HRESULT AsyncIOPart::Cancel(DWORD dwTransactionID)
+{
+    PendingRequests& requests = owner().Requests();
+    for (PendingRequest* request : {&requests.read, &requests.write, &requests.refresh}) {
+        if (request->InUse() && request->transactionId == dwTransactionID) {
+            request->cancelled = TRUE;
+            return S_OK;
+        }
+    }
+    return E_FAIL;
+}

@@ -1,0 +1,93 @@
+#include "opc/datachange/data_object.h"
+
+#include <olectl.h>   // CONNECT_E_ADVISELIMIT
+
+#include "opc/group/group_object.h"
+
+namespace {
+
+// Registered in the order of the sink slots: data, data with time, write complete.
+constexpr const char* kFormatNames[] = {"OPCSTMFORMATDATA", "OPCSTMFORMATDATATIME",
+                                        "OPCSTMFORMATWRITECOMPLETE"};
+
+}  // namespace
+
+DataObjectPart::DataObjectPart(GroupObject& group) : InterfacePart(group)
+{
+    static_assert(sizeof kFormatNames / sizeof kFormatNames[0] == kSinks, "one name a sink");
+    for (int i = 0; i < kSinks; ++i) m_formats[i] = RegisterClipboardFormatA(kFormatNames[i]);
+}
+
+DataObjectPart::~DataObjectPart()
+{
+    for (auto& sink : m_sinks) sink.Reset();
+}
+
+HRESULT DataObjectPart::GetData(FORMATETC*, STGMEDIUM*)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT DataObjectPart::GetDataHere(FORMATETC*, STGMEDIUM*)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT DataObjectPart::QueryGetData(FORMATETC*)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT DataObjectPart::GetCanonicalFormatEtc(FORMATETC*, FORMATETC*)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT DataObjectPart::SetData(FORMATETC*, STGMEDIUM*, BOOL)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT DataObjectPart::EnumFormatEtc(DWORD, IEnumFORMATETC**)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT DataObjectPart::DAdvise(FORMATETC* pformatetc, DWORD /*advf*/, IAdviseSink* pAdvSink,
+                                DWORD* pdwConnection)
+{
+    if (!pdwConnection || !pAdvSink || !pformatetc) return E_POINTER;
+    // Only the format counts: aspect, medium and advise flags change nothing, and nothing is
+    // sent at registration. The streams always travel as TYMED_HGLOBAL.
+    const DWORD format = pformatetc->cfFormat;
+    const int slot = SlotOfFormat(format);
+    if (slot < 0) return DV_E_FORMATETC;
+    if (m_sinks[slot]) return CONNECT_E_ADVISELIMIT;
+    Microsoft::WRL::ComPtr<IAdviseSink> sink;
+    const HRESULT hr = pAdvSink->QueryInterface(IID_PPV_ARGS(&sink));
+    if (FAILED(hr)) return hr;
+    m_sinks[slot] = std::move(sink);
+    *pdwConnection = format;
+    return S_OK;
+}
+
+HRESULT DataObjectPart::DUnadvise(DWORD dwConnection)
+{
+    const int slot = SlotOfFormat(dwConnection);
+    if (slot < 0 || !m_sinks[slot]) return OLE_E_NOCONNECTION;
+    m_sinks[slot].Reset();
+    return S_OK;
+}
+
+HRESULT DataObjectPart::EnumDAdvise(IEnumSTATDATA**)
+{
+    return E_NOTIMPL;
+}
+
+int DataObjectPart::SlotOfFormat(DWORD format) const
+{
+    for (int i = 0; i < kSinks; ++i) {
+        if (m_formats[i] == format) return i;
+    }
+    return -1;
+}

@@ -1,0 +1,52 @@
+#pragma once
+#include <windows.h>
+#include <objidl.h>
+#include <wrl/client.h>
+
+#include "opc/server/interface_part.h"
+
+class GroupObject;
+
+// The three stream formats a group serves, in the order its advise connections are kept.
+enum class StreamSink { Data, DataTime, WriteComplete };
+
+// IDataObject of a group: one advise sink per stream format, nothing else. The connection
+// token of a sink is its format number, which the system registers once for every group.
+class DataObjectPart final : public InterfacePart<IDataObject, GroupObject> {
+public:
+    explicit DataObjectPart(GroupObject& group);
+    // Releases the data, data-time and write-complete sinks, in that order.
+    ~DataObjectPart();
+
+    HRESULT STDMETHODCALLTYPE GetData(FORMATETC* pformatetcIn, STGMEDIUM* pmedium) override;
+    HRESULT STDMETHODCALLTYPE GetDataHere(FORMATETC* pformatetc, STGMEDIUM* pmedium) override;
+    HRESULT STDMETHODCALLTYPE QueryGetData(FORMATETC* pformatetc) override;
+    HRESULT STDMETHODCALLTYPE GetCanonicalFormatEtc(FORMATETC* pformatectIn,
+                                                    FORMATETC* pformatetcOut) override;
+    HRESULT STDMETHODCALLTYPE SetData(FORMATETC* pformatetc, STGMEDIUM* pmedium,
+                                      BOOL fRelease) override;
+    HRESULT STDMETHODCALLTYPE EnumFormatEtc(DWORD dwDirection,
+                                            IEnumFORMATETC** ppenumFormatEtc) override;
+    HRESULT STDMETHODCALLTYPE DAdvise(FORMATETC* pformatetc, DWORD advf, IAdviseSink* pAdvSink,
+                                      DWORD* pdwConnection) override;
+    HRESULT STDMETHODCALLTYPE DUnadvise(DWORD dwConnection) override;
+    HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA** ppenumAdvise) override;
+
+    // The sink registered for `sink`'s format, or null.
+    IAdviseSink* Sink(StreamSink sink) const { return m_sinks[Index(sink)].Get(); }
+    CLIPFORMAT Format(StreamSink sink) const
+    {
+        return static_cast<CLIPFORMAT>(m_formats[Index(sink)]);
+    }
+    // Data-change streams and read and refresh completions go out only while one is set.
+    bool HasDataSink() const { return Sink(StreamSink::Data) || Sink(StreamSink::DataTime); }
+
+private:
+    static constexpr int kSinks = 3;
+    static int Index(StreamSink sink) { return static_cast<int>(sink); }
+    // The sink slot whose format number is `format`, or -1.
+    int SlotOfFormat(DWORD format) const;
+
+    Microsoft::WRL::ComPtr<IAdviseSink> m_sinks[kSinks];
+    DWORD m_formats[kSinks];
+};

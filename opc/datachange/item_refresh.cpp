@@ -1,0 +1,23 @@
+// The item's step of the update pass, kept with the pass rather than with the item's client
+// operations.
+#include "opc/group/item_object.h"
+#include "opc/group/item_value.h"
+
+void ItemObject::RefreshFromMirrorEntry(MirrorEntry& entry)
+{
+    if (m_writePending) {
+        // The client's value goes to the tag; the item is not re-read on this pass.
+        StoreValueInMirrorEntry(m_value.get(), entry);
+        entry.writePending = 1;
+        m_writePending = 0;
+    } else if (CanonicalTypeOfKind(entry.kind) != VT_EMPTY) {
+        // A string that cannot be copied leaves the item's value as it was.
+        VariantOwner value;
+        if (SUCCEEDED(ValueOfMirrorEntry(entry, value.Receive()))) {
+            m_value = std::move(value);
+            m_canonicalType = m_value.vt();
+        }
+    }
+    // Every active item counts as changed once per update period; nothing is compared.
+    MarkChanged();
+}

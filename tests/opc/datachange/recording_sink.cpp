@@ -1,0 +1,90 @@
+#include "tests/opc/datachange/recording_sink.h"
+
+#include <gtest/gtest.h>
+
+#include "opc/group/group_object.h"
+#include "tests/opc/values/stream_bytes.h"
+
+HRESULT RecordingSink::QueryInterface(REFIID riid, void** ppv)
+{
+    if (riid != IID_IUnknown && riid != IID_IAdviseSink) {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    *ppv = static_cast<IAdviseSink*>(this);
+    AddRef();
+    return S_OK;
+}
+
+void RecordingSink::OnDataChange(FORMATETC* format, STGMEDIUM* medium)
+{
+    const auto* start = static_cast<const BYTE*>(GlobalLock(medium->hGlobal));
+    const size_t size = GlobalSize(medium->hGlobal);
+    streams.push_back(ReceivedStream{format->cfFormat, medium->tymed,
+                                     std::vector<BYTE>(start, start + size)});
+    GlobalUnlock(medium->hGlobal);
+}
+
+CLIPFORMAT DataFormat()
+{
+    return static_cast<CLIPFORMAT>(RegisterClipboardFormatA("OPCSTMFORMATDATA"));
+}
+
+CLIPFORMAT DataTimeFormat()
+{
+    return static_cast<CLIPFORMAT>(RegisterClipboardFormatA("OPCSTMFORMATDATATIME"));
+}
+
+CLIPFORMAT WriteCompleteFormat()
+{
+    return static_cast<CLIPFORMAT>(RegisterClipboardFormatA("OPCSTMFORMATWRITECOMPLETE"));
+}
+
+std::vector<StreamItem> ItemsOf(const ReceivedStream& stream)
+{
+    const size_t header = stream.format == DataTimeFormat() ? 20 : 12;
+    const DWORD count = At<DWORD>(stream.bytes, 4);
+    std::vector<StreamItem> items;
+    for (DWORD i = 0; i < count; ++i) {
+        const size_t at = 20 + header * i;
+        const DWORD offset = At<DWORD>(stream.bytes, at + 4);
+        items.push_back(StreamItem{At<DWORD>(stream.bytes, at), offset,
+                                   At<WORD>(stream.bytes, at + 8), At<VARTYPE>(stream.bytes, offset),
+                                   At<LONG>(stream.bytes, offset + 8)});
+    }
+    return items;
+}
+
+DWORD TransactionOf(const ReceivedStream& stream)
+{
+    // The write-complete header has no size field in front.
+    return At<DWORD>(stream.bytes, stream.format == WriteCompleteFormat() ? 8 : 12);
+}
+
+IDataObject* StreamTestGroup::Data()
+{
+    if (!data_) {
+        EXPECT_EQ(S_OK, Items()->QueryInterface(IID_PPV_ARGS(&data_)));
+    }
+    return data_.Get();
+}
+
+IOPCAsyncIO* StreamTestGroup::Async()
+{
+    if (!async_) {
+        EXPECT_EQ(S_OK, Items()->QueryInterface(IID_PPV_ARGS(&async_)));
+    }
+    return async_.Get();
+}
+
+HRESULT StreamTestGroup::Advise(CLIPFORMAT format, IAdviseSink* sink)
+{
+    FORMATETC formatEtc{format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    DWORD connection = 0;
+    return Data()->DAdvise(&formatEtc, ADVF_PRIMEFIRST, sink, &connection);
+}
+
+void StreamTestGroup::Pass(int32_t periodMs)
+{
+    Object().RunUpdatePass(periodMs);
+}

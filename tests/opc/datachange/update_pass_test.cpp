@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <cwchar>
+#include <set>
+#include <string>
+
+#include "opc/group/item_object.h"
+#include "runtime_link/tag_mirror.h"
+#include "tests/opc/datachange/recording_sink.h"
+#include "tests/opc/group/test_tags.h"
+#include "tests/opc/values/stream_bytes.h"
+#include "tests/opc/values/variant_maker.h"
+
+namespace {
+
+constexpr int kIntSlot = 1;
+constexpr int kTextSlot = 6;
+
+class UpdatePassTest : public ::testing::Test {
+protected:
+    MirrorEntry& Entry(int slot) { return *g_tagMirror[slot]; }
+
+    RecordingSink sink_;   // outlives the group, which holds it
+    TestTags tags_;
+    StreamTestGroup group_;
+};
+
+TEST_F(UpdatePassTest, GroupsSendOnTheirCountdownSchedule)
+{
+    const struct {
+        DWORD rate;
+        int32_t period;
+        std::set<int> sendingPasses;   // of passes 1..7
+    } cases[] = {
+        {500, 1000, {1, 2, 3, 4, 5, 6, 7}},
+        {2500, 1000, {1, 4, 7}},
+        {1500, 1000, {1, 3, 5, 7}},
+        {0, 1000, {1, 2, 3, 4, 5, 6, 7}},
+        {1000, 250, {1, 5}},
+    };
+    for (const auto& c : cases) {
+        RecordingSink sink;
+        StreamTestGroup group;
+        ASSERT_EQ(S_OK, group.Advise(DataTimeFormat(), &sink));
+        group.AddGood(L"INT");
+        ComPtr<IOPCGroupStateMgt> state;
+        ASSERT_EQ(S_OK, group.Items()->QueryInterface(IID_PPV_ARGS(&state)));
+        DWORD rate = c.rate, revised = 0;
+        ASSERT_EQ(S_OK, state->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr,
+                                        nullptr));
+        std::set<int> sent;
+        for (int pass = 1; pass <= 7; ++pass) {
+            const size_t before = sink.streams.size();
+            group.Pass(c.period);
+            if (sink.streams.size() > before) sent.insert(pass);
+        }
+        EXPECT_EQ(c.sendingPasses, sent) << "rate " << c.rate << ", period " << c.period;
+    }
+}
+
+TEST_F(UpdatePassTest, StreamsCarryTheActiveItemsWithTimeFirst)
+{
+    ASSERT_EQ(S_OK, group_.Advise(DataFormat(), &sink_));
+    ASSERT_EQ(S_OK, group_.Advise(DataTimeFormat(), &sink_));
+    // Handles 0..3: the inactive one stays out; the text cannot be a real number.
+    group_.Add(L"INT", TRUE, VT_EMPTY, 11);
+    group_.Add(L"TEXT", FALSE, VT_EMPTY, 12);
+    group_.Add(L"REAL", TRUE, VT_I4, 13);
+    group_.Add(L"TEXT", TRUE, VT_R4, 14);
+    group_.Pass();
+    ASSERT_EQ(2u, sink_.streams.size());
+    EXPECT_EQ(DataTimeFormat(), sink_.streams[0].format);
+    EXPECT_EQ(DataFormat(), sink_.streams[1].format);
+    for (const ReceivedStream& stream : sink_.streams) {
+        EXPECT_EQ(static_cast<DWORD>(TYMED_HGLOBAL), stream.tymed);
+        EXPECT_EQ(At<DWORD>(stream.bytes, 0), stream.bytes.size()) << "dwSize";
+        EXPECT_EQ(3u, At<DWORD>(stream.bytes, 4));
+        EXPECT_EQ(7u, At<DWORD>(stream.bytes, 8)) << "the group's client handle";
+        EXPECT_EQ(0u, TransactionOf(stream));
+        EXPECT_EQ(S_OK, At<HRESULT>(stream.bytes, 16));
+        const std::vector<StreamItem> items = ItemsOf(stream);
+        ASSERT_EQ(3u, items.size());
+        const struct {
+            OPCHANDLE client;
+            WORD quality;
+            VARTYPE vt;
+        } expected[] = {{11, OPC_QUALITY_GOOD, VT_I4},
+                        {13, OPC_QUALITY_GOOD, VT_I4},
+                        {14, OPC_QUALITY_BAD, VT_BSTR}};
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(expected[i].client, items[i].client);
+            EXPECT_EQ(expected[i].quality, items[i].quality);
+            EXPECT_EQ(expected[i].vt, items[i].vt);
+        }
+        EXPECT_EQ(42, items[0].i4);
+        EXPECT_EQ(2, items[1].i4) << "1.5 as a whole number";
+    }
+    // An unchanged value is still sent every period.
+    group_.Pass();
+    EXPECT_EQ(4u, sink_.streams.size());
+}
+
+TEST_F(UpdatePassTest, EachSinkClearsOnlyItsOwnBit)
+{
+    ASSERT_EQ(S_OK, group_.Advise(DataFormat(), &sink_));
+    const OPCHANDLE handle = group_.AddGood(L"INT");
+    group_.Pass();
+    ASSERT_EQ(1u, sink_.streams.size());
+    EXPECT_EQ(DataFormat(), sink_.streams[0].format);
+    EXPECT_EQ(kOwedToDataTimeSink, group_.Item(handle)->ChangeMask());
+}
+
+TEST_F(UpdatePassTest, InactiveGroupsRefreshAndPostButSendNothing)
+{
+    ASSERT_EQ(S_OK, group_.Advise(DataTimeFormat(), &sink_));
+    const OPCHANDLE text = group_.AddGood(L"TEXT");
+    const OPCHANDLE integer = group_.AddGood(L"INT");
+    group_.SetGroupActive(FALSE);
+    EXPECT_EQ(S_OK, group_.Write(text, Bstr(L"new").get()));
+    Entry(kIntSlot).value.integer = 99;
+    group_.Pass();
+    EXPECT_TRUE(sink_.streams.empty());
+    EXPECT_EQ(99, group_.Read(integer, OPC_DS_DEVICE).value.get().lVal);
+    EXPECT_EQ(1, Entry(kTextSlot).writePending);
+    EXPECT_STREQ(L"new", Entry(kTextSlot).value.text);
+    EXPECT_FALSE(group_.Item(text)->WritePending());
+
+    group_.SetGroupActive(TRUE);
+    group_.Pass();
+    ASSERT_EQ(1u, sink_.streams.size());
+    EXPECT_EQ(2u, ItemsOf(sink_.streams[0]).size());
+}
+
+TEST_F(UpdatePassTest, InactiveItemsAreNeitherRefreshedNorSentNorPosted)
+{
+    ASSERT_EQ(S_OK, group_.Advise(DataTimeFormat(), &sink_));
+    const OPCHANDLE integer = group_.AddGood(L"INT", FALSE);
+    EXPECT_EQ(S_OK, group_.Write(integer, I4(5).get()));
+    Entry(kIntSlot).value.integer = 99;
+    group_.Pass();
+    EXPECT_TRUE(sink_.streams.empty());
+    EXPECT_EQ(0, Entry(kIntSlot).writePending);
+    EXPECT_EQ(5, group_.Read(integer, OPC_DS_DEVICE).value.get().lVal);
+
+    group_.SetItemActive(integer, TRUE);
+    group_.Pass();
+    EXPECT_EQ(1, Entry(kIntSlot).writePending);
+    EXPECT_EQ(5, Entry(kIntSlot).value.integer);
+    ASSERT_EQ(1u, sink_.streams.size());
+    EXPECT_EQ(5, ItemsOf(sink_.streams[0])[0].i4) << "the posted value, not re-read";
+}
+
+TEST_F(UpdatePassTest, LongTextsAreCutToTheMirrorEntryWithoutSplittingAPair)
+{
+    const std::wstring pair = L"\xD83D\xDE00";
+    const struct {
+        std::wstring text;
+        std::wstring posted;
+    } cases[] = {
+        {std::wstring(200, L'x'), std::wstring(131, L'x')},
+        {std::wstring(130, L'x') + pair + L"yy", std::wstring(130, L'x')},
+        {std::wstring(129, L'x') + pair + L"yy", std::wstring(129, L'x') + pair},
+        {L"short", L"short"},
+    };
+    const OPCHANDLE text = group_.AddGood(L"TEXT");
+    for (const auto& c : cases) {
+        Entry(kTextSlot).writePending = 0;
+        EXPECT_EQ(S_OK, group_.Write(text, Bstr(c.text).get()));
+        group_.Pass();
+        EXPECT_EQ(1, Entry(kTextSlot).writePending);
+        EXPECT_EQ(c.posted, std::wstring(Entry(kTextSlot).value.text));
+    }
+}
+
+}  // namespace
