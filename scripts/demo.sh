@@ -94,12 +94,32 @@ close_server() {
   return "$status"
 }
 
+register_server() {
+  step "registering OPCServer.exe and its proxy/stub DLL with COM (opcreg.exe)"
+  wine "$bin/opcreg.exe" /register "$(winepath -w "$bin/OPCServer.exe")"
+}
+
+query_server() {
+  step "an OPC client talks to the running server across processes (opcclient.exe)"
+  wine "$bin/opcclient.exe" status | cat
+  wine "$bin/opcclient.exe" add-group Tanks 500 + add-group Pumps 1000 inactive + list-groups \
+    + remove-group 0 + status | cat
+}
+
+unregister_server() {
+  step "removing the registration (opcreg.exe /unregister)"
+  wine "$bin/opcreg.exe" /unregister
+}
+
 start_session
+register_server
 write_project
 start_viewer
 show_tags
 start_server
 show_server_polling
+query_server
 close_server
 close_viewer
+unregister_server
 step "demo finished"
