@@ -58,7 +58,8 @@ std::vector<TagDefinition> ProjectTags()
 {
     return {MakeTagDefinition("Level", 11, 0, kSimulationNone, "42"),
             MakeTagDefinition(AnsiFromWide(L"温度"), 6, 0, kSimulationNone, "36.5"),
-            MakeTagDefinition("Operator", 7, 0, kSimulationNone, AnsiFromWide(L"张三"))};
+            MakeTagDefinition("Operator", 7, 0, kSimulationNone, AnsiFromWide(L"张三")),
+            MakeTagDefinition("Pump", 10, 0, kSimulationNone, "1")};
 }
 
 class OpcServerEnvironment : public ::testing::Environment {

@@ -26,3 +26,5 @@ struct CommandFamily {
 
 CommandFamily StatusCommands();
 CommandFamily GroupCommands();
+CommandFamily BrowseCommands();
+CommandFamily ItemCommands();

@@ -30,7 +30,7 @@ struct Invocation {
 
 std::vector<CommandFamily> Families()
 {
-    return {StatusCommands(), GroupCommands()};
+    return {StatusCommands(), GroupCommands(), BrowseCommands(), ItemCommands()};
 }
 
 const Command* FindCommand(const std::wstring& name)

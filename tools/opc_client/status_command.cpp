@@ -1,23 +1,13 @@
 // status: the server's OPCSERVERSTATUS.
-#include <cwchar>
 #include <iterator>
 #include <memory>
 
 #include "client_session.h"
 #include "command.h"
 #include "console_output.h"
+#include "value_text.h"
 
 namespace {
-
-std::wstring TimeText(const FILETIME& time)
-{
-    SYSTEMTIME utc;
-    if (!FileTimeToSystemTime(&time, &utc)) return L"(invalid)";
-    wchar_t text[40];
-    std::swprintf(text, std::size(text), L"%04u-%02u-%02u %02u:%02u:%02u.%03u UTC", utc.wYear,
-                  utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond, utc.wMilliseconds);
-    return text;
-}
 
 const wchar_t* StateText(OPCSERVERSTATE state)
 {

@@ -4,6 +4,7 @@
 
 #include "opc/group/group_object.h"
 #include "tests/opc/group/item_test_group.h"
+#include "tests/opc/group/refusing_allocator.h"
 #include "tests/opc/group/test_tags.h"
 #include "tests/opc/include/task_memory.h"
 
@@ -104,6 +105,35 @@ TEST_F(ItemAttributeEnumeratorTest, NextDeliversInChunksAndThenNothing)
     const Fetched third = Next(enumerator.Get(), 2);
     EXPECT_EQ(S_FALSE, third.hr);
     EXPECT_EQ(0u, third.count);
+}
+
+TEST_F(ItemAttributeEnumeratorTest, TheDeliveredBlockIsShrunkToTheRecordsInIt)
+{
+    AddThreeWithGaps();
+    ComPtr<IEnumOPCItemAttributes> enumerator = Enumerate();
+    TaskOut<OPCITEMATTRIBUTES> block;
+    ULONG fetched = 0;
+    ASSERT_EQ(S_FALSE, enumerator->Next(100, block.out(), &fetched));
+    ASSERT_EQ(3u, fetched);
+    ComPtr<IMalloc> allocator;
+    ASSERT_EQ(S_OK, CoGetMalloc(MEMCTX_TASK, &allocator));
+    EXPECT_EQ(3 * sizeof(OPCITEMATTRIBUTES), allocator->GetSize(block.get()));
+    for (ULONG i = 0; i < fetched; ++i) CoTaskMemFree(block[i].szItemID);
+}
+
+TEST_F(ItemAttributeEnumeratorTest, ARefusedBlockDeliversNothingAndKeepsTheCursor)
+{
+    AddThreeWithGaps();
+    {
+        RefusingAllocator allocator;
+        ComPtr<IEnumOPCItemAttributes> enumerator = Enumerate();
+        const Fetched refused = Next(enumerator.Get(), 1);
+        EXPECT_EQ(S_FALSE, refused.hr);
+        EXPECT_EQ(0u, refused.count);
+        ComPtr<IEnumOPCItemAttributes> clone;
+        ASSERT_EQ(S_OK, enumerator->Clone(&clone));
+        EXPECT_EQ(S_OK, clone->Skip(3)) << "nothing was taken";
+    }
 }
 
 TEST_F(ItemAttributeEnumeratorTest, NextWithoutAFetchedCountDeliversOneRecordOnly)

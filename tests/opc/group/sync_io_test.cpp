@@ -76,38 +76,6 @@ TEST_F(SyncIOTest, ReadDeliversClientHandleAndTheTimeOfCreationOrOfTheLastWrite)
     EXPECT_EQ(OPC_QUALITY_GOOD, written.quality);
 }
 
-TEST_F(SyncIOTest, ReadsConvertTheCanonicalValueToTheRequestedType)
-{
-    const struct {
-        const wchar_t* itemId;
-        VARTYPE requested;
-        VARTYPE delivered;
-        HRESULT error;
-        std::wstring text;   // the value as text, for comparison
-    } cases[] = {
-        {L"INT", VT_BSTR, VT_BSTR, S_OK, L"42"},
-        {L"INT", VT_R8, VT_R8, S_OK, L"42"},
-        {L"INT", VT_BOOL, VT_BOOL, S_OK, L"-1"},
-        {L"INT", VT_I1, VT_I1, S_OK, L"42"},
-        {L"DISC", VT_I4, VT_I4, S_OK, L"1"},
-        {L"REAL", VT_I4, VT_I4, S_OK, L"2"},           // 1.5 to the even neighbour
-        {L"TEXT", VT_I4, VT_BSTR, DISP_E_TYPEMISMATCH, L"abc"},
-        {L"INT", 0x7FFF, VT_I4, DISP_E_BADVARTYPE, L"42"},
-        {L"INT", VT_BYREF | VT_I4, VT_I4, DISP_E_TYPEMISMATCH, L"42"},
-        {L"INT", VT_UNKNOWN, VT_I4, DISP_E_TYPEMISMATCH, L"42"},
-    };
-    for (const auto& c : cases) {
-        const OPCHANDLE handle = group_.AddGood(c.itemId, TRUE, c.requested);
-        const ReadOutcome read = group_.Read(handle);
-        EXPECT_EQ(c.error, read.error) << c.itemId << " as " << c.requested;
-        ASSERT_EQ(c.delivered, read.value.vt()) << c.itemId << " as " << c.requested;
-        VariantOwner text;
-        ASSERT_EQ(S_OK, VariantChangeType(text.Receive(), const_cast<VARIANT*>(&read.value.get()),
-                                          0, VT_BSTR));
-        EXPECT_EQ(c.text, text.get().bstrVal) << c.itemId << " as " << c.requested;
-    }
-}
-
 TEST_F(SyncIOTest, WritesConvertToTheCanonicalTypeOrFailKeepingTheValue)
 {
     VariantOwner array;

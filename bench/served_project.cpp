@@ -1,0 +1,122 @@
+#include "bench/served_project.h"
+
+#include <vector>
+
+#include "app/window_classes.h"
+#include "viewer/ansi_text.h"
+#include "viewer/project_location.h"
+#include "viewer/tag_database.h"
+
+namespace {
+
+constexpr DWORD kPatienceMs = 30000;
+
+std::string ProgramFolder()
+{
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    const std::string program = path;
+    return program.substr(0, program.find_last_of('\\') + 1);
+}
+
+// Starts a program of this folder; its process handle, null when it cannot be started.
+HANDLE Start(const std::string& program, const std::string& arguments)
+{
+    std::string commandLine = "\"" + ProgramFolder() + program + "\" " + arguments;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+bool RunToEnd(const std::string& program, const std::string& arguments)
+{
+    HANDLE process = Start(program, arguments);
+    if (!process) return false;
+    DWORD exitCode = 1;
+    if (WaitForSingleObject(process, kPatienceMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process, &exitCode);
+    }
+    CloseHandle(process);
+    return exitCode == 0;
+}
+
+bool WaitForWindow(const char* className)
+{
+    for (DWORD waited = 0; waited < kPatienceMs; waited += 50) {
+        if (FindWindowA(className, nullptr)) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+// Closes the program owning the window of that class as a user would, and waits for its end.
+void Close(const char* className)
+{
+    HWND window = FindWindowA(className, nullptr);
+    if (!window) return;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    if (process) {
+        WaitForSingleObject(process, kPatienceMs);
+        CloseHandle(process);
+    }
+}
+
+// The Viewer and the server need windows; under Wine without a display none can be made.
+bool WindowsCanBeMade()
+{
+    HWND window = CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    if (!window) return false;
+    DestroyWindow(window);
+    return true;
+}
+
+}  // namespace
+
+ServedProject::ServedProject(int tags)
+{
+    if (!WindowsCanBeMade()) {
+        m_failure = "no display for the Viewer's and the server's windows (run under xvfb-run)";
+        return;
+    }
+    if (FindWindowA(kServerWindowClass, nullptr) || FindWindowA(kViewerWindowClass, nullptr)) {
+        m_failure = "a server or Viewer already runs";
+        return;
+    }
+    const std::string system = m_directory.MakeSubdirectory("system");
+    const std::string project = m_directory.MakeSubdirectory("project") + "\\";
+    std::vector<TagDefinition> definitions;
+    for (int i = 0; i < tags; ++i) {
+        definitions.push_back(
+            MakeTagDefinition("TAG" + std::to_string(i), 11, 0, kSimulationNone, "7"));
+    }
+    if (!WriteProjectPointer(system, project, m_failure) ||
+        !WriteTagDatabase(project + "TAGNAME.DB", definitions, m_failure)) {
+        return;
+    }
+    WriteProfileStringA(kProfileSection, SystemDirectoryProfileKey().c_str(), system.c_str());
+    m_viewer = Start("PXViewer.exe", "--system-dir \"" + system + "\"");
+    if (!m_viewer || !WaitForWindow(kViewerWindowClass)) {
+        m_failure = "PXViewer.exe shows no window";
+        return;
+    }
+    m_registered = RunToEnd("opcreg.exe", "/register \"" + ProgramFolder() + "OPCServer.exe\"");
+    if (!m_registered) m_failure = "opcreg.exe cannot register OPCServer.exe";
+}
+
+ServedProject::~ServedProject()
+{
+    Close(kServerWindowClass);
+    Close(kViewerWindowClass);
+    if (m_registered) RunToEnd("opcreg.exe", "/unregister");
+    WriteProfileStringA(kProfileSection, SystemDirectoryProfileKey().c_str(), nullptr);
+    if (m_viewer) CloseHandle(m_viewer);
+}

@@ -1,0 +1,179 @@
+// add, read, write: items of the server's tags in a group of the command's own.
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "client_group.h"
+#include "client_session.h"
+#include "command.h"
+#include "console_output.h"
+#include "value_text.h"
+
+namespace {
+
+struct TaskMemFree {
+    void operator()(void* block) const { CoTaskMemFree(block); }
+};
+
+// A command's words: item IDs (and a value) in order, and the options --type and --source.
+struct ItemArguments {
+    std::vector<std::wstring> words;
+    VARTYPE type = VT_EMPTY;
+    OPCDATASOURCE source = OPC_DS_CACHE;
+};
+
+bool ParseItemArguments(const CommandArguments& arguments, ItemArguments& parsed)
+{
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::wstring& word = arguments[i];
+        if (word != L"--type" && word != L"--source") {
+            parsed.words.push_back(word);
+            continue;
+        }
+        if (++i == arguments.size()) return false;
+        if (word == L"--type") {
+            if (!ParseTypeName(arguments[i], parsed.type)) return false;
+        } else if (arguments[i] == L"cache") {
+            parsed.source = OPC_DS_CACHE;
+        } else if (arguments[i] == L"device") {
+            parsed.source = OPC_DS_DEVICE;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Makes the command's group and adds the items; per-item errors stay in the group's items.
+HRESULT AddItemsOf(ClientSession& session, const std::vector<std::wstring>& itemIds,
+                   VARTYPE requestedType, ClientGroup& group)
+{
+    HRESULT hr = group.Create(session.Server());
+    if (SUCCEEDED(hr)) hr = group.AddItems(itemIds, requestedType);
+    return hr;
+}
+
+HRESULT FirstItemError(const ClientGroup& group)
+{
+    for (const ClientGroup::Item& item : group.Items()) {
+        if (FAILED(item.error)) return item.error;
+    }
+    return S_OK;
+}
+
+// Reads the group's added items from `source` and prints one line each.
+HRESULT PrintRead(ClientSession& session, const ClientGroup& group, OPCDATASOURCE source)
+{
+    std::vector<OPCHANDLE> handles;
+    std::vector<const ClientGroup::Item*> added;
+    for (const ClientGroup::Item& item : group.Items()) {
+        if (SUCCEEDED(item.error)) {
+            handles.push_back(item.serverHandle);
+            added.push_back(&item);
+        } else {
+            PrintLine(item.itemId + L": " + session.ErrorText(item.error));
+        }
+    }
+    if (handles.empty()) return FirstItemError(group);
+    OPCITEMSTATE* rawStates = nullptr;
+    HRESULT* rawErrors = nullptr;
+    const HRESULT hr = group.Io()->Read(source, static_cast<DWORD>(handles.size()), handles.data(),
+                                        &rawStates, &rawErrors);
+    std::unique_ptr<OPCITEMSTATE, TaskMemFree> states(rawStates);
+    std::unique_ptr<HRESULT, TaskMemFree> errors(rawErrors);
+    if (FAILED(hr)) return hr;
+    HRESULT result = FirstItemError(group);
+    for (size_t i = 0; i < handles.size(); ++i) {
+        OPCITEMSTATE& state = states.get()[i];
+        const HRESULT error = errors.get()[i];
+        std::wstring line = added[i]->itemId + L" = " + ValueText(state.vDataValue) +
+                            L"  quality " + QualityText(state.wQuality) + L"  " +
+                            TimeText(state.ftTimeStamp);
+        if (FAILED(error)) {
+            line += L"  error " + session.ErrorText(error);
+            if (SUCCEEDED(result)) result = error;
+        }
+        PrintLine(line);
+        VariantClear(&state.vDataValue);
+    }
+    return result;
+}
+
+HRESULT RunAdd(ClientSession& session, const CommandArguments& arguments)
+{
+    ItemArguments parsed;
+    if (!ParseItemArguments(arguments, parsed) || parsed.words.empty()) return E_INVALIDARG;
+    ClientGroup group;
+    const HRESULT hr = AddItemsOf(session, parsed.words, parsed.type, group);
+    if (FAILED(hr)) return hr;
+    for (const ClientGroup::Item& item : group.Items()) {
+        if (FAILED(item.error)) {
+            PrintLine(item.itemId + L": " + session.ErrorText(item.error));
+        } else {
+            PrintLine(item.itemId + L": server handle " + std::to_wstring(item.serverHandle) +
+                      L", canonical type " + TypeName(item.canonicalType) +
+                      L", readable and writeable");
+        }
+    }
+    return FirstItemError(group);
+}
+
+HRESULT RunRead(ClientSession& session, const CommandArguments& arguments)
+{
+    ItemArguments parsed;
+    if (!ParseItemArguments(arguments, parsed) || parsed.words.empty()) return E_INVALIDARG;
+    ClientGroup group;
+    const HRESULT hr = AddItemsOf(session, parsed.words, parsed.type, group);
+    if (FAILED(hr)) return hr;
+    return PrintRead(session, group, parsed.source);
+}
+
+HRESULT RunWrite(ClientSession& session, const CommandArguments& arguments)
+{
+    ItemArguments parsed;
+    if (!ParseItemArguments(arguments, parsed) || parsed.words.size() != 2) return E_INVALIDARG;
+    // The text becomes the value a client program would send: of the type asked for, or text.
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_BSTR;
+    value.bstrVal = SysAllocString(parsed.words[1].c_str());
+    if (!value.bstrVal) return E_OUTOFMEMORY;
+    std::unique_ptr<VARIANT, decltype(&VariantClear)> owner(&value, &VariantClear);
+    if (parsed.type != VT_EMPTY && parsed.type != VT_BSTR) {
+        const HRESULT converted = VariantChangeType(&value, &value, 0, parsed.type);
+        if (FAILED(converted)) return converted;
+    }
+
+    ClientGroup group;
+    HRESULT hr = AddItemsOf(session, {parsed.words[0]}, VT_EMPTY, group);
+    if (SUCCEEDED(hr)) hr = FirstItemError(group);
+    if (FAILED(hr)) return hr;
+    OPCHANDLE handle = group.Items()[0].serverHandle;
+    HRESULT* rawErrors = nullptr;
+    hr = group.Io()->Write(1, &handle, &value, &rawErrors);
+    std::unique_ptr<HRESULT, TaskMemFree> errors(rawErrors);
+    if (FAILED(hr)) return hr;
+    if (FAILED(errors.get()[0])) return errors.get()[0];
+    PrintLine(L"wrote " + ValueText(value) + L" to " + parsed.words[0]);
+    return PrintRead(session, group, OPC_DS_DEVICE);
+}
+
+const Command kItemCommands[] = {
+    {L"add", L"<item ID>... [--type <VT>]",
+     L"adds the items to a new group and shows their server handles and canonical types", 1, 64,
+     RunAdd},
+    {L"read", L"<item ID>... [--source cache|device] [--type <VT>]",
+     L"adds the items to a new group and reads value, quality and time (cache by default)", 1, 64,
+     RunRead},
+    {L"write", L"<item ID> <value> [--type <VT>]",
+     L"writes the text as a value (of the type given, else as text) and reads it back", 2, 4,
+     RunWrite},
+};
+
+}  // namespace
+
+CommandFamily ItemCommands()
+{
+    return {kItemCommands, std::size(kItemCommands)};
+}
