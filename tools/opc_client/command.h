@@ -28,3 +28,5 @@ CommandFamily StatusCommands();
 CommandFamily GroupCommands();
 CommandFamily BrowseCommands();
 CommandFamily ItemCommands();
+CommandFamily WatchCommands();
+CommandFamily AsyncCommands();

@@ -30,7 +30,7 @@ struct Invocation {
 
 std::vector<CommandFamily> Families()
 {
-    return {StatusCommands(), GroupCommands(), BrowseCommands(), ItemCommands()};
+    return {StatusCommands(), GroupCommands(), BrowseCommands(), ItemCommands(), WatchCommands(), AsyncCommands()};
 }
 
 const Command* FindCommand(const std::wstring& name)

@@ -5,6 +5,7 @@
 
 #include "opc_error.h"
 #include "tests/opc/datachange/recording_sink.h"
+#include "tests/opc/datachange/stream_test_group.h"
 #include "tests/opc/group/test_tags.h"
 #include "tests/opc/include/task_memory.h"
 #include "tests/opc/values/stream_bytes.h"

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "tests/opc/datachange/recording_sink.h"
+#include "tests/opc/datachange/stream_test_group.h"
 #include "tests/opc/group/test_tags.h"
 
 namespace {

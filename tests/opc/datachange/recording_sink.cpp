@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "opc/group/group_object.h"
 #include "tests/opc/values/stream_bytes.h"
 
 HRESULT RecordingSink::QueryInterface(REFIID riid, void** ppv)
@@ -21,7 +20,7 @@ void RecordingSink::OnDataChange(FORMATETC* format, STGMEDIUM* medium)
     const auto* start = static_cast<const BYTE*>(GlobalLock(medium->hGlobal));
     const size_t size = GlobalSize(medium->hGlobal);
     streams.push_back(ReceivedStream{format->cfFormat, medium->tymed,
-                                     std::vector<BYTE>(start, start + size)});
+                                     std::vector<BYTE>(start, start + size), GetTickCount64()});
     GlobalUnlock(medium->hGlobal);
 }
 
@@ -59,32 +58,4 @@ DWORD TransactionOf(const ReceivedStream& stream)
 {
     // The write-complete header has no size field in front.
     return At<DWORD>(stream.bytes, stream.format == WriteCompleteFormat() ? 8 : 12);
-}
-
-IDataObject* StreamTestGroup::Data()
-{
-    if (!data_) {
-        EXPECT_EQ(S_OK, Items()->QueryInterface(IID_PPV_ARGS(&data_)));
-    }
-    return data_.Get();
-}
-
-IOPCAsyncIO* StreamTestGroup::Async()
-{
-    if (!async_) {
-        EXPECT_EQ(S_OK, Items()->QueryInterface(IID_PPV_ARGS(&async_)));
-    }
-    return async_.Get();
-}
-
-HRESULT StreamTestGroup::Advise(CLIPFORMAT format, IAdviseSink* sink)
-{
-    FORMATETC formatEtc{format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    DWORD connection = 0;
-    return Data()->DAdvise(&formatEtc, ADVF_PRIMEFIRST, sink, &connection);
-}
-
-void StreamTestGroup::Pass(int32_t periodMs)
-{
-    Object().RunUpdatePass(periodMs);
 }

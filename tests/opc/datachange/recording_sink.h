@@ -1,5 +1,5 @@
-// An advise sink in the test's own process that keeps every stream it is handed, and a group
-// with items, advise connections and asynchronous I/O for the data-change tests.
+// An advise sink that keeps every stream it is handed, with the time it came, and readers of
+// the streams' fields; in the server's process or, across processes, in a client's.
 #pragma once
 
 #include <windows.h>
@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "opc_da.h"
-#include "tests/opc/group/item_test_group.h"
 
 struct ReceivedStream {
     CLIPFORMAT format;
     DWORD tymed;
     std::vector<BYTE> bytes;
+    ULONGLONG arrivedMs;   // GetTickCount64 at arrival
 };
 
 class RecordingSink final : public IAdviseSink {
@@ -48,21 +48,6 @@ struct StreamItem {
     VARTYPE vt;
     LONG i4;          // the value's first 4 bytes
 };
-// The item headers of a data stream (with time when `withTime`), each with its value's type.
+// The item headers of a data stream, each with its value's type and first four bytes.
 std::vector<StreamItem> ItemsOf(const ReceivedStream& stream);
 DWORD TransactionOf(const ReceivedStream& stream);
-
-class StreamTestGroup : public ItemTestGroup {
-public:
-    using ItemTestGroup::ItemTestGroup;
-
-    IDataObject* Data();
-    IOPCAsyncIO* Async();
-    // Connects `sink` for the format; returns DAdvise's result.
-    HRESULT Advise(CLIPFORMAT format, IAdviseSink* sink);
-    void Pass(int32_t periodMs = 1000);
-
-private:
-    ComPtr<IDataObject> data_;
-    ComPtr<IOPCAsyncIO> async_;
-};

@@ -1,0 +1,366 @@
+// Data-change delivery across processes: this test program as a client with its own advise
+// sink, and opcclient.exe watching and reading, writing and refreshing asynchronously; the
+// running server sends its streams with each poll cycle of the Viewer's project.
+#include <windows.h>
+#include <oleauto.h>
+#include <wrl/client.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "opc_da.h"
+#include "runtime_link/tag_record.h"
+#include "server_identity.h"
+#include "tests/e2e/opc_server_e2e_environment.h"
+#include "tests/e2e/server_process.h"
+#include "tests/opc/datachange/recording_sink.h"
+#include "tests/opc/include/task_memory.h"
+#include "tests/opc/values/stream_bytes.h"
+#include "viewer/project_location.h"
+#include "viewer/win_handles.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr int kPatienceMs = 30000;
+// The project's records: Level (integer 42), 温度 (real 36.5), Operator (string 张三), Pump
+// (discrete 1).
+constexpr int kLevelRecord = 0;
+constexpr int kTemperatureRecord = 1;
+constexpr wchar_t kTemperature[] = L"\x6E29\x5EA6";
+constexpr OPCHANDLE kGroupClient = 0x55;
+
+// A client of the running server in this process: one server object, one group and this
+// process's advise sink connected to the formats asked for.
+class SubscribedClient {
+public:
+    SubscribedClient(const std::vector<std::wstring>& itemIds,
+                     const std::vector<CLIPFORMAT>& formats)
+    {
+        EXPECT_EQ(S_OK, CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
+                                         IID_PPV_ARGS(&server_)));
+        if (!server_) return;
+        OPCHANDLE handle = 0;
+        DWORD revised = 0;
+        EXPECT_EQ(S_OK, server_->AddGroup(L"data change", TRUE, 1000, kGroupClient, nullptr,
+                                          nullptr, 0, &handle, &revised, IID_IOPCItemMgt,
+                                          reinterpret_cast<IUnknown**>(items_.GetAddressOf())));
+        std::vector<OPCITEMDEF> definitions(itemIds.size());
+        for (size_t i = 0; i < itemIds.size(); ++i) {
+            definitions[i].szItemID = const_cast<LPWSTR>(itemIds[i].c_str());
+            definitions[i].szAccessPath = const_cast<LPWSTR>(L"");
+            definitions[i].bActive = TRUE;
+            definitions[i].hClient = static_cast<OPCHANDLE>(i + 1);
+        }
+        TaskOut<OPCITEMRESULT> results;
+        TaskOut<HRESULT> errors;
+        EXPECT_EQ(S_OK, items_->AddItems(static_cast<DWORD>(definitions.size()),
+                                         definitions.data(), results.out(), errors.out()));
+        for (size_t i = 0; results.get() && i < itemIds.size(); ++i) {
+            handles_.push_back(results[i].hServer);
+        }
+        EXPECT_EQ(S_OK, items_.As(&data_));
+        for (CLIPFORMAT format : formats) {
+            FORMATETC formatEtc{format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+            DWORD token = 0;
+            EXPECT_EQ(S_OK, data_->DAdvise(&formatEtc, 0, &sink_, &token));
+            tokens_.push_back(token);
+        }
+    }
+    ~SubscribedClient()
+    {
+        for (DWORD token : tokens_) data_->DUnadvise(token);
+        data_.Reset();
+        items_.Reset();
+        server_.Reset();
+        // No stub may outlive the sink.
+        CoDisconnectObject(&sink_, 0);
+    }
+    SubscribedClient(const SubscribedClient&) = delete;
+    SubscribedClient& operator=(const SubscribedClient&) = delete;
+
+    IOPCItemMgt* Items() const { return items_.Get(); }
+    const std::vector<OPCHANDLE>& Handles() const { return handles_; }
+    const std::vector<ReceivedStream>& Streams() const { return sink_.streams; }
+    // Handles messages, and so the server's callbacks, until `count` streams came.
+    bool WaitForStreams(size_t count) const
+    {
+        return WaitUntil([&] { return sink_.streams.size() >= count; }, kPatienceMs);
+    }
+
+private:
+    RecordingSink sink_;   // before the interfaces: it outlives them
+    ComPtr<IOPCServer> server_;
+    ComPtr<IOPCItemMgt> items_;
+    ComPtr<IDataObject> data_;
+    std::vector<DWORD> tokens_;
+    std::vector<OPCHANDLE> handles_;
+};
+
+// The Viewer's shared tag area, seen as the Viewer sees it.
+class TagArea {
+public:
+    TagArea()
+        : mapping_(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kSharedTagAreaName)),
+          view_(mapping_ ? MapViewOfFile(mapping_.get(), FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr)
+    {
+    }
+    TagRecord* Record(int index) const { return static_cast<TagRecord*>(view_.get()) + index; }
+    bool Mapped() const { return view_ != nullptr; }
+
+private:
+    UniqueHandle mapping_;
+    UniqueView view_;
+};
+
+std::string RequestLog()
+{
+    const ProjectLocation project = FindProject("");
+    std::ifstream file(project.projectDirectory + "PXVIEWER.LOG");
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+std::string Opcclient(const std::wstring& arguments, DWORD expectedExit = 0)
+{
+    std::string output;
+    EXPECT_EQ(expectedExit, RunProgram(L"opcclient.exe", arguments, output)) << output;
+    return output;
+}
+
+// opcclient.exe running beside the test, its output read as it comes; ended by force.
+class RunningClient {
+public:
+    explicit RunningClient(const std::wstring& arguments)
+    {
+        SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+        HANDLE readEnd = nullptr, writeEnd = nullptr;
+        if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 1 << 16)) return;
+        reader_.reset(readEnd);
+        UniqueHandle writer(writeEnd);
+        SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+        std::wstring commandLine = L"\"" + ProgramFolder() + L"opcclient.exe\" " + arguments;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = writeEnd;
+        startup.hStdError = writeEnd;
+        PROCESS_INFORMATION process{};
+        if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                           nullptr, &startup, &process)) {
+            CloseHandle(process.hThread);
+            process_.reset(process.hProcess);
+        }
+    }
+    ~RunningClient() { Kill(); }
+    RunningClient(const RunningClient&) = delete;
+    RunningClient& operator=(const RunningClient&) = delete;
+
+    bool Started() const { return process_ != nullptr; }
+    // What the client printed so far.
+    const std::string& Output()
+    {
+        DWORD available = 0;
+        while (PeekNamedPipe(reader_.get(), nullptr, 0, nullptr, &available, nullptr) &&
+               available > 0) {
+            char buffer[4096];
+            DWORD got = 0;
+            if (!ReadFile(reader_.get(), buffer, sizeof buffer, &got, nullptr) || got == 0) break;
+            output_.append(buffer, got);
+        }
+        return output_;
+    }
+    void Kill()
+    {
+        if (!process_) return;
+        TerminateProcess(process_.get(), 9);
+        WaitForSingleObject(process_.get(), kPatienceMs);
+        process_.reset();
+    }
+
+private:
+    UniqueHandle reader_;
+    UniqueHandle process_;
+    std::string output_;
+};
+
+TEST(DataChangeAcrossProcesses, StreamsArriveByteForByteInBothFormats)
+{
+    SubscribedClient client({L"Operator", L"Pump"}, {DataTimeFormat(), DataFormat()});
+    ASSERT_TRUE(client.WaitForStreams(2));
+    const ReceivedStream& withTime = client.Streams()[0];
+    const ReceivedStream& data = client.Streams()[1];
+    ASSERT_EQ(DataTimeFormat(), withTime.format) << "the stream with time comes first";
+    ASSERT_EQ(DataFormat(), data.format);
+    const struct {
+        const ReceivedStream* stream;
+        DWORD size;
+        DWORD itemHeader;
+    } layouts[] = {{&withTime, 102, 20}, {&data, 86, 12}};
+    for (const auto& layout : layouts) {
+        const std::vector<BYTE>& bytes = layout.stream->bytes;
+        ASSERT_GE(bytes.size(), layout.size);
+        EXPECT_EQ(static_cast<DWORD>(TYMED_HGLOBAL), layout.stream->tymed);
+        EXPECT_EQ(layout.size, At<DWORD>(bytes, 0));
+        EXPECT_EQ(2u, At<DWORD>(bytes, 4));
+        EXPECT_EQ(kGroupClient, At<DWORD>(bytes, 8));
+        EXPECT_EQ(0u, At<DWORD>(bytes, 12)) << "a data change carries no transaction";
+        EXPECT_EQ(S_OK, At<HRESULT>(bytes, 16));
+        const DWORD first = 20 + 2 * layout.itemHeader;   // the string's value block
+        const DWORD second = first + 16 + 4 + 4 + 2;      // "张三": L = 4
+        const DWORD expected[][4] = {{1, first, OPC_QUALITY_GOOD, VT_BSTR},
+                                     {2, second, OPC_QUALITY_GOOD, VT_BOOL}};
+        for (DWORD i = 0; i < 2; ++i) {
+            const size_t header = 20 + layout.itemHeader * i;
+            EXPECT_EQ(expected[i][0], At<DWORD>(bytes, header));
+            EXPECT_EQ(expected[i][1], At<DWORD>(bytes, header + 4));
+            EXPECT_EQ(expected[i][2], At<WORD>(bytes, header + 8));
+            EXPECT_EQ(0, At<WORD>(bytes, header + 10));
+            EXPECT_EQ(expected[i][3], At<VARTYPE>(bytes, expected[i][1]));
+            if (layout.itemHeader == 20) {
+                EXPECT_NE(0u, At<DWORD>(bytes, header + 16)) << "a timestamp";
+            }
+        }
+        EXPECT_EQ(4u, At<DWORD>(bytes, first + 16));
+        EXPECT_EQ(0x5F20, At<WORD>(bytes, first + 20));
+        EXPECT_EQ(0x4E09, At<WORD>(bytes, first + 22));
+        EXPECT_EQ(0, At<WORD>(bytes, first + 24)) << "terminator";
+        EXPECT_EQ(1, At<SHORT>(bytes, second + 8)) << "the discrete value as it is";
+    }
+}
+
+TEST(DataChangeAcrossProcesses, AChangeInTheSharedAreaReachesTheClientWithTheNextStream)
+{
+    TagArea area;
+    ASSERT_TRUE(area.Mapped());
+    SubscribedClient client({kTemperature}, {DataTimeFormat()});
+    ASSERT_TRUE(client.WaitForStreams(1));
+    const size_t before = client.Streams().size();
+    const float changed = area.Record(kTemperatureRecord)->realValue + 10.25f;
+    const ULONGLONG changedAt = GetTickCount64();
+    area.Record(kTemperatureRecord)->realValue = changed;
+    auto carries = [&](const ReceivedStream& stream) {
+        const DWORD offset = At<DWORD>(stream.bytes, 24);
+        return At<float>(stream.bytes, offset + 8) == changed;
+    };
+    size_t arrived = 0;
+    ASSERT_TRUE(WaitUntil([&] {
+        for (size_t i = before; i < client.Streams().size(); ++i) {
+            if (carries(client.Streams()[i])) {
+                arrived = i;
+                return true;
+            }
+        }
+        return false;
+    }, kPatienceMs));
+    // The stream under way at the change may still carry the old value; the next one cannot.
+    EXPECT_LE(arrived - before, 1u);
+    std::printf("[ figure ] change to client: %llu ms, with stream %zu after the change\n",
+                static_cast<unsigned long long>(client.Streams()[arrived].arrivedMs - changedAt),
+                arrived - before + 1);
+}
+
+TEST(DataChangeAcrossProcesses, AClientWriteReachesTheTagRecordAndTheViewer)
+{
+    TagArea area;
+    ASSERT_TRUE(area.Mapped());
+    SubscribedClient client({L"Level"}, {DataTimeFormat()});
+    ComPtr<IOPCSyncIO> io;
+    ASSERT_EQ(S_OK, client.Items()->QueryInterface(IID_PPV_ARGS(&io)));
+    const LONG written = area.Record(kLevelRecord)->integerValue + 35;
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_I4;
+    value.lVal = written;
+    OPCHANDLE handle = client.Handles()[0];
+    TaskOut<HRESULT> errors;
+    ASSERT_EQ(S_OK, io->Write(1, &handle, &value, errors.out()));
+    ASSERT_EQ(S_OK, errors[0]);
+    EXPECT_TRUE(WaitUntil([&] { return area.Record(kLevelRecord)->integerValue == written; },
+                          kPatienceMs));
+    const std::string line = "name=\"Level\" type=11 value=\"" + std::to_string(written) + "\"";
+    EXPECT_TRUE(WaitUntil([&] { return Contains(RequestLog(), line); }, kPatienceMs))
+        << RequestLog();
+}
+
+TEST(DataChangeAcrossProcesses, AKilledSubscriberDoesNotStopTheOthers)
+{
+    RunningClient doomed(L"watch Level Operator --seconds 120");
+    ASSERT_TRUE(doomed.Started());
+    SubscribedClient survivor({L"Level"}, {DataTimeFormat()});
+    ASSERT_TRUE(WaitUntil([&] { return Contains(doomed.Output(), "data with time stream"); },
+                          kPatienceMs))
+        << doomed.Output();
+    ASSERT_TRUE(survivor.WaitForStreams(1));
+    const size_t before = survivor.Streams().size();
+    const ULONGLONG killedAt = GetTickCount64();
+    doomed.Kill();
+    constexpr size_t kAfter = 4;
+    ASSERT_TRUE(survivor.WaitForStreams(before + kAfter)) << "the survivor goes on receiving";
+    // How long the server took between streams around the dead client, for the report.
+    ULONGLONG previous = killedAt, longest = 0;
+    for (size_t i = before; i < survivor.Streams().size(); ++i) {
+        longest = std::max(longest, survivor.Streams()[i].arrivedMs - previous);
+        previous = survivor.Streams()[i].arrivedMs;
+    }
+    std::printf("[ figure ] longest gap between streams after the kill: %llu ms "
+                "(poll period 1000 ms)\n", static_cast<unsigned long long>(longest));
+}
+
+TEST(OpcClientDataChange, WatchPrintsEveryItemOfEveryCallback)
+{
+    const std::string output = Opcclient(L"watch Operator Pump --callbacks 3 --seconds 30");
+    EXPECT_TRUE(Contains(output, "data with time stream: group 0, transaction 0, 2 item(s), 102 bytes"))
+        << output;
+    EXPECT_TRUE(Contains(output, "data stream: group 0, transaction 0, 2 item(s), 86 bytes"))
+        << output;
+    EXPECT_TRUE(Contains(output, "  item 0: \"张三\"")) << output;
+    EXPECT_TRUE(Contains(output, "good (0xC0)")) << output;
+    EXPECT_TRUE(Contains(output, "watched 3 callback(s); unadvised")) << output;
+
+    const std::string data = Opcclient(L"watch Pump --format data --callbacks 1 --rate 500");
+    EXPECT_TRUE(Contains(data, "update rate 500 ms")) << data;
+    EXPECT_FALSE(Contains(data, "data with time stream")) << data;
+}
+
+TEST(OpcClientDataChange, AsynchronousRequestsCompleteWithTheirTransactions)
+{
+    std::string output = Opcclient(L"async-read Operator Pump --source device");
+    EXPECT_TRUE(Contains(output, "read queued: transaction 1")) << output;
+    EXPECT_TRUE(Contains(output, "data stream: group 0, transaction 1, 2 item(s), 86 bytes"))
+        << output;
+    EXPECT_TRUE(Contains(output, "data with time stream: group 0, transaction 1")) << output;
+    EXPECT_TRUE(Contains(output, "transaction 1 completed")) << output;
+
+    output = Opcclient(L"async-refresh Pump");
+    EXPECT_TRUE(Contains(output, "data stream: group 0, transaction 1, 1 item(s)")) << output;
+
+    output = Opcclient(L"async-cancel Pump");
+    EXPECT_TRUE(Contains(output, "no completion arrived for transaction 1")) << output;
+
+    output = Opcclient(L"async-write Level xyz");
+    EXPECT_TRUE(Contains(output, "write complete stream: group 0, transaction 1, 1 item(s)"))
+        << output;
+    EXPECT_TRUE(Contains(output, "item 0: failed 0x80020005")) << output;
+
+    output = Opcclient(L"async-write Level 4321");
+    EXPECT_TRUE(Contains(output, "item 0: written")) << output;
+    EXPECT_TRUE(WaitUntil([] { return Contains(RequestLog(), "name=\"Level\" type=11 value=\"4321\""); },
+                          kPatienceMs))
+        << RequestLog();
+}
+
+}  // namespace

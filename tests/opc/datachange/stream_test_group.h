@@ -1,0 +1,26 @@
+// A group with items, advise connections and asynchronous I/O, whose update passes the
+// data-change tests run by hand.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+
+#include <cstdint>
+
+#include "opc_da.h"
+#include "tests/opc/group/item_test_group.h"
+
+class StreamTestGroup : public ItemTestGroup {
+public:
+    using ItemTestGroup::ItemTestGroup;
+
+    IDataObject* Data();
+    IOPCAsyncIO* Async();
+    // Connects `sink` for the format; returns DAdvise's result.
+    HRESULT Advise(CLIPFORMAT format, IAdviseSink* sink);
+    void Pass(int32_t periodMs = 1000);
+
+private:
+    ComPtr<IDataObject> data_;
+    ComPtr<IOPCAsyncIO> async_;
+};

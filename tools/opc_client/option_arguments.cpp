@@ -1,0 +1,43 @@
+#include "option_arguments.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cwchar>
+#include <cwctype>
+
+std::wstring OptionArguments::Option(const std::wstring& name, const std::wstring& fallback) const
+{
+    const auto found = options.find(name);
+    return found == options.end() ? fallback : found->second;
+}
+
+bool OptionArguments::NumberOption(const std::wstring& name, DWORD& number) const
+{
+    const auto found = options.find(name);
+    if (found == options.end()) return true;
+    const std::wstring& text = found->second;
+    if (text.empty() || !std::iswdigit(text[0])) return false;
+    wchar_t* end = nullptr;
+    errno = 0;
+    const unsigned long value = std::wcstoul(text.c_str(), &end, 10);
+    if (*end != L'\0' || errno == ERANGE || value > 0xFFFFFFFFul) return false;
+    number = static_cast<DWORD>(value);
+    return true;
+}
+
+bool ParseOptionArguments(const CommandArguments& arguments,
+                          const std::vector<std::wstring>& allowed, OptionArguments& parsed)
+{
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::wstring& word = arguments[i];
+        if (word.rfind(L"--", 0) != 0) {
+            parsed.words.push_back(word);
+            continue;
+        }
+        const std::wstring name = word.substr(2);
+        if (std::find(allowed.begin(), allowed.end(), name) == allowed.end()) return false;
+        if (++i == arguments.size()) return false;
+        if (!parsed.options.emplace(name, arguments[i]).second) return false;
+    }
+    return true;
+}
