@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench/best_of.h"
+#include "bench/mixed_tag_area.h"
 #include "bench/served_project.h"
 #include "opc/datachange/group_streams.h"
 #include "opc/group/group_object.h"
@@ -24,12 +25,13 @@
 #include "runtime_link/shared_tag_area.h"
 #include "runtime_link/tag_mirror.h"
 #include "server_identity.h"
+#include "tests/e2e/server_process.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-constexpr int kTags = 10000;
+constexpr int kTags = kMixedTags;
 constexpr int kServers = 9;
 constexpr int kGroupsPerServer = 10;
 constexpr int kRounds = 3;
@@ -122,19 +124,6 @@ ComPtr<IOPCItemMgt> AddGroupOfItems(IOPCServer* server, const std::wstring& name
     return hr == S_OK ? items : nullptr;
 }
 
-// A quarter each of discrete, integer, real and string tags.
-void FillArea(TagRecord* records)
-{
-    for (int i = 0; i < kTags; ++i) {
-        TagRecord& r = records[i];
-        std::snprintf(r.name, sizeof r.name, "TAG%05d", i);
-        r.typeCode = i % 4;
-        r.discreteValue = i & 1;
-        r.integerValue = i;
-        r.realValue = float(i) / 3;
-        std::snprintf(r.stringValue, sizeof r.stringValue, "value of tag %d", i);
-    }
-}
 
 int InProcess()
 {
@@ -146,7 +135,7 @@ int InProcess()
         std::fprintf(stderr, "cannot create the shared tag area\n");
         return 1;
     }
-    FillArea(g_sharedTagArea);
+    FillMixedTagArea(g_sharedTagArea);
     g_tagCount = kTags;
     PollPeriod() = 1000;
     BuildTagMirror();
@@ -232,19 +221,6 @@ int InProcess()
     return 0;
 }
 
-// Handles messages, and so the server's callbacks, until done() or the timeout.
-template <class Done>
-bool Pump(Done done, DWORD timeoutMs)
-{
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!done()) {
-        if (GetTickCount64() >= end) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-    }
-    return true;
-}
 
 int AcrossProcesses()
 {
@@ -270,7 +246,7 @@ int AcrossProcesses()
             std::fprintf(stderr, "cannot subscribe %d items\n", items);
             return 1;
         }
-        const bool complete = Pump([&] { return sink.callbacks >= 2 * kPassesAcross; }, 20000);
+        const bool complete = WaitUntil([&] { return sink.callbacks >= 2 * kPassesAcross; }, 20000);
         ComPtr<IOPCGroupStateMgt> state;
         group.As(&state);
         OPCHANDLE handle = 0;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bench/best_of.h"
+#include "bench/mixed_tag_area.h"
 #include "runtime_link/mapped_memory.h"
 #include "runtime_link/project_files.h"
 #include "runtime_link/shared_tag_area.h"
@@ -12,22 +13,9 @@
 
 namespace {
 
-constexpr int kTags = 10000;
+constexpr int kTags = kMixedTags;
 constexpr int kRounds = 200;
 
-// A quarter each of discrete, integer, real and string tags, as a project usually mixes them.
-void FillArea(TagRecord* records)
-{
-    for (int i = 0; i < kTags; ++i) {
-        TagRecord& r = records[i];
-        std::snprintf(r.name, sizeof r.name, "TAG%05d", i);
-        r.typeCode = i % 4;
-        r.discreteValue = i & 1;
-        r.integerValue = i;
-        r.realValue = float(i) / 3;
-        std::snprintf(r.stringValue, sizeof r.stringValue, "value of tag %d", i);
-    }
-}
 
 }  // namespace
 
@@ -41,7 +29,7 @@ int main()
         std::fprintf(stderr, "cannot create the shared tag area\n");
         return 1;
     }
-    FillArea(g_sharedTagArea);
+    FillMixedTagArea(g_sharedTagArea);
     g_tagCount = kTags;
     PollPeriod() = 1000;
     BuildTagMirror();

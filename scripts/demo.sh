@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The demo: builds what is missing, writes a demo project into build/demo, runs the Viewer
-# stand-in on it and shows its tag values changing, then closes the Viewer. The whole session
+# stand-in on it and shows its tag values changing, starts OPCServer.exe beside it, subscribes
+# a client that prints the values as the Viewer changes them, writes a value from a client
+# that reaches the Viewer's request log, then closes the server and the Viewer. The whole session
 # runs in one wineserver of the build's own prefix, under a private X server (the Viewer has a
 # window); only that wineserver and the processes started here are ended.
 set -euo pipefail
@@ -106,6 +108,20 @@ query_server() {
     + remove-group 0 + status | cat
 }
 
+watch_values() {
+  step "a client subscribes (opcclient.exe watch): the server sends the values the Viewer changes, every update period"
+  wine "$bin/opcclient.exe" watch Counter Temperature Message RunFlag \
+    --format time --callbacks 4 --seconds 20 | cat
+}
+
+write_from_client() {
+  step "a client writes Level = 77 asynchronously; the server posts it to the Viewer with its next poll cycles"
+  wine "$bin/opcclient.exe" async-write Level 77 | cat
+  # The next update pass posts the value into the mirror, the poll cycle after it hands it on.
+  sleep 3
+  wine "$bin/opcclient.exe" read Level --source device | cat
+}
+
 unregister_server() {
   step "removing the registration (opcreg.exe /unregister)"
   wine "$bin/opcreg.exe" /unregister
@@ -119,6 +135,8 @@ show_tags
 start_server
 show_server_polling
 query_server
+watch_values
+write_from_client
 close_server
 close_viewer
 unregister_server

@@ -12,7 +12,6 @@ HRESULT AsyncIOPart::CheckRequest(const PendingRequest& record, DWORD count,
                                   const OPCHANDLE* handles, HRESULT** ppErrors,
                                   TaskArray<OPCHANDLE>& list)
 {
-    *ppErrors = nullptr;
     if (record.InUse()) return CONNECT_E_ADVISELIMIT;
     // The transaction ID will come from the server object; without it nothing can be queued.
     if (!owner().Owner()) return CO_E_OBJNOTCONNECTED;
@@ -39,6 +38,7 @@ HRESULT AsyncIOPart::CheckRequest(const PendingRequest& record, DWORD count,
 HRESULT AsyncIOPart::Read(DWORD /*dwConnection*/, OPCDATASOURCE dwSource, DWORD dwCount,
                           OPCHANDLE* phServer, DWORD* pTransactionID, HRESULT** ppErrors)
 {
+    if (ppErrors) *ppErrors = nullptr;
     if (dwCount == 0 || !phServer || !pTransactionID || !ppErrors) return E_INVALIDARG;
     GlobalLockScope lock;
     PendingRequest& read = owner().Requests().read;
@@ -56,6 +56,7 @@ HRESULT AsyncIOPart::Read(DWORD /*dwConnection*/, OPCDATASOURCE dwSource, DWORD 
 HRESULT AsyncIOPart::Write(DWORD /*dwConnection*/, DWORD dwCount, OPCHANDLE* phServer,
                            VARIANT* pItemValues, DWORD* pTransactionID, HRESULT** ppErrors)
 {
+    if (ppErrors) *ppErrors = nullptr;
     if (dwCount == 0 || !phServer || !pTransactionID || !pItemValues || !ppErrors) {
         return E_INVALIDARG;
     }

@@ -57,12 +57,16 @@ HRESULT AwaitCompletion(const SubscribedGroup& group, const wchar_t* request, DW
     return S_OK;
 }
 
-// Queues a read of the items; `id` receives its transaction ID.
-HRESULT QueueRead(ClientSession& session, const OptionArguments& parsed, SubscribedGroup& group,
-                  Microsoft::WRL::ComPtr<IOPCAsyncIO>& io, DWORD& id)
+// Queues a read of the command's items; `id` receives its transaction ID.
+HRESULT QueueRead(ClientSession& session, const CommandArguments& arguments,
+                  SubscribedGroup& group, Microsoft::WRL::ComPtr<IOPCAsyncIO>& io, DWORD& id)
 {
+    OptionArguments parsed;
     OPCDATASOURCE source = OPC_DS_CACHE;
-    if (!ParseSource(parsed, source)) return E_INVALIDARG;
+    if (!ParseOptionArguments(arguments, {L"source"}, parsed) || parsed.words.empty() ||
+        !ParseSource(parsed, source)) {
+        return E_INVALIDARG;
+    }
     HRESULT hr = group.Create(session, parsed.words, kRateMs, {StreamKind::Data, StreamKind::DataTime});
     if (SUCCEEDED(hr)) hr = AsyncIoOf(group, io);
     if (FAILED(hr)) return hr;
@@ -76,28 +80,20 @@ HRESULT QueueRead(ClientSession& session, const OptionArguments& parsed, Subscri
 
 HRESULT RunAsyncRead(ClientSession& session, const CommandArguments& arguments)
 {
-    OptionArguments parsed;
-    if (!ParseOptionArguments(arguments, {L"source"}, parsed) || parsed.words.empty()) {
-        return E_INVALIDARG;
-    }
     SubscribedGroup group;
     Microsoft::WRL::ComPtr<IOPCAsyncIO> io;
     DWORD id = 0;
-    const HRESULT hr = QueueRead(session, parsed, group, io, id);
+    const HRESULT hr = QueueRead(session, arguments, group, io, id);
     if (FAILED(hr)) return hr;
     return AwaitCompletion(group, L"read", id);
 }
 
 HRESULT RunAsyncCancel(ClientSession& session, const CommandArguments& arguments)
 {
-    OptionArguments parsed;
-    if (!ParseOptionArguments(arguments, {L"source"}, parsed) || parsed.words.empty()) {
-        return E_INVALIDARG;
-    }
     SubscribedGroup group;
     Microsoft::WRL::ComPtr<IOPCAsyncIO> io;
     DWORD id = 0;
-    HRESULT hr = QueueRead(session, parsed, group, io, id);
+    HRESULT hr = QueueRead(session, arguments, group, io, id);
     if (FAILED(hr)) return hr;
     hr = io->Cancel(id);
     PrintLine(L"read queued as transaction " + std::to_wstring(id) + L", cancelled: " +

@@ -1,31 +1,17 @@
 // add-group, list-groups, remove-group: the groups of the session's server object.
-#include <cerrno>
-#include <cwchar>
-#include <cwctype>
 #include <iterator>
 #include <memory>
 
 #include "client_session.h"
 #include "command.h"
 #include "console_output.h"
+#include "option_arguments.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
 constexpr DWORD kDefaultUpdateRate = 1000;
-
-// A whole unsigned decimal number, or false.
-bool ParseNumber(const std::wstring& text, DWORD& number)
-{
-    if (text.empty() || !std::iswdigit(text[0])) return false;
-    wchar_t* end = nullptr;
-    errno = 0;
-    const unsigned long value = std::wcstoul(text.c_str(), &end, 10);
-    if (*end != L'\0' || errno == ERANGE || value > 0xFFFFFFFFul) return false;
-    number = static_cast<DWORD>(value);
-    return true;
-}
 
 HRESULT RunAddGroup(ClientSession& session, const CommandArguments& arguments)
 {

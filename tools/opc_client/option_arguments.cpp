@@ -11,11 +11,8 @@ std::wstring OptionArguments::Option(const std::wstring& name, const std::wstrin
     return found == options.end() ? fallback : found->second;
 }
 
-bool OptionArguments::NumberOption(const std::wstring& name, DWORD& number) const
+bool ParseNumber(const std::wstring& text, DWORD& number)
 {
-    const auto found = options.find(name);
-    if (found == options.end()) return true;
-    const std::wstring& text = found->second;
     if (text.empty() || !std::iswdigit(text[0])) return false;
     wchar_t* end = nullptr;
     errno = 0;
@@ -23,6 +20,12 @@ bool OptionArguments::NumberOption(const std::wstring& name, DWORD& number) cons
     if (*end != L'\0' || errno == ERANGE || value > 0xFFFFFFFFul) return false;
     number = static_cast<DWORD>(value);
     return true;
+}
+
+bool OptionArguments::NumberOption(const std::wstring& name, DWORD& number) const
+{
+    const auto found = options.find(name);
+    return found == options.end() || ParseNumber(found->second, number);
 }
 
 bool ParseOptionArguments(const CommandArguments& arguments,

@@ -18,6 +18,9 @@ struct OptionArguments {
     bool NumberOption(const std::wstring& name, DWORD& number) const;
 };
 
+// A whole unsigned decimal number, or false.
+bool ParseNumber(const std::wstring& text, DWORD& number);
+
 // False when an option is not among `allowed`, lacks its value or is given twice.
 bool ParseOptionArguments(const CommandArguments& arguments,
                           const std::vector<std::wstring>& allowed, OptionArguments& parsed);
