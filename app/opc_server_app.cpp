@@ -124,10 +124,12 @@ void COPCServerApp::StartViewer()
 
 bool COPCServerApp::CheckTagDatabase() { return ::CheckTagDatabase(); }
 void COPCServerApp::AttachSharedTagArea() { ::AttachSharedTagArea(m_sharedMemory); }
+
 void COPCServerApp::BuildTagMirror()
 {
     ::BuildTagMirror();
     // Tag names never change after the build; item IDs are resolved through this index.
     g_tagNameIndex.Build();
 }
+
 void COPCServerApp::StartCom() { ::StartCom(); }

@@ -106,6 +106,11 @@ query_server() {
   wine "$bin/opcclient.exe" status | cat
   wine "$bin/opcclient.exe" add-group Tanks 500 + add-group Pumps 1000 inactive + list-groups \
     + remove-group 0 + status | cat
+  wine "$bin/opcclient.exe" browse branches + browse leaves | cat
+  wine "$bin/opcclient.exe" read RunFlag Counter Temperature Message Operator --source device | cat
+  wine "$bin/opcclient.exe" read Counter Temperature --type R8 | cat
+  wine "$bin/opcclient.exe" write Setpoint 12.5 | cat
+  wine "$bin/opcclient.exe" write RunFlag 0 --type I4 | cat
 }
 
 watch_values() {

@@ -61,7 +61,6 @@ public:
     void SetRequestedType(VARTYPE type) { m_requestedType = type; }
     void ClearChangeBits(WORD bits) { m_changeMask &= static_cast<WORD>(~bits); }
 
-    GroupObject& Group() const { return *m_group; }
     OPCHANDLE ServerHandle() const { return m_serverHandle; }
     OPCHANDLE ClientHandle() const { return m_clientHandle; }
     VARTYPE CanonicalType() const { return m_canonicalType; }
