@@ -74,24 +74,6 @@ TEST(DataObject, AdviseRefusalsAndTokens)
     EXPECT_EQ(S_OK, group.Data()->DAdvise(&data, 0, &sink, &token)) << "advise again";
 }
 
-TEST(DataObject, EverythingButAdviseIsNotImplemented)
-{
-    TestTags tags;
-    StreamTestGroup group;
-    IDataObject* data = group.Data();
-    FORMATETC format{};
-    STGMEDIUM medium{};
-    EXPECT_EQ(E_NOTIMPL, data->GetData(&format, &medium));
-    EXPECT_EQ(E_NOTIMPL, data->GetDataHere(&format, &medium));
-    EXPECT_EQ(E_NOTIMPL, data->QueryGetData(&format));
-    EXPECT_EQ(E_NOTIMPL, data->GetCanonicalFormatEtc(&format, &format));
-    EXPECT_EQ(E_NOTIMPL, data->SetData(&format, &medium, FALSE));
-    IEnumFORMATETC* formats = nullptr;
-    EXPECT_EQ(E_NOTIMPL, data->EnumFormatEtc(DATADIR_GET, &formats));
-    IEnumSTATDATA* connections = nullptr;
-    EXPECT_EQ(E_NOTIMPL, data->EnumDAdvise(&connections));
-}
-
 TEST(DataObject, TheGroupsEndReleasesEverySinkOnce)
 {
     RecordingSink sinks[3];
