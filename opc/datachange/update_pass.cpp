@@ -90,9 +90,10 @@ void GroupObject::RunUpdatePass(int32_t pollPeriodMs)
                        kOwedToDataTimeSink);
         SendDataChange(*this, DataStreamFormat::Data, StreamSink::Data, kOwedToDataSink);
     }
-    if (DataObject()->HasDataSink()) {
+    // Completions go out on every pass, expired or not, active group or not.
+    if (dataObject->HasDataSink()) {
         CompleteRead(*this, m_requests.refresh);
         CompleteRead(*this, m_requests.read);
     }
-    if (DataObject()->Sink(StreamSink::WriteComplete)) CompleteWrite(*this, m_requests.write);
+    if (dataObject->Sink(StreamSink::WriteComplete)) CompleteWrite(*this, m_requests.write);
 }
