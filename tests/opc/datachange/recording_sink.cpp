@@ -22,6 +22,7 @@ void RecordingSink::OnDataChange(FORMATETC* format, STGMEDIUM* medium)
     streams.push_back(ReceivedStream{format->cfFormat, medium->tymed,
                                      std::vector<BYTE>(start, start + size), GetTickCount64()});
     GlobalUnlock(medium->hGlobal);
+    if (streams.size() == 1 && onFirstStream) onFirstStream();
 }
 
 CLIPFORMAT DataFormat()

@@ -6,6 +6,7 @@
 #include <objidl.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "opc_da.h"
@@ -30,6 +31,8 @@ public:
 
     ULONG refs() const { return refs_; }
     std::vector<ReceivedStream> streams;
+    // What a client does from within its callback, run once after the first stream is kept.
+    std::function<void()> onFirstStream;
 
 private:
     ULONG refs_ = 0;

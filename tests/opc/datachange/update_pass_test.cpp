@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <memory>
 #include <set>
 #include <string>
 
 #include "opc/group/item_object.h"
+#include "opc/server/server_table.h"
 #include "runtime_link/tag_mirror.h"
 #include "tests/opc/datachange/recording_sink.h"
 #include "tests/opc/datachange/stream_test_group.h"
@@ -171,6 +173,22 @@ TEST_F(UpdatePassTest, LongTextsAreCutToTheMirrorEntryWithoutSplittingAPair)
         EXPECT_EQ(1, Entry(kTextSlot).writePending);
         EXPECT_EQ(c.posted, std::wstring(Entry(kTextSlot).value.text));
     }
+}
+
+TEST(UpdatePassCallbacks, AClientMayLetGoOfEverythingFromWithinOnDataChange)
+{
+    RecordingSink sink;
+    TestTags tags;
+    auto group = std::make_unique<StreamTestGroup>();
+    group->AddGood(L"INT");
+    ASSERT_EQ(S_OK, group->Advise(DataTimeFormat(), &sink));
+    ASSERT_EQ(S_OK, group->Advise(DataFormat(), &sink));
+    // The client releases its server object and group while the server calls it.
+    sink.onFirstStream = [&group] { group.reset(); };
+    UpdateAllServers(1000);
+    ASSERT_FALSE(group);
+    EXPECT_EQ(2u, sink.streams.size()) << "the pass under way finishes";
+    EXPECT_EQ(0u, sink.refs()) << "then the group goes with its server";
 }
 
 }  // namespace
