@@ -20,10 +20,6 @@
 #include "opc/server/class_factory.h"
 #include "opc/server/com_server_lifetime.h"
 #include "opc/server/server_table.h"
-#include "runtime_link/mapped_memory.h"
-#include "runtime_link/project_files.h"
-#include "runtime_link/shared_tag_area.h"
-#include "runtime_link/tag_mirror.h"
 #include "server_identity.h"
 #include "tests/e2e/server_process.h"
 
@@ -124,21 +120,13 @@ ComPtr<IOPCItemMgt> AddGroupOfItems(IOPCServer* server, const std::wstring& name
     return hr == S_OK ? items : nullptr;
 }
 
-
 int InProcess()
 {
-    HANDLE area = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                     kTags * sizeof(TagRecord), kSharedTagAreaName);
-    CMappedMemory holder;
-    AttachSharedTagArea(holder);
-    if (!area || !g_sharedTagArea) {
+    MixedTagArea area;
+    if (!area.Ready()) {
         std::fprintf(stderr, "cannot create the shared tag area\n");
         return 1;
     }
-    FillMixedTagArea(g_sharedTagArea);
-    g_tagCount = kTags;
-    PollPeriod() = 1000;
-    BuildTagMirror();
     g_tagNameIndex.Build();
 
     CountingSink sink;
@@ -224,12 +212,8 @@ int InProcess()
 
     groups.clear();
     servers.clear();
-    ReleaseTagMirror();
-    holder.Close();
-    CloseHandle(area);
     return 0;
 }
-
 
 int AcrossProcesses()
 {

@@ -6,33 +6,21 @@
 
 #include "bench/best_of.h"
 #include "bench/mixed_tag_area.h"
-#include "runtime_link/mapped_memory.h"
-#include "runtime_link/project_files.h"
-#include "runtime_link/shared_tag_area.h"
-#include "runtime_link/tag_mirror.h"
 
 namespace {
 
 constexpr int kTags = kMixedTags;
 constexpr int kRounds = 200;
 
-
 }  // namespace
 
 int main()
 {
-    HANDLE area = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                     kTags * sizeof(TagRecord), kSharedTagAreaName);
-    CMappedMemory holder;
-    AttachSharedTagArea(holder);
-    if (!area || !g_sharedTagArea) {
+    MixedTagArea area;
+    if (!area.Ready()) {
         std::fprintf(stderr, "cannot create the shared tag area\n");
         return 1;
     }
-    FillMixedTagArea(g_sharedTagArea);
-    g_tagCount = kTags;
-    PollPeriod() = 1000;
-    BuildTagMirror();
 
     const double poll = BestOf(kRounds, RunPollCycle);
 
@@ -57,8 +45,5 @@ int main()
     std::printf("ratio refresh / plain copy     %10.1f\n", poll / plainCopy);
     std::printf("ratio write-back / plain copy  %10.1f\n", writeBack / plainCopy);
 
-    ReleaseTagMirror();
-    holder.Close();
-    CloseHandle(area);
     return 0;
 }
