@@ -98,7 +98,8 @@ ComPtr<IOPCItemMgt> AddGroupOfItems(IOPCServer* server, const std::wstring& name
     OPCHANDLE handle = 0;
     DWORD revised = 0;
     if (FAILED(server->AddGroup(name.c_str(), TRUE, 1000, 1, nullptr, nullptr, 0, &handle, &revised,
-                                IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(items.GetAddressOf())))) {
+                                IID_IOPCItemMgt,
+                                reinterpret_cast<IUnknown**>(items.GetAddressOf())))) {
         return nullptr;
     }
     std::vector<std::wstring> ids(count);
@@ -183,7 +184,8 @@ int InProcess()
     const double build = BestOf(kRounds * 5, [&] {
         BuildDataStream(DataStreamFormat::DataTime, 1, 0, list.items);
     });
-    const size_t bytes = static_cast<size_t>(DataStreamSize(DataStreamFormat::DataTime, list.items));
+    const size_t bytes =
+        static_cast<size_t>(DataStreamSize(DataStreamFormat::DataTime, list.items));
     std::vector<BYTE> from(bytes, 0x5A);
     const double copy = BestOf(kRounds * 5, [&] {
         StreamBlock block = AllocateStreamBlock(bytes);
@@ -199,7 +201,8 @@ int InProcess()
                 cycle * 1e3, callbacksPerCycle, valuesPerCycle);
     std::printf("ratio to the shortest timer (55 ms)   %10.1f\n", cycle * 1e3 / kShortestTimerMs);
     std::printf("update pass without sinks (refresh)   %10.1f ms  %7.1f ns per item\n",
-                refreshOnly * 1e3, refreshOnly * 1e9 / (double(kServers) * kGroupsPerServer * kTags));
+                refreshOnly * 1e3,
+                refreshOnly * 1e9 / (double(kServers) * kGroupsPerServer * kTags));
     std::printf("one data-with-time stream, %d items, %zu bytes:\n", kTags, bytes);
     std::printf("  items read and stream built         %10.2f ms  %7.1f MB/s\n",
                 readAndBuild * 1e3, bytes / readAndBuild / 1e6);

@@ -66,7 +66,9 @@ HRESULT AsyncIOPart::Write(DWORD /*dwConnection*/, DWORD dwCount, OPCHANDLE* phS
     const HRESULT checked = CheckRequest(write, dwCount, phServer, ppErrors, list);
     if (FAILED(checked)) return checked;
     // The values are applied now; each item keeps its result for the write-complete stream.
-    for (DWORD i = 0; i < dwCount; ++i) owner().Items().Find(phServer[i])->WriteAsync(pItemValues[i]);
+    for (DWORD i = 0; i < dwCount; ++i) {
+        owner().Items().Find(phServer[i])->WriteAsync(pItemValues[i]);
+    }
     const DWORD id = owner().Owner()->NextTransactionId();
     write.Queue(std::move(list), dwCount, id);
     *pTransactionID = id;

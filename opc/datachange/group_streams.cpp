@@ -60,7 +60,9 @@ void SendDataStream(GroupObject& group, DataStreamFormat format, const StreamIte
         BuildDataStream(format, group.state.clientHandle, transactionId, list.items);
     if (!block) return;
     if (changeBit) {
-        for (OPCHANDLE handle : list.handles) group.Items().Find(handle)->ClearChangeBits(changeBit);
+        for (OPCHANDLE handle : list.handles) {
+            group.Items().Find(handle)->ClearChangeBits(changeBit);
+        }
     }
     SendStream(*sink.Get(), group.DataObject()->Format(sinkKind), std::move(block));
 }

@@ -32,7 +32,9 @@ void SendDataChange(GroupObject& group, DataStreamFormat format, StreamSink sink
     if (!handles) return;   // the bits stay: the items go with the next period
     DWORD count = 0;
     group.Items().ForEach([&](const ItemObject& item) {
-        if (item.Active() && (item.ChangeMask() & changeBit)) handles[count++] = item.ServerHandle();
+        if (item.Active() && (item.ChangeMask() & changeBit)) {
+            handles[count++] = item.ServerHandle();
+        }
     });
     if (count == 0) return;
     StreamItemList list;

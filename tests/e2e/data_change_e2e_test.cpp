@@ -323,7 +323,8 @@ TEST(DataChangeAcrossProcesses, AKilledSubscriberDoesNotStopTheOthers)
 TEST(OpcClientDataChange, WatchPrintsEveryItemOfEveryCallback)
 {
     const std::string output = Opcclient(L"watch Operator Pump --callbacks 3 --seconds 30");
-    EXPECT_TRUE(Contains(output, "data with time stream: group 0, transaction 0, 2 item(s), 102 bytes"))
+    EXPECT_TRUE(
+        Contains(output, "data with time stream: group 0, transaction 0, 2 item(s), 102 bytes"))
         << output;
     EXPECT_TRUE(Contains(output, "data stream: group 0, transaction 0, 2 item(s), 86 bytes"))
         << output;
@@ -358,8 +359,9 @@ TEST(OpcClientDataChange, AsynchronousRequestsCompleteWithTheirTransactions)
 
     output = Opcclient(L"async-write Level 4321");
     EXPECT_TRUE(Contains(output, "item 0: written")) << output;
-    EXPECT_TRUE(WaitUntil([] { return Contains(RequestLog(), "name=\"Level\" type=11 value=\"4321\""); },
-                          kPatienceMs))
+    EXPECT_TRUE(
+        WaitUntil([] { return Contains(RequestLog(), "name=\"Level\" type=11 value=\"4321\""); },
+                  kPatienceMs))
         << RequestLog();
 }
 

@@ -20,7 +20,8 @@ const wchar_t* KindName(StreamKind kind)
 
 bool KindOfFormat(CLIPFORMAT format, StreamKind& kind)
 {
-    for (StreamKind candidate : {StreamKind::Data, StreamKind::DataTime, StreamKind::WriteComplete}) {
+    for (StreamKind candidate :
+         {StreamKind::Data, StreamKind::DataTime, StreamKind::WriteComplete}) {
         if (StreamFormat(candidate) == format) {
             kind = candidate;
             return true;
@@ -40,12 +41,14 @@ void PrintItem(StreamKind kind, const StreamItemValue& item)
 {
     std::wstring line = L"  item " + std::to_wstring(item.client) + L": ";
     if (kind == StreamKind::WriteComplete) {
-        PrintLine(line + (item.error == S_OK ? std::wstring(L"written") : L"failed " + Hex(item.error)));
+        PrintLine(line +
+                  (item.error == S_OK ? std::wstring(L"written") : L"failed " + Hex(item.error)));
         return;
     }
     VARIANT value;
     const HRESULT made = ValueOf(item, &value);
-    line += SUCCEEDED(made) ? ValueText(value) : L"(value of type " + std::to_wstring(item.type) + L")";
+    line +=
+        SUCCEEDED(made) ? ValueText(value) : L"(value of type " + std::to_wstring(item.type) + L")";
     VariantClear(&value);
     line += L"  " + QualityText(item.quality);
     if (kind == StreamKind::DataTime) line += L"  " + TimeText(item.timestamp);
@@ -87,7 +90,8 @@ void PrintingSink::OnDataChange(FORMATETC* format, STGMEDIUM* medium)
 {
     ++m_callbacks;
     StreamKind kind;
-    if (!format || !medium || medium->tymed != TYMED_HGLOBAL || !KindOfFormat(format->cfFormat, kind)) {
+    if (!format || !medium || medium->tymed != TYMED_HGLOBAL ||
+        !KindOfFormat(format->cfFormat, kind)) {
         PrintLine(L"callback with an unknown format or medium");
         return;
     }
@@ -140,8 +144,8 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
     while (!done()) {
         const ULONGLONG now = GetTickCount64();
         if (now >= end) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 50)),
-                                  QS_ALLINPUT);
+        MsgWaitForMultipleObjects(
+            0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 50)), QS_ALLINPUT);
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);

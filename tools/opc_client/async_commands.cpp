@@ -67,7 +67,8 @@ HRESULT QueueRead(ClientSession& session, const CommandArguments& arguments,
         !ParseSource(parsed, source)) {
         return E_INVALIDARG;
     }
-    HRESULT hr = group.Create(session, parsed.words, kRateMs, {StreamKind::Data, StreamKind::DataTime});
+    HRESULT hr =
+        group.Create(session, parsed.words, kRateMs, {StreamKind::Data, StreamKind::DataTime});
     if (SUCCEEDED(hr)) hr = AsyncIoOf(group, io);
     if (FAILED(hr)) return hr;
     std::vector<OPCHANDLE> handles = group.ServerHandles();
@@ -114,7 +115,8 @@ HRESULT RunAsyncRefresh(ClientSession& session, const CommandArguments& argument
     }
     SubscribedGroup group;
     Microsoft::WRL::ComPtr<IOPCAsyncIO> io;
-    HRESULT hr = group.Create(session, parsed.words, kRateMs, {StreamKind::Data, StreamKind::DataTime});
+    HRESULT hr =
+        group.Create(session, parsed.words, kRateMs, {StreamKind::Data, StreamKind::DataTime});
     if (SUCCEEDED(hr)) hr = AsyncIoOf(group, io);
     DWORD id = 0;
     if (SUCCEEDED(hr)) hr = io->Refresh(0, source, &id);

@@ -36,14 +36,15 @@ HRESULT RunWatch(ClientSession& session, const CommandArguments& arguments)
     DWORD seconds = kDefaultSeconds, callbacks = 0, rate = kDefaultRateMs;
     if (!ParseOptionArguments(arguments, {L"format", L"seconds", L"callbacks", L"rate"}, parsed) ||
         parsed.words.empty() || !FormatKinds(parsed.Option(L"format", L"both"), kinds) ||
-        !parsed.NumberOption(L"seconds", seconds) || !parsed.NumberOption(L"callbacks", callbacks) ||
-        !parsed.NumberOption(L"rate", rate)) {
+        !parsed.NumberOption(L"seconds", seconds) ||
+        !parsed.NumberOption(L"callbacks", callbacks) || !parsed.NumberOption(L"rate", rate)) {
         return E_INVALIDARG;
     }
     SubscribedGroup group;
     const HRESULT hr = group.Create(session, parsed.words, rate, kinds);
     if (FAILED(hr)) return hr;
-    PrintLine(L"watching" + (callbacks ? L" for " + std::to_wstring(callbacks) + L" callback(s)," : L"") +
+    PrintLine(L"watching" +
+              (callbacks ? L" for " + std::to_wstring(callbacks) + L" callback(s)," : L"") +
               L" at most " + std::to_wstring(seconds) + L" s");
     const PrintingSink& sink = group.Sink();
     PumpUntil([&] { return callbacks && sink.Callbacks() >= callbacks; }, seconds * 1000);

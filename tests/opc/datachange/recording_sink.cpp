@@ -48,9 +48,9 @@ std::vector<StreamItem> ItemsOf(const ReceivedStream& stream)
     for (DWORD i = 0; i < count; ++i) {
         const size_t at = 20 + header * i;
         const DWORD offset = At<DWORD>(stream.bytes, at + 4);
-        items.push_back(StreamItem{At<DWORD>(stream.bytes, at), offset,
-                                   At<WORD>(stream.bytes, at + 8), At<VARTYPE>(stream.bytes, offset),
-                                   At<LONG>(stream.bytes, offset + 8)});
+        items.push_back(
+            StreamItem{At<DWORD>(stream.bytes, at), offset, At<WORD>(stream.bytes, at + 8),
+                       At<VARTYPE>(stream.bytes, offset), At<LONG>(stream.bytes, offset + 8)});
     }
     return items;
 }
