@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "advise_sink.h"
 #include "client_group.h"
 #include "client_session.h"
 #include "command.h"
@@ -15,6 +16,24 @@ namespace {
 struct TaskMemFree {
     void operator()(void* block) const { CoTaskMemFree(block); }
 };
+
+// Long enough for the first update pass of a 1000 ms group at the slowest poll period a
+// project normally has.
+constexpr DWORD kPostedWaitMs = 10000;
+
+// The server posts a written value towards the Viewer with the group's next update pass, and
+// drops it with the group. The first data stream after the write comes from that pass, so the
+// command keeps its group until one has arrived.
+HRESULT AwaitWritePosted(const ClientGroup& group)
+{
+    Microsoft::WRL::ComPtr<PrintingSink> sink = PrintingSink::Create();
+    AdviseConnections connection;
+    const HRESULT hr = connection.Connect(group.Io(), sink.Get(), {StreamKind::Data});
+    if (FAILED(hr)) return hr;
+    if (!PumpUntil([&] { return sink->Callbacks() > 0; }, kPostedWaitMs)) return RPC_E_TIMEOUT;
+    PrintLine(L"taken by the server's update pass; its next poll cycle hands it to the Viewer");
+    return S_OK;
+}
 
 // A command's words: item IDs (and a value) in order, and the options --type and --source.
 struct ItemArguments {
@@ -156,7 +175,8 @@ HRESULT RunWrite(ClientSession& session, const CommandArguments& arguments)
     if (FAILED(hr)) return hr;
     if (FAILED(errors.get()[0])) return errors.get()[0];
     PrintLine(L"wrote " + ValueText(value) + L" to " + parsed.words[0]);
-    return PrintRead(session, group, OPC_DS_DEVICE);
+    hr = PrintRead(session, group, OPC_DS_DEVICE);
+    return FAILED(hr) ? hr : AwaitWritePosted(group);
 }
 
 const Command kItemCommands[] = {
@@ -167,7 +187,7 @@ const Command kItemCommands[] = {
      L"adds the items to a new group and reads value, quality and time (cache by default)", 1, 64,
      RunRead},
     {L"write", L"<item ID> <value> [--type <VT>]",
-     L"writes the text as a value (of the type given, else as text) and reads it back", 2, 4,
+     L"writes the text as a value (of the type given, else as text), reads it back and waits until the server has posted it", 2, 4,
      RunWrite},
 };
 
