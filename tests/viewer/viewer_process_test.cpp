@@ -146,8 +146,11 @@ TEST_F(ViewerProcess, ServesTheProjectTakesWriteRequestsAndClosesOnRequest)
     WriteTags(tags);
     HANDLE viewer = StartViewer(Arguments());
     ASSERT_TRUE(viewer);
-    ASSERT_TRUE(WaitFor([] { return FindWindowA(kViewerWindowClass, nullptr) != nullptr; }));
-    EXPECT_TRUE(IsIconic(FindWindowA(kViewerWindowClass, nullptr))) << "shown minimised";
+    // The window exists a moment before it is shown: wait for it to be shown minimised.
+    EXPECT_TRUE(WaitFor([] {
+        HWND window = FindWindowA(kViewerWindowClass, nullptr);
+        return window && IsIconic(window);
+    })) << "shown minimised";
 
     UniqueHandle mapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kSharedTagAreaName));
     ASSERT_TRUE(mapping);
@@ -235,6 +238,8 @@ TEST_F(ViewerProcess, TagMonitorShowsTheTagsInUtf8AndClosesTheViewer)
               output.find("    1  type  6  \xE6\xB8\xA9\xE5\xBA\xA6 = 36.5\n")) << output;
     EXPECT_EQ(std::string::npos, output.find("Setpoint")) << "only the first three records";
 
+    // The Viewer fills its area before it makes its window.
+    ASSERT_TRUE(WaitFor([] { return FindWindowA(kViewerWindowClass, nullptr) != nullptr; }));
     output.clear();
     EXPECT_EQ(0u, RunTagMonitor("--close-viewer --wait 10000", output));
     EXPECT_EQ(0u, ExitCodeAfterEnd(viewer));
