@@ -57,14 +57,7 @@ BOOL CFrameWnd::PreTranslateMessage(MSG* msg)
 BOOL CFrameWnd::PreCreateWindow(CREATESTRUCTA& cs)
 {
     if (!cs.lpszClass) {
-        WNDCLASSA windowClass{};
-        windowClass.style = CS_DBLCLKS;
-        windowClass.lpfnWndProc = DefWindowProcA;
-        windowClass.hInstance = AfxGetInstanceHandle();
-        windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        windowClass.lpszClassName = kFrameClass;
-        if (!AfxRegisterClass(windowClass)) return FALSE;
+        if (!AfxRegisterDefaultClass(kFrameClass, CS_DBLCLKS)) return FALSE;
         cs.lpszClass = kFrameClass;
     }
     cs.dwExStyle |= WS_EX_CLIENTEDGE;

@@ -25,14 +25,7 @@ void CView::OnInitialUpdate() { Invalidate(TRUE); }
 BOOL CView::PreCreateWindow(CREATESTRUCTA& cs)
 {
     if (cs.lpszClass) return TRUE;
-    WNDCLASSA windowClass{};
-    windowClass.style = CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW;
-    windowClass.lpfnWndProc = DefWindowProcA;
-    windowClass.hInstance = AfxGetInstanceHandle();
-    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-    windowClass.lpszClassName = kViewClass;
-    if (!AfxRegisterClass(windowClass)) return FALSE;
+    if (!AfxRegisterDefaultClass(kViewClass, CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW)) return FALSE;
     cs.lpszClass = kViewClass;
     return TRUE;
 }

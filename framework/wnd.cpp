@@ -50,6 +50,18 @@ BOOL AfxRegisterClass(const WNDCLASSA& windowClass)
     return RegisterClassA(&windowClass) != 0;
 }
 
+BOOL AfxRegisterDefaultClass(const char* className, UINT style)
+{
+    WNDCLASSA windowClass{};
+    windowClass.style = style;
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = AfxGetInstanceHandle();
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = className;
+    return AfxRegisterClass(windowClass);
+}
+
 CWnd::~CWnd()
 {
     if (m_hWnd) ::DestroyWindow(m_hWnd);

@@ -62,6 +62,9 @@ LRESULT CALLBACK AfxWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 // Registers a window class unless this module has already registered one of that name.
 BOOL AfxRegisterClass(const WNDCLASSA& windowClass);
+// Registers a framework window class of this module: default procedure, arrow cursor,
+// window-coloured background, the given class style.
+BOOL AfxRegisterDefaultClass(const char* className, UINT style);
 
 // The module whose resources the framework loads.
 HINSTANCE AfxGetInstanceHandle();
