@@ -15,7 +15,7 @@
 #include "framework/doc_template.h"
 #include "framework/message_box.h"
 #include "framework/shell_execute.h"
-#include "opc/group/tag_lookup.h"
+#include "opc/values/tag_lookup.h"
 #include "runtime_link/ansi_text.h"
 #include "runtime_link/project_files.h"
 #include "runtime_link/shared_tag_area.h"

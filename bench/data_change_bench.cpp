@@ -16,7 +16,7 @@
 #include "bench/served_project.h"
 #include "opc/datachange/group_streams.h"
 #include "opc/group/group_object.h"
-#include "opc/group/tag_lookup.h"
+#include "opc/values/tag_lookup.h"
 #include "opc/server/class_factory.h"
 #include "opc/server/com_server_lifetime.h"
 #include "opc/server/server_table.h"

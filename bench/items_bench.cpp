@@ -10,7 +10,7 @@
 
 #include "bench/best_of.h"
 #include "bench/served_project.h"
-#include "opc/group/tag_lookup.h"
+#include "opc/values/tag_lookup.h"
 #include "opc/server/class_factory.h"
 #include "opc/server/com_server_lifetime.h"
 #include "opc_da.h"

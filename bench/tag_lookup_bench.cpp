@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bench/best_of.h"
-#include "opc/group/tag_lookup.h"
+#include "opc/values/tag_lookup.h"
 #include "tests/opc/values/linear_tag_scan.h"
 #include "tests/opc/values/test_mirror.h"
 

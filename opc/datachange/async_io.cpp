@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "opc/group/item_object.h"
-#include "opc/server/global_lock.h"
+#include "opc/items/item_object.h"
+#include "opc/com/global_lock.h"
 #include "opc_error.h"
 
 HRESULT AsyncIOPart::CheckRequest(const PendingRequest& record, DWORD count,

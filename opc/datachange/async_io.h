@@ -1,6 +1,6 @@
 #pragma once
 #include "opc/group/group_object.h"
-#include "opc/server/interface_part.h"
+#include "opc/com/interface_part.h"
 #include "opc_da.h"
 
 // IOPCAsyncIO of a group: reads, writes and refreshes queued in the group, at most one of each

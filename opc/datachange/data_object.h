@@ -3,7 +3,7 @@
 #include <objidl.h>
 #include <wrl/client.h>
 
-#include "opc/server/interface_part.h"
+#include "opc/com/interface_part.h"
 
 class GroupObject;
 

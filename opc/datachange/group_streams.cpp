@@ -8,7 +8,7 @@
 #include "opc/datachange/stream_handover.h"
 #include "opc/datachange/stream_write_complete.h"
 #include "opc/group/group_object.h"
-#include "opc/group/item_object.h"
+#include "opc/items/item_object.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // waiting for the next update pass to complete it.
 #include <windows.h>
 
-#include "opc/group/task_array.h"
+#include "opc/com/task_array.h"
 #include "opc_da.h"
 
 struct PendingRequest {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "opc/datachange/stream_block.h"
-#include "opc/group/item_value.h"
-#include "opc/group/item_value_owner.h"
+#include "opc/values/item_value.h"
+#include "opc/values/item_value_owner.h"
 #include "opc_da.h"
 
 enum class DataStreamFormat { Data, DataTime };

@@ -8,8 +8,8 @@
 #include "opc/datachange/data_object.h"
 #include "opc/datachange/group_streams.h"
 #include "opc/group/group_object.h"
-#include "opc/group/item_object.h"
-#include "opc/group/tag_lookup.h"
+#include "opc/items/item_object.h"
+#include "opc/values/tag_lookup.h"
 #include "runtime_link/tag_mirror.h"
 
 namespace {

@@ -6,9 +6,9 @@
 #include "opc/datachange/data_object.h"
 #include "opc/group/group_state_mgt.h"
 #include "opc/group/item_mgt.h"
-#include "opc/group/item_object.h"
+#include "opc/items/item_object.h"
 #include "opc/group/sync_io.h"
-#include "opc/server/global_lock.h"
+#include "opc/com/global_lock.h"
 
 GroupObject::GroupObject(std::shared_ptr<GroupOwnerLink> ownerLink)
     : m_ownerLink(std::move(ownerLink))

@@ -6,8 +6,8 @@
 
 #include "opc/datachange/pending_request.h"
 #include "opc/group/group_owner.h"
-#include "opc/group/item_table.h"
-#include "opc/server/heap_string.h"
+#include "opc/items/item_table.h"
+#include "opc/com/heap_string.h"
 #include "opc_da.h"
 
 class AsyncIOPart;

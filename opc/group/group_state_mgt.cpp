@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "opc/server/task_memory.h"
+#include "opc/com/task_memory.h"
 
 DWORD RoundUpdateRate(DWORD requestedMs)
 {

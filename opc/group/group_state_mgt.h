@@ -1,6 +1,6 @@
 #pragma once
 #include "opc/group/group_object.h"
-#include "opc/server/interface_part.h"
+#include "opc/com/interface_part.h"
 #include "opc_da.h"
 
 // IOPCGroupStateMgt of a group: its state, its name and its clone.

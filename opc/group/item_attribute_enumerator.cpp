@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "opc/group/group_object.h"
-#include "opc/group/item_object.h"
-#include "opc/server/task_memory.h"
+#include "opc/items/item_object.h"
+#include "opc/com/task_memory.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "opc/server/heap_string.h"
+#include "opc/com/heap_string.h"
 #include "opc_da.h"
 
 class GroupObject;

@@ -3,9 +3,9 @@
 #include <new>
 
 #include "opc/group/item_attribute_enumerator.h"
-#include "opc/group/item_object.h"
-#include "opc/group/task_array.h"
-#include "opc/server/global_lock.h"
+#include "opc/items/item_object.h"
+#include "opc/com/task_array.h"
+#include "opc/com/global_lock.h"
 #include "opc_error.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
 #include "opc/group/group_object.h"
-#include "opc/server/interface_part.h"
+#include "opc/com/interface_part.h"
 #include "opc_da.h"
 
 // IOPCItemMgt of a group: items added, validated and removed, their active state, client

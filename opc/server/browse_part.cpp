@@ -9,7 +9,7 @@
 
 #include "opc/server/server_object.h"
 #include "opc/server/string_enumerator.h"
-#include "opc/server/task_memory.h"
+#include "opc/com/task_memory.h"
 #include "runtime_link/ansi_text.h"
 #include "runtime_link/tag_mirror.h"
 

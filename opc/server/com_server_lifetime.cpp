@@ -6,9 +6,9 @@
 #include <new>
 
 #include "opc/server/class_factory.h"
-#include "opc/server/global_lock.h"
+#include "opc/com/global_lock.h"
 #include "opc/server/server_table.h"
-#include "opc/server/task_memory.h"
+#include "opc/com/task_memory.h"
 #include "server_identity.h"
 
 FILETIME g_serverStartTime = {};

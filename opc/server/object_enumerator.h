@@ -2,7 +2,7 @@
 #include <objbase.h>
 #include <wrl/client.h>
 
-#include "opc/server/enumerator.h"
+#include "opc/com/enumerator.h"
 #include "opc/server/group_table.h"
 
 // Objects: counted references, taken at construction; Next hands out another reference.

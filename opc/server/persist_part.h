@@ -1,7 +1,7 @@
 #pragma once
 #include <objidl.h>
 
-#include "opc/server/interface_part.h"
+#include "opc/com/interface_part.h"
 #include "opc/server/server_object.h"
 
 // IPersistFile and IPersist of a server object: the server keeps no file, so every method but

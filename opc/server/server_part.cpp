@@ -7,11 +7,11 @@
 
 #include "opc/group/group_object.h"
 #include "opc/server/com_server_lifetime.h"
-#include "opc/server/error_text.h"
-#include "opc/server/global_lock.h"
+#include "opc/com/error_text.h"
+#include "opc/com/global_lock.h"
 #include "opc/server/object_enumerator.h"
 #include "opc/server/string_enumerator.h"
-#include "opc/server/task_memory.h"
+#include "opc/com/task_memory.h"
 #include "opc_error.h"
 
 namespace {

@@ -1,5 +1,5 @@
 #pragma once
-#include "opc/server/interface_part.h"
+#include "opc/com/interface_part.h"
 #include "opc/server/server_object.h"
 #include "opc_da.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 #include <objbase.h>
 
-#include "opc/server/enumerator.h"
-#include "opc/server/heap_string.h"
+#include "opc/com/enumerator.h"
+#include "opc/com/heap_string.h"
 
 // Strings: private heap copies; Next hands out task-allocator copies that the client frees
 // (null when one cannot be had).

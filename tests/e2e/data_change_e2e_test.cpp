@@ -21,7 +21,7 @@
 #include "tests/e2e/server_process.h"
 #include "tests/opc/datachange/recording_sink.h"
 #include "tests/opc/include/task_memory.h"
-#include "tests/opc/values/stream_bytes.h"
+#include "tests/opc/datachange/stream_bytes.h"
 #include "viewer/project_location.h"
 #include "viewer/win_handles.h"
 

@@ -9,7 +9,7 @@
 
 #include "opc/datachange/stream_data.h"
 #include "opc/datachange/stream_write_complete.h"
-#include "tests/opc/values/stream_bytes.h"
+#include "tests/opc/datachange/stream_bytes.h"
 #include "tests/opc/values/variant_maker.h"
 #include "tools/opc_client/stream_reader.h"
 

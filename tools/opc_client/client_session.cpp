@@ -4,7 +4,7 @@
 #include <iterator>
 #include <memory>
 
-#include "opc/server/error_text.h"
+#include "opc/com/error_text.h"
 
 HRESULT ClientSession::Connect(const std::wstring& server)
 {

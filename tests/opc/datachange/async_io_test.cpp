@@ -8,7 +8,7 @@
 #include "tests/opc/datachange/stream_test_group.h"
 #include "tests/opc/group/test_tags.h"
 #include "tests/opc/include/task_memory.h"
-#include "tests/opc/values/stream_bytes.h"
+#include "tests/opc/datachange/stream_bytes.h"
 #include "tests/opc/values/variant_maker.h"
 
 namespace {

@@ -5,13 +5,13 @@
 #include <set>
 #include <string>
 
-#include "opc/group/item_object.h"
+#include "opc/items/item_object.h"
 #include "opc/server/server_table.h"
 #include "runtime_link/tag_mirror.h"
 #include "tests/opc/datachange/recording_sink.h"
 #include "tests/opc/datachange/stream_test_group.h"
 #include "tests/opc/group/test_tags.h"
-#include "tests/opc/values/stream_bytes.h"
+#include "tests/opc/datachange/stream_bytes.h"
 #include "tests/opc/values/variant_maker.h"
 
 namespace {

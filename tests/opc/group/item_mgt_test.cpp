@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "opc/group/group_object.h"
-#include "opc/group/item_object.h"
+#include "opc/items/item_object.h"
 #include "opc_error.h"
 #include "tests/opc/group/item_test_group.h"
 #include "tests/opc/group/refusing_allocator.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "opc/group/group_object.h"
-#include "opc/group/item_object.h"
+#include "opc/items/item_object.h"
 #include "tests/opc/include/task_memory.h"
 
 ItemTestGroup::ItemTestGroup(IOPCServer* server, const wchar_t* name)

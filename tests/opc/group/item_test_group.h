@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "opc/group/item_value_owner.h"
+#include "opc/values/item_value_owner.h"
 #include "opc_da.h"
 #include "tests/opc/server/com_server_test_support.h"
 

@@ -5,7 +5,7 @@
 
 #include <objbase.h>
 
-#include "opc/server/task_memory.h"
+#include "opc/com/task_memory.h"
 
 class RefusingAllocator final : public IMalloc {
 public:

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "opc/group/item_object.h"
+#include "opc/items/item_object.h"
 #include "opc_error.h"
 #include "tests/opc/group/item_test_group.h"
 #include "tests/opc/group/refusing_allocator.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "opc/group/tag_lookup.h"
+#include "opc/values/tag_lookup.h"
 #include "runtime_link/tag_mirror.h"
 #include "runtime_link/tag_record.h"
 

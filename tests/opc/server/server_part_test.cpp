@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "opc/server/com_server_lifetime.h"
-#include "opc/server/error_text.h"
+#include "opc/com/error_text.h"
 #include "opc_error.h"
 #include "tests/opc/include/task_memory.h"
 #include "tests/opc/server/com_server_test_support.h"

@@ -1,4 +1,4 @@
-#include "opc/group/item_value.h"
+#include "opc/values/item_value.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // the behaviour the tag name index must reproduce, and the benchmark's baseline.
 #include <cwchar>
 
-#include "opc/group/tag_lookup.h"
+#include "opc/values/tag_lookup.h"
 #include "runtime_link/tag_mirror.h"
 
 inline int LinearTagScan(const wchar_t* itemId)

@@ -1,4 +1,4 @@
-#include "opc/group/value_conversion.h"
+#include "opc/values/value_conversion.h"
 
 #include <gtest/gtest.h>
 

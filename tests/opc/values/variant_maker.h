@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "opc/group/item_value_owner.h"
+#include "opc/values/item_value_owner.h"
 
 template <typename Set>
 VariantOwner MakeVariant(VARTYPE vt, Set set)

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "stream_bytes.h"
-#include "variant_maker.h"
+#include "tests/opc/values/variant_maker.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "opc/server/error_text.h"
+#include "opc/com/error_text.h"
 #include "opc_error.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "opc/server/heap_string.h"
+#include "opc/com/heap_string.h"
 
 #include <cwchar>
 #include <new>

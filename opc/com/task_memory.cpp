@@ -1,4 +1,4 @@
-#include "opc/server/task_memory.h"
+#include "opc/com/task_memory.h"
 
 #include <cwchar>
 

@@ -1,10 +1,10 @@
-#include "opc/group/item_value.h"
+#include "opc/values/item_value.h"
 
 #include <cstring>
 #include <cwchar>
 
-#include "opc/group/item_value_owner.h"
-#include "opc/group/value_conversion.h"
+#include "opc/values/item_value_owner.h"
+#include "opc/values/value_conversion.h"
 #include "opc_da.h"
 #include "runtime_link/tag_record.h"
 

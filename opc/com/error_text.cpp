@@ -1,4 +1,4 @@
-#include "opc/server/error_text.h"
+#include "opc/com/error_text.h"
 
 #include <olectl.h>
 

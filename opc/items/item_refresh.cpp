@@ -1,7 +1,7 @@
 // The item's step of the update pass, kept with the pass rather than with the item's client
 // operations.
-#include "opc/group/item_object.h"
-#include "opc/group/item_value.h"
+#include "opc/items/item_object.h"
+#include "opc/values/item_value.h"
 
 void ItemObject::RefreshFromMirrorEntry(MirrorEntry& entry)
 {

@@ -1,6 +1,6 @@
-#include "opc/group/value_conversion.h"
+#include "opc/values/value_conversion.h"
 
-#include "opc/group/item_value_owner.h"
+#include "opc/values/item_value_owner.h"
 
 namespace {
 

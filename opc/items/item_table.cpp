@@ -1,6 +1,6 @@
-#include "opc/group/item_table.h"
+#include "opc/items/item_table.h"
 
-#include "opc/group/item_object.h"
+#include "opc/items/item_object.h"
 
 int ItemTable::LowestFreeSlot() const
 {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <new>
 
-#include "opc/server/task_memory.h"
+#include "opc/com/task_memory.h"
 
 // The design shared by the string and object enumerators: a private snapshot of elements taken
 // at construction, a cursor, and an optional owner whose reference count follows the

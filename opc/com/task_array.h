@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <memory>
 
-#include "opc/server/task_memory.h"
+#include "opc/com/task_memory.h"
 
 struct TaskBlockFree {
     void operator()(void* block) const { CoTaskMemFree(block); }

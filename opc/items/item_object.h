@@ -2,9 +2,9 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "opc/group/item_value.h"
-#include "opc/group/item_value_owner.h"
-#include "opc/server/heap_string.h"
+#include "opc/values/item_value.h"
+#include "opc/values/item_value_owner.h"
+#include "opc/com/heap_string.h"
 #include "opc_da.h"
 
 class GroupObject;

@@ -1,4 +1,4 @@
-#include "opc/server/global_lock.h"
+#include "opc/com/global_lock.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "opc/group/tag_lookup.h"
+#include "opc/values/tag_lookup.h"
 
 #include <cwchar>
 

@@ -1,8 +1,8 @@
-#include "opc/group/item_object.h"
+#include "opc/items/item_object.h"
 
-#include "opc/group/item_value.h"
-#include "opc/group/tag_lookup.h"
-#include "opc/group/value_conversion.h"
+#include "opc/values/item_value.h"
+#include "opc/values/tag_lookup.h"
+#include "opc/values/value_conversion.h"
 #include "opc_error.h"
 #include "runtime_link/tag_mirror.h"
 
