@@ -14,14 +14,15 @@ HRESULT AsyncIOPart::CheckRequest(const PendingRequest& record, DWORD count,
 {
     if (record.InUse()) return CONNECT_E_ADVISELIMIT;
     // The transaction ID will come from the server object; without it nothing can be queued.
-    if (!owner().Owner()) return CO_E_OBJNOTCONNECTED;
+    if (!owner().HasServer()) return CO_E_OBJNOTCONNECTED;
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(count);
     if (!errors) return E_OUTOFMEMORY;
     list = AllocateTaskArray<OPCHANDLE>(count);
     if (!list) return E_OUTOFMEMORY;
     bool allValid = true;
+    const ItemTable& items = owner().Items();
     for (DWORD i = 0; i < count; ++i) {
-        const bool valid = owner().Items().Find(handles[i]) != nullptr;
+        const bool valid = items.Find(handles[i]) != nullptr;
         errors[i] = valid ? S_OK : OPC_E_INVALIDHANDLE;
         allValid = allValid && valid;
     }
@@ -45,7 +46,7 @@ HRESULT AsyncIOPart::Read(DWORD /*dwConnection*/, OPCDATASOURCE dwSource, DWORD 
     TaskArray<OPCHANDLE> list;
     const HRESULT checked = CheckRequest(read, dwCount, phServer, ppErrors, list);
     if (FAILED(checked)) return checked;
-    const DWORD id = owner().Owner()->NextTransactionId();
+    const DWORD id = owner().NextTransactionId();
     read.Queue(std::move(list), dwCount, id);
     // The source is taken as given; anything but OPC_DS_CACHE reads as the device does.
     read.source = static_cast<DWORD>(dwSource);
@@ -66,10 +67,9 @@ HRESULT AsyncIOPart::Write(DWORD /*dwConnection*/, DWORD dwCount, OPCHANDLE* phS
     const HRESULT checked = CheckRequest(write, dwCount, phServer, ppErrors, list);
     if (FAILED(checked)) return checked;
     // The values are applied now; each item keeps its result for the write-complete stream.
-    for (DWORD i = 0; i < dwCount; ++i) {
-        owner().Items().Find(phServer[i])->WriteAsync(pItemValues[i]);
-    }
-    const DWORD id = owner().Owner()->NextTransactionId();
+    ItemTable& items = owner().Items();
+    for (DWORD i = 0; i < dwCount; ++i) items.Find(phServer[i])->WriteAsync(pItemValues[i]);
+    const DWORD id = owner().NextTransactionId();
     write.Queue(std::move(list), dwCount, id);
     *pTransactionID = id;
     return S_OK;
@@ -82,13 +82,13 @@ HRESULT AsyncIOPart::Refresh(DWORD /*dwConnection*/, OPCDATASOURCE dwSource,
     if (!pTransactionID) return E_INVALIDARG;
     GlobalLockScope lock;
     DWORD count = 0;
-    if (owner().state.active) {
+    if (owner().IsActive()) {
         owner().Items().ForEach([&count](const ItemObject& item) {
             if (item.Active()) ++count;
         });
     }
     if (count == 0) return E_FAIL;
-    if (!owner().Owner()) return CO_E_OBJNOTCONNECTED;
+    if (!owner().HasServer()) return CO_E_OBJNOTCONNECTED;
     TaskArray<OPCHANDLE> list = AllocateTaskArray<OPCHANDLE>(count);
     if (!list) return E_OUTOFMEMORY;
     DWORD filled = 0;
@@ -97,7 +97,7 @@ HRESULT AsyncIOPart::Refresh(DWORD /*dwConnection*/, OPCDATASOURCE dwSource,
     });
     // A pending refresh is replaced, never delivered.
     PendingRequest& refresh = owner().Requests().refresh;
-    const DWORD id = owner().Owner()->NextTransactionId();
+    const DWORD id = owner().NextTransactionId();
     refresh.Queue(std::move(list), count, id);
     refresh.source = static_cast<DWORD>(dwSource);
     *pTransactionID = id;

@@ -1,12 +1,13 @@
 #pragma once
-#include "opc/group/group_object.h"
 #include "opc/com/interface_part.h"
+#include "opc/com/task_array.h"
+#include "opc/datachange/delivery_group.h"
 #include "opc_da.h"
 
 // IOPCAsyncIO of a group: reads, writes and refreshes queued in the group, at most one of each
 // kind, and completed through the group's advise sinks by the next update pass. Transaction
 // IDs come from the group's server object, so a group whose server is gone takes no request.
-class AsyncIOPart final : public InterfacePart<IOPCAsyncIO, GroupObject> {
+class AsyncIOPart final : public InterfacePart<IOPCAsyncIO, DeliveryGroup> {
 public:
     using InterfacePart::InterfacePart;
 

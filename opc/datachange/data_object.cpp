@@ -2,7 +2,6 @@
 
 #include <olectl.h>   // CONNECT_E_ADVISELIMIT
 
-#include "opc/group/group_object.h"
 
 namespace {
 
@@ -12,7 +11,7 @@ constexpr const char* kFormatNames[] = {"OPCSTMFORMATDATA", "OPCSTMFORMATDATATIM
 
 }  // namespace
 
-DataObjectPart::DataObjectPart(GroupObject& group) : InterfacePart(group)
+DataObjectPart::DataObjectPart(DeliveryGroup& group) : InterfacePart(group)
 {
     static_assert(sizeof kFormatNames / sizeof kFormatNames[0] == kSinks, "one name a sink");
     for (int i = 0; i < kSinks; ++i) m_formats[i] = RegisterClipboardFormatA(kFormatNames[i]);

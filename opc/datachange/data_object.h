@@ -4,17 +4,16 @@
 #include <wrl/client.h>
 
 #include "opc/com/interface_part.h"
-
-class GroupObject;
+#include "opc/datachange/delivery_group.h"
 
 // The three stream formats a group serves, in the order its advise connections are kept.
 enum class StreamSink { Data, DataTime, WriteComplete };
 
 // IDataObject of a group: one advise sink per stream format, nothing else. The connection
 // token of a sink is its format number, which the system registers once for every group.
-class DataObjectPart final : public InterfacePart<IDataObject, GroupObject> {
+class DataObjectPart final : public InterfacePart<IDataObject, DeliveryGroup> {
 public:
-    explicit DataObjectPart(GroupObject& group);
+    explicit DataObjectPart(DeliveryGroup& group);
     // Releases the data, data-time and write-complete sinks, in that order.
     ~DataObjectPart();
 

@@ -5,9 +5,9 @@
 #include <new>
 
 #include "opc/datachange/data_object.h"
+#include "opc/datachange/delivery_group.h"
 #include "opc/datachange/stream_handover.h"
 #include "opc/datachange/stream_write_complete.h"
-#include "opc/group/group_object.h"
 #include "opc/items/item_object.h"
 
 namespace {
@@ -18,7 +18,7 @@ StreamSink SinkOf(DataStreamFormat format)
 }
 
 // The sink, held for the call: a client may unadvise from within OnDataChange.
-Microsoft::WRL::ComPtr<IAdviseSink> HeldSink(const GroupObject& group, StreamSink sink)
+Microsoft::WRL::ComPtr<IAdviseSink> HeldSink(const DeliveryGroup& group, StreamSink sink)
 {
     const DataObjectPart* part = group.DataObject();
     return part ? part->Sink(sink) : nullptr;
@@ -26,11 +26,11 @@ Microsoft::WRL::ComPtr<IAdviseSink> HeldSink(const GroupObject& group, StreamSin
 
 }  // namespace
 
-bool ReadStreamItems(const GroupObject& group, const OPCHANDLE* handles, DWORD count,
+bool ReadStreamItems(const DeliveryGroup& group, const OPCHANDLE* handles, DWORD count,
                      WORD changeBit, StreamItemList& list)
 {
-    const bool outOfService = CompletionOutOfService(changeBit, group.state.active != FALSE,
-                                                     group.Requests().read.source);
+    const bool outOfService = CompletionOutOfService(changeBit, group.IsActive(), group.Requests().read.source);
+    const ItemTable& items = group.Items();
     try {
         list.handles.clear();
         list.items.clear();
@@ -38,7 +38,7 @@ bool ReadStreamItems(const GroupObject& group, const OPCHANDLE* handles, DWORD c
         list.items.reserve(count);
         for (DWORD i = 0; i < count; ++i) {
             // Lists hold only handles of items in the table: removal takes them out.
-            const ItemObject* item = group.Items().Find(handles[i]);
+            const ItemObject* item = items.Find(handles[i]);
             if (!item) continue;
             list.items.push_back(ReadItemForStream(item->ReadSource(), item->ClientHandle(),
                                                    item->Timestamp(), outOfService));
@@ -50,33 +50,35 @@ bool ReadStreamItems(const GroupObject& group, const OPCHANDLE* handles, DWORD c
     return true;
 }
 
-void SendDataStream(GroupObject& group, DataStreamFormat format, const StreamItemList& list,
+void SendDataStream(DeliveryGroup& group, DataStreamFormat format, const StreamItemList& list,
                     WORD changeBit, DWORD transactionId)
 {
     const StreamSink sinkKind = SinkOf(format);
     Microsoft::WRL::ComPtr<IAdviseSink> sink = HeldSink(group, sinkKind);
     if (!sink || list.items.empty()) return;
     StreamBlock block =
-        BuildDataStream(format, group.state.clientHandle, transactionId, list.items);
+        BuildDataStream(format, group.ClientHandle(), transactionId, list.items);
     if (!block) return;
     if (changeBit) {
+        ItemTable& items = group.Items();
         for (OPCHANDLE handle : list.handles) {
-            group.Items().Find(handle)->ClearChangeBits(changeBit);
+            items.Find(handle)->ClearChangeBits(changeBit);
         }
     }
     SendStream(*sink.Get(), group.DataObject()->Format(sinkKind), std::move(block));
 }
 
-void SendWriteCompleteStream(GroupObject& group, const OPCHANDLE* handles, DWORD count,
+void SendWriteCompleteStream(DeliveryGroup& group, const OPCHANDLE* handles, DWORD count,
                              DWORD transactionId)
 {
     Microsoft::WRL::ComPtr<IAdviseSink> sink = HeldSink(group, StreamSink::WriteComplete);
     if (!sink) return;
     std::vector<OPCITEMHEADERWRITE> results;
+    const ItemTable& items = group.Items();
     try {
         results.reserve(count);
         for (DWORD i = 0; i < count; ++i) {
-            const ItemObject* item = group.Items().Find(handles[i]);
+            const ItemObject* item = items.Find(handles[i]);
             if (!item) continue;
             HRESULT result = S_OK;
             item->WriteComplete(&result);   // a write's result is ready as soon as it is made
@@ -86,7 +88,7 @@ void SendWriteCompleteStream(GroupObject& group, const OPCHANDLE* handles, DWORD
         return;
     }
     if (results.empty()) return;
-    StreamBlock block = BuildWriteCompleteStream(group.state.clientHandle, transactionId, results);
+    StreamBlock block = BuildWriteCompleteStream(group.ClientHandle(), transactionId, results);
     if (!block) return;
     SendStream(*sink.Get(), group.DataObject()->Format(StreamSink::WriteComplete),
                std::move(block));

@@ -8,7 +8,7 @@
 #include "opc/datachange/stream_data.h"
 #include "opc_da.h"
 
-class GroupObject;
+class DeliveryGroup;
 
 // Items of a group as a data stream carries them, with their server handles.
 struct StreamItemList {
@@ -20,16 +20,16 @@ struct StreamItemList {
 // the bytes built always agree and a completion's two streams carry the same records. Change
 // bit 0 marks an asynchronous completion, whose items may be reported out of service. False
 // when memory is short.
-bool ReadStreamItems(const GroupObject& group, const OPCHANDLE* handles, DWORD count,
+bool ReadStreamItems(const DeliveryGroup& group, const OPCHANDLE* handles, DWORD count,
                      WORD changeBit, StreamItemList& list);
 
 // Builds the stream of `format` and hands it to the group's sink of that format, if set.
 // After a successful build the listed items lose `changeBit` (0 clears nothing); when the
 // block cannot be had nothing is sent and the bits stay, so the items go with the next period.
-void SendDataStream(GroupObject& group, DataStreamFormat format, const StreamItemList& list,
+void SendDataStream(DeliveryGroup& group, DataStreamFormat format, const StreamItemList& list,
                     WORD changeBit, DWORD transactionId);
 
 // The write-complete stream of the listed items with their write results, to the group's
 // write-complete sink, if set.
-void SendWriteCompleteStream(GroupObject& group, const OPCHANDLE* handles, DWORD count,
+void SendWriteCompleteStream(DeliveryGroup& group, const OPCHANDLE* handles, DWORD count,
                              DWORD transactionId);

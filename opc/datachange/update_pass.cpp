@@ -5,9 +5,11 @@
 #include <memory>
 #include <new>
 
+#include "opc/datachange/update_pass.h"
+
 #include "opc/datachange/data_object.h"
+#include "opc/datachange/delivery_group.h"
 #include "opc/datachange/group_streams.h"
-#include "opc/group/group_object.h"
 #include "opc/items/item_object.h"
 #include "opc/values/tag_lookup.h"
 #include "runtime_link/tag_mirror.h"
@@ -25,9 +27,10 @@ void RefreshItems(const ItemTable& items)
 }
 
 // The active items still owed to one sink, in ascending slot order, in one stream.
-void SendDataChange(GroupObject& group, DataStreamFormat format, StreamSink sink, WORD changeBit)
+void SendDataChange(DeliveryGroup& group, DataStreamFormat format, StreamSink sink,
+                    WORD changeBit)
 {
-    if (!group.state.active || !group.DataObject()->Sink(sink)) return;
+    if (!group.IsActive() || !group.DataObject()->Sink(sink)) return;
     std::unique_ptr<OPCHANDLE[]> handles(new (std::nothrow) OPCHANDLE[kItemSlots]);
     if (!handles) return;   // the bits stay: the items go with the next period
     DWORD count = 0;
@@ -57,7 +60,7 @@ bool TakeRequest(PendingRequest& record, PendingRequest& taken)
 
 // A read or refresh: the data stream, then the data-with-time stream, with the items as they
 // are now. Device and cache are the same mirror, so a device read is done at once.
-void CompleteRead(GroupObject& group, PendingRequest& record)
+void CompleteRead(DeliveryGroup& group, PendingRequest& record)
 {
     PendingRequest request;
     if (!TakeRequest(record, request)) return;
@@ -67,7 +70,7 @@ void CompleteRead(GroupObject& group, PendingRequest& record)
     SendDataStream(group, DataStreamFormat::DataTime, list, 0, request.transactionId);
 }
 
-void CompleteWrite(GroupObject& group, PendingRequest& record)
+void CompleteWrite(DeliveryGroup& group, PendingRequest& record)
 {
     PendingRequest request;
     if (!TakeRequest(record, request)) return;
@@ -76,26 +79,29 @@ void CompleteWrite(GroupObject& group, PendingRequest& record)
 
 }  // namespace
 
-void GroupObject::RunUpdatePass(int32_t pollPeriodMs)
+void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs)
 {
-    m_updateCountdown -= pollPeriodMs;
-    const bool expired = m_updateCountdown <= 0;
+    int32_t& countdown = group.UpdateCountdown();
+    countdown -= pollPeriodMs;
+    const bool expired = countdown <= 0;
     if (expired) {
-        RefreshItems(m_items);
+        RefreshItems(group.Items());
         // The overshoot is dropped: the period restarts from this pass.
-        m_updateCountdown = static_cast<int32_t>(std::min<DWORD>(state.updateRate, INT32_MAX));
+        countdown = static_cast<int32_t>(std::min<DWORD>(group.UpdateRate(), INT32_MAX));
     }
-    const DataObjectPart* dataObject = DataObject();
+    const DataObjectPart* dataObject = group.DataObject();
     if (!dataObject) return;   // no client asked for IDataObject: nobody to send to
     if (expired && dataObject->HasDataSink()) {
-        SendDataChange(*this, DataStreamFormat::DataTime, StreamSink::DataTime,
+        SendDataChange(group, DataStreamFormat::DataTime, StreamSink::DataTime,
                        kOwedToDataTimeSink);
-        SendDataChange(*this, DataStreamFormat::Data, StreamSink::Data, kOwedToDataSink);
+        SendDataChange(group, DataStreamFormat::Data, StreamSink::Data, kOwedToDataSink);
     }
     // Completions go out on every pass, expired or not, active group or not.
     if (dataObject->HasDataSink()) {
-        CompleteRead(*this, m_requests.refresh);
-        CompleteRead(*this, m_requests.read);
+        CompleteRead(group, group.Requests().refresh);
+        CompleteRead(group, group.Requests().read);
     }
-    if (dataObject->Sink(StreamSink::WriteComplete)) CompleteWrite(*this, m_requests.write);
+    if (dataObject->Sink(StreamSink::WriteComplete)) {
+        CompleteWrite(group, group.Requests().write);
+    }
 }

@@ -4,6 +4,7 @@
 
 #include "opc/datachange/async_io.h"
 #include "opc/datachange/data_object.h"
+#include "opc/datachange/update_pass.h"
 #include "opc/group/group_state_mgt.h"
 #include "opc/group/item_mgt.h"
 #include "opc/items/item_object.h"
@@ -70,12 +71,17 @@ ULONG GroupObject::Release()
     return static_cast<ULONG>(count);
 }
 
+void GroupObject::RunUpdatePass(int32_t pollPeriodMs)
+{
+    ::RunUpdatePass(*this, pollPeriodMs);
+}
+
 HRESULT GroupObject::CopyItemsFrom(const GroupObject& source)
 {
     HRESULT result = S_OK;
     source.Items().ForEach([this, &result](const ItemObject& item) {
         if (FAILED(result)) return;
-        auto* copy = new (std::nothrow) ItemObject(*this);
+        auto* copy = new (std::nothrow) ItemObject;
         if (!copy) {
             result = E_OUTOFMEMORY;
             return;

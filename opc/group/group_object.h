@@ -4,10 +4,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "opc/datachange/delivery_group.h"
 #include "opc/datachange/pending_request.h"
 #include "opc/group/group_owner.h"
-#include "opc/items/item_table.h"
 #include "opc/com/heap_string.h"
+#include "opc/items/item_table.h"
 #include "opc_da.h"
 
 class AsyncIOPart;
@@ -31,7 +32,7 @@ struct GroupState {
 
 // The COM object a client gets from AddGroup or CloneGroup. Its interfaces other than IUnknown
 // are interface parts, made on first request, that share its reference count.
-class GroupObject final : public IUnknown {
+class GroupObject final : public DeliveryGroup {
 public:
     explicit GroupObject(std::shared_ptr<GroupOwnerLink> ownerLink);
     ~GroupObject();
@@ -46,16 +47,20 @@ public:
     GroupOwner* Owner() const { return m_ownerLink->owner; }
     const std::shared_ptr<GroupOwnerLink>& OwnerLink() const { return m_ownerLink; }
 
-    // One update pass with the poll period: the countdown, the item refresh, the data-change
-    // streams and the completions (opc/datachange/update_pass.cpp).
+    // One update pass with the poll period (opc/datachange/update_pass.h).
     void RunUpdatePass(int32_t pollPeriodMs);
-    // The IDataObject part with the client's advise sinks; null until a client asks for it.
-    const DataObjectPart* DataObject() const { return m_dataObjectPart.get(); }
-    PendingRequests& Requests() { return m_requests; }
-    const PendingRequests& Requests() const { return m_requests; }
 
-    ItemTable& Items() { return m_items; }
-    const ItemTable& Items() const { return m_items; }
+    bool IsActive() const override { return state.active != FALSE; }
+    OPCHANDLE ClientHandle() const override { return state.clientHandle; }
+    DWORD UpdateRate() const override { return state.updateRate; }
+    const DataObjectPart* DataObject() const override { return m_dataObjectPart.get(); }
+    PendingRequests& Requests() override { return m_requests; }
+    const PendingRequests& Requests() const override { return m_requests; }
+    ItemTable& Items() override { return m_items; }
+    const ItemTable& Items() const override { return m_items; }
+    int32_t& UpdateCountdown() override { return m_updateCountdown; }
+    bool HasServer() const override { return Owner() != nullptr; }
+    DWORD NextTransactionId() override { return Owner()->NextTransactionId(); }
     // Gives this group a copy of every item of `source`, under the same server handles.
     HRESULT CopyItemsFrom(const GroupObject& source);
 

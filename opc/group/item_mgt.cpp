@@ -54,7 +54,7 @@ HRESULT ItemMgtPart::MakeItems(DWORD dwCount, const OPCITEMDEF* pItemArray, bool
         results[i] = OPCITEMRESULT{};
         HRESULT hr = E_OUTOFMEMORY;
         const int slot = items.LowestFreeSlot();
-        ItemObject* item = slot < 0 ? nullptr : new (std::nothrow) ItemObject(owner());
+        ItemObject* item = slot < 0 ? nullptr : new (std::nothrow) ItemObject;
         if (item) {
             item->AddRef();
             OPCITEMRESULT made{};

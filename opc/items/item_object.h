@@ -7,8 +7,6 @@
 #include "opc/com/heap_string.h"
 #include "opc_da.h"
 
-class GroupObject;
-
 // Change-mask bits: the item's value is still owed to the data sink, to the data-time sink.
 constexpr WORD kOwedToDataSink = 2;
 constexpr WORD kOwedToDataTimeSink = 4;
@@ -21,7 +19,7 @@ constexpr DWORD kItemAccessRights = OPC_READABLE | OPC_WRITEABLE;
 // client's view of it. Never handed to a client; the group's item table holds it.
 class ItemObject final : public IUnknown {
 public:
-    explicit ItemObject(GroupObject& group) : m_group(&group) {}
+    ItemObject() = default;
     ItemObject(const ItemObject&) = delete;
     ItemObject& operator=(const ItemObject&) = delete;
 
@@ -78,7 +76,6 @@ private:
     void MarkChanged();
 
     LONG m_refCount = 0;
-    GroupObject* const m_group;   // not counted: the group's item table holds this item
     OPCHANDLE m_serverHandle = 0;
     OPCHANDLE m_clientHandle = 0;
     VARTYPE m_canonicalType = VT_EMPTY;

@@ -1,0 +1,38 @@
+#pragma once
+// What data-change delivery needs of its group. The group object implements it; the delivery
+// parts, the streams and the update pass see their group only through it. Each call is made
+// once per request or pass, never once per item: the items are reached directly in the table.
+#include <windows.h>
+#include <unknwn.h>
+
+#include <cstdint>
+
+#include "opc/datachange/pending_request.h"
+#include "opc/items/item_table.h"
+
+class DataObjectPart;
+
+class DeliveryGroup : public IUnknown {
+public:
+    // The group's active state; any non-zero value is active.
+    virtual bool IsActive() const = 0;
+    virtual OPCHANDLE ClientHandle() const = 0;
+    // Milliseconds.
+    virtual DWORD UpdateRate() const = 0;
+    virtual ItemTable& Items() = 0;
+    virtual const ItemTable& Items() const = 0;
+    virtual PendingRequests& Requests() = 0;
+    virtual const PendingRequests& Requests() const = 0;
+    // The IDataObject part with the client's advise sinks; null until a client asks for it.
+    virtual const DataObjectPart* DataObject() const = 0;
+    // Milliseconds left of the update period; the period expires at 0 or less.
+    virtual int32_t& UpdateCountdown() = 0;
+    // False once the group's server object is destroyed: transaction IDs come from it.
+    virtual bool HasServer() const = 0;
+    // The next asynchronous transaction ID of the group's server, shared by all its groups;
+    // never 0. Only while HasServer().
+    virtual DWORD NextTransactionId() = 0;
+
+protected:
+    ~DeliveryGroup() = default;
+};

@@ -1,0 +1,8 @@
+#pragma once
+#include <cstdint>
+
+class DeliveryGroup;
+
+// One update pass of `group` with the poll period: the countdown, the item refresh, the
+// data-change streams and the completions of its asynchronous requests.
+void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs);
