@@ -5,22 +5,34 @@
 #include <memory>
 #include <new>
 
+#include "opc/com/reference_counted.h"
 #include "opc/com/task_memory.h"
 
-// The design shared by the string and object enumerators: a private snapshot of elements taken
-// at construction, a cursor, and an optional owner whose reference count follows the
-// enumerator's, so that the owner lives at least as long as the enumerator.
+// The snapshot and cursor of an enumerator as Next sees them.
+template <class Stored>
+struct EnumeratorCursor {
+    const Stored* elements;   // null when the snapshot could not be taken: Next yields nothing
+    ULONG count;
+    ULONG& position;
+    IMalloc* allocator;
+};
+
+// The design shared by the string, object and item attribute enumerators: a private snapshot
+// of elements taken at construction, a cursor, and an optional owner whose reference count
+// follows the enumerator's, so that the owner lives at least as long as the enumerator.
 //
 // `Elements` describes one member of the family:
-//   Interface              IEnumString or IEnumUnknown
-//   Item                   what Next hands out (LPOLESTR, IUnknown*)
-//   Source                 what construction copies from (const wchar_t*, IUnknown*)
+//   Interface              IEnumString, IEnumUnknown or IEnumOPCItemAttributes
+//   Item                   what Next's array receives (LPOLESTR, IUnknown*, OPCITEMATTRIBUTES*)
+//   Source                 what construction copies from (const wchar_t*, IUnknown*, ...)
 //   Stored                 the snapshot's element, owning what it holds
-//   Keep(Source)           a snapshot element
-//   View(Stored)           the element as a Source, for Clone
-//   HandOut(Stored, IMalloc*)  the client's copy or reference
+//   Keep(const Source&)    a snapshot element
+//   View(const Stored&)    the element as a Source, for Clone
+//   Next(EnumeratorCursor<Stored>, celt, Item*, ULONG* fetched)
+//                          Next of the interface; HandedOutOneByOne gives the usual one
 template <class Elements>
-class Enumerator final : public Elements::Interface {
+class Enumerator final
+    : public ReferenceCounted<Enumerator<Elements>, typename Elements::Interface> {
 public:
     using Interface = typename Elements::Interface;
     using Item = typename Elements::Item;
@@ -41,48 +53,21 @@ public:
         return hr;
     }
 
-    Enumerator(const Enumerator&) = delete;
-    Enumerator& operator=(const Enumerator&) = delete;
-
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
         if (!ppv) return E_INVALIDARG;
         *ppv = nullptr;
         if (riid != IID_IUnknown && riid != __uuidof(Interface)) return E_NOINTERFACE;
         *ppv = static_cast<Interface*>(this);
-        AddRef();
+        this->AddRef();
         return S_OK;
-    }
-
-    ULONG STDMETHODCALLTYPE AddRef() override
-    {
-        if (m_owner) m_owner->AddRef();
-        return static_cast<ULONG>(++m_refCount);
-    }
-
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        // The owner first: this enumerator may be gone after its own count reaches 0.
-        if (m_owner) m_owner->Release();
-        const LONG count = --m_refCount;
-        if (count == 0) delete this;
-        return static_cast<ULONG>(count);
     }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, Item* rgelt, ULONG* pceltFetched) override
     {
-        if (celt > 0 && !rgelt) return E_POINTER;
-        if (pceltFetched) *pceltFetched = 0;
-        if (celt >= 1) rgelt[0] = nullptr;
-        if (!m_elements) return S_FALSE;
-        if (!pceltFetched && celt != 1) return E_POINTER;
-        if (m_cursor >= m_count) return S_FALSE;
-        ULONG fetched = 0;
-        while (m_cursor < m_count && fetched < celt) {
-            rgelt[fetched++] = Elements::HandOut(m_elements[m_cursor++], m_allocator.Get());
-        }
-        if (pceltFetched) *pceltFetched = fetched;
-        return fetched == celt ? S_OK : S_FALSE;
+        return Elements::Next(
+            EnumeratorCursor<Stored>{m_elements.get(), m_count, m_cursor, m_allocator.Get()},
+            celt, rgelt, pceltFetched);
     }
 
     HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override
@@ -111,10 +96,14 @@ public:
     }
 
 private:
+    friend class ReferenceCounted<Enumerator<Elements>, Interface>;
+
     Enumerator(IUnknown* owner, ULONG count, const Source* source, IMalloc* allocator)
         : m_owner(owner), m_count(count), m_allocator(allocator)
     {
-        TakeSnapshot([source](ULONG i) { return source[i]; });
+        // A source without elements gives none.
+        if (!source && count != 0) return;
+        TakeSnapshot([source](ULONG i) -> const Source& { return source[i]; });
     }
 
     // A clone: the same owner and allocator, the elements copied again.
@@ -123,7 +112,18 @@ private:
         : m_owner(source.m_owner), m_count(source.m_count), m_allocator(source.m_allocator)
     {
         if (!source.m_elements) return;
-        TakeSnapshot([&source](ULONG i) { return Elements::View(source.m_elements[i]); });
+        TakeSnapshot(
+            [&source](ULONG i) -> decltype(auto) { return Elements::View(source.m_elements[i]); });
+    }
+
+    void OnAddRef()
+    {
+        if (m_owner) m_owner->AddRef();
+    }
+    // Before this enumerator's own count drops: it may be gone after that.
+    void OnRelease()
+    {
+        if (m_owner) m_owner->Release();
     }
 
     // Without memory for the array the enumerator yields nothing.
@@ -135,10 +135,32 @@ private:
         for (ULONG i = 0; i < m_count; ++i) m_elements[i] = Elements::Keep(elementAt(i));
     }
 
-    LONG m_refCount = 0;
     IUnknown* const m_owner;
     ULONG m_cursor = 0;
     const ULONG m_count;
     std::unique_ptr<Stored[]> m_elements;
     Microsoft::WRL::ComPtr<IMalloc> m_allocator;
+};
+
+// Next of IEnumString and IEnumUnknown: each array entry receives one element handed out.
+template <class Elements>
+struct HandedOutOneByOne {
+    template <class Stored, class Item>
+    static HRESULT Next(EnumeratorCursor<Stored> cursor, ULONG celt, Item* rgelt,
+                        ULONG* pceltFetched)
+    {
+        if (celt > 0 && !rgelt) return E_POINTER;
+        if (pceltFetched) *pceltFetched = 0;
+        if (celt >= 1) rgelt[0] = nullptr;
+        if (!cursor.elements) return S_FALSE;
+        if (!pceltFetched && celt != 1) return E_POINTER;
+        if (cursor.position >= cursor.count) return S_FALSE;
+        ULONG fetched = 0;
+        while (cursor.position < cursor.count && fetched < celt) {
+            rgelt[fetched++] =
+                Elements::HandOut(cursor.elements[cursor.position++], cursor.allocator);
+        }
+        if (pceltFetched) *pceltFetched = fetched;
+        return fetched == celt ? S_OK : S_FALSE;
+    }
 };

@@ -59,18 +59,6 @@ HRESULT GroupObject::QueryInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
-ULONG GroupObject::AddRef()
-{
-    return static_cast<ULONG>(++m_refCount);
-}
-
-ULONG GroupObject::Release()
-{
-    const LONG count = --m_refCount;
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-}
-
 void GroupObject::RunUpdatePass(int32_t pollPeriodMs)
 {
     ::RunUpdatePass(*this, pollPeriodMs);

@@ -8,6 +8,7 @@
 #include "opc/datachange/pending_request.h"
 #include "opc/group/group_owner.h"
 #include "opc/com/heap_string.h"
+#include "opc/com/reference_counted.h"
 #include "opc/items/item_table.h"
 #include "opc_da.h"
 
@@ -32,7 +33,7 @@ struct GroupState {
 
 // The COM object a client gets from AddGroup or CloneGroup. Its interfaces other than IUnknown
 // are interface parts, made on first request, that share its reference count.
-class GroupObject final : public DeliveryGroup {
+class GroupObject final : public ReferenceCounted<GroupObject, DeliveryGroup> {
 public:
     explicit GroupObject(std::shared_ptr<GroupOwnerLink> ownerLink);
     ~GroupObject();
@@ -40,8 +41,6 @@ public:
     GroupObject& operator=(const GroupObject&) = delete;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     // The server whose table the group was made for; null once that server is destroyed.
     GroupOwner* Owner() const { return m_ownerLink->owner; }
@@ -67,7 +66,6 @@ public:
     GroupState state;
 
 private:
-    LONG m_refCount = 0;
     std::shared_ptr<GroupOwnerLink> m_ownerLink;
     std::unique_ptr<GroupStateMgtPart> m_stateMgtPart;
     std::unique_ptr<SyncIOPart> m_syncIOPart;

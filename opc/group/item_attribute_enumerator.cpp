@@ -7,21 +7,8 @@
 
 #include "opc/group/group_object.h"
 #include "opc/items/item_object.h"
-#include "opc/com/task_memory.h"
 
 namespace {
-
-// A record's copy, or one whose strings are null when they cannot be had.
-ItemAttributes CopyOf(const ItemAttributes& source)
-{
-    return ItemAttributes{CopyHeapString(source.accessPath.get()),
-                          CopyHeapString(source.itemId.get()),
-                          source.active,
-                          source.clientHandle,
-                          source.serverHandle,
-                          source.requestedType,
-                          source.canonicalType};
-}
 
 wchar_t* ClientStringCopy(const HeapString& text, IMalloc* allocator)
 {
@@ -34,62 +21,37 @@ wchar_t* ClientStringCopy(const HeapString& text, IMalloc* allocator)
 
 }  // namespace
 
-ItemAttributeEnumerator::ItemAttributeEnumerator(GroupObject& group,
-                                                 const ItemAttributes* records, ULONG count,
-                                                 IMalloc* allocator)
-    : m_group(group), m_count(count), m_allocator(allocator)
+ItemAttributes ItemAttributeElements::Keep(const ItemAttributes& source)
 {
-    if (!records && count != 0) return;
-    m_records.reset(new (std::nothrow) ItemAttributes[m_count]);
-    if (!m_records) return;
-    for (ULONG i = 0; i < m_count; ++i) m_records[i] = CopyOf(records[i]);
+    return ItemAttributes{CopyHeapString(source.accessPath.get()),
+                          CopyHeapString(source.itemId.get()),
+                          source.active,
+                          source.clientHandle,
+                          source.serverHandle,
+                          source.requestedType,
+                          source.canonicalType};
 }
 
-HRESULT ItemAttributeEnumerator::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv) return E_INVALIDARG;
-    *ppv = nullptr;
-    if (riid != IID_IUnknown && riid != IID_IEnumOPCItemAttributes) return E_NOINTERFACE;
-    *ppv = static_cast<IEnumOPCItemAttributes*>(this);
-    AddRef();
-    return S_OK;
-}
-
-ULONG ItemAttributeEnumerator::AddRef()
-{
-    m_group.AddRef();
-    return static_cast<ULONG>(++m_refCount);
-}
-
-ULONG ItemAttributeEnumerator::Release()
-{
-    // The group first: this enumerator may be gone once its own count reaches 0.
-    m_group.Release();
-    const LONG count = --m_refCount;
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-}
-
-HRESULT ItemAttributeEnumerator::Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray,
-                                      ULONG* pceltFetched)
+HRESULT ItemAttributeElements::Next(EnumeratorCursor<Stored> cursor, ULONG celt,
+                                    OPCITEMATTRIBUTES** ppItemArray, ULONG* pceltFetched)
 {
     if (!ppItemArray) return E_POINTER;
     if (pceltFetched) *pceltFetched = 0;
     *ppItemArray = nullptr;
-    if (!m_records) return S_FALSE;
+    if (!cursor.elements) return S_FALSE;
     if (!pceltFetched && celt != 1) return E_POINTER;
-    if (m_cursor >= m_count || !m_allocator) return S_FALSE;
+    if (cursor.position >= cursor.count || !cursor.allocator) return S_FALSE;
     auto* block = static_cast<OPCITEMATTRIBUTES*>(
-        m_allocator->Alloc(static_cast<size_t>(celt) * sizeof(OPCITEMATTRIBUTES)));
+        cursor.allocator->Alloc(static_cast<size_t>(celt) * sizeof(OPCITEMATTRIBUTES)));
     if (!block) return S_FALSE;
 
     ULONG fetched = 0;
-    while (fetched < celt && m_cursor < m_count) {
-        const ItemAttributes& record = m_records[m_cursor++];
+    while (fetched < celt && cursor.position < cursor.count) {
+        const ItemAttributes& record = cursor.elements[cursor.position++];
         OPCITEMATTRIBUTES& out = block[fetched++];
         out = OPCITEMATTRIBUTES{};
-        out.szAccessPath = ClientStringCopy(record.accessPath, m_allocator.Get());
-        out.szItemID = ClientStringCopy(record.itemId, m_allocator.Get());
+        out.szAccessPath = ClientStringCopy(record.accessPath, cursor.allocator);
+        out.szItemID = ClientStringCopy(record.itemId, cursor.allocator);
         out.bActive = record.active;
         out.hClient = record.clientHandle;
         out.hServer = record.serverHandle;
@@ -101,7 +63,7 @@ HRESULT ItemAttributeEnumerator::Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArra
     }
     if (fetched < celt) {
         // Shrinking never fails in practice; were it to, the larger block serves as well.
-        void* shrunk = m_allocator->Realloc(block, fetched * sizeof(OPCITEMATTRIBUTES));
+        void* shrunk = cursor.allocator->Realloc(block, fetched * sizeof(OPCITEMATTRIBUTES));
         if (shrunk) block = static_cast<OPCITEMATTRIBUTES*>(shrunk);
     }
     *ppItemArray = block;
@@ -109,33 +71,7 @@ HRESULT ItemAttributeEnumerator::Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArra
     return fetched == celt ? S_OK : S_FALSE;
 }
 
-HRESULT ItemAttributeEnumerator::Skip(ULONG celt)
-{
-    if (!m_records || celt > m_count - m_cursor) return S_FALSE;
-    m_cursor += celt;
-    return S_OK;
-}
-
-HRESULT ItemAttributeEnumerator::Reset()
-{
-    m_cursor = 0;
-    return S_OK;
-}
-
-HRESULT ItemAttributeEnumerator::Clone(IEnumOPCItemAttributes** ppEnumItemAttributes)
-{
-    if (!ppEnumItemAttributes) return E_POINTER;
-    *ppEnumItemAttributes = nullptr;
-    auto* clone = new (std::nothrow)
-        ItemAttributeEnumerator(m_group, m_records.get(), m_count, m_allocator.Get());
-    if (!clone) return E_OUTOFMEMORY;
-    clone->AddRef();
-    clone->m_cursor = m_cursor;
-    *ppEnumItemAttributes = clone;
-    return S_OK;
-}
-
-HRESULT ItemAttributeEnumerator::Create(GroupObject& group, REFIID riid, void** ppv)
+HRESULT CreateItemAttributeEnumerator(GroupObject& group, REFIID riid, void** ppv)
 {
     std::vector<ItemAttributes> snapshot;
     try {
@@ -151,10 +87,6 @@ HRESULT ItemAttributeEnumerator::Create(GroupObject& group, REFIID riid, void** 
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-    auto* enumerator = new (std::nothrow) ItemAttributeEnumerator(
-        group, snapshot.data(), static_cast<ULONG>(snapshot.size()), g_taskAllocator);
-    if (!enumerator) return E_OUTOFMEMORY;
-    const HRESULT hr = enumerator->QueryInterface(riid, ppv);
-    if (FAILED(hr)) delete enumerator;
-    return hr;
+    return ItemAttributeEnumerator::Create(&group, static_cast<ULONG>(snapshot.size()),
+                                           snapshot.data(), riid, ppv);
 }

@@ -138,5 +138,5 @@ HRESULT ItemMgtPart::CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk)
     if (!ppUnk) return E_INVALIDARG;
     *ppUnk = nullptr;
     if (riid != IID_IEnumOPCItemAttributes) return E_INVALIDARG;
-    return ItemAttributeEnumerator::Create(owner(), riid, reinterpret_cast<void**>(ppUnk));
+    return CreateItemAttributeEnumerator(owner(), riid, reinterpret_cast<void**>(ppUnk));
 }

@@ -29,18 +29,6 @@ HRESULT ItemObject::QueryInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
-ULONG ItemObject::AddRef()
-{
-    return static_cast<ULONG>(++m_refCount);
-}
-
-ULONG ItemObject::Release()
-{
-    const LONG count = --m_refCount;
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-}
-
 HRESULT ItemObject::Initialize(const OPCITEMDEF& definition, OPCHANDLE serverHandle,
                                OPCITEMRESULT& result)
 {

@@ -5,6 +5,7 @@
 #include "opc/values/item_value.h"
 #include "opc/values/item_value_owner.h"
 #include "opc/com/heap_string.h"
+#include "opc/com/reference_counted.h"
 #include "opc_da.h"
 
 // Change-mask bits: the item's value is still owed to the data sink, to the data-time sink.
@@ -17,15 +18,13 @@ constexpr DWORD kItemAccessRights = OPC_READABLE | OPC_WRITEABLE;
 
 // One tag in a group: its value in the tag's canonical type, quality, timestamp and the
 // client's view of it. Never handed to a client; the group's item table holds it.
-class ItemObject final : public IUnknown {
+class ItemObject final : public ReferenceCounted<ItemObject> {
 public:
     ItemObject() = default;
     ItemObject(const ItemObject&) = delete;
     ItemObject& operator=(const ItemObject&) = delete;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     // Resolves the definition's item ID against the tag mirror and takes the tag's canonical
     // type and value; fills `result` on success. OPC_E_INVALIDITEMID for a null item ID or a
@@ -71,11 +70,11 @@ public:
     bool WritePending() const { return m_writePending != 0; }
 
 private:
+    friend class ReferenceCounted<ItemObject>;
     ~ItemObject() = default;
     // Sets both change bits, only while the item is active.
     void MarkChanged();
 
-    LONG m_refCount = 0;
     OPCHANDLE m_serverHandle = 0;
     OPCHANDLE m_clientHandle = 0;
     VARTYPE m_canonicalType = VT_EMPTY;

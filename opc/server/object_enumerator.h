@@ -6,7 +6,7 @@
 #include "opc/server/group_table.h"
 
 // Objects: counted references, taken at construction; Next hands out another reference.
-struct ObjectElements {
+struct ObjectElements : HandedOutOneByOne<ObjectElements> {
     using Interface = IEnumUnknown;
     using Item = IUnknown*;
     using Source = IUnknown*;

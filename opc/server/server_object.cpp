@@ -72,18 +72,10 @@ HRESULT ServerObject::QueryInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
-ULONG ServerObject::AddRef()
+void ServerObject::FinalRelease()
 {
-    return static_cast<ULONG>(++m_refCount);
-}
-
-ULONG ServerObject::Release()
-{
-    const LONG count = --m_refCount;
-    if (count != 0) return static_cast<ULONG>(count);
     if (m_destroyNotification) m_destroyNotification();
     delete this;
-    return 0;
 }
 
 int ServerObject::LowestFreeGroupSlot() const

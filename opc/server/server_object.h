@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "opc/com/reference_counted.h"
 #include "opc/group/group_owner.h"
 #include "opc/server/group_table.h"
 
@@ -13,7 +14,7 @@ class PersistPart;
 
 // The COM object a client gets from the class factory: its groups and, through interface parts
 // made on first request, IOPCServer and IPersistFile/IPersist.
-class ServerObject final : public IUnknown, public GroupOwner {
+class ServerObject final : public ReferenceCounted<ServerObject>, public GroupOwner {
 public:
     // Called once at the final Release; the class factory counts its objects with it.
     using DestroyNotification = void (*)();
@@ -28,8 +29,6 @@ public:
     ServerObject& operator=(const ServerObject&) = delete;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     int LowestFreeGroupSlot() const override;
     void PlaceGroup(int slot, GroupObject* group) override;
@@ -46,12 +45,14 @@ public:
     void UpdateGroups(int32_t pollPeriodMs);
 
 private:
+    friend class ReferenceCounted<ServerObject>;
     ServerObject(DestroyNotification notification, std::shared_ptr<GroupOwnerLink> ownerLink);
+    // The destroy notification, then the object goes.
+    void FinalRelease();
 
     std::unique_ptr<ServerPart> m_serverPart;
     std::unique_ptr<PersistPart> m_persistPart;
     std::unique_ptr<BrowsePart> m_browsePart;
-    LONG m_refCount = 0;
     FILETIME m_creationTime = {};
     int m_serverTableIndex = 0;
     DWORD m_transactionCounter = 0;

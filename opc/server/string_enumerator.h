@@ -6,7 +6,7 @@
 
 // Strings: private heap copies; Next hands out task-allocator copies that the client frees
 // (null when one cannot be had).
-struct StringElements {
+struct StringElements : HandedOutOneByOne<StringElements> {
     using Interface = IEnumString;
     using Item = LPOLESTR;
     using Source = const wchar_t*;
