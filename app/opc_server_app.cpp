@@ -15,7 +15,6 @@
 #include "framework/doc_template.h"
 #include "framework/message_box.h"
 #include "framework/shell_execute.h"
-#include "opc/values/tag_lookup.h"
 #include "runtime_link/ansi_text.h"
 #include "runtime_link/project_files.h"
 #include "runtime_link/shared_tag_area.h"
@@ -128,8 +127,6 @@ void COPCServerApp::AttachSharedTagArea() { ::AttachSharedTagArea(m_sharedMemory
 void COPCServerApp::BuildTagMirror()
 {
     ::BuildTagMirror();
-    // Tag names never change after the build; item IDs are resolved through this index.
-    g_tagNameIndex.Build();
 }
 
 void COPCServerApp::StartCom() { ::StartCom(); }

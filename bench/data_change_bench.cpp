@@ -128,7 +128,6 @@ int InProcess()
         std::fprintf(stderr, "cannot create the shared tag area\n");
         return 1;
     }
-    g_tagNameIndex.Build();
 
     CountingSink sink;
     const std::vector<CLIPFORMAT> formats = {Format("OPCSTMFORMATDATA"),

@@ -12,6 +12,7 @@ int32_t g_mirrorCount = kMirrorSlots;
 namespace {
 
 AfterPollCycle g_afterPollCycle = nullptr;
+TagNameIndex g_tagNameIndex;
 
 void RefreshValue(MirrorEntry& entry, const TagRecord& record)
 {
@@ -92,6 +93,18 @@ void BuildTagMirror()
         RefreshValue(*entry, record);
         g_tagMirror[i] = entry;
     }
+    g_tagNameIndex.Build();
+}
+
+void IndexTagMirror(int32_t count)
+{
+    g_mirrorCount = count;
+    g_tagNameIndex.Build();
+}
+
+const TagNameIndex& TagMirrorIndex()
+{
+    return g_tagNameIndex;
 }
 
 void RunPollCycle()
@@ -118,4 +131,6 @@ void ReleaseTagMirror()
         delete entry;
         entry = nullptr;
     }
+    g_tagNameIndex.Clear();
+    g_mirrorCount = kMirrorSlots;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime_link/tag_name_index.h"
 #include "runtime_link/tag_record.h"
 
 constexpr int kMirrorSlots = 10000;
@@ -29,10 +30,16 @@ extern int32_t g_mirrorCount;
 using AfterPollCycle = void (*)(int32_t pollPeriodMs);
 void SetAfterPollCycle(AfterPollCycle hook);
 
-// Builds one entry per tag from the shared tag area (which must be attached).
+// Builds one entry per tag from the shared tag area (which must be attached), sets the mirror
+// count and indexes the names.
 void BuildTagMirror();
+// For a mirror whose entries were placed by hand (tests, benchmarks): sets the mirror count and
+// indexes the names of slots below it.
+void IndexTagMirror(int32_t count);
+// The index of the mirror's names; rebuilt with the mirror.
 // Writes pending client values into their tag records with a write request, refreshes every
 // other entry from its record, then runs the after-poll hook.
 void RunPollCycle();
-// Frees every entry.
+const TagNameIndex& TagMirrorIndex();
+// Frees every entry, empties the index and sets the mirror count back to kMirrorSlots.
 void ReleaseTagMirror();

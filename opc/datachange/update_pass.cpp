@@ -20,7 +20,7 @@ void RefreshItems(const ItemTable& items)
 {
     items.ForEach([](ItemObject& item) {
         if (!item.Active()) return;
-        const int slot = g_tagNameIndex.Find(item.ItemId());
+        const int slot = FindTagOfItemId(item.ItemId());
         if (slot == kNoTag || !g_tagMirror[slot]) return;
         item.RefreshFromMirrorEntry(*g_tagMirror[slot]);
     });

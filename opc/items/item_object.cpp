@@ -33,7 +33,7 @@ HRESULT ItemObject::Initialize(const OPCITEMDEF& definition, OPCHANDLE serverHan
                                OPCITEMRESULT& result)
 {
     if (!definition.szItemID) return OPC_E_INVALIDITEMID;
-    const int slot = g_tagNameIndex.Find(definition.szItemID);
+    const int slot = FindTagOfItemId(definition.szItemID);
     // An unknown name is reported as a bad type, as the package's clients expect.
     if (slot == kNoTag) return OPC_E_BADTYPE;
     const HRESULT valued = ValueOfMirrorEntry(*g_tagMirror[slot], m_value.Receive());

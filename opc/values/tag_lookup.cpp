@@ -4,8 +4,6 @@
 
 #include "runtime_link/tag_mirror.h"
 
-TagNameIndex g_tagNameIndex;
-
 std::wstring_view TagNameOfItemId(const wchar_t* itemId)
 {
     if (!itemId) return {};
@@ -13,32 +11,13 @@ std::wstring_view TagNameOfItemId(const wchar_t* itemId)
     return lastDot ? std::wstring_view(lastDot + 1) : std::wstring_view(itemId);
 }
 
-void TagNameIndex::Build()
-{
-    slots_.clear();
-    names_.clear();
-    const int count = g_mirrorCount < 0 ? 0 : (g_mirrorCount > kMirrorSlots ? kMirrorSlots
-                                                                            : g_mirrorCount);
-    names_.resize(static_cast<size_t>(count) * kMirrorNameUnits);
-    slots_.reserve(static_cast<size_t>(count));
-    for (int slot = 0; slot < count; ++slot) {
-        const MirrorEntry* entry = g_tagMirror[slot];
-        if (!entry) continue;
-        wchar_t* copy = &names_[static_cast<size_t>(slot) * kMirrorNameUnits];
-        // The field is terminated within its width; the bound guards an entry that is not.
-        const size_t length = wcsnlen(entry->name, kMirrorNameUnits);
-        std::wmemcpy(copy, entry->name, length);
-        // emplace keeps the first, that is lowest, slot of a name that occurs twice.
-        slots_.emplace(std::wstring_view(copy, length), slot);
-    }
-}
-
-int TagNameIndex::Find(const wchar_t* itemId) const
+int FindTagOfItemId(const TagNameIndex& index, const wchar_t* itemId)
 {
     if (!itemId) return kNoTag;
-    const std::wstring_view tagName = TagNameOfItemId(itemId);
-    // No mirror name is longer; spares hashing a long client string.
-    if (tagName.size() > static_cast<size_t>(kMirrorNameUnits)) return kNoTag;
-    const auto found = slots_.find(tagName);
-    return found == slots_.end() ? kNoTag : found->second;
+    return index.Find(TagNameOfItemId(itemId));
+}
+
+int FindTagOfItemId(const wchar_t* itemId)
+{
+    return FindTagOfItemId(TagMirrorIndex(), itemId);
 }

@@ -1,5 +1,5 @@
 // A tag mirror of a few tags of every kind, made directly without a shared tag area and
-// indexed as the server indexes it; the mirror and its index are restored when it goes.
+// indexed as the mirror indexes itself; the mirror and its index are restored when it goes.
 #pragma once
 
 #include <cstring>
@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "opc/values/tag_lookup.h"
 #include "runtime_link/tag_mirror.h"
 #include "runtime_link/tag_record.h"
 
@@ -53,8 +52,7 @@ public:
             }
             g_tagMirror[slot] = entry;
         }
-        g_mirrorCount = count_;
-        g_tagNameIndex.Build();
+        IndexTagMirror(count_);
     }
     ~TestTags()
     {
@@ -62,9 +60,7 @@ public:
             delete g_tagMirror[slot];
             g_tagMirror[slot] = nullptr;
         }
-        g_mirrorCount = 0;
-        g_tagNameIndex.Build();
-        g_mirrorCount = kMirrorSlots;
+        IndexTagMirror(kMirrorSlots);
     }
     TestTags(const TestTags&) = delete;
     TestTags& operator=(const TestTags&) = delete;
