@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "app/window_classes.h"
-#include "viewer/ansi_text.h"
+#include "runtime_link/ansi_text.h"
 #include "viewer/project_location.h"
 #include "viewer/tag_database.h"
 

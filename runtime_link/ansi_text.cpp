@@ -5,14 +5,50 @@
 #include <cstring>
 #include <cwchar>
 
-std::string AnsiFromWide(const wchar_t* text)
+namespace {
+
+std::wstring WideFrom(UINT codePage, std::string_view text)
 {
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 1) return {};
-    std::string ansi(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, ansi.data(), bytes, nullptr, nullptr);
-    ansi.resize(static_cast<size_t>(bytes - 1));
-    return ansi;
+    if (text.empty()) return {};
+    const int units = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                          nullptr, 0);
+    std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
+    MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                        units);
+    return wide;
+}
+
+std::string BytesFrom(UINT codePage, std::wstring_view text)
+{
+    if (text.empty()) return {};
+    const int bytes = WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()),
+                                          nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
+                        bytes, nullptr, nullptr);
+    return narrow;
+}
+
+}  // namespace
+
+std::string AnsiFromWide(std::wstring_view text)
+{
+    return BytesFrom(CP_ACP, text);
+}
+
+std::wstring WideFromAnsi(std::string_view text)
+{
+    return WideFrom(CP_ACP, text);
+}
+
+std::string Utf8FromWide(std::wstring_view text)
+{
+    return BytesFrom(CP_UTF8, text);
+}
+
+std::string Utf8FromAnsi(std::string_view text)
+{
+    return Utf8FromWide(WideFromAnsi(text));
 }
 
 void AnsiFieldToWide(const char* field, size_t fieldBytes, wchar_t* out, size_t outUnits)
@@ -57,4 +93,22 @@ void WideToAnsiField(const wchar_t* text, size_t maxUnits, char* field, size_t f
     }
     std::memcpy(field, ansi.data(), kept);
     field[kept] = '\0';
+}
+
+void CopyAnsiField(char* field, size_t width, const std::string& text)
+{
+    if (width == 0) return;
+    size_t length = 0;
+    while (length < text.size()) {
+        const size_t next = length + (IsDBCSLeadByte(static_cast<BYTE>(text[length])) ? 2 : 1);
+        if (next > width - 1 || next > text.size()) break;
+        length = next;
+    }
+    std::memset(field, 0, width);
+    std::memcpy(field, text.data(), length);
+}
+
+std::string AnsiFieldText(const char* field, size_t width)
+{
+    return std::string(field, strnlen(field, width));
 }

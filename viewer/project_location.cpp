@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "viewer/ansi_text.h"
+#include "runtime_link/ansi_text.h"
 #include "viewer/tag_definition.h"
 
 namespace {

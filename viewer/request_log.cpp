@@ -2,7 +2,7 @@
 
 #include <iterator>
 
-#include "viewer/ansi_text.h"
+#include "runtime_link/ansi_text.h"
 
 std::string FormatWriteRequest(const TakenWriteRequest& request)
 {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "viewer/ansi_text.h"
+#include "runtime_link/ansi_text.h"
 #include "viewer/tag_value.h"
 
 namespace {

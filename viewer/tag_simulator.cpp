@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "viewer/ansi_text.h"
+#include "runtime_link/ansi_text.h"
 #include "viewer/tag_value.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "viewer/ansi_text.h"
+#include "runtime_link/ansi_text.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/temp_directory.h"
-#include "viewer/ansi_text.h"
+#include "runtime_link/ansi_text.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "tests/support/temp_directory.h"
-#include "viewer/ansi_text.h"
+#include "runtime_link/ansi_text.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "runtime_link/tag_record.h"
 #include "tests/support/temp_directory.h"
-#include "viewer/ansi_text.h"
+#include "runtime_link/ansi_text.h"
 #include "viewer/bounded_wait.h"
 #include "viewer/project_location.h"
 #include "viewer/tag_database.h"

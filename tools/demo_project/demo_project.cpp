@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "viewer/ansi_text.h"
+#include "runtime_link/ansi_text.h"
 #include "viewer/project_location.h"
 #include "viewer/tag_database.h"
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "viewer/ansi_text.h"
+#include "runtime_link/ansi_text.h"
 
 void WriteOutput(const std::wstring& text)
 {

@@ -10,7 +10,7 @@
 
 #include "console_text.h"
 #include "runtime_link/tag_record.h"
-#include "viewer/ansi_text.h"
+#include "runtime_link/ansi_text.h"
 #include "viewer/bounded_wait.h"
 #include "viewer/tag_value.h"
 #include "viewer/viewer_window.h"
