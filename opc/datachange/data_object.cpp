@@ -75,6 +75,9 @@ HRESULT DataObjectPart::DUnadvise(DWORD dwConnection)
 {
     const int slot = SlotOfFormat(dwConnection);
     if (slot < 0 || !m_sinks[slot]) return OLE_E_NOCONNECTION;
+    // The slot is empty before the sink is released, and the group outlives the release: the
+    // client may advise again or let go of the group from within it.
+    const Microsoft::WRL::ComPtr<GroupObject> keepAlive(&owner());
     m_sinks[slot].Reset();
     return S_OK;
 }

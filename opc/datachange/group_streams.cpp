@@ -1,10 +1,7 @@
 #include "opc/datachange/group_streams.h"
 
-#include <wrl/client.h>
-
 #include <new>
 
-#include "opc/datachange/data_object.h"
 #include "opc/datachange/stream_handover.h"
 #include "opc/datachange/stream_write_complete.h"
 #include "opc/group/group_object.h"
@@ -50,28 +47,25 @@ bool ReadStreamItems(const GroupObject& group, const OPCHANDLE* handles, DWORD c
     return true;
 }
 
-void SendDataStream(GroupObject& group, DataStreamFormat format, const StreamItemList& list,
-                    WORD changeBit, DWORD transactionId)
+bool PrepareDataStream(const GroupObject& group, DataStreamFormat format,
+                       const StreamItemList& list, DWORD transactionId, PreparedStream& stream)
 {
-    const StreamSink sinkKind = SinkOf(format);
-    Microsoft::WRL::ComPtr<IAdviseSink> sink = HeldSink(group, sinkKind);
-    if (!sink || list.items.empty()) return;
-    StreamBlock block =
-        BuildDataStream(format, group.state.clientHandle, transactionId, list.items);
-    if (!block) return;
-    if (changeBit) {
-        for (OPCHANDLE handle : list.handles) {
-            group.Items().Find(handle)->ClearChangeBits(changeBit);
-        }
+    stream.kind = SinkOf(format);
+    stream.sink = HeldSink(group, stream.kind);
+    if (!stream.sink || list.items.empty()) {
+        stream.sink.Reset();
+        return true;
     }
-    SendStream(*sink.Get(), group.DataObject()->Format(sinkKind), std::move(block));
+    stream.block = BuildDataStream(format, group.state.clientHandle, transactionId, list.items);
+    return stream.block != nullptr;
 }
 
-void SendWriteCompleteStream(GroupObject& group, const OPCHANDLE* handles, DWORD count,
-                             DWORD transactionId)
+bool PrepareWriteCompleteStream(const GroupObject& group, const OPCHANDLE* handles, DWORD count,
+                                DWORD transactionId, PreparedStream& stream)
 {
-    Microsoft::WRL::ComPtr<IAdviseSink> sink = HeldSink(group, StreamSink::WriteComplete);
-    if (!sink) return;
+    stream.kind = StreamSink::WriteComplete;
+    stream.sink = HeldSink(group, stream.kind);
+    if (!stream.sink) return true;
     std::vector<OPCITEMHEADERWRITE> results;
     try {
         results.reserve(count);
@@ -83,11 +77,19 @@ void SendWriteCompleteStream(GroupObject& group, const OPCHANDLE* handles, DWORD
             results.push_back(OPCITEMHEADERWRITE{item->ClientHandle(), result});
         }
     } catch (const std::bad_alloc&) {
-        return;
+        return false;
     }
-    if (results.empty()) return;
-    StreamBlock block = BuildWriteCompleteStream(group.state.clientHandle, transactionId, results);
-    if (!block) return;
-    SendStream(*sink.Get(), group.DataObject()->Format(StreamSink::WriteComplete),
-               std::move(block));
+    if (results.empty()) {
+        stream.sink.Reset();
+        return true;
+    }
+    stream.block = BuildWriteCompleteStream(group.state.clientHandle, transactionId, results);
+    return stream.block != nullptr;
+}
+
+void SendPreparedStream(const GroupObject& group, PreparedStream stream)
+{
+    const DataObjectPart* part = group.DataObject();
+    if (!stream.sink || !part || part->Sink(stream.kind) != stream.sink.Get()) return;
+    SendStream(*stream.sink.Get(), part->Format(stream.kind), std::move(stream.block));
 }

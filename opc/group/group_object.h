@@ -46,9 +46,9 @@ public:
     GroupOwner* Owner() const { return m_ownerLink->owner; }
     const std::shared_ptr<GroupOwnerLink>& OwnerLink() const { return m_ownerLink; }
 
-    // One update pass with the poll period: the countdown, the item refresh, the data-change
-    // streams and the completions (opc/datachange/update_pass.cpp).
-    void RunUpdatePass(int32_t pollPeriodMs);
+    // One update pass with the poll period and the poll cycle's time: the countdown, the item
+    // refresh, the data-change streams and the completions (opc/datachange/update_pass.cpp).
+    void RunUpdatePass(int32_t pollPeriodMs, const FILETIME& cycleTime);
     // The IDataObject part with the client's advise sinks; null until a client asks for it.
     const DataObjectPart* DataObject() const { return m_dataObjectPart.get(); }
     PendingRequests& Requests() { return m_requests; }

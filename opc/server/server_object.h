@@ -43,7 +43,7 @@ public:
     int ServerTableIndex() const { return m_serverTableIndex; }
 
     // The group update entry: one update pass of every group, under the global lock.
-    void UpdateGroups(int32_t pollPeriodMs);
+    void UpdateGroups(int32_t pollPeriodMs, const FILETIME& cycleTime);
 
 private:
     ServerObject(DestroyNotification notification, std::shared_ptr<GroupOwnerLink> ownerLink);
