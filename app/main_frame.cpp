@@ -1,6 +1,5 @@
 #include "app/main_frame.h"
 
-#include <algorithm>
 #include <memory>
 #include <type_traits>
 
@@ -15,8 +14,6 @@
 namespace {
 
 constexpr UINT_PTR kPollTimer = 2000;
-constexpr int32_t kMinPollPeriodMs = 55;
-constexpr int32_t kMaxPollPeriodMs = 3600000;
 
 // Caption, system menu, minimise and maximise boxes: no sizing border, not visible, and the
 // title never takes the document's name.
@@ -66,7 +63,7 @@ int CMainFrame::OnCreate(CREATESTRUCTA* cs)
     if (CFrameWnd::OnCreate(cs) == -1) return -1;
     // Stored back, so that the update pass counts down exactly the period the timer runs at.
     int32_t& period = PollPeriod();
-    period = std::clamp(period, kMinPollPeriodMs, kMaxPollPeriodMs);
+    period = PollTimerPeriod();
     SetTimer(kPollTimer, static_cast<UINT>(period));
     return 0;
 }

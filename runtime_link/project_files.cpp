@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -87,6 +88,13 @@ bool IsExistingDirectory(const std::string& path)
 int32_t& PollPeriod()
 {
     return *reinterpret_cast<int32_t*>(g_viewerConfig + kPollPeriodOffset);
+}
+
+int32_t PollTimerPeriod()
+{
+    constexpr int32_t kMinPollPeriodMs = 55;
+    constexpr int32_t kMaxPollPeriodMs = 3600000;
+    return std::clamp(PollPeriod(), kMinPollPeriodMs, kMaxPollPeriodMs);
 }
 
 void ResetProjectFiles()

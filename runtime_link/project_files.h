@@ -15,6 +15,8 @@ extern uint8_t g_viewerConfig[kViewerConfigSize];
 
 // The poll period in milliseconds lives inside the configuration block (file offset 268).
 int32_t& PollPeriod();
+// The poll period as the poll timer runs it, clamped to 55 .. 3600000 ms.
+int32_t PollTimerPeriod();
 
 // Sets the values the application object's constructor sets: tag count 26, the header magic.
 void ResetProjectFiles();

@@ -62,9 +62,13 @@ HRESULT DataObjectPart::DAdvise(FORMATETC* pformatetc, DWORD /*advf*/, IAdviseSi
     const int slot = SlotOfFormat(format);
     if (slot < 0) return DV_E_FORMATETC;
     if (m_sinks[slot]) return CONNECT_E_ADVISELIMIT;
+    // Asking the client's object is a call out: the client may advise the same format or let
+    // go of the group meanwhile, so the group is held and the slot looked at again.
+    const Microsoft::WRL::ComPtr<DeliveryGroup> keepAlive(&owner());
     Microsoft::WRL::ComPtr<IAdviseSink> sink;
     const HRESULT hr = pAdvSink->QueryInterface(IID_PPV_ARGS(&sink));
     if (FAILED(hr)) return hr;
+    if (m_sinks[slot]) return CONNECT_E_ADVISELIMIT;
     m_sinks[slot] = std::move(sink);
     *pdwConnection = format;
     return S_OK;
@@ -74,6 +78,9 @@ HRESULT DataObjectPart::DUnadvise(DWORD dwConnection)
 {
     const int slot = SlotOfFormat(dwConnection);
     if (slot < 0 || !m_sinks[slot]) return OLE_E_NOCONNECTION;
+    // The slot is empty before the sink is released, and the group outlives the release: the
+    // client may advise again or let go of the group from within it.
+    const Microsoft::WRL::ComPtr<DeliveryGroup> keepAlive(&owner());
     m_sinks[slot].Reset();
     return S_OK;
 }

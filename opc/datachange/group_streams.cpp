@@ -1,10 +1,7 @@
 #include "opc/datachange/group_streams.h"
 
-#include <wrl/client.h>
-
 #include <new>
 
-#include "opc/datachange/data_object.h"
 #include "opc/datachange/delivery_group.h"
 #include "opc/datachange/stream_handover.h"
 #include "opc/datachange/stream_write_complete.h"
@@ -50,29 +47,25 @@ bool ReadStreamItems(const DeliveryGroup& group, const OPCHANDLE* handles, DWORD
     return true;
 }
 
-void SendDataStream(DeliveryGroup& group, DataStreamFormat format, const StreamItemList& list,
-                    WORD changeBit, DWORD transactionId)
+bool PrepareDataStream(const DeliveryGroup& group, DataStreamFormat format,
+                       const StreamItemList& list, DWORD transactionId, PreparedStream& stream)
 {
-    const StreamSink sinkKind = SinkOf(format);
-    Microsoft::WRL::ComPtr<IAdviseSink> sink = HeldSink(group, sinkKind);
-    if (!sink || list.items.empty()) return;
-    StreamBlock block =
-        BuildDataStream(format, group.ClientHandle(), transactionId, list.items);
-    if (!block) return;
-    if (changeBit) {
-        ItemTable& items = group.Items();
-        for (OPCHANDLE handle : list.handles) {
-            items.Find(handle)->ClearChangeBits(changeBit);
-        }
+    stream.kind = SinkOf(format);
+    stream.sink = HeldSink(group, stream.kind);
+    if (!stream.sink || list.items.empty()) {
+        stream.sink.Reset();
+        return true;
     }
-    SendStream(*sink.Get(), group.DataObject()->Format(sinkKind), std::move(block));
+    stream.block = BuildDataStream(format, group.ClientHandle(), transactionId, list.items);
+    return stream.block != nullptr;
 }
 
-void SendWriteCompleteStream(DeliveryGroup& group, const OPCHANDLE* handles, DWORD count,
-                             DWORD transactionId)
+bool PrepareWriteCompleteStream(const DeliveryGroup& group, const OPCHANDLE* handles,
+                                DWORD count, DWORD transactionId, PreparedStream& stream)
 {
-    Microsoft::WRL::ComPtr<IAdviseSink> sink = HeldSink(group, StreamSink::WriteComplete);
-    if (!sink) return;
+    stream.kind = StreamSink::WriteComplete;
+    stream.sink = HeldSink(group, stream.kind);
+    if (!stream.sink) return true;
     std::vector<OPCITEMHEADERWRITE> results;
     const ItemTable& items = group.Items();
     try {
@@ -85,11 +78,19 @@ void SendWriteCompleteStream(DeliveryGroup& group, const OPCHANDLE* handles, DWO
             results.push_back(OPCITEMHEADERWRITE{item->ClientHandle(), result});
         }
     } catch (const std::bad_alloc&) {
-        return;
+        return false;
     }
-    if (results.empty()) return;
-    StreamBlock block = BuildWriteCompleteStream(group.ClientHandle(), transactionId, results);
-    if (!block) return;
-    SendStream(*sink.Get(), group.DataObject()->Format(StreamSink::WriteComplete),
-               std::move(block));
+    if (results.empty()) {
+        stream.sink.Reset();
+        return true;
+    }
+    stream.block = BuildWriteCompleteStream(group.ClientHandle(), transactionId, results);
+    return stream.block != nullptr;
+}
+
+void SendPreparedStream(const DeliveryGroup& group, PreparedStream stream)
+{
+    const DataObjectPart* part = group.DataObject();
+    if (!stream.sink || !part || part->Sink(stream.kind) != stream.sink.Get()) return;
+    SendStream(*stream.sink.Get(), part->Format(stream.kind), std::move(stream.block));
 }

@@ -1,10 +1,14 @@
 #pragma once
 // The group's streams: the items of a list of server handles read as the streams carry them,
-// and the data, data-with-time and write-complete streams sent to the group's sinks.
+// and the data, data-with-time and write-complete streams built for the group's sinks and sent
+// to them. Building and sending are apart, so that a request leaves its record only once its
+// streams exist and before any client is called.
 #include <windows.h>
+#include <wrl/client.h>
 
 #include <vector>
 
+#include "opc/datachange/data_object.h"
 #include "opc/datachange/stream_data.h"
 #include "opc_da.h"
 
@@ -23,13 +27,24 @@ struct StreamItemList {
 bool ReadStreamItems(const DeliveryGroup& group, const OPCHANDLE* handles, DWORD count,
                      WORD changeBit, StreamItemList& list);
 
-// Builds the stream of `format` and hands it to the group's sink of that format, if set.
-// After a successful build the listed items lose `changeBit` (0 clears nothing); when the
-// block cannot be had nothing is sent and the bits stay, so the items go with the next period.
-void SendDataStream(DeliveryGroup& group, DataStreamFormat format, const StreamItemList& list,
-                    WORD changeBit, DWORD transactionId);
+// A stream built for one of the group's sinks, held with that sink until it is sent.
+struct PreparedStream {
+    Microsoft::WRL::ComPtr<IAdviseSink> sink;   // null: nothing to send
+    StreamSink kind = StreamSink::Data;
+    StreamBlock block;
+};
 
-// The write-complete stream of the listed items with their write results, to the group's
-// write-complete sink, if set.
-void SendWriteCompleteStream(DeliveryGroup& group, const OPCHANDLE* handles, DWORD count,
-                             DWORD transactionId);
+// Builds the stream of `format` with the listed items for the group's sink of that format.
+// False only when the block cannot be had; with no sink or no items there is nothing to send
+// and the result is true.
+bool PrepareDataStream(const DeliveryGroup& group, DataStreamFormat format,
+                       const StreamItemList& list, DWORD transactionId, PreparedStream& stream);
+
+// Builds the write-complete stream of the listed items with their write results; false only
+// when the block cannot be had.
+bool PrepareWriteCompleteStream(const DeliveryGroup& group, const OPCHANDLE* handles,
+                                DWORD count, DWORD transactionId, PreparedStream& stream);
+
+// Hands the stream to its sink, if that sink is still the group's (a client may unadvise from
+// within an earlier OnDataChange), then frees the block.
+void SendPreparedStream(const DeliveryGroup& group, PreparedStream stream);

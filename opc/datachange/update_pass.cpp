@@ -16,13 +16,13 @@
 
 namespace {
 
-void RefreshItems(const ItemTable& items)
+void RefreshItems(const ItemTable& items, const FILETIME& cycleTime)
 {
-    items.ForEach([](ItemObject& item) {
+    items.ForEach([&cycleTime](ItemObject& item) {
         if (!item.Active()) return;
         const int slot = FindTagOfItemId(item.ItemId());
         if (slot == kNoTag || !g_tagMirror[slot]) return;
-        item.RefreshFromMirrorEntry(*g_tagMirror[slot]);
+        item.RefreshFromMirrorEntry(*g_tagMirror[slot], cycleTime);
     });
 }
 
@@ -41,51 +41,69 @@ void SendDataChange(DeliveryGroup& group, DataStreamFormat format, StreamSink si
     });
     if (count == 0) return;
     StreamItemList list;
-    if (!ReadStreamItems(group, handles.get(), count, changeBit, list)) return;
-    SendDataStream(group, format, list, changeBit, 0);
+    PreparedStream stream;
+    // When the block cannot be had the bits stay: the items go with the next period.
+    if (!ReadStreamItems(group, handles.get(), count, changeBit, list) ||
+        !PrepareDataStream(group, format, list, 0, stream) || !stream.sink) {
+        return;
+    }
+    ItemTable& items = group.Items();
+    for (OPCHANDLE handle : list.handles) items.Find(handle)->ClearChangeBits(changeBit);
+    SendPreparedStream(group, std::move(stream));
 }
 
-// Takes the request out of its record before anything is sent: the client may queue the next
-// one from within OnDataChange. True when it is to be delivered.
-bool TakeRequest(PendingRequest& record, PendingRequest& taken)
+// Whether a request waits in its record to be completed; a cancelled one is dropped unsent.
+bool Outstanding(PendingRequest& record)
 {
     if (!record.InUse()) return false;
-    const bool cancelled = record.cancelled != FALSE;
-    taken.items = std::move(record.items);
-    taken.count = record.count;
-    taken.transactionId = record.transactionId;
+    if (!record.cancelled) return true;
     record.Reset();
-    return !cancelled;
+    return false;
 }
 
 // A read or refresh: the data stream, then the data-with-time stream, with the items as they
-// are now. Device and cache are the same mirror, so a device read is done at once.
+// are now. Device and cache are the same mirror, so a device read is done at once. The streams
+// are built while the request still waits in its record, so that a request whose streams
+// cannot be had yet stays for the next pass; it leaves the record before anything is sent, as
+// the client may queue the next one from within OnDataChange.
 void CompleteRead(DeliveryGroup& group, PendingRequest& record)
 {
-    PendingRequest request;
-    if (!TakeRequest(record, request)) return;
+    if (!Outstanding(record)) return;
     StreamItemList list;
-    if (!ReadStreamItems(group, request.items.get(), request.count, 0, list)) return;
-    SendDataStream(group, DataStreamFormat::Data, list, 0, request.transactionId);
-    SendDataStream(group, DataStreamFormat::DataTime, list, 0, request.transactionId);
+    PreparedStream data;
+    PreparedStream dataTime;
+    if (!ReadStreamItems(group, record.items.get(), record.count, 0, list) ||
+        !PrepareDataStream(group, DataStreamFormat::Data, list, record.transactionId, data) ||
+        !PrepareDataStream(group, DataStreamFormat::DataTime, list, record.transactionId,
+                           dataTime)) {
+        return;
+    }
+    record.Reset();
+    SendPreparedStream(group, std::move(data));
+    SendPreparedStream(group, std::move(dataTime));
 }
 
 void CompleteWrite(DeliveryGroup& group, PendingRequest& record)
 {
-    PendingRequest request;
-    if (!TakeRequest(record, request)) return;
-    SendWriteCompleteStream(group, request.items.get(), request.count, request.transactionId);
+    if (!Outstanding(record)) return;
+    PreparedStream stream;
+    if (!PrepareWriteCompleteStream(group, record.items.get(), record.count,
+                                    record.transactionId, stream)) {
+        return;
+    }
+    record.Reset();
+    SendPreparedStream(group, std::move(stream));
 }
 
 }  // namespace
 
-void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs)
+void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& cycleTime)
 {
     int32_t& countdown = group.UpdateCountdown();
     countdown -= pollPeriodMs;
     const bool expired = countdown <= 0;
     if (expired) {
-        RefreshItems(group.Items());
+        RefreshItems(group.Items(), cycleTime);
         // The overshoot is dropped: the period restarts from this pass.
         countdown = static_cast<int32_t>(std::min<DWORD>(group.UpdateRate(), INT32_MAX));
     }

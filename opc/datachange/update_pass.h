@@ -1,8 +1,10 @@
 #pragma once
+#include <windows.h>
+
 #include <cstdint>
 
 class DeliveryGroup;
 
-// One update pass of `group` with the poll period: the countdown, the item refresh, the
-// data-change streams and the completions of its asynchronous requests.
-void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs);
+// One update pass of `group` with the poll period and the poll cycle's time: the countdown,
+// the item refresh, the data-change streams and the completions of its asynchronous requests.
+void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& cycleTime);

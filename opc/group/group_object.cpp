@@ -59,9 +59,9 @@ HRESULT GroupObject::QueryInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
-void GroupObject::RunUpdatePass(int32_t pollPeriodMs)
+void GroupObject::RunUpdatePass(int32_t pollPeriodMs, const FILETIME& cycleTime)
 {
-    ::RunUpdatePass(*this, pollPeriodMs);
+    ::RunUpdatePass(*this, pollPeriodMs, cycleTime);
 }
 
 HRESULT GroupObject::CopyItemsFrom(const GroupObject& source)

@@ -46,8 +46,9 @@ public:
     GroupOwner* Owner() const { return m_ownerLink->owner; }
     const std::shared_ptr<GroupOwnerLink>& OwnerLink() const { return m_ownerLink; }
 
-    // One update pass with the poll period (opc/datachange/update_pass.h).
-    void RunUpdatePass(int32_t pollPeriodMs);
+    // One update pass with the poll period and the poll cycle's time
+    // (opc/datachange/update_pass.h).
+    void RunUpdatePass(int32_t pollPeriodMs, const FILETIME& cycleTime);
 
     bool IsActive() const override { return state.active != FALSE; }
     OPCHANDLE ClientHandle() const override { return state.clientHandle; }

@@ -1,12 +1,19 @@
 #include "opc/group/group_state_mgt.h"
 
+#include <algorithm>
 #include <new>
 
 #include "opc/com/task_memory.h"
+#include "runtime_link/project_files.h"
 
 DWORD RoundUpdateRate(DWORD requestedMs)
 {
     return (requestedMs + 125) / 250 * 250;
+}
+
+DWORD DeliverableUpdateRate(DWORD rateMs)
+{
+    return std::max(rateMs, static_cast<DWORD>(PollTimerPeriod()));
 }
 
 HRESULT GroupStateMgtPart::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName,
@@ -35,7 +42,9 @@ HRESULT GroupStateMgtPart::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevised
 {
     if (!pRevisedUpdateRate) return E_INVALIDARG;
     GroupState& state = owner().state;
-    if (pRequestedUpdateRate) state.updateRate = RoundUpdateRate(*pRequestedUpdateRate);
+    if (pRequestedUpdateRate) {
+        state.updateRate = DeliverableUpdateRate(RoundUpdateRate(*pRequestedUpdateRate));
+    }
     if (pActive) state.active = *pActive;
     if (phClientGroup) state.clientHandle = *phClientGroup;
     if (pPercentDeadband) state.percentDeadband = *pPercentDeadband;

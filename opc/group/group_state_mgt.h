@@ -19,6 +19,10 @@ public:
     HRESULT STDMETHODCALLTYPE CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) override;
 };
 
+// The update rate a group is given: never below the poll timer's period, since nothing is
+// delivered faster than the poll cycle runs and clients size their waits by this rate.
+DWORD DeliverableUpdateRate(DWORD rateMs);
+
 // A requested update rate rounded to the nearest multiple of 250 ms, exactly 125 rounding up;
 // the addition wraps as unsigned 32-bit arithmetic does.
 DWORD RoundUpdateRate(DWORD requestedMs);

@@ -6,19 +6,6 @@
 #include "opc_error.h"
 #include "runtime_link/tag_mirror.h"
 
-namespace {
-
-FILETIME NowUtc()
-{
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    FILETIME time{};
-    SystemTimeToFileTime(&now, &time);
-    return time;
-}
-
-}  // namespace
-
 HRESULT ItemObject::QueryInterface(REFIID riid, void** ppv)
 {
     if (!ppv) return E_INVALIDARG;
@@ -29,18 +16,25 @@ HRESULT ItemObject::QueryInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
-HRESULT ItemObject::Initialize(const OPCITEMDEF& definition, OPCHANDLE serverHandle,
-                               OPCITEMRESULT& result)
+HRESULT ItemObject::TakeTagValue(const wchar_t* itemId)
 {
-    if (!definition.szItemID) return OPC_E_INVALIDITEMID;
-    const int slot = FindTagOfItemId(definition.szItemID);
+    const int slot = FindTagOfItemId(itemId);
     // An unknown name is reported as a bad type, as the package's clients expect.
     if (slot == kNoTag) return OPC_E_BADTYPE;
     const HRESULT valued = ValueOfMirrorEntry(*g_tagMirror[slot], m_value.Receive());
     if (FAILED(valued)) return valued;
     m_canonicalType = m_value.vt();
     m_quality = OPC_QUALITY_GOOD;
-    m_timestamp = NowUtc();
+    m_timestamp = CurrentUtcTime();
+    return S_OK;
+}
+
+HRESULT ItemObject::Initialize(const OPCITEMDEF& definition, OPCHANDLE serverHandle,
+                               OPCITEMRESULT& result)
+{
+    if (!definition.szItemID) return OPC_E_INVALIDITEMID;
+    const HRESULT valued = TakeTagValue(definition.szItemID);
+    if (FAILED(valued)) return valued;
     m_requestedType = definition.vtRequestedDataType;
     m_itemId = CopyHeapString(definition.szItemID);
     if (!m_itemId) return OPC_E_INVALIDITEMID;
@@ -67,22 +61,17 @@ HRESULT ItemObject::CopyFrom(const ItemObject& source)
     if ((source.m_itemId && !itemId) || (source.m_accessPath && !accessPath)) {
         return E_OUTOFMEMORY;
     }
-    // VariantCopy takes a non-const source; it only reads it.
-    const HRESULT copied =
-        VariantCopy(m_value.Receive(), const_cast<VARIANT*>(&source.m_value.get()));
-    if (FAILED(copied)) return copied;
+    // The copy reads its tag as an added item does; what the source still owes (a pending
+    // write, its result, its change bits) stays with the source, so that no write is posted
+    // twice.
+    const HRESULT valued = TakeTagValue(source.m_itemId.get());
+    if (FAILED(valued)) return valued;
     m_itemId = std::move(itemId);
     m_accessPath = std::move(accessPath);
     m_serverHandle = source.m_serverHandle;
     m_clientHandle = source.m_clientHandle;
-    m_canonicalType = source.m_canonicalType;
     m_requestedType = source.m_requestedType;
     m_active = source.m_active;
-    m_quality = source.m_quality;
-    m_timestamp = source.m_timestamp;
-    m_writeResult = source.m_writeResult;
-    m_writePending = source.m_writePending;
-    m_changeMask = source.m_changeMask;
     return S_OK;
 }
 
@@ -105,7 +94,7 @@ HRESULT ItemObject::Write(const VARIANT& value)
     m_value = std::move(converted);
     MarkChanged();
     m_writePending = 1;
-    m_timestamp = NowUtc();
+    m_timestamp = CurrentUtcTime();
     return S_OK;
 }
 

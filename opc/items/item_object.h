@@ -31,7 +31,9 @@ public:
     // copy that cannot be had, OPC_E_BADTYPE when no tag has that name.
     HRESULT Initialize(const OPCITEMDEF& definition, OPCHANDLE serverHandle,
                        OPCITEMRESULT& result);
-    // Makes this item a copy of `source` (same handles, value and state) for a cloned group.
+    // Makes this item a copy of `source` for a cloned group: the same item ID, access path,
+    // handles, requested type and active flag, with the value, quality and timestamp its tag
+    // gives now; nothing pending and no change bits.
     HRESULT CopyFrom(const ItemObject& source);
 
     // What item read takes from this item.
@@ -50,8 +52,9 @@ public:
     bool WriteComplete(HRESULT* result) const;
 
     // The update pass's step for an active item: posts a pending client value into the
-    // item's mirror entry, or else takes the entry's value; marks the item for both sinks.
-    void RefreshFromMirrorEntry(MirrorEntry& entry);
+    // item's mirror entry, or else takes the entry's value, stamped with the poll cycle's
+    // time when it differs from the item's; marks the item for both sinks.
+    void RefreshFromMirrorEntry(MirrorEntry& entry, const FILETIME& cycleTime);
 
     void SetActive(BOOL active);
     void SetClientHandle(OPCHANDLE handle) { m_clientHandle = handle; }
@@ -72,6 +75,8 @@ public:
 private:
     friend class ReferenceCounted<ItemObject>;
     ~ItemObject() = default;
+    // Value, canonical type, quality GOOD and timestamp now from the tag that itemId names.
+    HRESULT TakeTagValue(const wchar_t* itemId);
     // Sets both change bits, only while the item is active.
     void MarkChanged();
 

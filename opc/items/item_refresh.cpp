@@ -3,7 +3,7 @@
 #include "opc/items/item_object.h"
 #include "opc/values/item_value.h"
 
-void ItemObject::RefreshFromMirrorEntry(MirrorEntry& entry)
+void ItemObject::RefreshFromMirrorEntry(MirrorEntry& entry, const FILETIME& cycleTime)
 {
     if (m_writePending) {
         // The client's value goes to the tag; the item is not re-read on this pass.
@@ -14,6 +14,9 @@ void ItemObject::RefreshFromMirrorEntry(MirrorEntry& entry)
         // A string that cannot be copied leaves the item's value as it was.
         VariantOwner value;
         if (SUCCEEDED(ValueOfMirrorEntry(entry, value.Receive()))) {
+            // The timestamp says when the value was last seen to change; an unchanged value
+            // keeps it.
+            if (!SameItemValue(m_value.get(), value.get())) m_timestamp = cycleTime;
             m_value = std::move(value);
             m_canonicalType = m_value.vt();
         }

@@ -20,16 +20,23 @@ void GroupTable::Place(int slot, GroupObject* group)
 
 void GroupTable::Remove(int slot)
 {
-    m_slots[slot].group->Release();
-    m_slots[slot].inUse = 0;
-    m_slots[slot].group = nullptr;
+    // The slot is free before the group goes: its destruction releases the client's sinks, and
+    // the client may enumerate or remove groups from within those calls.
+    GroupObject* group = m_slots[slot].group;
+    m_slots[slot] = Slot{};
+    group->Release();
 }
 
 void GroupTable::RemoveAll()
 {
-    for (int slot = 0; slot < kGroupSlots; ++slot) {
-        if (m_slots[slot].inUse) Remove(slot);
+    // Every slot is free before the first group goes, for the same reason.
+    GroupObject* groups[kGroupSlots];
+    int count = 0;
+    for (Slot& slot : m_slots) {
+        if (slot.inUse) groups[count++] = slot.group;
+        slot = Slot{};
     }
+    for (int i = 0; i < count; ++i) groups[i]->Release();
 }
 
 int GroupTable::FindByServerHandle(OPCHANDLE serverHandle) const
@@ -71,14 +78,14 @@ GroupList GroupTable::List(OPCENUMSCOPE scope) const
     return list;
 }
 
-void GroupTable::RunUpdatePasses(int32_t pollPeriodMs)
+void GroupTable::RunUpdatePasses(int32_t pollPeriodMs, const FILETIME& cycleTime)
 {
     for (const Slot& slot : m_slots) {
         if (!slot.inUse) continue;
         // A client called back during the pass may remove the group; it lives to the end.
         GroupObject* group = slot.group;
         group->AddRef();
-        group->RunUpdatePass(pollPeriodMs);
+        group->RunUpdatePass(pollPeriodMs, cycleTime);
         group->Release();
     }
 }

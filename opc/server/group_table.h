@@ -42,7 +42,7 @@ public:
     GroupList List(OPCENUMSCOPE scope) const;
 
     // The update pass of every group, in slot order.
-    void RunUpdatePasses(int32_t pollPeriodMs);
+    void RunUpdatePasses(int32_t pollPeriodMs, const FILETIME& cycleTime);
 
 private:
     struct Slot {

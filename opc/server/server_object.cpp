@@ -95,8 +95,8 @@ DWORD ServerObject::NextTransactionId()
     return m_transactionCounter;
 }
 
-void ServerObject::UpdateGroups(int32_t pollPeriodMs)
+void ServerObject::UpdateGroups(int32_t pollPeriodMs, const FILETIME& cycleTime)
 {
     GlobalLockScope lock;
-    m_groups.RunUpdatePasses(pollPeriodMs);
+    m_groups.RunUpdatePasses(pollPeriodMs, cycleTime);
 }

@@ -42,7 +42,7 @@ public:
     int ServerTableIndex() const { return m_serverTableIndex; }
 
     // The group update entry: one update pass of every group, under the global lock.
-    void UpdateGroups(int32_t pollPeriodMs);
+    void UpdateGroups(int32_t pollPeriodMs, const FILETIME& cycleTime);
 
 private:
     friend class ReferenceCounted<ServerObject>;

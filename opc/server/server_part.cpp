@@ -1,11 +1,14 @@
 #include "opc/server/server_part.h"
 
+#include <wrl/client.h>
+
 #include <cwchar>
 #include <iterator>
 #include <new>
 #include <string>
 
 #include "opc/group/group_object.h"
+#include "opc/group/group_state_mgt.h"
 #include "opc/server/com_server_lifetime.h"
 #include "opc/com/error_text.h"
 #include "opc/com/global_lock.h"
@@ -56,7 +59,8 @@ HRESULT ServerPart::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpda
     GroupState& state = group->state;
     state.serverHandle = static_cast<OPCHANDLE>(slot);
     state.clientHandle = hClientGroup;
-    state.updateRate = dwRequestedUpdateRate;   // kept as asked: the rate is not revised
+    // Kept as asked, unless it is faster than the poll cycle delivers.
+    state.updateRate = DeliverableUpdateRate(dwRequestedUpdateRate);
     state.active = bActive;
     state.name = std::move(nameCopy);
     state.percentDeadband = pPercentDeadband ? *pPercentDeadband : 0.0f;
@@ -117,6 +121,9 @@ HRESULT ServerPart::RemoveGroup(OPCHANDLE hServerGroup, BOOL /*bForce*/)
     const int slot = groups.FindByServerHandle(hServerGroup);
     if (slot < 0) return E_FAIL;
     GlobalLockScope lock;
+    // The client may release its server object from within the group's destruction; the
+    // object outlives this call.
+    const Microsoft::WRL::ComPtr<ServerObject> keepAlive(&owner());
     groups.Remove(slot);
     return S_OK;
 }

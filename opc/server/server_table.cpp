@@ -1,5 +1,6 @@
 #include "opc/server/server_table.h"
 
+#include "opc/values/item_value.h"
 #include "opc/server/server_object.h"
 
 LONG g_objectCount = 0;
@@ -40,13 +41,15 @@ void UnregisterServer(int index)
 
 void UpdateAllServers(int32_t pollPeriodMs)
 {
+    // One time for the whole cycle: every value seen to change in it carries the same stamp.
+    const FILETIME cycleTime = CurrentUtcTime();
     for (const ServerEntry& entry : g_serverTable) {
         if (!entry.inUse || !entry.server) continue;
         // A client called back during the pass may release its server object; it lives to
         // the end of its groups' passes.
         ServerObject* server = entry.server;
         server->AddRef();
-        server->UpdateGroups(pollPeriodMs);
+        server->UpdateGroups(pollPeriodMs, cycleTime);
         server->Release();
     }
 }

@@ -91,6 +91,35 @@ void StoreValueInMirrorEntry(const VARIANT& value, MirrorEntry& entry)
     }
 }
 
+bool SameItemValue(const VARIANT& before, const VARIANT& after)
+{
+    if (before.vt != after.vt) return false;
+    switch (before.vt) {
+    case VT_BOOL:
+        return before.boolVal == after.boolVal;
+    case VT_I4:
+        return before.lVal == after.lVal;
+    case VT_R4:
+        return std::memcmp(&before.fltVal, &after.fltVal, sizeof before.fltVal) == 0;
+    case VT_BSTR: {
+        const UINT units = SysStringLen(before.bstrVal);
+        return units == SysStringLen(after.bstrVal) &&
+               (units == 0 || std::wmemcmp(before.bstrVal, after.bstrVal, units) == 0);
+    }
+    default:
+        return before.vt == VT_EMPTY;
+    }
+}
+
+FILETIME CurrentUtcTime()
+{
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    FILETIME time{};
+    SystemTimeToFileTime(&now, &time);
+    return time;
+}
+
 WORD ReadQuality(DWORD source, bool active, WORD storedQuality)
 {
     if (source == OPC_DS_DEVICE || active) return storedQuality;

@@ -26,6 +26,13 @@ HRESULT ValueOfMirrorEntry(const MirrorEntry& entry, VARIANT* value);
 // type stores nothing. The caller sets the entry's writePending.
 void StoreValueInMirrorEntry(const VARIANT& value, MirrorEntry& entry);
 
+// Whether an item's value is the same as before: the same type and the same bits (a real
+// compared bit for bit) or the same text.
+bool SameItemValue(const VARIANT& before, const VARIANT& after);
+
+// Now in UTC, as item timestamps carry it.
+FILETIME CurrentUtcTime();
+
 // What item read needs of an item.
 struct ItemReadSource {
     const VARIANT* value;        // the item's own value, in its canonical type

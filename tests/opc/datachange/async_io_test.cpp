@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "opc/datachange/stream_block.h"
 #include "opc_error.h"
 #include "tests/opc/datachange/recording_sink.h"
 #include "tests/opc/datachange/stream_test_group.h"
@@ -127,6 +128,56 @@ TEST_F(AsyncIOTest, AReadIsCompletedByTheNextPassAndOnlyOneWaits)
         EXPECT_EQ((std::vector<OPCHANDLE>{22, 21, 22}), ClientsOf(stream));
     }
     EXPECT_EQ(S_OK, Read(group_, {a_}).result);
+}
+
+// While it lives, no stream block can be had.
+class RefusedStreamBlocks {
+public:
+    RefusedStreamBlocks() : saved_(g_streamBlockAllocation) { g_streamBlockAllocation = Refuse; }
+    ~RefusedStreamBlocks() { g_streamBlockAllocation = saved_; }
+    RefusedStreamBlocks(const RefusedStreamBlocks&) = delete;
+    RefusedStreamBlocks& operator=(const RefusedStreamBlocks&) = delete;
+
+private:
+    static HGLOBAL WINAPI Refuse(UINT, SIZE_T) { return nullptr; }
+    decltype(&GlobalAlloc) saved_;
+};
+
+TEST_F(AsyncIOTest, CompletionsWaitUntilTheirStreamsCanBeBuilt)
+{
+    FirstPass();
+    const Queued read = Read(group_, {a_});
+    VariantOwner value = I4(5);
+    VARIANT raw = value.get();
+    const Queued write = Write(group_, {a_}, &raw);
+    DWORD refresh = 0;
+    ASSERT_EQ(S_OK, group_.Async()->Refresh(0, OPC_DS_CACHE, &refresh));
+    {
+        RefusedStreamBlocks refused;
+        EXPECT_TRUE(PassStreams().empty());
+    }
+    EXPECT_EQ(CONNECT_E_ADVISELIMIT, Read(group_, {a_}).result) << "the read still waits";
+    const std::vector<ReceivedStream> streams = PassStreams();
+    ASSERT_EQ(5u, streams.size());
+    const DWORD expected[] = {refresh, refresh, read.id, read.id, write.id};
+    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(expected[i], TransactionOf(streams[i])) << i;
+}
+
+TEST_F(AsyncIOTest, ARefreshQueuedFromWithinACompletionIsDeliveredNext)
+{
+    FirstPass();
+    ASSERT_EQ(S_OK, Read(group_, {a_}).result);
+    DWORD next = 0;
+    sink_.onFirstStream = [this, &next] {
+        if (next == 0) {
+            EXPECT_EQ(S_OK, group_.Async()->Refresh(0, OPC_DS_CACHE, &next));
+        }
+    };
+    EXPECT_EQ(2u, PassStreams().size());
+    const std::vector<ReceivedStream> streams = PassStreams();
+    ASSERT_EQ(2u, streams.size());
+    EXPECT_EQ(next, TransactionOf(streams[0]));
+    EXPECT_EQ(next, TransactionOf(streams[1]));
 }
 
 TEST_F(AsyncIOTest, CancelledRequestsAreDroppedUnsent)

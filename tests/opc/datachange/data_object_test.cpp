@@ -2,6 +2,7 @@
 #include <olectl.h>
 
 #include <memory>
+#include <utility>
 
 #include "tests/opc/datachange/recording_sink.h"
 #include "tests/opc/datachange/stream_test_group.h"
@@ -25,6 +26,50 @@ public:
     void STDMETHODCALLTYPE OnSave() override {}
     void STDMETHODCALLTYPE OnClose() override {}
 };
+
+// A client's sink that, asked for IAdviseSink by DAdvise, first advises another sink of the
+// same format on the same group.
+class SinkAdvisingFirst final : public IAdviseSink {
+public:
+    SinkAdvisingFirst(IDataObject* data, IAdviseSink* other) : data_(data), other_(other) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override
+    {
+        if (IDataObject* data = std::exchange(data_, nullptr)) {
+            FORMATETC format{DataFormat(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+            DWORD token = 0;
+            EXPECT_EQ(S_OK, data->DAdvise(&format, 0, other_, &token));
+        }
+        *ppv = static_cast<IAdviseSink*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    void STDMETHODCALLTYPE OnDataChange(FORMATETC*, STGMEDIUM*) override {}
+    void STDMETHODCALLTYPE OnViewChange(DWORD, LONG) override {}
+    void STDMETHODCALLTYPE OnRename(IMoniker*) override {}
+    void STDMETHODCALLTYPE OnSave() override {}
+    void STDMETHODCALLTYPE OnClose() override {}
+
+    ULONG refs = 0;
+
+private:
+    IDataObject* data_;
+    IAdviseSink* other_;
+};
+
+TEST(DataObject, AnAdviseMadeWhileTheSinkIsAskedForKeepsTheSlot)
+{
+    RecordingSink first;
+    TestTags tags;
+    StreamTestGroup group;
+    SinkAdvisingFirst second(group.Data(), &first);
+    FORMATETC data{DataFormat(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    DWORD token = 0;
+    EXPECT_EQ(CONNECT_E_ADVISELIMIT, group.Data()->DAdvise(&data, 0, &second, &token));
+    EXPECT_EQ(0u, second.refs) << "the refused sink is not kept";
+    EXPECT_EQ(1u, first.refs());
+}
 
 TEST(DataObject, AdviseRefusalsAndTokens)
 {

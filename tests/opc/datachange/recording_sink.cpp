@@ -15,6 +15,17 @@ HRESULT RecordingSink::QueryInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
+ULONG RecordingSink::Release()
+{
+    const ULONG refs = --refs_;
+    if (refs == 0 && onLastRelease) {
+        const std::function<void()> callBack = std::move(onLastRelease);
+        onLastRelease = nullptr;
+        callBack();
+    }
+    return refs;
+}
+
 void RecordingSink::OnDataChange(FORMATETC* format, STGMEDIUM* medium)
 {
     const auto* start = static_cast<const BYTE*>(GlobalLock(medium->hGlobal));

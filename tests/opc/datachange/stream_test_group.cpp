@@ -27,7 +27,7 @@ HRESULT StreamTestGroup::Advise(CLIPFORMAT format, IAdviseSink* sink)
     return Data()->DAdvise(&formatEtc, ADVF_PRIMEFIRST, sink, &connection);
 }
 
-void StreamTestGroup::Pass(int32_t periodMs)
+void StreamTestGroup::Pass(int32_t periodMs, const FILETIME& cycleTime)
 {
-    Object().RunUpdatePass(periodMs);
+    Object().RunUpdatePass(periodMs, cycleTime);
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "opc/values/item_value.h"
 #include "opc_da.h"
 #include "tests/opc/group/item_test_group.h"
 
@@ -18,7 +19,7 @@ public:
     IOPCAsyncIO* Async();
     // Connects `sink` for the format; returns DAdvise's result.
     HRESULT Advise(CLIPFORMAT format, IAdviseSink* sink);
-    void Pass(int32_t periodMs = 1000);
+    void Pass(int32_t periodMs = 1000, const FILETIME& cycleTime = CurrentUtcTime());
 
 private:
     ComPtr<IDataObject> data_;

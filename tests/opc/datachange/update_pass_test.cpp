@@ -175,6 +175,34 @@ TEST_F(UpdatePassTest, LongTextsAreCutToTheMirrorEntryWithoutSplittingAPair)
     }
 }
 
+TEST_F(UpdatePassTest, TimestampsMoveWhenTheValueChangesAndOnlyThen)
+{
+    const OPCHANDLE integer = group_.AddGood(L"INT");
+    const OPCHANDLE text = group_.AddGood(L"TEXT");
+    const ULONGLONG added = Ticks(group_.Read(text).time);
+    const FILETIME cycles[] = {{1000, 1}, {2000, 1}, {3000, 1}, {4000, 1}};
+    group_.Pass(1000, cycles[0]);
+    EXPECT_EQ(added, Ticks(group_.Read(text).time)) << "the values were as added";
+
+    Entry(kIntSlot).value.integer = 43;
+    group_.Pass(1000, cycles[1]);
+    EXPECT_EQ(Ticks(cycles[1]), Ticks(group_.Read(integer).time));
+    EXPECT_EQ(added, Ticks(group_.Read(text).time));
+
+    Entry(kTextSlot).value.text[2] = L'd';
+    group_.Pass(1000, cycles[2]);
+    EXPECT_EQ(Ticks(cycles[1]), Ticks(group_.Read(integer).time)) << "unchanged since";
+    EXPECT_EQ(Ticks(cycles[2]), Ticks(group_.Read(text).time));
+
+    // A client's write is stamped when it is made; posting it changes nothing of that.
+    EXPECT_EQ(S_OK, group_.Write(integer, I4(7).get()));
+    const ULONGLONG written = Ticks(group_.Read(integer).time);
+    group_.Pass(1000, cycles[3]);
+    Entry(kIntSlot).writePending = 0;   // as the poll cycle leaves it
+    group_.Pass(1000, cycles[3]);
+    EXPECT_EQ(written, Ticks(group_.Read(integer).time));
+}
+
 TEST(UpdatePassCallbacks, AClientMayLetGoOfEverythingFromWithinOnDataChange)
 {
     RecordingSink sink;

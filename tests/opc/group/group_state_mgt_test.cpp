@@ -3,11 +3,29 @@
 #include <limits>
 #include <string>
 
+#include "opc/group/group_object.h"
+#include "opc/items/item_object.h"
 #include "opc_error.h"
+#include "runtime_link/project_files.h"
+#include "tests/opc/group/item_test_group.h"
+#include "tests/opc/group/test_tags.h"
 #include "tests/opc/include/task_memory.h"
 #include "tests/opc/server/com_server_test_support.h"
+#include "tests/opc/values/variant_maker.h"
 
 namespace {
+
+// The poll period that update rates are revised against, for the life of a test.
+class ScopedPollPeriod {
+public:
+    explicit ScopedPollPeriod(int32_t periodMs) : saved_(PollPeriod()) { PollPeriod() = periodMs; }
+    ~ScopedPollPeriod() { PollPeriod() = saved_; }
+    ScopedPollPeriod(const ScopedPollPeriod&) = delete;
+    ScopedPollPeriod& operator=(const ScopedPollPeriod&) = delete;
+
+private:
+    int32_t saved_;
+};
 
 DWORD RevisedRate(IOPCGroupStateMgt* group, DWORD* requested)
 {
@@ -18,19 +36,51 @@ DWORD RevisedRate(IOPCGroupStateMgt* group, DWORD* requested)
 
 TEST(SetState, RoundsTheRateToTheNearestQuarterSecond)
 {
+    // At the shortest poll period a rate that rounds below it is revised to it.
+    ScopedPollPeriod period(55);
     const struct {
         DWORD requested;
         DWORD revised;
     } cases[] = {
-        {0, 0},       {124, 0},     {125, 250},   {374, 250},  {375, 500},
+        {0, 55},      {124, 55},    {125, 250},   {374, 250},  {375, 500},
         {1000, 1000}, {1100, 1000}, {1125, 1250}, {4294967170u, 4294967250u},
-        {4294967171u, 0}, {std::numeric_limits<DWORD>::max(), 0},
+        {4294967171u, 55}, {std::numeric_limits<DWORD>::max(), 55},
     };
     ComPtr<IOPCServer> server = NewServer();
     ComPtr<IOPCGroupStateMgt> group = AddGroup(server.Get(), L"G");
     for (const auto& c : cases) {
         DWORD requested = c.requested;
         EXPECT_EQ(c.revised, RevisedRate(group.Get(), &requested)) << c.requested;
+    }
+}
+
+TEST(UpdateRates, AreNeverRevisedBelowThePollPeriod)
+{
+    ScopedPollPeriod period(1000);
+    ComPtr<IOPCServer> server = NewServer();
+    const struct {
+        DWORD added;
+        DWORD addRevised;
+        DWORD set;
+        DWORD setRevised;
+    } cases[] = {
+        {1, 1000, 250, 1000},
+        {999, 1000, 1100, 1000},
+        {1234, 1234, 1125, 1250},
+    };
+    for (const auto& c : cases) {
+        OPCHANDLE handle = 0;
+        DWORD revised = 0;
+        ComPtr<IOPCGroupStateMgt> group;
+        ASSERT_EQ(S_OK, server->AddGroup(nullptr, TRUE, c.added, 0, nullptr, nullptr, 0, &handle,
+                                         &revised, IID_IOPCGroupStateMgt,
+                                         reinterpret_cast<IUnknown**>(group.GetAddressOf())));
+        EXPECT_EQ(c.addRevised, revised) << c.added;
+        EXPECT_EQ(c.addRevised, StateOf(group.Get()).rate) << c.added;
+        DWORD requested = c.set;
+        EXPECT_EQ(c.setRevised, RevisedRate(group.Get(), &requested)) << c.set;
+        EXPECT_EQ(c.setRevised, StateOf(group.Get()).rate) << c.set;
+        ASSERT_EQ(S_OK, server->RemoveGroup(handle, FALSE));
     }
 }
 
@@ -148,6 +198,36 @@ TEST(CloneGroup, TakesTheLowestFreeSlotInactiveWithTheSourcesState)
     EXPECT_EQ(0x804u, state.lcid);
     EXPECT_EQ(77u, state.client);
     EXPECT_EQ(L"G1", state.name) << "the name may repeat another group's";
+}
+
+TEST(CloneGroup, CopiesItemsFreshFromTheirTagsWithNothingPending)
+{
+    TestTags tags;
+    ItemTestGroup source;
+    // Inactive, so that the write waits in the source item instead of reaching the tag.
+    const OPCHANDLE handle = source.Add(L"INT", FALSE, VT_R8, 33).result.hServer;
+    ASSERT_EQ(S_OK, source.Write(handle, I4(5).get()));
+    g_tagMirror[1]->value.integer = 77;   // the tag INT moved on meanwhile
+
+    ComPtr<IOPCGroupStateMgt> state;
+    ASSERT_EQ(S_OK, source.Items()->QueryInterface(IID_PPV_ARGS(&state)));
+    ComPtr<IUnknown> clone;
+    ASSERT_EQ(S_OK, state->CloneGroup(L"C", IID_IUnknown, clone.GetAddressOf()));
+    const ItemObject* copy = static_cast<GroupObject*>(clone.Get())->Items().Find(handle);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(33u, copy->ClientHandle());
+    EXPECT_EQ(VT_R8, copy->RequestedType());
+    EXPECT_FALSE(copy->Active());
+    EXPECT_STREQ(L"INT", copy->ItemId());
+    VariantOwner value;
+    WORD quality = 0;
+    FILETIME time{};
+    EXPECT_EQ(S_OK, copy->Read(OPC_DS_DEVICE, value.Receive(), &quality, &time));
+    EXPECT_EQ(77.0, value.get().dblVal) << "the tag's value, not the source's unposted write";
+    EXPECT_EQ(OPC_QUALITY_GOOD, quality);
+    EXPECT_FALSE(copy->WritePending()) << "a write is posted once, by the item it was made to";
+    EXPECT_EQ(0, copy->ChangeMask());
+    EXPECT_TRUE(source.Item(handle)->WritePending());
 }
 
 TEST(CloneGroup, FullTableOrRefusedInterfaceLeavesNothingBehind)

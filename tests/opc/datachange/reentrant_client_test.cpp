@@ -1,0 +1,180 @@
+// A client that calls back into the server from within the server's calls to it: from its
+// sink's OnDataChange and from the Release that drops the sink's last reference. Whatever it
+// does there, the call under way returns its own result and nothing reaches a dying object.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+#include <string>
+
+#include "opc/server/server_table.h"
+#include "tests/opc/datachange/recording_sink.h"
+#include "tests/opc/server/com_server_test_support.h"
+#include "tests/opc/group/test_tags.h"
+
+namespace {
+
+enum class Trigger {
+    RemoveGroup,     // of the advised group, after the client let go of it
+    DUnadvise,       // of the advised group's sink
+    ReleaseServer,   // the client's last reference to its server object
+    OnDataChange,    // the advised group's stream in an update pass
+};
+
+enum class Action {
+    EnumerateGroups,   // and release every group enumerated
+    RemoveOtherGroup,
+    RemoveAdvisedGroup,
+    ReleaseServer,
+    CloneOtherGroup,   // reaches the server object through a group the client holds
+};
+
+// One server object with an advised group A (one item, a data-time sink) and a group B, both
+// held by the client through their IOPCGroupStateMgt only.
+class ReentrantClient {
+public:
+    ReentrantClient()
+    {
+        server_ = NewServer();
+        advised_ = AddGroup(server_.Get(), L"A", &advisedHandle_);
+        other_ = AddGroup(server_.Get(), L"B", &otherHandle_);
+        ComPtr<IDataObject> data;
+        EXPECT_EQ(S_OK, advised_.As(&data));
+        FORMATETC format{DataTimeFormat(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        DWORD connection = 0;
+        EXPECT_EQ(S_OK, data->DAdvise(&format, 0, &sink, &connection));
+        ComPtr<IOPCItemMgt> items;
+        EXPECT_EQ(S_OK, advised_.As(&items));
+        OPCITEMDEF definition{};
+        definition.szItemID = const_cast<LPWSTR>(L"INT");
+        definition.bActive = TRUE;
+        OPCITEMRESULT* results = nullptr;
+        HRESULT* errors = nullptr;
+        EXPECT_EQ(S_OK, items->AddItems(1, &definition, &results, &errors));
+        CoTaskMemFree(results);
+        CoTaskMemFree(errors);
+    }
+
+    void Act(Action action)
+    {
+        switch (action) {
+        case Action::EnumerateGroups: {
+            ComPtr<IEnumUnknown> groups;
+            ASSERT_EQ(S_OK, server_->CreateGroupEnumerator(
+                                OPC_ENUM_ALL, IID_IEnumUnknown,
+                                reinterpret_cast<IUnknown**>(groups.GetAddressOf())));
+            ComPtr<IUnknown> group;
+            while (groups->Next(1, group.ReleaseAndGetAddressOf(), nullptr) == S_OK) {
+                ComPtr<IOPCGroupStateMgt> state;
+                ASSERT_EQ(S_OK, group.As(&state));
+                enumerated.insert(StateOf(state.Get()).name);
+            }
+            break;
+        }
+        case Action::RemoveOtherGroup:
+            callbackResult = server_->RemoveGroup(otherHandle_, FALSE);
+            break;
+        case Action::RemoveAdvisedGroup:
+            callbackResult = server_->RemoveGroup(advisedHandle_, FALSE);
+            break;
+        case Action::ReleaseServer:
+            server_.Reset();
+            break;
+        case Action::CloneOtherGroup: {
+            IUnknown* clone = nullptr;
+            callbackResult = other_->CloneGroup(L"C", IID_IUnknown, &clone);
+            if (clone) clone->Release();
+            break;
+        }
+        }
+    }
+
+    HRESULT Run(Trigger trigger)
+    {
+        switch (trigger) {
+        case Trigger::RemoveGroup: {
+            // Called through the client's own reference, which the callback may drop.
+            IOPCServer* server = server_.Get();
+            advised_.Reset();
+            return server->RemoveGroup(advisedHandle_, FALSE);
+        }
+        case Trigger::DUnadvise: {
+            ComPtr<IDataObject> data;
+            EXPECT_EQ(S_OK, advised_.As(&data));
+            return data->DUnadvise(DataTimeFormat());
+        }
+        case Trigger::ReleaseServer:
+            advised_.Reset();
+            server_.Reset();
+            return S_OK;
+        case Trigger::OnDataChange:
+            UpdateAllServers(1000);
+            return S_OK;
+        }
+        return E_UNEXPECTED;
+    }
+
+    // Whatever the client still holds goes; then so must every reference to its sink.
+    void LetGo()
+    {
+        if (server_) {
+            // The server object goes on serving: a new group takes a free slot.
+            EXPECT_TRUE(AddGroup(server_.Get(), L"New"));
+        }
+        advised_.Reset();
+        other_.Reset();
+        server_.Reset();
+    }
+
+    RecordingSink sink;   // outlives every group that holds it
+    std::set<std::wstring> enumerated;
+    HRESULT callbackResult = S_OK;
+
+private:
+    ComPtr<IOPCServer> server_;
+    ComPtr<IOPCGroupStateMgt> advised_;
+    ComPtr<IOPCGroupStateMgt> other_;
+    OPCHANDLE advisedHandle_ = 0;
+    OPCHANDLE otherHandle_ = 0;
+};
+
+TEST(ReentrantClient, CallsBackFromItsSinkReachNothingDying)
+{
+    const struct {
+        const char* name;
+        Trigger trigger;
+        Action action;
+        std::set<std::wstring> enumerated;   // groups the callback finds
+        HRESULT callbackResult;
+    } cases[] = {
+        {"remove, enumerate", Trigger::RemoveGroup, Action::EnumerateGroups, {L"B"}, S_OK},
+        {"remove, remove other", Trigger::RemoveGroup, Action::RemoveOtherGroup, {}, S_OK},
+        {"remove, remove again", Trigger::RemoveGroup, Action::RemoveAdvisedGroup, {}, E_FAIL},
+        {"remove, release server", Trigger::RemoveGroup, Action::ReleaseServer, {}, S_OK},
+        {"unadvise, enumerate", Trigger::DUnadvise, Action::EnumerateGroups, {L"A", L"B"}, S_OK},
+        {"unadvise, remove own", Trigger::DUnadvise, Action::RemoveAdvisedGroup, {}, S_OK},
+        {"server release, clone", Trigger::ReleaseServer, Action::CloneOtherGroup, {},
+         CO_E_OBJNOTCONNECTED},
+        {"data change, enumerate", Trigger::OnDataChange, Action::EnumerateGroups,
+         {L"A", L"B"}, S_OK},
+        {"data change, remove own", Trigger::OnDataChange, Action::RemoveAdvisedGroup, {},
+         S_OK},
+        {"data change, release server", Trigger::OnDataChange, Action::ReleaseServer, {}, S_OK},
+    };
+    TestTags tags;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ReentrantClient client;
+        std::function<void()>& callback = c.trigger == Trigger::OnDataChange
+                                              ? client.sink.onFirstStream
+                                              : client.sink.onLastRelease;
+        callback = [&client, &c] { client.Act(c.action); };
+        EXPECT_EQ(S_OK, client.Run(c.trigger));
+        EXPECT_EQ(c.enumerated, client.enumerated);
+        EXPECT_EQ(c.callbackResult, client.callbackResult);
+        client.LetGo();
+        EXPECT_EQ(0u, client.sink.refs()) << "every reference the server took is returned";
+    }
+}
+
+}  // namespace
