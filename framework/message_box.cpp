@@ -28,4 +28,3 @@ MessageBoxSeam SetMessageBoxSeam(MessageBoxSeam seam)
 
 void AfxSetAppTitle(const char* title) { g_appTitle = title; }
 
-const char* AfxGetAppTitle() { return g_appTitle.c_str(); }

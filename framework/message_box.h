@@ -11,4 +11,3 @@ MessageBoxSeam SetMessageBoxSeam(MessageBoxSeam seam);
 
 // The caption of every box; the application object sets it from its title string.
 void AfxSetAppTitle(const char* title);
-const char* AfxGetAppTitle();

@@ -37,9 +37,9 @@ void BuildTagMirror();
 // indexes the names of slots below it.
 void IndexTagMirror(int32_t count);
 // The index of the mirror's names; rebuilt with the mirror.
+const TagNameIndex& TagMirrorIndex();
 // Writes pending client values into their tag records with a write request, refreshes every
 // other entry from its record, then runs the after-poll hook.
 void RunPollCycle();
-const TagNameIndex& TagMirrorIndex();
 // Frees every entry, empties the index and sets the mirror count back to kMirrorSlots.
 void ReleaseTagMirror();

@@ -73,9 +73,8 @@ bool PrepareWriteCompleteStream(const DeliveryGroup& group, const OPCHANDLE* han
         for (DWORD i = 0; i < count; ++i) {
             const ItemObject* item = items.Find(handles[i]);
             if (!item) continue;
-            HRESULT result = S_OK;
-            item->WriteComplete(&result);   // a write's result is ready as soon as it is made
-            results.push_back(OPCITEMHEADERWRITE{item->ClientHandle(), result});
+            // A write's result is ready as soon as it is made.
+            results.push_back(OPCITEMHEADERWRITE{item->ClientHandle(), item->WriteResult()});
         }
     } catch (const std::bad_alloc&) {
         return false;

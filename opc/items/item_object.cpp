@@ -98,22 +98,10 @@ HRESULT ItemObject::Write(const VARIANT& value)
     return S_OK;
 }
 
-bool ItemObject::DeviceReadComplete(DWORD* reserved) const
-{
-    if (reserved) *reserved = 0;
-    return true;
-}
-
 HRESULT ItemObject::WriteAsync(const VARIANT& value)
 {
     m_writeResult = Write(value);
     return m_writeResult;
-}
-
-bool ItemObject::WriteComplete(HRESULT* result) const
-{
-    if (result) *result = m_writeResult;
-    return true;
 }
 
 void ItemObject::SetActive(BOOL active)

@@ -44,12 +44,9 @@ public:
     // on a failed conversion the item is unchanged and the conversion's result returned.
     HRESULT Write(const VARIANT& value);
 
-    // Asynchronous I/O: a device read needs nothing (the stored value is the device's),
-    // an asynchronous write completes at once and keeps its result for the completion.
-    void RequestDeviceRead() {}
-    bool DeviceReadComplete(DWORD* reserved) const;
+    // An asynchronous write completes at once and keeps its result for the completion.
     HRESULT WriteAsync(const VARIANT& value);
-    bool WriteComplete(HRESULT* result) const;
+    HRESULT WriteResult() const { return m_writeResult; }
 
     // The update pass's step for an active item: posts a pending client value into the
     // item's mirror entry, or else takes the entry's value, stamped with the poll cycle's

@@ -51,7 +51,7 @@ protected:
     void TearDown() override
     {
         for (auto& slot : g_tagMirror) slot = nullptr;
-        g_mirrorCount = kMirrorSlots;
+        IndexTagMirror(kMirrorSlots);
     }
     MirrorEntry* Put(int slot, const wchar_t* name, int32_t kind)
     {
@@ -74,7 +74,7 @@ TEST_F(StatusViewTest, DrawsOneLinePerPresentEntryWithItsValue)
     wcscpy(Put(4, L"温度", kValueKindString)->value.text, L"高温");
     Put(5, L"Broken", 0);
     Put(6, L"Beyond", kValueKindInteger);     // past the mirror count
-    g_mirrorCount = 6;
+    IndexTagMirror(6);
 
     RecordingDC dc;
     COPCServerView view;

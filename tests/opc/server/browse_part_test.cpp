@@ -116,11 +116,11 @@ TEST_F(BrowseTest, OnlyTheItemTypesListAndEveryTagListsUnderEach)
 TEST_F(BrowseTest, AnEmptyMirrorListsNoTags)
 {
     const int saved = g_mirrorCount;
-    g_mirrorCount = 0;
+    IndexTagMirror(0);
     EXPECT_EQ(Names{}, List(OPC_FLAT));
     browse_->ChangeBrowsePosition(OPC_BROWSE_DOWN, L"");
     EXPECT_EQ(Names{}, List(OPC_LEAF));
-    g_mirrorCount = saved;
+    IndexTagMirror(saved);
 }
 
 TEST_F(BrowseTest, ItemIdsAreTheTrimmedLeafNames)
