@@ -1,6 +1,6 @@
 #pragma once
-// A tag mirror made directly from names, without a shared tag area; slots it fills are freed
-// and the mirror count restored when it goes.
+// A tag mirror made directly from names, without a shared tag area, and indexed as the server
+// indexes it; slots it fills are freed and the mirror count and index restored when it goes.
 #include <algorithm>
 #include <cwchar>
 #include <string>
@@ -22,7 +22,7 @@ public:
             entry->value.integer = slot;
             g_tagMirror[slot] = entry;
         }
-        g_mirrorCount = count_;
+        IndexTagMirror(count_);
     }
     ~TestMirror()
     {
@@ -30,7 +30,7 @@ public:
             delete g_tagMirror[slot];
             g_tagMirror[slot] = nullptr;
         }
-        g_mirrorCount = kMirrorSlots;
+        IndexTagMirror(kMirrorSlots);
     }
     TestMirror(const TestMirror&) = delete;
     TestMirror& operator=(const TestMirror&) = delete;
