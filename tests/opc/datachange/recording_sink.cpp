@@ -15,6 +15,17 @@ HRESULT RecordingSink::QueryInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
+ULONG RecordingSink::Release()
+{
+    const ULONG count = --refs_;
+    if (count == 0 && onLastRelease) {
+        const std::function<void()> action = std::move(onLastRelease);
+        onLastRelease = nullptr;
+        action();
+    }
+    return count;
+}
+
 void RecordingSink::OnDataChange(FORMATETC* format, STGMEDIUM* medium)
 {
     const auto* start = static_cast<const BYTE*>(GlobalLock(medium->hGlobal));

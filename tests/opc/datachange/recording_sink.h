@@ -22,7 +22,8 @@ class RecordingSink final : public IAdviseSink {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs_; }   // lives on the stack
+    // Lives on the stack, or as long as its owner: the count reaching 0 destroys nothing.
+    ULONG STDMETHODCALLTYPE Release() override;
     void STDMETHODCALLTYPE OnDataChange(FORMATETC* format, STGMEDIUM* medium) override;
     void STDMETHODCALLTYPE OnViewChange(DWORD, LONG) override {}
     void STDMETHODCALLTYPE OnRename(IMoniker*) override {}
@@ -33,6 +34,9 @@ public:
     std::vector<ReceivedStream> streams;
     // What a client does from within its callback, run once after the first stream is kept.
     std::function<void()> onFirstStream;
+    // What a client does from within the Release that drops the count to 0 (across processes:
+    // while the server releases its last reference); run once.
+    std::function<void()> onLastRelease;
 
 private:
     ULONG refs_ = 0;
