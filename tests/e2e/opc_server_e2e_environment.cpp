@@ -93,7 +93,7 @@ public:
     void TearDown() override
     {
         CoUninitialize();
-        EXPECT_TRUE(CloseProgramWindow(kServerWindowClass));
+        EXPECT_TRUE(CloseServer());
         EXPECT_TRUE(CloseProgramWindow(kViewerWindowClass));
         std::string output;
         EXPECT_EQ(0u, RunProgram(L"opcreg.exe", L"/unregister", output)) << output;
@@ -139,6 +139,11 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, std
     DWORD code = STILL_ACTIVE;
     GetExitCodeProcess(process.get(), &code);
     return code;
+}
+
+bool CloseServer()
+{
+    return CloseProgramWindow(kServerWindowClass);
 }
 
 DWORD ServerProcessId()

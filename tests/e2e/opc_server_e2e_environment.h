@@ -18,3 +18,8 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, std
 
 // The running server's process id, found through its main window; 0 when there is none.
 DWORD ServerProcessId();
+
+// Ends the running server through its main window, as a user would, so that the next
+// activation starts a new one; true when none runs afterwards. For a test that left the server
+// in doubt.
+bool CloseServer();

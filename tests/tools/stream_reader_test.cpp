@@ -1,5 +1,6 @@
 // opcclient's reading of the streams it receives: what the server builds reads back field by
-// field, and a block that does not hold its stream is refused instead of read past its end.
+// field, and a block that does not hold its stream is refused instead of read past its end,
+// also inside the client's advise sink.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "opc/datachange/stream_write_complete.h"
 #include "tests/opc/datachange/stream_bytes.h"
 #include "tests/opc/values/variant_maker.h"
+#include "tools/opc_client/advise_sink.h"
 #include "tools/opc_client/stream_reader.h"
 
 namespace {
@@ -78,6 +80,13 @@ TEST(StreamReader, RefusesBlocksThatDoNotHoldTheirStream)
     } cases[] = {
         {"dwSize beyond the block",
          [](std::vector<BYTE>& b) { Put<DWORD>(b, 0, DWORD(b.size() + 1)); }},
+        {"dwSize below the group header", [](std::vector<BYTE>& b) { Put<DWORD>(b, 0, 19); }},
+        {"dwSize below the group header, with more items than the block holds",
+         [](std::vector<BYTE>& b) {
+             Put<DWORD>(b, 0, 8);
+             Put<DWORD>(b, 4, 0xFFFFFFFF);
+         }},
+        {"block shorter than the group header", [](std::vector<BYTE>& b) { b.resize(19); }},
         {"more items than headers fit", [](std::vector<BYTE>& b) { Put<DWORD>(b, 4, 0x10000000); }},
         {"value offset outside",
          [](std::vector<BYTE>& b) { Put<DWORD>(b, 24, DWORD(b.size() - 8)); }},
@@ -97,6 +106,28 @@ TEST(StreamReader, RefusesBlocksThatDoNotHoldTheirStream)
     StreamContent content;
     EXPECT_FALSE(ReadStream(StreamKind::WriteComplete, header, sizeof header, content));
     EXPECT_FALSE(ReadStream(StreamKind::Data, nullptr, 0, content));
+}
+
+TEST(StreamReader, TheClientsSinkRefusesAnUndersizedStreamWithinItsCallback)
+{
+    // dwSize 8 and a count of 0xFFFFFFFF: room for that many items cannot be made.
+    std::vector<BYTE> bytes = DataTimeBytes();
+    Put<DWORD>(bytes, 0, 8);
+    Put<DWORD>(bytes, 4, 0xFFFFFFFF);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+    ASSERT_NE(nullptr, block);
+    std::memcpy(GlobalLock(block), bytes.data(), bytes.size());
+    GlobalUnlock(block);
+    FORMATETC format{StreamFormat(StreamKind::DataTime), nullptr, DVASPECT_CONTENT, -1,
+                     TYMED_HGLOBAL};
+    STGMEDIUM medium{};
+    medium.tymed = TYMED_HGLOBAL;
+    medium.hGlobal = block;
+    const Microsoft::WRL::ComPtr<PrintingSink> sink = PrintingSink::Create();
+    EXPECT_NO_THROW(sink->OnDataChange(&format, &medium));
+    EXPECT_EQ(1u, sink->Callbacks());
+    EXPECT_TRUE(sink->Transactions().empty()) << "nothing read from the refused stream";
+    GlobalFree(block);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "advise_sink.h"
 
+#include <exception>
 #include <string>
 
 #include "console_output.h"
@@ -89,6 +90,16 @@ ULONG PrintingSink::Release()
 void PrintingSink::OnDataChange(FORMATETC* format, STGMEDIUM* medium)
 {
     ++m_callbacks;
+    // Nothing may be thrown back into the server's call. Printing allocates: when memory runs
+    // out, the stream is counted but not shown, and the next one is printed as usual.
+    try {
+        PrintStream(format, medium);
+    } catch (const std::exception&) {
+    }
+}
+
+void PrintingSink::PrintStream(FORMATETC* format, STGMEDIUM* medium)
+{
     StreamKind kind;
     if (!format || !medium || medium->tymed != TYMED_HGLOBAL ||
         !KindOfFormat(format->cfFormat, kind)) {

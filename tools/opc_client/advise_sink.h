@@ -33,6 +33,8 @@ public:
 private:
     PrintingSink() = default;
     ~PrintingSink() = default;
+    // Reads the stream and prints it, item by item; a malformed one is named as such.
+    void PrintStream(FORMATETC* format, STGMEDIUM* medium);
 
     LONG m_refCount = 1;
     size_t m_callbacks = 0;

@@ -1,6 +1,7 @@
 #include "stream_reader.h"
 
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -34,13 +35,16 @@ bool ReadValue(const BYTE* bytes, size_t size, StreamItemValue& item)
 
 bool ReadDataStream(bool withTime, const BYTE* bytes, size_t size, StreamContent& content)
 {
+    if (size < kGroupHeader) return false;
     DWORD count = 0;
     if (!Take(bytes, size, 0, content.size) || !Take(bytes, size, 4, count) ||
         !Take(bytes, size, 8, content.group) || !Take(bytes, size, 12, content.transactionId) ||
         !Take(bytes, size, 16, content.status)) {
         return false;
     }
-    if (content.size > size) return false;
+    // The stream is dwSize bytes: more than the block, or less than its own group header,
+    // and it holds no stream.
+    if (content.size < kGroupHeader || content.size > size) return false;
     size = content.size;
     const size_t header = withTime ? sizeof(OPCITEMHEADER1) : sizeof(OPCITEMHEADER2);
     if (count > (size - kGroupHeader) / header) return false;
@@ -59,6 +63,7 @@ bool ReadDataStream(bool withTime, const BYTE* bytes, size_t size, StreamContent
 
 bool ReadWriteComplete(const BYTE* bytes, size_t size, StreamContent& content)
 {
+    if (size < kWriteGroupHeader) return false;
     DWORD count = 0;
     if (!Take(bytes, size, 0, count) || !Take(bytes, size, 4, content.group) ||
         !Take(bytes, size, 8, content.transactionId) || !Take(bytes, size, 12, content.status)) {
@@ -81,8 +86,15 @@ bool ReadStream(StreamKind kind, const BYTE* bytes, size_t size, StreamContent& 
 {
     content = StreamContent{};
     if (!bytes) return false;
-    if (kind == StreamKind::WriteComplete) return ReadWriteComplete(bytes, size, content);
-    return ReadDataStream(kind == StreamKind::DataTime, bytes, size, content);
+    try {
+        if (kind == StreamKind::WriteComplete) return ReadWriteComplete(bytes, size, content);
+        return ReadDataStream(kind == StreamKind::DataTime, bytes, size, content);
+    } catch (const std::bad_alloc&) {
+        // The counts are checked against the block, so only a lack of memory ends up here:
+        // a stream that cannot be read is refused like a malformed one.
+        content = StreamContent{};
+        return false;
+    }
 }
 
 HRESULT ValueOf(const StreamItemValue& item, VARIANT* value)

@@ -31,8 +31,10 @@ struct StreamContent {
     std::vector<StreamItemValue> items;
 };
 
-// Decodes `size` bytes of a stream of `kind`; false when the bytes do not hold one (a field
-// pointing outside the block, a count that does not fit, a string without its terminator).
+// Decodes `size` bytes of a stream of `kind`; false when the bytes do not hold one (a block or
+// size field smaller than the group header, a field pointing outside the block, a count that
+// does not fit, a string without its terminator) or when there is no memory to read it into.
+// Never throws.
 bool ReadStream(StreamKind kind, const BYTE* bytes, size_t size, StreamContent& content);
 
 // The item's value as a VARIANT for the caller to clear; a BSTR is a new copy of its text.

@@ -273,6 +273,8 @@ TEST_F(AsyncIOTest, ReadsWaitForADataSink)
     group.Pass();
     EXPECT_EQ(CONNECT_E_ADVISELIMIT, Read(group, {handle}).result);
     EXPECT_TRUE(writeOnly.streams.empty());
+    // The fixture's server keeps the group, and so the connection, longer than this sink lives.
+    EXPECT_EQ(S_OK, group.Data()->DUnadvise(WriteCompleteFormat()));
 }
 
 TEST_F(AsyncIOTest, RemovedItemsLeaveTheirRequests)

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/opc/datachange/stream_bytes.h"
+#include "tests/opc/values/stream_bytes.h"
 
 HRESULT RecordingSink::QueryInterface(REFIID riid, void** ppv)
 {
@@ -17,13 +17,13 @@ HRESULT RecordingSink::QueryInterface(REFIID riid, void** ppv)
 
 ULONG RecordingSink::Release()
 {
-    const ULONG refs = --refs_;
-    if (refs == 0 && onLastRelease) {
-        const std::function<void()> callBack = std::move(onLastRelease);
+    const ULONG count = --refs_;
+    if (count == 0 && onLastRelease) {
+        const std::function<void()> action = std::move(onLastRelease);
         onLastRelease = nullptr;
-        callBack();
+        action();
     }
-    return refs;
+    return count;
 }
 
 void RecordingSink::OnDataChange(FORMATETC* format, STGMEDIUM* medium)

@@ -22,7 +22,7 @@ class RecordingSink final : public IAdviseSink {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    // Lives on the stack: the last Release runs onLastRelease and destroys nothing.
+    // Lives on the stack, or as long as its owner: the count reaching 0 destroys nothing.
     ULONG STDMETHODCALLTYPE Release() override;
     void STDMETHODCALLTYPE OnDataChange(FORMATETC* format, STGMEDIUM* medium) override;
     void STDMETHODCALLTYPE OnViewChange(DWORD, LONG) override {}
@@ -34,7 +34,8 @@ public:
     std::vector<ReceivedStream> streams;
     // What a client does from within its callback, run once after the first stream is kept.
     std::function<void()> onFirstStream;
-    // What a client does from within the Release that drops its last reference, run once.
+    // What a client does from within the Release that drops the count to 0 (across processes:
+    // while the server releases its last reference); run once.
     std::function<void()> onLastRelease;
 
 private:
