@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/opc/values/stream_bytes.h"
+#include "tests/opc/datachange/stream_bytes.h"
 
 HRESULT RecordingSink::QueryInterface(REFIID riid, void** ppv)
 {
