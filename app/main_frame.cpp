@@ -24,7 +24,10 @@ struct MenuDestroyer {
     void operator()(HMENU menu) const { DestroyMenu(menu); }
 };
 
-COPCServerApp* ServerApp() { return dynamic_cast<COPCServerApp*>(AfxGetApp()); }
+COPCServerApp* ServerApp()
+{
+    return dynamic_cast<COPCServerApp*>(AfxGetApp());
+}
 
 }  // namespace
 

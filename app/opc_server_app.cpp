@@ -38,7 +38,7 @@ COPCServerApp::COPCServerApp()
 BOOL COPCServerApp::InitInstance()
 {
     // Every early exit returns TRUE without a main window: the loop then ends at once.
-    if (FindWindowA(kServerWindowClass, nullptr)) return TRUE;   // that instance serves
+    if (FindWindowA(kServerWindowClass, nullptr)) return TRUE;  // that instance serves
     if (!LookupProject()) return TRUE;
     // Before the Viewer check, so that even a start that only starts the Viewer leaves a
     // configuration behind; and before the main window, whose timer takes its poll period.
@@ -51,8 +51,7 @@ BOOL COPCServerApp::InitInstance()
 
     SetRegistryKey(kVendorKey);
     LoadStdProfileSettings(kRecentFiles);
-    AddDocTemplate(
-        MakeSingleDocTemplate<COPCServerDoc, CMainFrame, COPCServerView>(IDR_MAINFRAME));
+    AddDocTemplate(MakeSingleDocTemplate<COPCServerDoc, CMainFrame, COPCServerView>(IDR_MAINFRAME));
     CCommandLineInfo commandLine;
     ParseCommandLine(commandLine);
     if (!ProcessShellCommand(commandLine)) return FALSE;
@@ -111,8 +110,14 @@ void COPCServerApp::OnAppAbout()
     about.DoModal();
 }
 
-bool COPCServerApp::LookupProject() { return ::LookupProject(); }
-void COPCServerApp::LoadViewerConfiguration() { ::LoadViewerConfiguration(); }
+bool COPCServerApp::LookupProject()
+{
+    return ::LookupProject();
+}
+void COPCServerApp::LoadViewerConfiguration()
+{
+    ::LoadViewerConfiguration();
+}
 
 void COPCServerApp::StartViewer()
 {
@@ -121,12 +126,21 @@ void COPCServerApp::StartViewer()
                     SW_SHOWMINIMIZED);
 }
 
-bool COPCServerApp::CheckTagDatabase() { return ::CheckTagDatabase(); }
-void COPCServerApp::AttachSharedTagArea() { ::AttachSharedTagArea(m_sharedMemory); }
+bool COPCServerApp::CheckTagDatabase()
+{
+    return ::CheckTagDatabase();
+}
+void COPCServerApp::AttachSharedTagArea()
+{
+    ::AttachSharedTagArea(m_sharedMemory);
+}
 
 void COPCServerApp::BuildTagMirror()
 {
     ::BuildTagMirror();
 }
 
-void COPCServerApp::StartCom() { ::StartCom(); }
+void COPCServerApp::StartCom()
+{
+    ::StartCom();
+}

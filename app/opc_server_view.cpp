@@ -46,7 +46,7 @@ void DrawValue(CDC* dc, int y, const MirrorEntry& entry)
         dc->TextOut(kStringX, y, Ansi(entry.value.text, kMirrorStringUnits));
         break;
     default:
-        break;      // a tag without a value shows its name and kind only
+        break;  // a tag without a value shows its name and kind only
     }
 }
 

@@ -16,10 +16,10 @@
 #include "bench/served_project.h"
 #include "opc/datachange/group_streams.h"
 #include "opc/group/group_object.h"
-#include "opc/values/tag_lookup.h"
 #include "opc/server/class_factory.h"
 #include "opc/server/com_server_lifetime.h"
 #include "opc/server/server_table.h"
+#include "opc/values/tag_lookup.h"
 #include "server_identity.h"
 #include "tests/e2e/server_process.h"
 
@@ -180,9 +180,8 @@ int InProcess()
         ReadStreamItems(group, handles.data(), kTags, 0, list);
         BuildDataStream(DataStreamFormat::DataTime, 1, 0, list.items);
     });
-    const double build = BestOf(kRounds * 5, [&] {
-        BuildDataStream(DataStreamFormat::DataTime, 1, 0, list.items);
-    });
+    const double build =
+        BestOf(kRounds * 5, [&] { BuildDataStream(DataStreamFormat::DataTime, 1, 0, list.items); });
     const size_t bytes =
         static_cast<size_t>(DataStreamSize(DataStreamFormat::DataTime, list.items));
     std::vector<BYTE> from(bytes, 0x5A);
@@ -192,8 +191,8 @@ int InProcess()
         GlobalUnlock(block.get());
     });
 
-    std::printf("in process: %d servers x %d groups x %d active items, both data sinks\n",
-                kServers, kGroupsPerServer, kTags);
+    std::printf("in process: %d servers x %d groups x %d active items, both data sinks\n", kServers,
+                kGroupsPerServer, kTags);
     std::printf("poll cycle of the mirror alone        %10.1f ms\n", pollOnly * 1e3);
     std::printf("update pass of all servers alone      %10.1f ms\n", updateOnly * 1e3);
     std::printf("poll cycle with its update pass       %10.1f ms  (%llu streams, %llu values)\n",
@@ -203,8 +202,8 @@ int InProcess()
                 refreshOnly * 1e3,
                 refreshOnly * 1e9 / (double(kServers) * kGroupsPerServer * kTags));
     std::printf("one data-with-time stream, %d items, %zu bytes:\n", kTags, bytes);
-    std::printf("  items read and stream built         %10.2f ms  %7.1f MB/s\n",
-                readAndBuild * 1e3, bytes / readAndBuild / 1e6);
+    std::printf("  items read and stream built         %10.2f ms  %7.1f MB/s\n", readAndBuild * 1e3,
+                bytes / readAndBuild / 1e6);
     std::printf("  stream built from the read items    %10.2f ms  %7.1f MB/s\n", build * 1e3,
                 bytes / build / 1e6);
     std::printf("  plain copy into a new block         %10.2f ms  %7.1f MB/s\n", copy * 1e3,
@@ -230,8 +229,9 @@ int AcrossProcesses()
         std::fprintf(stderr, "cannot create the server object\n");
         return 1;
     }
-    std::printf("across processes: registered OPCServer.exe, poll period and update rate "
-                "1000 ms, both data sinks in this process\n");
+    std::printf(
+        "across processes: registered OPCServer.exe, poll period and update rate "
+        "1000 ms, both data sinks in this process\n");
     for (int items : {100, 1000, 10000}) {
         CountingSink sink;
         ComPtr<IOPCItemMgt> group =
@@ -263,10 +263,10 @@ int AcrossProcesses()
         // From the first pair to the last: one period's values in each format per pair.
         const size_t pairs = sink.arrivals.size() / 2;
         const double window = Seconds(sink.arrivals.front(), sink.arrivals[2 * (pairs - 1)]);
-        std::printf("  %5d items: %8.0f values/s delivered in both formats; one stream "
-                    "%6.2f ms = capacity %9.0f values/s\n",
-                    items, 2.0 * items * double(pairs - 1) / window, inPair * 1e3,
-                    items / inPair);
+        std::printf(
+            "  %5d items: %8.0f values/s delivered in both formats; one stream "
+            "%6.2f ms = capacity %9.0f values/s\n",
+            items, 2.0 * items * double(pairs - 1) / window, inPair * 1e3, items / inPair);
     }
     return 0;
 }

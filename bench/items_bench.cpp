@@ -10,9 +10,9 @@
 
 #include "bench/best_of.h"
 #include "bench/served_project.h"
-#include "opc/values/tag_lookup.h"
 #include "opc/server/class_factory.h"
 #include "opc/server/com_server_lifetime.h"
+#include "opc/values/tag_lookup.h"
 #include "opc_da.h"
 #include "server_identity.h"
 #include "tests/opc/values/linear_tag_scan.h"
@@ -195,13 +195,15 @@ int AcrossProcesses(double inProcessSecondsPerValue)
         return 1;
     }
     const double elapsed = Seconds(start, now);
-    std::printf("across processes, registered OPCServer.exe, %lu items per Read (%d calls in "
-                "%.1f s)\n",
-                static_cast<unsigned long>(kRemoteItems), calls, elapsed);
-    std::printf("sync Read of %lu items               %10.2f ms per call, %.1f calls/s, %.0f "
-                "values/s\n",
-                static_cast<unsigned long>(kRemoteItems), elapsed * 1e3 / calls, calls / elapsed,
-                calls * double(kRemoteItems) / elapsed);
+    std::printf(
+        "across processes, registered OPCServer.exe, %lu items per Read (%d calls in "
+        "%.1f s)\n",
+        static_cast<unsigned long>(kRemoteItems), calls, elapsed);
+    std::printf(
+        "sync Read of %lu items               %10.2f ms per call, %.1f calls/s, %.0f "
+        "values/s\n",
+        static_cast<unsigned long>(kRemoteItems), elapsed * 1e3 / calls, calls / elapsed,
+        calls * double(kRemoteItems) / elapsed);
     std::printf("ratio per value, across / in-process %9.0f\n",
                 elapsed / (calls * double(kRemoteItems)) / inProcessSecondsPerValue);
     return 0;

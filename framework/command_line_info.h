@@ -13,7 +13,7 @@ public:
 
     ShellCommand m_nShellCommand = FileNew;
     std::string m_strFileName;
-    bool m_bRunEmbedded = false;       // started by COM for a client
+    bool m_bRunEmbedded = false;  // started by COM for a client
 };
 
 // Feeds arguments 1 .. argc - 1 to info.

@@ -6,15 +6,24 @@ INT_PTR CDialog::DoModal()
 {
     CWinApp* app = AfxGetApp();
     HWND owner = app && app->m_pMainWnd ? app->m_pMainWnd->m_hWnd : nullptr;
-    INT_PTR result = DialogBoxParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_templateId),
-                                     owner, DialogProc, reinterpret_cast<LPARAM>(this));
+    INT_PTR result = DialogBoxParamA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(m_templateId), owner,
+                                     DialogProc, reinterpret_cast<LPARAM>(this));
     m_hWnd = nullptr;
     return result;
 }
 
-BOOL CDialog::OnInitDialog() { return TRUE; }
-void CDialog::OnOK() { EndDialog(m_hWnd, IDOK); }
-void CDialog::OnCancel() { EndDialog(m_hWnd, IDCANCEL); }
+BOOL CDialog::OnInitDialog()
+{
+    return TRUE;
+}
+void CDialog::OnOK()
+{
+    EndDialog(m_hWnd, IDOK);
+}
+void CDialog::OnCancel()
+{
+    EndDialog(m_hWnd, IDCANCEL);
+}
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {

@@ -14,12 +14,14 @@ constexpr DWORD kDefaultFrameStyle = WS_OVERLAPPEDWINDOW;
 
 CSingleDocTemplate::CSingleDocTemplate(UINT resourceId, DocumentFactory newDocument,
                                        FrameFactory newFrame, ViewFactory newView)
-    : m_resourceId(resourceId), m_newDocument(newDocument), m_newFrame(newFrame),
-      m_newView(newView)
+    : m_resourceId(resourceId), m_newDocument(newDocument), m_newFrame(newFrame), m_newView(newView)
 {
 }
 
-CSingleDocTemplate::~CSingleDocTemplate() { CloseDocument(); }
+CSingleDocTemplate::~CSingleDocTemplate()
+{
+    CloseDocument();
+}
 
 CDocument* CSingleDocTemplate::OpenDocumentFile(const char* path)
 {

@@ -34,11 +34,14 @@ private:
     FrameFactory m_newFrame;
     ViewFactory m_newView;
     std::unique_ptr<CDocument> m_document;
-    CFrameWnd* m_frame = nullptr;       // deletes itself with its window
+    CFrameWnd* m_frame = nullptr;  // deletes itself with its window
 };
 
 template <class T, class Base>
-Base* NewObject() { return new T; }
+Base* NewObject()
+{
+    return new T;
+}
 
 // The template for document class D, frame class F and view class V.
 template <class D, class F, class V>

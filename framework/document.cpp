@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
-BOOL CDocument::OnNewDocument() { return TRUE; }
+BOOL CDocument::OnNewDocument()
+{
+    return TRUE;
+}
 
 BOOL CDocument::OnOpenDocument(const char* path)
 {

@@ -71,7 +71,7 @@ int CFrameWnd::OnCreate(CREATESTRUCTA* cs)
     if (!context || !context->m_pNewView) return 0;
     m_view = context->m_pNewView();
     if (!m_view->Create(this, AFX_IDW_PANE_FIRST, context)) {
-        m_view = nullptr;       // a view whose creation failed has deleted itself
+        m_view = nullptr;  // a view whose creation failed has deleted itself
         return -1;
     }
     return 0;

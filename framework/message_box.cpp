@@ -26,5 +26,7 @@ MessageBoxSeam SetMessageBoxSeam(MessageBoxSeam seam)
     return previous == ShowRealMessageBox ? nullptr : previous;
 }
 
-void AfxSetAppTitle(const char* title) { g_appTitle = title; }
-
+void AfxSetAppTitle(const char* title)
+{
+    g_appTitle = title;
+}

@@ -36,11 +36,11 @@ std::optional<std::string> CProfileSettings::GetString(const char* section, cons
     char text[kMaxValueBytes];
     DWORD type = 0;
     DWORD size = sizeof text - 1;
-    if (RegQueryValueExA(key.get(), entry, nullptr, &type, reinterpret_cast<BYTE*>(text),
-                         &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExA(key.get(), entry, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) !=
+            ERROR_SUCCESS ||
         type != REG_SZ)
         return std::nullopt;
-    text[size] = '\0';       // a stored string need not carry its terminator
+    text[size] = '\0';  // a stored string need not carry its terminator
     return std::string(text);
 }
 

@@ -10,7 +10,10 @@ namespace {
 
 constexpr char kSection[] = "Recent File List";
 
-std::string EntryName(size_t index) { return "File" + std::to_string(index + 1); }
+std::string EntryName(size_t index)
+{
+    return "File" + std::to_string(index + 1);
+}
 
 }  // namespace
 

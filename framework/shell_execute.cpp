@@ -14,8 +14,8 @@ ShellExecuteSeam g_shellExecute = LaunchForReal;
 
 }  // namespace
 
-HINSTANCE AfxShellExecute(HWND owner, const char* verb, const char* file,
-                          const char* parameters, const char* directory, int showCommand)
+HINSTANCE AfxShellExecute(HWND owner, const char* verb, const char* file, const char* parameters,
+                          const char* directory, int showCommand)
 {
     return g_shellExecute(owner, verb, file, parameters, directory, showCommand);
 }

@@ -20,7 +20,10 @@ BOOL CView::Create(CWnd* parent, UINT id, CCreateContext* context)
     return CreateEx(cs);
 }
 
-void CView::OnInitialUpdate() { Invalidate(TRUE); }
+void CView::OnInitialUpdate()
+{
+    Invalidate(TRUE);
+}
 
 BOOL CView::PreCreateWindow(CREATESTRUCTA& cs)
 {
@@ -39,4 +42,7 @@ void CView::OnPaint()
     EndPaint(m_hWnd, &paint);
 }
 
-void CView::PostNcDestroy() { delete this; }
+void CView::PostNcDestroy()
+{
+    delete this;
+}

@@ -15,7 +15,10 @@ CWinApp* g_app = nullptr;
 
 }  // namespace
 
-CWinApp* AfxGetApp() { return g_app; }
+CWinApp* AfxGetApp()
+{
+    return g_app;
+}
 
 CWinApp::CWinApp() : m_hInstance(AfxGetInstanceHandle())
 {
@@ -33,7 +36,10 @@ CWinApp::~CWinApp()
     if (g_app == this) g_app = nullptr;
 }
 
-BOOL CWinApp::InitInstance() { return TRUE; }
+BOOL CWinApp::InitInstance()
+{
+    return TRUE;
+}
 
 int CWinApp::ExitInstance()
 {
@@ -85,7 +91,10 @@ void CWinApp::AddDocTemplate(std::unique_ptr<CSingleDocTemplate> docTemplate)
     m_docTemplate = std::move(docTemplate);
 }
 
-void CWinApp::ParseCommandLine(CCommandLineInfo& info) { ParseArguments(info, __argc, __argv); }
+void CWinApp::ParseCommandLine(CCommandLineInfo& info)
+{
+    ParseArguments(info, __argc, __argv);
+}
 
 BOOL CWinApp::ProcessShellCommand(const CCommandLineInfo& info)
 {
@@ -120,7 +129,10 @@ void CWinApp::OnFileOpen()
     if (GetOpenFileNameA(&dialog)) OpenDocumentFile(path);
 }
 
-void CWinApp::SetRegistryKey(const char* vendor) { m_settings.emplace(vendor, m_appName); }
+void CWinApp::SetRegistryKey(const char* vendor)
+{
+    m_settings.emplace(vendor, m_appName);
+}
 
 void CWinApp::LoadStdProfileSettings(UINT maxRecentFiles)
 {

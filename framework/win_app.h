@@ -47,7 +47,7 @@ public:
 
     HINSTANCE m_hInstance;
     int m_nCmdShow = SW_SHOWNORMAL;
-    std::string m_appName;            // the AFX_IDS_APP_TITLE string
+    std::string m_appName;  // the AFX_IDS_APP_TITLE string
     CWnd* m_pMainWnd = nullptr;
 
 private:

@@ -35,13 +35,16 @@ LRESULT CALLBACK CreationHook(int code, WPARAM wParam, LPARAM lParam)
     if (code == HCBT_CREATEWND && g_windowInCreation &&
         IsWindowInCreation(reinterpret_cast<HWND>(wParam))) {
         CWnd* wnd = g_windowInCreation;
-        g_windowInCreation = nullptr;          // windows created from its handlers are not it
+        g_windowInCreation = nullptr;  // windows created from its handlers are not it
         wnd->Attach(reinterpret_cast<HWND>(wParam));
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-HINSTANCE AfxGetInstanceHandle() { return GetModuleHandleA(nullptr); }
+HINSTANCE AfxGetInstanceHandle()
+{
+    return GetModuleHandleA(nullptr);
+}
 
 BOOL AfxRegisterClass(const WNDCLASSA& windowClass)
 {
@@ -99,9 +102,9 @@ BOOL CWnd::CreateEx(CREATESTRUCTA cs)
     const char* outerClass = g_classInCreation;
     g_windowInCreation = this;
     g_classInCreation = cs.lpszClass;
-    HWND hwnd = CreateWindowExA(cs.dwExStyle, cs.lpszClass, cs.lpszName, cs.style, cs.x, cs.y,
-                                cs.cx, cs.cy, cs.hwndParent, cs.hMenu, cs.hInstance,
-                                cs.lpCreateParams);
+    HWND hwnd =
+        CreateWindowExA(cs.dwExStyle, cs.lpszClass, cs.lpszName, cs.style, cs.x, cs.y, cs.cx, cs.cy,
+                        cs.hwndParent, cs.hMenu, cs.hInstance, cs.lpCreateParams);
     bool neverAttached = g_windowInCreation == this;
     g_windowInCreation = outer;
     g_classInCreation = outerClass;
@@ -112,20 +115,44 @@ BOOL CWnd::CreateEx(CREATESTRUCTA cs)
     return hwnd != nullptr;
 }
 
-BOOL CWnd::DestroyWindow() { return m_hWnd && ::DestroyWindow(m_hWnd); }
-BOOL CWnd::ShowWindow(int showCommand) { return ::ShowWindow(m_hWnd, showCommand); }
-void CWnd::UpdateWindow() { ::UpdateWindow(m_hWnd); }
-void CWnd::Invalidate(BOOL erase) { InvalidateRect(m_hWnd, nullptr, erase); }
-UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapseMs) { return ::SetTimer(m_hWnd, id, elapseMs, nullptr); }
-BOOL CWnd::KillTimer(UINT_PTR id) { return ::KillTimer(m_hWnd, id); }
+BOOL CWnd::DestroyWindow()
+{
+    return m_hWnd && ::DestroyWindow(m_hWnd);
+}
+BOOL CWnd::ShowWindow(int showCommand)
+{
+    return ::ShowWindow(m_hWnd, showCommand);
+}
+void CWnd::UpdateWindow()
+{
+    ::UpdateWindow(m_hWnd);
+}
+void CWnd::Invalidate(BOOL erase)
+{
+    InvalidateRect(m_hWnd, nullptr, erase);
+}
+UINT_PTR CWnd::SetTimer(UINT_PTR id, UINT elapseMs)
+{
+    return ::SetTimer(m_hWnd, id, elapseMs, nullptr);
+}
+BOOL CWnd::KillTimer(UINT_PTR id)
+{
+    return ::KillTimer(m_hWnd, id);
+}
 
 LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     return ::SendMessageA(m_hWnd, message, wParam, lParam);
 }
 
-BOOL CWnd::PreCreateWindow(CREATESTRUCTA&) { return TRUE; }
-BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
+BOOL CWnd::PreCreateWindow(CREATESTRUCTA&)
+{
+    return TRUE;
+}
+BOOL CWnd::PreTranslateMessage(MSG*)
+{
+    return FALSE;
+}
 
 LRESULT CWnd::Default()
 {
@@ -161,13 +188,34 @@ LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     }
 }
 
-int CWnd::OnCreate(CREATESTRUCTA*) { return static_cast<int>(Default()); }
-void CWnd::OnDestroy() { Default(); }
-void CWnd::OnTimer(UINT_PTR) { Default(); }
-void CWnd::OnClose() { Default(); }
-void CWnd::OnPaint() { Default(); }
-void CWnd::OnSize(UINT, int, int) { Default(); }
-BOOL CWnd::OnCommand(UINT) { return FALSE; }
+int CWnd::OnCreate(CREATESTRUCTA*)
+{
+    return static_cast<int>(Default());
+}
+void CWnd::OnDestroy()
+{
+    Default();
+}
+void CWnd::OnTimer(UINT_PTR)
+{
+    Default();
+}
+void CWnd::OnClose()
+{
+    Default();
+}
+void CWnd::OnPaint()
+{
+    Default();
+}
+void CWnd::OnSize(UINT, int, int)
+{
+    Default();
+}
+BOOL CWnd::OnCommand(UINT)
+{
+    return FALSE;
+}
 void CWnd::PostNcDestroy() {}
 
 LRESULT CALLBACK AfxWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)

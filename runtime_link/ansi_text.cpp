@@ -10,8 +10,8 @@ namespace {
 std::wstring WideFrom(UINT codePage, std::string_view text)
 {
     if (text.empty()) return {};
-    const int units = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
-                                          nullptr, 0);
+    const int units =
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
     MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), wide.data(),
                         units);
@@ -77,8 +77,8 @@ void WideToAnsiField(const wchar_t* text, size_t maxUnits, char* field, size_t f
     const size_t units = wcsnlen(text, maxUnits);
     std::string ansi;
     if (units > 0) {
-        const int bytes = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), nullptr,
-                                              0, nullptr, nullptr);
+        const int bytes = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), nullptr, 0,
+                                              nullptr, nullptr);
         ansi.resize(bytes > 0 ? static_cast<size_t>(bytes) : 0);
         if (!ansi.empty())
             WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), ansi.data(), bytes,

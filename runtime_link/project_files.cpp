@@ -19,7 +19,7 @@ uint8_t g_viewerConfig[kViewerConfigSize];
 namespace {
 
 constexpr char kMagicText[] = "Parhelionix V7.11";
-constexpr size_t kComparedHeaderBytes = 12;       // "Parhelionix "; the version may differ
+constexpr size_t kComparedHeaderBytes = 12;  // "Parhelionix "; the version may differ
 constexpr DWORD kBodyOffset = kHeaderSize;
 constexpr size_t kPollPeriodOffset = 268 - kHeaderSize;
 

@@ -4,13 +4,13 @@
 // The project as found at start-up. Everything here is read once and kept for the whole run.
 constexpr int kPathField = 256;
 constexpr int kHeaderSize = 20;
-constexpr int kViewerConfigSize = 284;       // bytes 20..303 of PXVIEWER.CFG
+constexpr int kViewerConfigSize = 284;  // bytes 20..303 of PXVIEWER.CFG
 constexpr int kMaxTagCount = 10000;
 
 extern char g_systemProgramDirectory[kPathField];
-extern char g_projectDirectory[kPathField];     // ends with a backslash
-extern char g_headerMagic[kHeaderSize];         // "Parhelionix V7.11" and three NULs
-extern int32_t g_tagCount;                      // 26 until TAGNAME.DB has been read
+extern char g_projectDirectory[kPathField];  // ends with a backslash
+extern char g_headerMagic[kHeaderSize];      // "Parhelionix V7.11" and three NULs
+extern int32_t g_tagCount;                   // 26 until TAGNAME.DB has been read
 extern uint8_t g_viewerConfig[kViewerConfigSize];
 
 // The poll period in milliseconds lives inside the configuration block (file offset 268).

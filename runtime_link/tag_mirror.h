@@ -6,15 +6,15 @@
 
 constexpr int kMirrorSlots = 10000;
 constexpr int kMirrorNameUnits = 36;
-constexpr int kMirrorStringUnits = 132;      // including the terminator
+constexpr int kMirrorStringUnits = 132;  // including the terminator
 
 // The server's own copy of one tag, with texts already in UTF-16.
 struct MirrorEntry {
-    int32_t kind;                        // ValueKind; kValueKindNone when the tag has no value
+    int32_t kind;  // ValueKind; kValueKindNone when the tag has no value
     wchar_t name[kMirrorNameUnits];
-    int32_t writePending;                // exactly 1 while value waits to reach the tag record
+    int32_t writePending;  // exactly 1 while value waits to reach the tag record
     union {
-        int32_t integer;                 // discrete and integer tags
+        int32_t integer;  // discrete and integer tags
         float real;
         wchar_t text[kMirrorStringUnits];
         uint8_t bytes[264];

@@ -7,8 +7,8 @@
 void TagNameIndex::Build()
 {
     Clear();
-    const int count = g_mirrorCount < 0 ? 0 : (g_mirrorCount > kMirrorSlots ? kMirrorSlots
-                                                                            : g_mirrorCount);
+    const int count =
+        g_mirrorCount < 0 ? 0 : (g_mirrorCount > kMirrorSlots ? kMirrorSlots : g_mirrorCount);
     names_.resize(static_cast<size_t>(count) * kMirrorNameUnits);
     slots_.reserve(static_cast<size_t>(count));
     for (int slot = 0; slot < count; ++slot) {

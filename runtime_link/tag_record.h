@@ -5,19 +5,19 @@
 // One record of the Viewer's shared tag area "Parhelionix Share Memory". Record i describes
 // tag i and starts at byte 676 * i; there is no header. Texts are ANSI (code page 936).
 struct TagRecord {
-    int32_t reserved0;           // the Viewer's
-    int32_t typeCode;            // selects the value field, see ValueKindOfTypeCode
+    int32_t reserved0;  // the Viewer's
+    int32_t typeCode;   // selects the value field, see ValueKindOfTypeCode
     char name[36];
     int32_t discreteValue;
-    int32_t integerValue;        // records 8..10 and 13..16 are also the request stamp's source
+    int32_t integerValue;  // records 8..10 and 13..16 are also the request stamp's source
     float realValue;
     char stringValue[132];
-    int32_t writeInhibit;        // 1: client writes to this tag are dropped
-    uint8_t reserved1[224];      // the Viewer's
-    int32_t requestStatus;       // 0 with every write request
+    int32_t writeInhibit;    // 1: client writes to this tag are dropped
+    uint8_t reserved1[224];  // the Viewer's
+    int32_t requestStatus;   // 0 with every write request
     int32_t requestStamp[7];
-    int32_t writeRequest;        // 1: a write request waits for the Viewer, which clears it
-    uint8_t reserved2[224];      // the Viewer's
+    int32_t writeRequest;    // 1: a write request waits for the Viewer, which clears it
+    uint8_t reserved2[224];  // the Viewer's
 };
 
 static_assert(sizeof(TagRecord) == 676, "tag record layout");
@@ -53,10 +53,23 @@ enum ValueKind : int32_t {
 constexpr ValueKind ValueKindOfTypeCode(int32_t typeCode)
 {
     switch (typeCode) {
-    case 0: case 4: case 10: return kValueKindDiscrete;
-    case 1: case 5: case 11: return kValueKindInteger;
-    case 2: case 6: case 12: return kValueKindReal;
-    case 3: case 7: case 13: return kValueKindString;
-    default: return kValueKindNone;
+    case 0:
+    case 4:
+    case 10:
+        return kValueKindDiscrete;
+    case 1:
+    case 5:
+    case 11:
+        return kValueKindInteger;
+    case 2:
+    case 6:
+    case 12:
+        return kValueKindReal;
+    case 3:
+    case 7:
+    case 13:
+        return kValueKindString;
+    default:
+        return kValueKindNone;
     }
 }

@@ -32,7 +32,10 @@ std::string ProfileSystemDirectory()
 
 }  // namespace
 
-std::string SystemDirectoryProfileKey() { return AnsiFromWide(L"系统程序目录"); }
+std::string SystemDirectoryProfileKey()
+{
+    return AnsiFromWide(L"系统程序目录");
+}
 
 ProjectLocation FindProject(const std::string& systemDirectory)
 {

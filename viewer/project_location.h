@@ -14,8 +14,8 @@ std::string SystemDirectoryProfileKey();
 struct ProjectLocation {
     bool ok = false;
     std::string systemDirectory;
-    std::string projectDirectory;      // ends with a backslash
-    std::string message;               // why the project was not found
+    std::string projectDirectory;  // ends with a backslash
+    std::string message;           // why the project was not found
 };
 
 // With an empty systemDirectory the win.ini entry names it, or, when the entry is missing, the

@@ -7,10 +7,9 @@
 std::string FormatWriteRequest(const TakenWriteRequest& request)
 {
     std::string line = "tag=" + std::to_string(request.index) + " name=\"" +
-                       Utf8FromAnsi(request.name) + "\" type=" +
-                       std::to_string(request.typeCode) + " value=\"" +
-                       Utf8FromAnsi(request.value) + "\" status=" +
-                       std::to_string(request.status) + " stamp=";
+                       Utf8FromAnsi(request.name) + "\" type=" + std::to_string(request.typeCode) +
+                       " value=\"" + Utf8FromAnsi(request.value) +
+                       "\" status=" + std::to_string(request.status) + " stamp=";
     for (size_t i = 0; i < std::size(request.stamp); ++i)
         line += (i ? "," : "") + std::to_string(request.stamp[i]);
     return line;

@@ -54,8 +54,8 @@ TagDatabaseRead ReadTagDatabase(const std::string& path)
                          " bytes is too short for its header and tag count";
         return result;
     }
-    if (bytes.compare(0, kProjectFileHeaderMatch, kProjectFileHeader,
-                      kProjectFileHeaderMatch) != 0) {
+    if (bytes.compare(0, kProjectFileHeaderMatch, kProjectFileHeader, kProjectFileHeaderMatch) !=
+        0) {
         result.message = "TAGNAME.DB: foreign file header";
         return result;
     }
@@ -110,9 +110,8 @@ bool WriteTagDatabase(const std::string& path, const std::vector<TagDefinition>&
     return true;
 }
 
-TagDefinition MakeTagDefinition(const std::string& ansiName, int32_t typeCode,
-                                int32_t writeInhibit, TagSimulation simulation,
-                                const std::string& ansiInitialValue)
+TagDefinition MakeTagDefinition(const std::string& ansiName, int32_t typeCode, int32_t writeInhibit,
+                                TagSimulation simulation, const std::string& ansiInitialValue)
 {
     TagDefinition tag{};
     CopyAnsiField(tag.name, sizeof tag.name, ansiName);

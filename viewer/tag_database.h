@@ -23,6 +23,5 @@ bool WriteTagDatabase(const std::string& path, const std::vector<TagDefinition>&
                       std::string& error);
 
 // A definition with its texts filled in (cut to their fields).
-TagDefinition MakeTagDefinition(const std::string& ansiName, int32_t typeCode,
-                                int32_t writeInhibit, TagSimulation simulation,
-                                const std::string& ansiInitialValue);
+TagDefinition MakeTagDefinition(const std::string& ansiName, int32_t typeCode, int32_t writeInhibit,
+                                TagSimulation simulation, const std::string& ansiInitialValue);

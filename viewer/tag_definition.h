@@ -20,13 +20,13 @@
 // How the stand-in Viewer changes a tag's value on each step. A mode that does not fit the
 // tag's value kind leaves the value alone.
 enum TagSimulation : int32_t {
-    kSimulationNone = 0,             // keeps its initial value
-    kSimulationRamp = 1,             // integer +1, real +0.5 a step; back to 0 once past 100
-    kSimulationToggle = 2,           // discrete and integer: 0, 1, 0, ...
-    kSimulationTextCounter = 3,      // string: the initial text followed by the step number
-    kSimulationClockYear = 4,        // integer: that part of the local time (the request
-    kSimulationClockMonth = 5,       // stamp is made of records 8..10 and 13..16, so a
-    kSimulationClockDay = 6,         // project gives those the date and time parts)
+    kSimulationNone = 0,         // keeps its initial value
+    kSimulationRamp = 1,         // integer +1, real +0.5 a step; back to 0 once past 100
+    kSimulationToggle = 2,       // discrete and integer: 0, 1, 0, ...
+    kSimulationTextCounter = 3,  // string: the initial text followed by the step number
+    kSimulationClockYear = 4,    // integer: that part of the local time (the request
+    kSimulationClockMonth = 5,   // stamp is made of records 8..10 and 13..16, so a
+    kSimulationClockDay = 6,     // project gives those the date and time parts)
     kSimulationClockHour = 7,
     kSimulationClockMinute = 8,
     kSimulationClockSecond = 9,
@@ -35,11 +35,11 @@ enum TagSimulation : int32_t {
 constexpr int32_t kLastSimulation = kSimulationClockMillisecond;
 
 struct TagDefinition {
-    char name[36];                   // the tag record's name
-    int32_t typeCode;                // the tag record's type code, any value (0..13 known)
-    int32_t writeInhibit;            // copied into the tag record's write-inhibit flag
-    int32_t simulation;              // TagSimulation
-    char initialValue[132];          // as text: "0"/"1", "-12", "3.5", or the string value
+    char name[36];           // the tag record's name
+    int32_t typeCode;        // the tag record's type code, any value (0..13 known)
+    int32_t writeInhibit;    // copied into the tag record's write-inhibit flag
+    int32_t simulation;      // TagSimulation
+    char initialValue[132];  // as text: "0"/"1", "-12", "3.5", or the string value
 };
 
 static_assert(sizeof(TagDefinition) == 180, "tag definition layout");

@@ -14,21 +14,31 @@ constexpr float kRampTop = 100.0f;
 int32_t ClockPart(int32_t simulation, const SYSTEMTIME& now)
 {
     switch (simulation) {
-    case kSimulationClockYear: return now.wYear;
-    case kSimulationClockMonth: return now.wMonth;
-    case kSimulationClockDay: return now.wDay;
-    case kSimulationClockHour: return now.wHour;
-    case kSimulationClockMinute: return now.wMinute;
-    case kSimulationClockSecond: return now.wSecond;
-    default: return now.wMilliseconds;
+    case kSimulationClockYear:
+        return now.wYear;
+    case kSimulationClockMonth:
+        return now.wMonth;
+    case kSimulationClockDay:
+        return now.wDay;
+    case kSimulationClockHour:
+        return now.wHour;
+    case kSimulationClockMinute:
+        return now.wMinute;
+    case kSimulationClockSecond:
+        return now.wSecond;
+    default:
+        return now.wMilliseconds;
     }
 }
 
 void StepInteger(int32_t& value, int32_t simulation, const SYSTEMTIME& now)
 {
-    if (simulation == kSimulationRamp) value = value >= int32_t(kRampTop) ? 0 : value + 1;
-    else if (simulation == kSimulationToggle) value = value ? 0 : 1;
-    else if (simulation >= kSimulationClockYear) value = ClockPart(simulation, now);
+    if (simulation == kSimulationRamp)
+        value = value >= int32_t(kRampTop) ? 0 : value + 1;
+    else if (simulation == kSimulationToggle)
+        value = value ? 0 : 1;
+    else if (simulation >= kSimulationClockYear)
+        value = ClockPart(simulation, now);
 }
 
 }  // namespace
@@ -63,8 +73,12 @@ std::vector<TakenWriteRequest> TagSimulator::TakeWriteRequests(TagRecord* area)
     for (int i = 0; i < RecordCount(); ++i) {
         TagRecord& record = area[i];
         if (record.writeRequest != 1) continue;
-        TakenWriteRequest request{i, AnsiFieldText(record.name, sizeof record.name),
-                                  record.typeCode, ValueText(record), record.requestStatus, {}};
+        TakenWriteRequest request{i,
+                                  AnsiFieldText(record.name, sizeof record.name),
+                                  record.typeCode,
+                                  ValueText(record),
+                                  record.requestStatus,
+                                  {}};
         std::copy(std::begin(record.requestStamp), std::end(record.requestStamp), request.stamp);
         record.writeRequest = 0;
         if (size_t(i) < m_holdSteps.size()) m_holdSteps[size_t(i)] = kWriteHoldSteps;

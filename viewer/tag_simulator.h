@@ -11,9 +11,9 @@
 // One write request as the Viewer took it out of a tag record.
 struct TakenWriteRequest {
     int index;
-    std::string name;                 // ANSI
+    std::string name;  // ANSI
     int32_t typeCode;
-    std::string value;                // ANSI, as ValueText shows it
+    std::string value;  // ANSI, as ValueText shows it
     int32_t status;
     int32_t stamp[7];
 };

@@ -11,7 +11,10 @@ namespace {
 
 bool ReadWholeNumber(const char* text, int32_t& value)
 {
-    if (*text == '\0') { value = 0; return true; }
+    if (*text == '\0') {
+        value = 0;
+        return true;
+    }
     char* end = nullptr;
     errno = 0;
     long long number = std::strtoll(text, &end, 10);
@@ -22,7 +25,10 @@ bool ReadWholeNumber(const char* text, int32_t& value)
 
 bool ReadReal(const char* text, float& value)
 {
-    if (*text == '\0') { value = 0; return true; }
+    if (*text == '\0') {
+        value = 0;
+        return true;
+    }
     char* end = nullptr;
     float number = std::strtof(text, &end);
     if (*end != '\0' || !std::isfinite(number)) return false;
@@ -36,13 +42,17 @@ bool SetInitialValue(TagRecord& record, const TagDefinition& tag)
 {
     const std::string text = AnsiFieldText(tag.initialValue, sizeof tag.initialValue);
     switch (ValueKindOfTypeCode(tag.typeCode)) {
-    case kValueKindDiscrete: return ReadWholeNumber(text.c_str(), record.discreteValue);
-    case kValueKindInteger: return ReadWholeNumber(text.c_str(), record.integerValue);
-    case kValueKindReal: return ReadReal(text.c_str(), record.realValue);
+    case kValueKindDiscrete:
+        return ReadWholeNumber(text.c_str(), record.discreteValue);
+    case kValueKindInteger:
+        return ReadWholeNumber(text.c_str(), record.integerValue);
+    case kValueKindReal:
+        return ReadReal(text.c_str(), record.realValue);
     case kValueKindString:
         CopyAnsiField(record.stringValue, sizeof record.stringValue, text);
         return true;
-    case kValueKindNone: break;
+    case kValueKindNone:
+        break;
     }
     return true;
 }

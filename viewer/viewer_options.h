@@ -4,9 +4,9 @@
 
 // PXViewer.exe [--rate MS] [--log PATH] [--system-dir PATH]
 struct ViewerOptions {
-    int rateMs = 1000;               // simulation step and write-request check period
-    std::string logPath;             // empty: the project directory's PXVIEWER.LOG
-    std::string systemDirectory;     // empty: from win.ini as the server finds it
+    int rateMs = 1000;            // simulation step and write-request check period
+    std::string logPath;          // empty: the project directory's PXVIEWER.LOG
+    std::string systemDirectory;  // empty: from win.ini as the server finds it
 };
 
 constexpr int kMinRateMs = 10;

@@ -11,7 +11,7 @@
 // The snapshot and cursor of an enumerator as Next sees them.
 template <class Stored>
 struct EnumeratorCursor {
-    const Stored* elements;   // null when the snapshot could not be taken: Next yields nothing
+    const Stored* elements;  // null when the snapshot could not be taken: Next yields nothing
     ULONG count;
     ULONG& position;
     IMalloc* allocator;
@@ -66,8 +66,8 @@ public:
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, Item* rgelt, ULONG* pceltFetched) override
     {
         return Elements::Next(
-            EnumeratorCursor<Stored>{m_elements.get(), m_count, m_cursor, m_allocator.Get()},
-            celt, rgelt, pceltFetched);
+            EnumeratorCursor<Stored>{m_elements.get(), m_count, m_cursor, m_allocator.Get()}, celt,
+            rgelt, pceltFetched);
     }
 
     HRESULT STDMETHODCALLTYPE Skip(ULONG celt) override

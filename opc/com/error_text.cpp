@@ -66,8 +66,8 @@ std::wstring PlatformMessage(HRESULT code)
         nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::unique_ptr<wchar_t, decltype(&LocalFree)> owner(text, &LocalFree);
     std::wstring message = length > 0 ? std::wstring(text, length) : std::wstring();
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
-                                message.back() == L' ')) {
+    while (!message.empty() &&
+           (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' ')) {
         message.pop_back();
     }
     return message;

@@ -1,11 +1,11 @@
 #include "opc/datachange/async_io.h"
 
-#include <olectl.h>   // CONNECT_E_ADVISELIMIT
+#include <olectl.h>  // CONNECT_E_ADVISELIMIT
 
 #include <algorithm>
 
-#include "opc/items/item_object.h"
 #include "opc/com/global_lock.h"
+#include "opc/items/item_object.h"
 #include "opc_error.h"
 
 HRESULT AsyncIOPart::CheckRequest(const PendingRequest& record, DWORD count,
@@ -75,8 +75,7 @@ HRESULT AsyncIOPart::Write(DWORD /*dwConnection*/, DWORD dwCount, OPCHANDLE* phS
     return S_OK;
 }
 
-HRESULT AsyncIOPart::Refresh(DWORD /*dwConnection*/, OPCDATASOURCE dwSource,
-                             DWORD* pTransactionID)
+HRESULT AsyncIOPart::Refresh(DWORD /*dwConnection*/, OPCDATASOURCE dwSource, DWORD* pTransactionID)
 {
     // Never written through a null pointer; a remote client cannot pass one anyway.
     if (!pTransactionID) return E_INVALIDARG;

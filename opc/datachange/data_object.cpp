@@ -1,7 +1,6 @@
 #include "opc/datachange/data_object.h"
 
-#include <olectl.h>   // CONNECT_E_ADVISELIMIT
-
+#include <olectl.h>  // CONNECT_E_ADVISELIMIT
 
 namespace {
 

@@ -2,8 +2,8 @@
 // What data-change delivery needs of its group. The group object implements it; the delivery
 // parts, the streams and the update pass see their group only through it. Each call is made
 // once per request or pass, never once per item: the items are reached directly in the table.
-#include <unknwn.h>
 #include <windows.h>
+#include <unknwn.h>
 
 #include <cstdint>
 

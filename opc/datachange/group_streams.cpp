@@ -26,7 +26,8 @@ Microsoft::WRL::ComPtr<IAdviseSink> HeldSink(const DeliveryGroup& group, StreamS
 bool ReadStreamItems(const DeliveryGroup& group, const OPCHANDLE* handles, DWORD count,
                      WORD changeBit, StreamItemList& list)
 {
-    const bool outOfService = CompletionOutOfService(changeBit, group.IsActive(), group.Requests().read.source);
+    const bool outOfService =
+        CompletionOutOfService(changeBit, group.IsActive(), group.Requests().read.source);
     const ItemTable& items = group.Items();
     try {
         list.handles.clear();
@@ -60,8 +61,8 @@ bool PrepareDataStream(const DeliveryGroup& group, DataStreamFormat format,
     return stream.block != nullptr;
 }
 
-bool PrepareWriteCompleteStream(const DeliveryGroup& group, const OPCHANDLE* handles,
-                                DWORD count, DWORD transactionId, PreparedStream& stream)
+bool PrepareWriteCompleteStream(const DeliveryGroup& group, const OPCHANDLE* handles, DWORD count,
+                                DWORD transactionId, PreparedStream& stream)
 {
     stream.kind = StreamSink::WriteComplete;
     stream.sink = HeldSink(group, stream.kind);

@@ -29,7 +29,7 @@ bool ReadStreamItems(const DeliveryGroup& group, const OPCHANDLE* handles, DWORD
 
 // A stream built for one of the group's sinks, held with that sink until it is sent.
 struct PreparedStream {
-    Microsoft::WRL::ComPtr<IAdviseSink> sink;   // null: nothing to send
+    Microsoft::WRL::ComPtr<IAdviseSink> sink;  // null: nothing to send
     StreamSink kind = StreamSink::Data;
     StreamBlock block;
 };
@@ -42,8 +42,8 @@ bool PrepareDataStream(const DeliveryGroup& group, DataStreamFormat format,
 
 // Builds the write-complete stream of the listed items with their write results; false only
 // when the block cannot be had.
-bool PrepareWriteCompleteStream(const DeliveryGroup& group, const OPCHANDLE* handles,
-                                DWORD count, DWORD transactionId, PreparedStream& stream);
+bool PrepareWriteCompleteStream(const DeliveryGroup& group, const OPCHANDLE* handles, DWORD count,
+                                DWORD transactionId, PreparedStream& stream);
 
 // Hands the stream to its sink, if that sink is still the group's (a client may unadvise from
 // within an earlier OnDataChange), then frees the block.

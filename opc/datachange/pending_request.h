@@ -7,13 +7,13 @@
 #include "opc_da.h"
 
 struct PendingRequest {
-    DWORD count = 0;   // items in the list; 0: no request
+    DWORD count = 0;  // items in the list; 0: no request
     BOOL cancelled = FALSE;
     DWORD transactionId = 0;
     // Read and refresh: the source of the latest accepted request, kept when the record is
     // reset; a completion's qualities depend on the read's.
     DWORD source = OPC_DS_CACHE;
-    TaskArray<OPCHANDLE> items;   // server handles, in the order the request gave them
+    TaskArray<OPCHANDLE> items;  // server handles, in the order the request gave them
 
     bool InUse() const { return count != 0; }
     void Queue(TaskArray<OPCHANDLE> list, DWORD itemCount, DWORD id);

@@ -17,8 +17,7 @@ static_assert(sizeof(OPCITEMHEADER2) == 12, "OPCITEMHEADER2 is 12 bytes");
 
 uint64_t ItemHeaderSize(DataStreamFormat format)
 {
-    return format == DataStreamFormat::DataTime ? sizeof(OPCITEMHEADER1)
-                                                : sizeof(OPCITEMHEADER2);
+    return format == DataStreamFormat::DataTime ? sizeof(OPCITEMHEADER1) : sizeof(OPCITEMHEADER2);
 }
 
 UINT StringBytes(const VARIANT& value)
@@ -87,8 +86,8 @@ uint64_t DataStreamSize(DataStreamFormat format, const std::vector<DataStreamIte
     return sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * items.size() + MeasureValues(items);
 }
 
-StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup,
-                            DWORD transactionId, const std::vector<DataStreamItem>& items)
+StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup, DWORD transactionId,
+                            const std::vector<DataStreamItem>& items)
 {
     const uint64_t total = DataStreamSize(format, items);
     StreamBlock block = AllocateStreamBlock(total);

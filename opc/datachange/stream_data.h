@@ -18,8 +18,8 @@ enum class DataStreamFormat { Data, DataTime };
 struct DataStreamItem {
     OPCHANDLE hClient = 0;
     WORD quality = 0;
-    FILETIME timestamp = {};     // carried by the data-with-time stream only
-    VariantOwner value;          // the value as delivered, owned by the record
+    FILETIME timestamp = {};  // carried by the data-with-time stream only
+    VariantOwner value;       // the value as delivered, owned by the record
 };
 
 // Whether a completion reports its items out of service: change bit 0 (an asynchronous read
@@ -41,5 +41,5 @@ uint64_t MeasureValues(const std::vector<DataStreamItem>& items);
 uint64_t DataStreamSize(DataStreamFormat format, const std::vector<DataStreamItem>& items);
 
 // The stream in a new block, or null when the block cannot be allocated. hrStatus is S_OK.
-StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup,
-                            DWORD transactionId, const std::vector<DataStreamItem>& items);
+StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup, DWORD transactionId,
+                            const std::vector<DataStreamItem>& items);

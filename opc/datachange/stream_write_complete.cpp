@@ -16,8 +16,8 @@ StreamBlock BuildWriteCompleteStream(OPCHANDLE hClientGroup, DWORD transactionId
     StreamBlock block = AllocateStreamBlock(WriteCompleteStreamSize(items.size()));
     if (!block) return block;
     auto* bytes = static_cast<BYTE*>(GlobalLock(block.get()));
-    const OPCGROUPHEADERWRITE group{static_cast<DWORD>(items.size()), hClientGroup,
-                                    transactionId, S_OK};
+    const OPCGROUPHEADERWRITE group{static_cast<DWORD>(items.size()), hClientGroup, transactionId,
+                                    S_OK};
     std::memcpy(bytes, &group, sizeof group);
     if (!items.empty()) {
         std::memcpy(bytes + sizeof group, items.data(), sizeof(OPCITEMHEADERWRITE) * items.size());

@@ -27,12 +27,11 @@ void RefreshItems(const ItemTable& items, const FILETIME& cycleTime)
 }
 
 // The active items still owed to one sink, in ascending slot order, in one stream.
-void SendDataChange(DeliveryGroup& group, DataStreamFormat format, StreamSink sink,
-                    WORD changeBit)
+void SendDataChange(DeliveryGroup& group, DataStreamFormat format, StreamSink sink, WORD changeBit)
 {
     if (!group.IsActive() || !group.DataObject()->Sink(sink)) return;
     std::unique_ptr<OPCHANDLE[]> handles(new (std::nothrow) OPCHANDLE[kItemSlots]);
-    if (!handles) return;   // the bits stay: the items go with the next period
+    if (!handles) return;  // the bits stay: the items go with the next period
     DWORD count = 0;
     group.Items().ForEach([&](const ItemObject& item) {
         if (item.Active() && (item.ChangeMask() & changeBit)) {
@@ -87,8 +86,8 @@ void CompleteWrite(DeliveryGroup& group, PendingRequest& record)
 {
     if (!Outstanding(record)) return;
     PreparedStream stream;
-    if (!PrepareWriteCompleteStream(group, record.items.get(), record.count,
-                                    record.transactionId, stream)) {
+    if (!PrepareWriteCompleteStream(group, record.items.get(), record.count, record.transactionId,
+                                    stream)) {
         return;
     }
     record.Reset();
@@ -108,7 +107,7 @@ void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& c
         countdown = static_cast<int32_t>(std::min<DWORD>(group.UpdateRate(), INT32_MAX));
     }
     const DataObjectPart* dataObject = group.DataObject();
-    if (!dataObject) return;   // no client asked for IDataObject: nobody to send to
+    if (!dataObject) return;  // no client asked for IDataObject: nobody to send to
     if (expired && dataObject->HasDataSink()) {
         SendDataChange(group, DataStreamFormat::DataTime, StreamSink::DataTime,
                        kOwedToDataTimeSink);

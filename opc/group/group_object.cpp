@@ -2,14 +2,14 @@
 
 #include <new>
 
+#include "opc/com/global_lock.h"
 #include "opc/datachange/async_io.h"
 #include "opc/datachange/data_object.h"
 #include "opc/datachange/update_pass.h"
 #include "opc/group/group_state_mgt.h"
 #include "opc/group/item_mgt.h"
-#include "opc/items/item_object.h"
 #include "opc/group/sync_io.h"
-#include "opc/com/global_lock.h"
+#include "opc/items/item_object.h"
 
 GroupObject::GroupObject(std::shared_ptr<GroupOwnerLink> ownerLink)
     : m_ownerLink(std::move(ownerLink))
@@ -26,7 +26,7 @@ GroupObject::~GroupObject()
     m_syncIOPart.reset();
     m_asyncIOPart.reset();
     m_itemMgtPart.reset();
-    m_dataObjectPart.reset();   // releases the advise sinks
+    m_dataObjectPart.reset();  // releases the advise sinks
 }
 
 HRESULT GroupObject::QueryInterface(REFIID riid, void** ppv)
@@ -74,7 +74,7 @@ HRESULT GroupObject::CopyItemsFrom(const GroupObject& source)
             result = E_OUTOFMEMORY;
             return;
         }
-        copy->AddRef();   // the item table's reference
+        copy->AddRef();  // the item table's reference
         result = copy->CopyFrom(item);
         if (FAILED(result)) {
             copy->Release();

@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "opc/com/heap_string.h"
+#include "opc/com/reference_counted.h"
 #include "opc/datachange/delivery_group.h"
 #include "opc/datachange/pending_request.h"
 #include "opc/group/group_owner.h"
-#include "opc/com/heap_string.h"
-#include "opc/com/reference_counted.h"
 #include "opc/items/item_table.h"
 #include "opc_da.h"
 
@@ -21,13 +21,13 @@ class SyncIOPart;
 // A group's state as AddGroup, SetState, SetName and CloneGroup set it. Deadband, locale and
 // time bias are only stored and reported.
 struct GroupState {
-    DWORD updateRate = 0;          // milliseconds
+    DWORD updateRate = 0;  // milliseconds
     FLOAT percentDeadband = 0.0f;
     DWORD locale = 0;
-    LONG timeBias = 0;             // minutes
-    BOOL active = FALSE;           // any non-zero value is active
+    LONG timeBias = 0;    // minutes
+    BOOL active = FALSE;  // any non-zero value is active
     HeapString name;
-    OPCHANDLE serverHandle = 0;    // the group's slot in its server's group table
+    OPCHANDLE serverHandle = 0;  // the group's slot in its server's group table
     OPCHANDLE clientHandle = 0;
 };
 
@@ -74,6 +74,6 @@ private:
     std::unique_ptr<ItemMgtPart> m_itemMgtPart;
     std::unique_ptr<DataObjectPart> m_dataObjectPart;
     ItemTable m_items;
-    int32_t m_updateCountdown = 0;   // milliseconds; the period expires at 0 or less
+    int32_t m_updateCountdown = 0;  // milliseconds; the period expires at 0 or less
     PendingRequests m_requests;
 };

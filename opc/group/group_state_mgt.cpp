@@ -27,7 +27,7 @@ HRESULT GroupStateMgtPart::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* p
     const GroupState& state = owner().state;
     *pUpdateRate = state.updateRate;
     *pActive = state.active;
-    *ppName = TaskStringCopy(state.name.get());   // null when it cannot be had: still S_OK
+    *ppName = TaskStringCopy(state.name.get());  // null when it cannot be had: still S_OK
     *pTimeBias = state.timeBias;
     *pPercentDeadband = state.percentDeadband;
     *pLCID = state.locale;
@@ -58,7 +58,7 @@ HRESULT GroupStateMgtPart::SetName(LPCWSTR szName)
 {
     if (!szName) return E_INVALIDARG;
     HeapString name = CopyHeapString(szName);
-    if (!name) return E_OUTOFMEMORY;   // the old name stays
+    if (!name) return E_OUTOFMEMORY;  // the old name stays
     owner().state.name = std::move(name);
     return S_OK;
 }
@@ -75,7 +75,7 @@ HRESULT GroupStateMgtPart::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* pp
     if (!name) return E_OUTOFMEMORY;
     auto* clone = new (std::nothrow) GroupObject(owner().OwnerLink());
     if (!clone) return E_OUTOFMEMORY;
-    clone->AddRef();   // the group table's reference
+    clone->AddRef();  // the group table's reference
     HRESULT hr = clone->CopyItemsFrom(owner());
     if (SUCCEEDED(hr)) hr = clone->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
     if (FAILED(hr)) {

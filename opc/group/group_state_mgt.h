@@ -1,6 +1,6 @@
 #pragma once
-#include "opc/group/group_object.h"
 #include "opc/com/interface_part.h"
+#include "opc/group/group_object.h"
 #include "opc_da.h"
 
 // IOPCGroupStateMgt of a group: its state, its name and its clone.
@@ -10,8 +10,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName,
                                        LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
-                                       OPCHANDLE* phClientGroup,
-                                       OPCHANDLE* phServerGroup) override;
+                                       OPCHANDLE* phClientGroup, OPCHANDLE* phServerGroup) override;
     HRESULT STDMETHODCALLTYPE SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate,
                                        BOOL* pActive, LONG* pTimeBias, FLOAT* pPercentDeadband,
                                        DWORD* pLCID, OPCHANDLE* phClientGroup) override;

@@ -77,12 +77,9 @@ HRESULT CreateItemAttributeEnumerator(GroupObject& group, REFIID riid, void** pp
     try {
         group.Items().ForEach([&snapshot](const ItemObject& item) {
             snapshot.push_back(ItemAttributes{CopyHeapString(item.AccessPath()),
-                                              CopyHeapString(item.ItemId()),
-                                              item.Active(),
-                                              item.ClientHandle(),
-                                              item.ServerHandle(),
-                                              item.RequestedType(),
-                                              item.CanonicalType()});
+                                              CopyHeapString(item.ItemId()), item.Active(),
+                                              item.ClientHandle(), item.ServerHandle(),
+                                              item.RequestedType(), item.CanonicalType()});
         });
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;

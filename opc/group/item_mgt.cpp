@@ -2,10 +2,10 @@
 
 #include <new>
 
+#include "opc/com/global_lock.h"
+#include "opc/com/task_array.h"
 #include "opc/group/item_attribute_enumerator.h"
 #include "opc/items/item_object.h"
-#include "opc/com/task_array.h"
-#include "opc/com/global_lock.h"
 #include "opc_error.h"
 
 namespace {
@@ -61,7 +61,7 @@ HRESULT ItemMgtPart::MakeItems(DWORD dwCount, const OPCITEMDEF* pItemArray, bool
             hr = item->Initialize(pItemArray[i], static_cast<OPCHANDLE>(slot), made);
             if (SUCCEEDED(hr)) results[i] = made;
             if (SUCCEEDED(hr) && keep) {
-                items.Place(slot, item);   // the table keeps this reference
+                items.Place(slot, item);  // the table keeps this reference
             } else {
                 item->Release();
             }
@@ -74,8 +74,8 @@ HRESULT ItemMgtPart::MakeItems(DWORD dwCount, const OPCITEMDEF* pItemArray, bool
     return overall;
 }
 
-HRESULT ItemMgtPart::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray,
-                              OPCITEMRESULT** ppAddResults, HRESULT** ppErrors)
+HRESULT ItemMgtPart::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
+                              HRESULT** ppErrors)
 {
     return MakeItems(dwCount, pItemArray, true, ppAddResults, ppErrors);
 }
@@ -113,14 +113,13 @@ HRESULT ItemMgtPart::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHAN
         if (ppErrors) *ppErrors = nullptr;
         return E_INVALIDARG;
     }
-    return ForEachHandle(owner().Items(), dwCount, phServer, ppErrors,
-                         [phClient](ItemObject& item, DWORD i) {
-                             item.SetClientHandle(phClient[i]);
-                         });
+    return ForEachHandle(
+        owner().Items(), dwCount, phServer, ppErrors,
+        [phClient](ItemObject& item, DWORD i) { item.SetClientHandle(phClient[i]); });
 }
 
-HRESULT ItemMgtPart::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer,
-                                  VARTYPE* pRequestedDatatypes, HRESULT** ppErrors)
+HRESULT ItemMgtPart::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
+                                  HRESULT** ppErrors)
 {
     if (!pRequestedDatatypes) {
         if (ppErrors) *ppErrors = nullptr;

@@ -1,6 +1,6 @@
 #pragma once
-#include "opc/group/group_object.h"
 #include "opc/com/interface_part.h"
+#include "opc/group/group_object.h"
 #include "opc_da.h"
 
 // IOPCItemMgt of a group: items added, validated and removed, their active state, client
@@ -11,8 +11,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE AddItems(DWORD dwCount, OPCITEMDEF* pItemArray,
                                        OPCITEMRESULT** ppAddResults, HRESULT** ppErrors) override;
-    HRESULT STDMETHODCALLTYPE ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray,
-                                            BOOL bBlobUpdate,
+    HRESULT STDMETHODCALLTYPE ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL bBlobUpdate,
                                             OPCITEMRESULT** ppValidationResults,
                                             HRESULT** ppErrors) override;
     HRESULT STDMETHODCALLTYPE RemoveItems(DWORD dwCount, OPCHANDLE* phServer,

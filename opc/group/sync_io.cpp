@@ -1,7 +1,7 @@
 #include "opc/group/sync_io.h"
 
-#include "opc/items/item_object.h"
 #include "opc/com/task_array.h"
+#include "opc/items/item_object.h"
 #include "opc_error.h"
 
 HRESULT SyncIOPart::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,

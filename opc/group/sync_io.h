@@ -1,6 +1,6 @@
 #pragma once
-#include "opc/group/group_object.h"
 #include "opc/com/interface_part.h"
+#include "opc/group/group_object.h"
 #include "opc_da.h"
 
 // IOPCSyncIO of a group: reads and writes of its items' values, answered from the items alone.

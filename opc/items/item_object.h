@@ -2,10 +2,10 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "opc/values/item_value.h"
-#include "opc/values/item_value_owner.h"
 #include "opc/com/heap_string.h"
 #include "opc/com/reference_counted.h"
+#include "opc/values/item_value.h"
+#include "opc/values/item_value_owner.h"
 #include "opc_da.h"
 
 // Change-mask bits: the item's value is still owed to the data sink, to the data-time sink.
@@ -29,8 +29,7 @@ public:
     // Resolves the definition's item ID against the tag mirror and takes the tag's canonical
     // type and value; fills `result` on success. OPC_E_INVALIDITEMID for a null item ID or a
     // copy that cannot be had, OPC_E_BADTYPE when no tag has that name.
-    HRESULT Initialize(const OPCITEMDEF& definition, OPCHANDLE serverHandle,
-                       OPCITEMRESULT& result);
+    HRESULT Initialize(const OPCITEMDEF& definition, OPCHANDLE serverHandle, OPCITEMRESULT& result);
     // Makes this item a copy of `source` for a cloned group: the same item ID, access path,
     // handles, requested type and active flag, with the value, quality and timestamp its tag
     // gives now; nothing pending and no change bits.

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "opc/com/task_memory.h"
 #include "opc/server/server_object.h"
 #include "opc/server/string_enumerator.h"
-#include "opc/com/task_memory.h"
 #include "runtime_link/ansi_text.h"
 #include "runtime_link/tag_mirror.h"
 
@@ -22,7 +22,12 @@ constexpr char kWhiteSpace[] = " \t\n\v\f\r";
 bool ListsNames(VARTYPE dataTypeFilter)
 {
     switch (dataTypeFilter) {
-    case VT_EMPTY: case VT_I2: case VT_I4: case VT_R4: case VT_BSTR: case VT_BOOL:
+    case VT_EMPTY:
+    case VT_I2:
+    case VT_I4:
+    case VT_R4:
+    case VT_BSTR:
+    case VT_BOOL:
         return true;
     default:
         return false;
@@ -56,8 +61,7 @@ HRESULT BrowsePart::QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType)
     return S_OK;
 }
 
-HRESULT BrowsePart::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection,
-                                         LPCWSTR /*szString*/)
+HRESULT BrowsePart::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR /*szString*/)
 {
     // Any branch name leads down into the one branch.
     switch (dwBrowseDirection) {
@@ -74,9 +78,9 @@ HRESULT BrowsePart::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection,
     }
 }
 
-HRESULT BrowsePart::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType,
-                                     LPCWSTR /*szFilterCriteria*/, VARTYPE vtDataTypeFilter,
-                                     DWORD /*dwAccessRightsFilter*/, LPENUMSTRING* ppIEnumString)
+HRESULT BrowsePart::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR /*szFilterCriteria*/,
+                                     VARTYPE vtDataTypeFilter, DWORD /*dwAccessRightsFilter*/,
+                                     LPENUMSTRING* ppIEnumString)
 {
     if (!ppIEnumString) return E_INVALIDARG;
     *ppIEnumString = nullptr;
@@ -125,7 +129,8 @@ HRESULT BrowsePart::GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID)
     }
     if (text.size() >= INT_MAX / sizeof(wchar_t)) return E_OUTOFMEMORY;
     const int units = static_cast<int>(text.size()) + 1;
-    auto* itemId = static_cast<wchar_t*>(TaskAllocate(static_cast<size_t>(units) * sizeof(wchar_t)));
+    auto* itemId =
+        static_cast<wchar_t*>(TaskAllocate(static_cast<size_t>(units) * sizeof(wchar_t)));
     if (!itemId) return E_OUTOFMEMORY;
     // An ANSI text never takes more UTF-16 units than it has bytes.
     const int written = MultiByteToWideChar(CP_ACP, 0, text.c_str(), units, itemId, units);

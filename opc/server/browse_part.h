@@ -23,5 +23,5 @@ public:
                                                 LPENUMSTRING* ppIEnumString) override;
 
 private:
-    LONG m_depth = 0;   // 0 at the root, 1 inside the branch
+    LONG m_depth = 0;  // 0 at the root, 1 inside the branch
 };

@@ -49,7 +49,7 @@ HRESULT ServerClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, voi
     }
     const HRESULT hr = object->QueryInterface(riid, ppv);
     if (FAILED(hr)) {
-        delete object;   // never handed out: no destroy notification
+        delete object;  // never handed out: no destroy notification
         return hr;
     }
     ++g_objectCount;

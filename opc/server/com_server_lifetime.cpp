@@ -5,10 +5,10 @@
 
 #include <new>
 
-#include "opc/server/class_factory.h"
 #include "opc/com/global_lock.h"
-#include "opc/server/server_table.h"
 #include "opc/com/task_memory.h"
+#include "opc/server/class_factory.h"
+#include "opc/server/server_table.h"
 #include "server_identity.h"
 
 FILETIME g_serverStartTime = {};
@@ -25,9 +25,9 @@ void RegisterClassObject()
     if (!factory) return;
     // COM keeps its own reference; ours goes with `factory`, so a failed registration
     // destroys the factory.
-    const HRESULT hr = CoRegisterClassObject(CLSID_ParhelionixOPCServer, factory.Get(),
-                                             CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE,
-                                             &g_registrationCookie);
+    const HRESULT hr =
+        CoRegisterClassObject(CLSID_ParhelionixOPCServer, factory.Get(), CLSCTX_LOCAL_SERVER,
+                              REGCLS_MULTIPLEUSE, &g_registrationCookie);
     if (FAILED(hr)) {
         g_registrationCookie = 0;
 #ifndef NDEBUG
@@ -53,7 +53,7 @@ void StartComServer()
 void StopComServer()
 {
     if (!g_comStarted) return;
-    CoRevokeClassObject(g_registrationCookie);   // the result changes nothing at exit
+    CoRevokeClassObject(g_registrationCookie);  // the result changes nothing at exit
     g_registrationCookie = 0;
     // Only a successful CoInitialize is balanced. Ending COM releases the objects that clients
     // still hold, whose destruction takes the global lock: it goes last.

@@ -47,7 +47,7 @@ public:
 private:
     struct Slot {
         LONG inUse;
-        GroupObject* group;   // read only while inUse
+        GroupObject* group;  // read only while inUse
     };
     Slot m_slots[kGroupSlots] = {};
 };

@@ -32,6 +32,6 @@ HRESULT PersistPart::SaveCompleted(LPCOLESTR /*pszFileName*/)
 HRESULT PersistPart::GetCurFile(LPOLESTR* ppszFileName)
 {
     if (!ppszFileName) return E_POINTER;
-    *ppszFileName = nullptr;   // there is no current file
+    *ppszFileName = nullptr;  // there is no current file
     return S_OK;
 }

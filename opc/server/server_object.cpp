@@ -2,9 +2,9 @@
 
 #include <new>
 
+#include "opc/com/global_lock.h"
 #include "opc/group/group_object.h"
 #include "opc/server/browse_part.h"
-#include "opc/com/global_lock.h"
 #include "opc/server/object_enumerator.h"
 #include "opc/server/persist_part.h"
 #include "opc/server/server_part.h"

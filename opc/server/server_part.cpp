@@ -7,14 +7,14 @@
 #include <new>
 #include <string>
 
+#include "opc/com/error_text.h"
+#include "opc/com/global_lock.h"
+#include "opc/com/task_memory.h"
 #include "opc/group/group_object.h"
 #include "opc/group/group_state_mgt.h"
 #include "opc/server/com_server_lifetime.h"
-#include "opc/com/error_text.h"
-#include "opc/com/global_lock.h"
 #include "opc/server/object_enumerator.h"
 #include "opc/server/string_enumerator.h"
-#include "opc/com/task_memory.h"
 #include "opc_error.h"
 
 namespace {
@@ -36,7 +36,7 @@ HRESULT ServerPart::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpda
     *ppUnk = nullptr;
     GroupTable& groups = owner().Groups();
     const int slot = groups.LowestFreeSlot();
-    if (slot < 0) return E_OUTOFMEMORY;   // a full table is reported as out of memory
+    if (slot < 0) return E_OUTOFMEMORY;  // a full table is reported as out of memory
 
     // An unnamed group is named after its slot.
     wchar_t slotName[4];
@@ -48,7 +48,7 @@ HRESULT ServerPart::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpda
     if (!nameCopy) return E_OUTOFMEMORY;
     auto* group = new (std::nothrow) GroupObject(owner().OwnerLink());
     if (!group) return E_OUTOFMEMORY;
-    group->AddRef();   // the group table's reference
+    group->AddRef();  // the group table's reference
     const HRESULT hr = group->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));
     if (FAILED(hr)) {
         group->Release();

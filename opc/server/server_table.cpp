@@ -1,7 +1,7 @@
 #include "opc/server/server_table.h"
 
-#include "opc/values/item_value.h"
 #include "opc/server/server_object.h"
+#include "opc/values/item_value.h"
 
 LONG g_objectCount = 0;
 LONG g_lockCount = 0;
@@ -10,7 +10,7 @@ namespace {
 
 struct ServerEntry {
     LONG inUse;
-    ServerObject* server;   // not counted: a server unregisters itself when it is destroyed
+    ServerObject* server;  // not counted: a server unregisters itself when it is destroyed
 };
 
 ServerEntry g_serverTable[kServerTableEntries];

@@ -5,7 +5,7 @@
 
 class ServerObject;
 
-constexpr int kServerTableEntries = 10;   // entry 0 is never used: at most 9 servers are served
+constexpr int kServerTableEntries = 10;  // entry 0 is never used: at most 9 servers are served
 
 // Server objects handed out by the class factory and not yet destroyed.
 extern LONG g_objectCount;

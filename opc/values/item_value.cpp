@@ -33,11 +33,16 @@ void StoreText(BSTR text, MirrorEntry& entry)
 VARTYPE CanonicalTypeOfKind(int32_t kind)
 {
     switch (kind) {
-    case kValueKindDiscrete: return VT_BOOL;
-    case kValueKindInteger: return VT_I4;
-    case kValueKindReal: return VT_R4;
-    case kValueKindString: return VT_BSTR;
-    default: return VT_EMPTY;
+    case kValueKindDiscrete:
+        return VT_BOOL;
+    case kValueKindInteger:
+        return VT_I4;
+    case kValueKindReal:
+        return VT_R4;
+    case kValueKindString:
+        return VT_BSTR;
+    default:
+        return VT_EMPTY;
     }
 }
 
@@ -57,9 +62,8 @@ HRESULT ValueOfMirrorEntry(const MirrorEntry& entry, VARIANT* value)
         break;
     case kValueKindString:
         // The field is terminated within its width; the bound guards an entry that is not.
-        v->bstrVal = SysAllocStringLen(entry.value.text,
-                                       static_cast<UINT>(wcsnlen(entry.value.text,
-                                                                 kMirrorTextUnits)));
+        v->bstrVal = SysAllocStringLen(
+            entry.value.text, static_cast<UINT>(wcsnlen(entry.value.text, kMirrorTextUnits)));
         if (!v->bstrVal) return E_OUTOFMEMORY;
         break;
     default:

@@ -35,10 +35,10 @@ FILETIME CurrentUtcTime();
 
 // What item read needs of an item.
 struct ItemReadSource {
-    const VARIANT* value;        // the item's own value, in its canonical type
-    VARTYPE requestedType;       // VT_EMPTY: deliver the canonical type
+    const VARIANT* value;   // the item's own value, in its canonical type
+    VARTYPE requestedType;  // VT_EMPTY: deliver the canonical type
     WORD storedQuality;
-    bool active;                 // the item's active flag
+    bool active;  // the item's active flag
 };
 
 // The quality item read reports before any conversion: from OPC_DS_DEVICE the stored quality;

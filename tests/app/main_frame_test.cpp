@@ -78,15 +78,14 @@ TEST_P(PollTimerClamp, PeriodIsClampedAndStoredBack)
 INSTANTIATE_TEST_SUITE_P(Periods, PollTimerClamp,
                          testing::Values(ClampCase{10, 55}, ClampCase{0, 55}, ClampCase{-1, 55},
                                          ClampCase{55, 55}, ClampCase{1000, 1000},
-                                         ClampCase{3600000, 3600000},
-                                         ClampCase{5000000, 3600000}));
+                                         ClampCase{3600000, 3600000}, ClampCase{5000000, 3600000}));
 
 // What a modal menu or dialog showed before the inspector closed it.
 struct SeenPopup {
     std::string windowClass;
     int defaultItem = -1;
     std::vector<UINT> itemIds;
-    std::vector<std::wstring> texts;       // menu items, or dialog caption then controls
+    std::vector<std::wstring> texts;  // menu items, or dialog caption then controls
 };
 SeenPopup g_seen;
 
@@ -144,7 +143,7 @@ struct TrayCase {
     const char* name;
     LPARAM mouseMessage;
     LRESULT result;
-    const char* popupClass;        // "" when nothing opens
+    const char* popupClass;  // "" when nothing opens
 };
 
 class TrayNotification : public MainFrameTest, public testing::WithParamInterface<TrayCase> {};
@@ -160,15 +159,16 @@ TEST_P(TrayNotification, OpensTheRightPopupOrNothing)
     EXPECT_EQ(GetParam().popupClass, g_seen.windowClass);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    MouseMessages, TrayNotification,
-    testing::Values(TrayCase{"RightButtonUp", WM_RBUTTONUP, 1, "#32768"},
-                    TrayCase{"DoubleClick", WM_LBUTTONDBLCLK, 1, "#32770"},
-                    TrayCase{"LeftButtonUp", WM_LBUTTONUP, 0, ""},
-                    TrayCase{"LeftButtonDown", WM_LBUTTONDOWN, 0, ""},
-                    TrayCase{"RightButtonDown", WM_RBUTTONDOWN, 0, ""},
-                    TrayCase{"MouseMove", WM_MOUSEMOVE, 0, ""}),
-    [](const testing::TestParamInfo<TrayCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(MouseMessages, TrayNotification,
+                         testing::Values(TrayCase{"RightButtonUp", WM_RBUTTONUP, 1, "#32768"},
+                                         TrayCase{"DoubleClick", WM_LBUTTONDBLCLK, 1, "#32770"},
+                                         TrayCase{"LeftButtonUp", WM_LBUTTONUP, 0, ""},
+                                         TrayCase{"LeftButtonDown", WM_LBUTTONDOWN, 0, ""},
+                                         TrayCase{"RightButtonDown", WM_RBUTTONDOWN, 0, ""},
+                                         TrayCase{"MouseMove", WM_MOUSEMOVE, 0, ""}),
+                         [](const testing::TestParamInfo<TrayCase>& info) {
+                             return info.param.name;
+                         });
 
 TEST_F(MainFrameTest, TrayMenuOffersAboutAsDefaultThenExit)
 {

@@ -73,7 +73,10 @@ protected:
         steps.push_back("start viewer");
         COPCServerApp::StartViewer();
     }
-    bool CheckTagDatabase() override { return Note("tag database", COPCServerApp::CheckTagDatabase()); }
+    bool CheckTagDatabase() override
+    {
+        return Note("tag database", COPCServerApp::CheckTagDatabase());
+    }
     void AttachSharedTagArea() override
     {
         steps.push_back("attach");
@@ -119,13 +122,19 @@ protected:
     }
 };
 
-enum class Setup { ServerRunning, NoMakerFile, NoProjectDirectory, NoViewer, DamagedTagDatabase,
-                   NoSharedTagArea };
+enum class Setup {
+    ServerRunning,
+    NoMakerFile,
+    NoProjectDirectory,
+    NoViewer,
+    DamagedTagDatabase,
+    NoSharedTagArea
+};
 
 struct FailureCase {
     const char* name;
     Setup setup;
-    const wchar_t* message;       // null: no box
+    const wchar_t* message;  // null: no box
     UINT boxType;
     std::vector<std::string> steps;
 };
@@ -139,15 +148,24 @@ TEST_P(StartupFailure, EndsWithItsMessageAndTouchesNothingAtExit)
     std::optional<MarkerWindow> otherServer;
     std::optional<ViewerStandIn> viewer;
     switch (c.setup) {
-    case Setup::ServerRunning: otherServer.emplace(kServerWindowClass); break;
-    case Setup::NoMakerFile: DeleteFileA((project.SystemDirectory() + "\\PXMAKER.DAT").c_str()); break;
-    case Setup::NoProjectDirectory: project.WriteMakerFile(project.SystemDirectory() + "\\gone\\"); break;
-    case Setup::NoViewer: break;
+    case Setup::ServerRunning:
+        otherServer.emplace(kServerWindowClass);
+        break;
+    case Setup::NoMakerFile:
+        DeleteFileA((project.SystemDirectory() + "\\PXMAKER.DAT").c_str());
+        break;
+    case Setup::NoProjectDirectory:
+        project.WriteMakerFile(project.SystemDirectory() + "\\gone\\");
+        break;
+    case Setup::NoViewer:
+        break;
     case Setup::DamagedTagDatabase:
         viewer.emplace(17);
         project.WriteTagDatabase("Foreign DB header..", 3);
         break;
-    case Setup::NoSharedTagArea: viewer.emplace(0); break;
+    case Setup::NoSharedTagArea:
+        viewer.emplace(0);
+        break;
     }
 
     WatchedApp app(SW_HIDE);
@@ -180,17 +198,27 @@ INSTANTIATE_TEST_SUITE_P(
     EachEarlyEnd, StartupFailure,
     testing::Values(
         FailureCase{"AnotherServerRuns", Setup::ServerRunning, nullptr, 0, {}},
-        FailureCase{"NoMakerFile", Setup::NoMakerFile, L"应用程序目录不存在!",
-                    MB_ICONEXCLAMATION, {"lookup"}},
-        FailureCase{"NoProjectDirectory", Setup::NoProjectDirectory, L"应用程序目录不存在!",
-                    MB_ICONEXCLAMATION, {"lookup"}},
-        FailureCase{"NoViewer", Setup::NoViewer, nullptr, 0,
-                    {"lookup", "configuration", "start viewer"}},
-        FailureCase{"DamagedTagDatabase", Setup::DamagedTagDatabase,
-                    L"系统变量数据库被破坏，请在开发系统中重新建立!", MB_OK,
+        FailureCase{"NoMakerFile",
+                    Setup::NoMakerFile,
+                    L"应用程序目录不存在!",
+                    MB_ICONEXCLAMATION,
+                    {"lookup"}},
+        FailureCase{"NoProjectDirectory",
+                    Setup::NoProjectDirectory,
+                    L"应用程序目录不存在!",
+                    MB_ICONEXCLAMATION,
+                    {"lookup"}},
+        FailureCase{
+            "NoViewer", Setup::NoViewer, nullptr, 0, {"lookup", "configuration", "start viewer"}},
+        FailureCase{"DamagedTagDatabase",
+                    Setup::DamagedTagDatabase,
+                    L"系统变量数据库被破坏，请在开发系统中重新建立!",
+                    MB_OK,
                     {"lookup", "configuration", "tag database"}},
-        FailureCase{"NoSharedTagArea", Setup::NoSharedTagArea,
-                    L"无法打开实时数据库共享内存，请重新启动运行系统!", MB_ICONEXCLAMATION,
+        FailureCase{"NoSharedTagArea",
+                    Setup::NoSharedTagArea,
+                    L"无法打开实时数据库共享内存，请重新启动运行系统!",
+                    MB_ICONEXCLAMATION,
                     {"lookup", "configuration", "tag database", "attach"}}),
     [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 

@@ -73,7 +73,7 @@ TEST_F(StatusViewTest, DrawsOneLinePerPresentEntryWithItsValue)
     Put(3, L"Level", kValueKindReal)->value.real = 2.5f;
     wcscpy(Put(4, L"温度", kValueKindString)->value.text, L"高温");
     Put(5, L"Broken", 0);
-    Put(6, L"Beyond", kValueKindInteger);     // past the mirror count
+    Put(6, L"Beyond", kValueKindInteger);  // past the mirror count
     IndexTagMirror(6);
 
     RecordingDC dc;
@@ -83,15 +83,13 @@ TEST_F(StatusViewTest, DrawsOneLinePerPresentEntryWithItsValue)
     const std::string name4 = AnsiFromWide(L"温度");
     const std::string text4 = AnsiFromWide(L"高温");
     EXPECT_EQ((std::vector<TextCall>{
-                  {0, 0, "data name: "}, {78, 0, "Switch"}, {180, 0, "TYPE: 1"},
-                  {300, 0, "Value: 1"},
-                  {0, 18, "data name: "}, {78, 18, "Count"}, {180, 18, "TYPE: 2"},
-                  {300, 18, "Value: -7"},
-                  {0, 36, "data name: "}, {78, 36, "Level"}, {180, 36, "TYPE: 3"},
-                  {300, 36, "Value: 2.500000"},
-                  {0, 54, "data name: "}, {78, 54, name4}, {180, 54, "TYPE: 4"},
-                  {300, 54, "Value: "}, {350, 54, text4},
-                  {0, 72, "data name: "}, {78, 72, "Broken"}, {180, 72, "TYPE: 0"}}),
+                  {0, 0, "data name: "},  {78, 0, "Switch"},      {180, 0, "TYPE: 1"},
+                  {300, 0, "Value: 1"},   {0, 18, "data name: "}, {78, 18, "Count"},
+                  {180, 18, "TYPE: 2"},   {300, 18, "Value: -7"}, {0, 36, "data name: "},
+                  {78, 36, "Level"},      {180, 36, "TYPE: 3"},   {300, 36, "Value: 2.500000"},
+                  {0, 54, "data name: "}, {78, 54, name4},        {180, 54, "TYPE: 4"},
+                  {300, 54, "Value: "},   {350, 54, text4},       {0, 72, "data name: "},
+                  {78, 72, "Broken"},     {180, 72, "TYPE: 0"}}),
               dc.calls);
 }
 

@@ -41,7 +41,10 @@ TestProject::TestProject(int32_t tagCount)
     WriteTagDatabase(kHeaderMagic, tagCount);
 }
 
-TestProject::~TestProject() { SetSystemDirectoryEntry(nullptr); }
+TestProject::~TestProject()
+{
+    SetSystemDirectoryEntry(nullptr);
+}
 
 void TestProject::WriteMakerFile(const std::string& projectDirectory)
 {

@@ -63,5 +63,4 @@ private:
     void* m_view = nullptr;
 };
 
-
 extern const char kHeaderMagic[20];

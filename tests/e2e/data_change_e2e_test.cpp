@@ -20,8 +20,8 @@
 #include "tests/e2e/opc_server_e2e_environment.h"
 #include "tests/e2e/server_process.h"
 #include "tests/opc/datachange/recording_sink.h"
-#include "tests/opc/include/task_memory.h"
 #include "tests/opc/datachange/stream_bytes.h"
+#include "tests/opc/include/task_memory.h"
 #include "viewer/project_location.h"
 #include "viewer/win_handles.h"
 
@@ -61,8 +61,8 @@ public:
         }
         TaskOut<OPCITEMRESULT> results;
         TaskOut<HRESULT> errors;
-        EXPECT_EQ(S_OK, items_->AddItems(static_cast<DWORD>(definitions.size()),
-                                         definitions.data(), results.out(), errors.out()));
+        EXPECT_EQ(S_OK, items_->AddItems(static_cast<DWORD>(definitions.size()), definitions.data(),
+                                         results.out(), errors.out()));
         for (size_t i = 0; results.get() && i < itemIds.size(); ++i) {
             handles_.push_back(results[i].hServer);
         }
@@ -96,7 +96,7 @@ public:
     }
 
 private:
-    RecordingSink sink_;   // before the interfaces: it outlives them
+    RecordingSink sink_;  // before the interfaces: it outlives them
     ComPtr<IOPCServer> server_;
     ComPtr<IOPCItemMgt> items_;
     ComPtr<IDataObject> data_;
@@ -159,8 +159,8 @@ public:
         startup.hStdOutput = writeEnd;
         startup.hStdError = writeEnd;
         PROCESS_INFORMATION process{};
-        if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                           nullptr, &startup, &process)) {
+        if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                           &startup, &process)) {
             CloseHandle(process.hThread);
             process_.reset(process.hProcess);
         }
@@ -219,8 +219,8 @@ TEST(DataChangeAcrossProcesses, StreamsArriveByteForByteInBothFormats)
         EXPECT_EQ(kGroupClient, At<DWORD>(bytes, 8));
         EXPECT_EQ(0u, At<DWORD>(bytes, 12)) << "a data change carries no transaction";
         EXPECT_EQ(S_OK, At<HRESULT>(bytes, 16));
-        const DWORD first = 20 + 2 * layout.itemHeader;   // the string's value block
-        const DWORD second = first + 16 + 4 + 4 + 2;      // "张三": L = 4
+        const DWORD first = 20 + 2 * layout.itemHeader;  // the string's value block
+        const DWORD second = first + 16 + 4 + 4 + 2;     // "张三": L = 4
         const DWORD expected[][4] = {{1, first, OPC_QUALITY_GOOD, VT_BSTR},
                                      {2, second, OPC_QUALITY_GOOD, VT_BOOL}};
         for (DWORD i = 0; i < 2; ++i) {
@@ -257,15 +257,17 @@ TEST(DataChangeAcrossProcesses, AChangeInTheSharedAreaReachesTheClientWithTheNex
         return At<float>(stream.bytes, offset + 8) == changed;
     };
     size_t arrived = 0;
-    ASSERT_TRUE(WaitUntil([&] {
-        for (size_t i = before; i < client.Streams().size(); ++i) {
-            if (carries(client.Streams()[i])) {
-                arrived = i;
-                return true;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (size_t i = before; i < client.Streams().size(); ++i) {
+                if (carries(client.Streams()[i])) {
+                    arrived = i;
+                    return true;
+                }
             }
-        }
-        return false;
-    }, kPatienceMs));
+            return false;
+        },
+        kPatienceMs));
     // The stream under way at the change may still carry the old value; the next one cannot.
     EXPECT_LE(arrived - before, 1u);
     std::printf("[ figure ] change to client: %llu ms, with stream %zu after the change\n",
@@ -289,8 +291,8 @@ TEST(DataChangeAcrossProcesses, AClientWriteReachesTheTagRecordAndTheViewer)
     TaskOut<HRESULT> errors;
     ASSERT_EQ(S_OK, io->Write(1, &handle, &value, errors.out()));
     ASSERT_EQ(S_OK, errors[0]);
-    EXPECT_TRUE(WaitUntil([&] { return area.Record(kLevelRecord)->integerValue == written; },
-                          kPatienceMs));
+    EXPECT_TRUE(
+        WaitUntil([&] { return area.Record(kLevelRecord)->integerValue == written; }, kPatienceMs));
     const std::string line = "name=\"Level\" type=11 value=\"" + std::to_string(written) + "\"";
     EXPECT_TRUE(WaitUntil([&] { return Contains(RequestLog(), line); }, kPatienceMs))
         << RequestLog();
@@ -301,8 +303,8 @@ TEST(DataChangeAcrossProcesses, AKilledSubscriberDoesNotStopTheOthers)
     RunningClient doomed(L"watch Level Operator --seconds 120");
     ASSERT_TRUE(doomed.Started());
     SubscribedClient survivor({L"Level"}, {DataTimeFormat()});
-    ASSERT_TRUE(WaitUntil([&] { return Contains(doomed.Output(), "data with time stream"); },
-                          kPatienceMs))
+    ASSERT_TRUE(
+        WaitUntil([&] { return Contains(doomed.Output(), "data with time stream"); }, kPatienceMs))
         << doomed.Output();
     ASSERT_TRUE(survivor.WaitForStreams(1));
     const size_t before = survivor.Streams().size();
@@ -316,8 +318,10 @@ TEST(DataChangeAcrossProcesses, AKilledSubscriberDoesNotStopTheOthers)
         longest = std::max(longest, survivor.Streams()[i].arrivedMs - previous);
         previous = survivor.Streams()[i].arrivedMs;
     }
-    std::printf("[ figure ] longest gap between streams after the kill: %llu ms "
-                "(poll period 1000 ms)\n", static_cast<unsigned long long>(longest));
+    std::printf(
+        "[ figure ] longest gap between streams after the kill: %llu ms "
+        "(poll period 1000 ms)\n",
+        static_cast<unsigned long long>(longest));
 }
 
 TEST(OpcClientDataChange, WatchPrintsEveryItemOfEveryCallback)

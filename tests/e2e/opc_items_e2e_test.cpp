@@ -41,9 +41,10 @@ TEST(OpcClientItems, BrowsesBranchesLeavesAndAllTags)
 {
     const ToolRun run = Opcclient(L"browse branches + browse leaves + browse + browse flat R8");
     ASSERT_EQ(0u, run.exitCode) << run.output;
-    EXPECT_TRUE(run.Shows("branches:\n  Tagname\nleaves:\n  Level\n  温度\n  Operator\n  Pump\n"
-                          "flat:\n  Level\n  温度\n  Operator\n  Pump\n"
-                          "flat (none for VT_R8):\n"))
+    EXPECT_TRUE(
+        run.Shows("branches:\n  Tagname\nleaves:\n  Level\n  温度\n  Operator\n  Pump\n"
+                  "flat:\n  Level\n  温度\n  Operator\n  Pump\n"
+                  "flat (none for VT_R8):\n"))
         << run.output;
 }
 
@@ -90,8 +91,8 @@ protected:
     void Read(std::vector<OPCHANDLE> handles, TaskOut<OPCITEMSTATE>& states,
               TaskOut<HRESULT>& errors)
     {
-        ASSERT_EQ(S_OK, io_->Read(OPC_DS_DEVICE, static_cast<DWORD>(handles.size()),
-                                  handles.data(), states.out(), errors.out()));
+        ASSERT_EQ(S_OK, io_->Read(OPC_DS_DEVICE, static_cast<DWORD>(handles.size()), handles.data(),
+                                  states.out(), errors.out()));
     }
 
     ComPtr<IOPCServer> server_;
@@ -184,8 +185,9 @@ TEST_F(ItemsAcrossProcesses, AttributesAreEnumeratedWithTheItemIdsAsAdded)
     ASSERT_EQ(S_OK, items_->AddItems(2, definitions, results.out(), errors.out()));
 
     ComPtr<IEnumOPCItemAttributes> attributes;
-    ASSERT_EQ(S_OK, items_->CreateEnumerator(IID_IEnumOPCItemAttributes,
-                                             reinterpret_cast<IUnknown**>(attributes.GetAddressOf())));
+    ASSERT_EQ(S_OK,
+              items_->CreateEnumerator(IID_IEnumOPCItemAttributes,
+                                       reinterpret_cast<IUnknown**>(attributes.GetAddressOf())));
     TaskOut<OPCITEMATTRIBUTES> records;
     ULONG fetched = 0;
     EXPECT_EQ(S_FALSE, attributes->Next(5, records.out(), &fetched));

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/window_classes.h"
-#include "tests/support/temp_directory.h"
 #include "runtime_link/ansi_text.h"
+#include "tests/support/temp_directory.h"
 #include "viewer/bounded_wait.h"
 #include "viewer/project_location.h"
 #include "viewer/tag_database.h"
@@ -16,7 +16,7 @@
 
 namespace {
 
-constexpr int kPatienceMs = 30000;   // bounds every wait; a healthy run needs a fraction
+constexpr int kPatienceMs = 30000;  // bounds every wait; a healthy run needs a fraction
 constexpr wchar_t kServerProgram[] = L"OPCServer.exe";
 
 // Ends the process owning the top-level window of `className` through WM_CLOSE, as a user
@@ -33,8 +33,7 @@ bool CloseProgramWindow(const char* className)
     return WaitForSingleObject(process.get(), kPatienceMs) == WAIT_OBJECT_0;
 }
 
-UniqueHandle StartProgram(const std::wstring& program, const std::wstring& arguments,
-                          HANDLE output)
+UniqueHandle StartProgram(const std::wstring& program, const std::wstring& arguments, HANDLE output)
 {
     std::wstring commandLine = L"\"" + ProgramFolder() + program + L"\" " + arguments;
     STARTUPINFOW startup{};
@@ -84,8 +83,9 @@ public:
                               kPatienceMs));
 
         std::string output;
-        ASSERT_EQ(0u, RunProgram(L"opcreg.exe",
-                                 L"/register \"" + ProgramFolder() + kServerProgram + L"\"", output))
+        ASSERT_EQ(0u,
+                  RunProgram(L"opcreg.exe",
+                             L"/register \"" + ProgramFolder() + kServerProgram + L"\"", output))
             << output;
         ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
     }
@@ -128,7 +128,7 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, std
     UniqueHandle reader(readEnd), writer(writeEnd);
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     UniqueHandle process = StartProgram(program, arguments, writeEnd);
-    writer.reset();   // the program's copy is the last: reading ends when the program ends
+    writer.reset();  // the program's copy is the last: reading ends when the program ends
     if (!process) return STILL_ACTIVE;
     char buffer[4096];
     DWORD got = 0;

@@ -18,7 +18,7 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-constexpr int kServedObjects = 9;   // the server table's entries 1..9
+constexpr int kServedObjects = 9;  // the server table's entries 1..9
 
 ComPtr<IOPCServer> CreateServer(HRESULT* result = nullptr)
 {
@@ -75,7 +75,8 @@ TEST(OpcClientTool, AddsListsAndRemovesGroupsOnItsServerObject)
 {
     std::string output;
     // 100 ms is faster than the project's poll period: the server revises it to 1000 ms.
-    ASSERT_EQ(0u, RunProgram(L"opcclient.exe", L"add-group Tanks 100 + add-group 泵 2500 inactive + "
+    ASSERT_EQ(0u, RunProgram(L"opcclient.exe",
+                             L"add-group Tanks 100 + add-group 泵 2500 inactive + "
                              "list-groups + remove-group 0 + list-groups + status",
                              output))
         << output;
@@ -83,10 +84,12 @@ TEST(OpcClientTool, AddsListsAndRemovesGroupsOnItsServerObject)
         << output;
     EXPECT_TRUE(Contains(output, "added group \"泵\": server handle 1, update rate 2500 ms"))
         << output;
-    EXPECT_TRUE(Contains(output, "  0  \"Tanks\"  1000 ms  active\n  1  \"泵\"  2500 ms  inactive\n"))
+    EXPECT_TRUE(
+        Contains(output, "  0  \"Tanks\"  1000 ms  active\n  1  \"泵\"  2500 ms  inactive\n"))
         << output;
-    EXPECT_TRUE(Contains(output, "removed group 0\ngroups (server handle, name, update rate, "
-                                 "active):\n  1  \"泵\"  2500 ms  inactive\n"))
+    EXPECT_TRUE(Contains(output,
+                         "removed group 0\ngroups (server handle, name, update rate, "
+                         "active):\n  1  \"泵\"  2500 ms  inactive\n"))
         << output;
     EXPECT_TRUE(Contains(output, "groups:       1")) << output;
 }
@@ -102,7 +105,8 @@ TEST(OpcClientTool, PrintsTheServersTextForAFailureAndExitsNonZero)
     EXPECT_TRUE(Contains(output, "opcclient: remove-group: Unspecified error. (0x80004005)"))
         << output;
     output.clear();
-    EXPECT_EQ(2u, RunProgram(L"opcclient.exe", L"--server No.Such.Server status", output)) << output;
+    EXPECT_EQ(2u, RunProgram(L"opcclient.exe", L"--server No.Such.Server status", output))
+        << output;
     EXPECT_TRUE(Contains(output, "opcclient: cannot create No.Such.Server: ")) << output;
     output.clear();
     EXPECT_EQ(1u, RunProgram(L"opcclient.exe", L"frobnicate", output)) << output;
@@ -118,7 +122,8 @@ TEST(ServerObjects, TwoClientsGetIndependentObjectsWhoseHandlesStartAtZero)
 
     // The other client, in its own process, while this one holds its groups.
     std::string output;
-    ASSERT_EQ(0u, RunProgram(L"opcclient.exe", L"add-group \"Shared name\" + status", output)) << output;
+    ASSERT_EQ(0u, RunProgram(L"opcclient.exe", L"add-group \"Shared name\" + status", output))
+        << output;
     EXPECT_TRUE(Contains(output, "server handle 0")) << output;
     EXPECT_TRUE(Contains(output, "groups:       1")) << output;
 
@@ -171,7 +176,8 @@ TEST(ClassFactory, CreatesObjectsAndRefusesAggregationAcrossProcesses)
     ComPtr<IOPCServer> server;
     EXPECT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&server)));
     ComPtr<IUnknown> aggregated;
-    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(server.Get(), IID_PPV_ARGS(&aggregated)));
+    EXPECT_EQ(CLASS_E_NOAGGREGATION,
+              factory->CreateInstance(server.Get(), IID_PPV_ARGS(&aggregated)));
     EXPECT_EQ(nullptr, aggregated.Get());
 }
 
@@ -185,7 +191,7 @@ TEST(ServerProcess, KeepsRunningAfterTheLastClientLeaves)
     }
     const DWORD processId = ServerProcessId();
     ASSERT_NE(0u, processId);
-    Sleep(1500);   // a server that ended with its last client would be gone by now
+    Sleep(1500);  // a server that ended with its last client would be gone by now
     EXPECT_EQ(processId, ServerProcessId());
     ComPtr<IOPCServer> server = CreateServer();
     ASSERT_TRUE(server);

@@ -36,10 +36,10 @@ constexpr LONG kLevel = 42;  // the project's integer tag Level, which nothing h
 
 // What the client does from inside a callback, in this order.
 enum Action : unsigned {
-    kRemoveOwnGroup = 1,     // IOPCServer::RemoveGroup of group 0, whose sink is called
-    kRemoveOtherGroup = 2,   // IOPCServer::RemoveGroup of group 1
-    kEnumerateGroups = 4,    // IOPCServer::CreateGroupEnumerator; each group fetched and released
-    kReleaseServer = 8,      // the client's last reference to its server object
+    kRemoveOwnGroup = 1,    // IOPCServer::RemoveGroup of group 0, whose sink is called
+    kRemoveOtherGroup = 2,  // IOPCServer::RemoveGroup of group 1
+    kEnumerateGroups = 4,   // IOPCServer::CreateGroupEnumerator; each group fetched and released
+    kReleaseServer = 8,     // the client's last reference to its server object
 };
 
 std::string Hex(HRESULT hr)
@@ -151,7 +151,7 @@ public:
 
 private:
     struct Group {
-        RecordingSink sink;   // first: it outlives the interfaces
+        RecordingSink sink;  // first: it outlives the interfaces
         ComPtr<IDataObject> data;
         OPCHANDLE handle = 0;
         DWORD token = 0;
@@ -161,12 +161,12 @@ private:
     std::string EnumerateGroups()
     {
         ComPtr<IEnumUnknown> groups;
-        const HRESULT hr = server_->CreateGroupEnumerator(
-            OPC_ENUM_ALL_CONNECTIONS, IID_IEnumUnknown,
-            reinterpret_cast<IUnknown**>(groups.GetAddressOf()));
+        const HRESULT hr =
+            server_->CreateGroupEnumerator(OPC_ENUM_ALL_CONNECTIONS, IID_IEnumUnknown,
+                                           reinterpret_cast<IUnknown**>(groups.GetAddressOf()));
         if (hr != S_OK || !groups) return "CreateGroupEnumerator: " + Hex(hr);
         int count = 0;
-        for (; count <= 10; ++count) {   // a group table has 10 slots
+        for (; count <= 10; ++count) {  // a group table has 10 slots
             ComPtr<IUnknown> group;
             ULONG fetched = 0;
             if (groups->Next(1, group.GetAddressOf(), &fetched) != S_OK || fetched != 1) break;
@@ -209,19 +209,19 @@ void ExpectANewClientServed()
 
 // The call that reaches the client, made by it or by the server.
 enum class Call {
-    RemoveGroup,     // IOPCServer::RemoveGroup of group 0: its sink's final Release
-    DUnadvise,       // IDataObject::DUnadvise of group 0's sink: its final Release
-    ReleaseServer,   // the client's last reference to its server object, its groups let go:
-                     // group 0's sink's final Release, acting on another server object
-    DataChange,      // the update pass: group 0's OnDataChange
+    RemoveGroup,    // IOPCServer::RemoveGroup of group 0: its sink's final Release
+    DUnadvise,      // IDataObject::DUnadvise of group 0's sink: its final Release
+    ReleaseServer,  // the client's last reference to its server object, its groups let go:
+                    // group 0's sink's final Release, acting on another server object
+    DataChange,     // the update pass: group 0's OnDataChange
 };
 
 struct Scenario {
     const char* name;
     Call call;
     unsigned actions;
-    std::vector<std::string> noted;   // what the callback notes, in order
-    bool sinkReleased;                // the server let go of group 0's sink by the end
+    std::vector<std::string> noted;  // what the callback notes, in order
+    bool sinkReleased;               // the server let go of group 0's sink by the end
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* out)
@@ -232,50 +232,79 @@ void PrintTo(const Scenario& scenario, std::ostream* out)
 const std::string kEnumeratedOne = "enumerated 1 group(s)";
 const std::string kEnumeratedTwo = "enumerated 2 group(s)";
 const std::string kOwnRemoved = "RemoveGroup of its own group: 0x00000000";
-const std::string kOwnGone = "RemoveGroup of its own group: 0x80004005";   // E_FAIL
+const std::string kOwnGone = "RemoveGroup of its own group: 0x80004005";  // E_FAIL
 const std::string kOtherRemoved = "RemoveGroup of the other group: 0x00000000";
 const std::string kReleased = "released the server object";
 
 const Scenario kScenarios[] = {
     // The client still holds the group whose sink DUnadvise releases: it stays in the table.
-    {"DUnadvise_SinkReleaseEnumeratesGroups", Call::DUnadvise, kEnumerateGroups,
-     {kEnumeratedTwo}, true},
-    {"DUnadvise_SinkReleaseRemovesTheOtherGroup", Call::DUnadvise, kRemoveOtherGroup,
-     {kOtherRemoved}, true},
-    {"DUnadvise_SinkReleaseRemovesItsGroup", Call::DUnadvise, kRemoveOwnGroup, {kOwnRemoved},
+    {"DUnadvise_SinkReleaseEnumeratesGroups",
+     Call::DUnadvise,
+     kEnumerateGroups,
+     {kEnumeratedTwo},
      true},
-    {"DUnadvise_SinkReleaseReleasesTheServer", Call::DUnadvise, kReleaseServer, {kReleased},
+    {"DUnadvise_SinkReleaseRemovesTheOtherGroup",
+     Call::DUnadvise,
+     kRemoveOtherGroup,
+     {kOtherRemoved},
      true},
+    {"DUnadvise_SinkReleaseRemovesItsGroup", Call::DUnadvise, kRemoveOwnGroup, {kOwnRemoved}, true},
+    {"DUnadvise_SinkReleaseReleasesTheServer", Call::DUnadvise, kReleaseServer, {kReleased}, true},
     // The released server object takes its groups with it; the sink acts on the client's other
     // server object, with two groups of its own.
-    {"ServerRelease_SinkReleaseEnumeratesGroups", Call::ReleaseServer, kEnumerateGroups,
-     {kEnumeratedTwo}, true},
-    {"ServerRelease_SinkReleaseRemovesAGroup", Call::ReleaseServer, kRemoveOtherGroup,
-     {kOtherRemoved}, true},
-    {"ServerRelease_SinkReleaseReleasesAnotherServer", Call::ReleaseServer, kReleaseServer,
-     {kReleased}, true},
-    {"ServerRelease_SinkReleaseRemovesEnumeratesAndReleases", Call::ReleaseServer,
+    {"ServerRelease_SinkReleaseEnumeratesGroups",
+     Call::ReleaseServer,
+     kEnumerateGroups,
+     {kEnumeratedTwo},
+     true},
+    {"ServerRelease_SinkReleaseRemovesAGroup",
+     Call::ReleaseServer,
+     kRemoveOtherGroup,
+     {kOtherRemoved},
+     true},
+    {"ServerRelease_SinkReleaseReleasesAnotherServer",
+     Call::ReleaseServer,
+     kReleaseServer,
+     {kReleased},
+     true},
+    {"ServerRelease_SinkReleaseRemovesEnumeratesAndReleases",
+     Call::ReleaseServer,
      kRemoveOtherGroup | kEnumerateGroups | kReleaseServer,
-     {kOtherRemoved, kEnumeratedOne, kReleased}, true},
+     {kOtherRemoved, kEnumeratedOne, kReleased},
+     true},
     // Inside the update pass; a removed group, or one of a released server object, goes when
     // the pass is done with it.
     {"DataChange_RemovesItsOwnGroup", Call::DataChange, kRemoveOwnGroup, {kOwnRemoved}, true},
     {"DataChange_EnumeratesGroups", Call::DataChange, kEnumerateGroups, {kEnumeratedTwo}, false},
     {"DataChange_ReleasesTheServer", Call::DataChange, kReleaseServer, {kReleased}, true},
-    {"DataChange_RemovesItsGroupEnumeratesAndReleases", Call::DataChange,
-     kRemoveOwnGroup | kEnumerateGroups | kReleaseServer, {kOwnRemoved, kEnumeratedOne, kReleased},
+    {"DataChange_RemovesItsGroupEnumeratesAndReleases",
+     Call::DataChange,
+     kRemoveOwnGroup | kEnumerateGroups | kReleaseServer,
+     {kOwnRemoved, kEnumeratedOne, kReleased},
      true},
     // While RemoveGroup runs, the group is already out of the table: not enumerated, not found.
     // These come last, enumeration last of all: once a process has crashed, COM activation in
     // the same Wine session answers RPC_S_SERVER_UNAVAILABLE, so no later case could run.
-    {"RemoveGroup_SinkReleaseRemovesTheOtherGroup", Call::RemoveGroup, kRemoveOtherGroup,
-     {kOtherRemoved}, true},
-    {"RemoveGroup_SinkReleaseRemovesTheSameGroupAgain", Call::RemoveGroup, kRemoveOwnGroup,
-     {kOwnGone}, true},
-    {"RemoveGroup_SinkReleaseReleasesTheServer", Call::RemoveGroup, kReleaseServer, {kReleased},
+    {"RemoveGroup_SinkReleaseRemovesTheOtherGroup",
+     Call::RemoveGroup,
+     kRemoveOtherGroup,
+     {kOtherRemoved},
      true},
-    {"RemoveGroup_SinkReleaseEnumeratesGroups", Call::RemoveGroup, kEnumerateGroups,
-     {kEnumeratedOne}, true},
+    {"RemoveGroup_SinkReleaseRemovesTheSameGroupAgain",
+     Call::RemoveGroup,
+     kRemoveOwnGroup,
+     {kOwnGone},
+     true},
+    {"RemoveGroup_SinkReleaseReleasesTheServer",
+     Call::RemoveGroup,
+     kReleaseServer,
+     {kReleased},
+     true},
+    {"RemoveGroup_SinkReleaseEnumeratesGroups",
+     Call::RemoveGroup,
+     kEnumerateGroups,
+     {kEnumeratedOne},
+     true},
 };
 
 std::string ProcessEnd(HANDLE process)
@@ -303,8 +332,8 @@ TEST_P(ReentrantClientAcrossProcesses, TheServerAnswersAndRunsOn)
     // After a crash in an earlier case, activation fails (RPC_S_SERVER_UNAVAILABLE) until the
     // Wine session ends.
     ASSERT_TRUE(bystander.Ready()) << "no server to call; did one crash in an earlier case?";
-    const UniqueHandle server(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                          ServerProcessId()));
+    const UniqueHandle server(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ServerProcessId()));
     ASSERT_TRUE(server);
     {
         ReentrantClient client;
@@ -353,14 +382,12 @@ TEST_P(ReentrantClientAcrossProcesses, TheServerAnswersAndRunsOn)
     ASSERT_EQ(WAIT_TIMEOUT, WaitForSingleObject(server.get(), 0)) << ProcessEnd(server.get());
     ExpectANewClientServed();
     const size_t before = bystander.Sink(0).streams.size();
-    EXPECT_TRUE(
-        WaitUntil([&] { return bystander.Sink(0).streams.size() > before; }, kPatienceMs))
+    EXPECT_TRUE(WaitUntil([&] { return bystander.Sink(0).streams.size() > before; }, kPatienceMs))
         << "the client subscribed beside the case receives no more data";
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(server.get(), 0)) << ProcessEnd(server.get());
 }
 
-INSTANTIATE_TEST_SUITE_P(Callbacks, ReentrantClientAcrossProcesses,
-                         ::testing::ValuesIn(kScenarios),
+INSTANTIATE_TEST_SUITE_P(Callbacks, ReentrantClientAcrossProcesses, ::testing::ValuesIn(kScenarios),
                          [](const ::testing::TestParamInfo<Scenario>& info) {
                              return std::string(info.param.name);
                          });

@@ -30,8 +30,7 @@ std::string ProgramDirectory()
     return directory.substr(0, directory.find_last_of('\\') + 1);
 }
 
-ServerProcess::ServerProcess(const std::string& workingDirectory,
-                             const std::string& arguments)
+ServerProcess::ServerProcess(const std::string& workingDirectory, const std::string& arguments)
 {
     std::string commandLine = "\"" + ProgramDirectory() + "OPCServer.exe\" " + arguments;
     STARTUPINFOA startup{};
@@ -45,7 +44,8 @@ ServerProcess::~ServerProcess()
 {
     if (!Started()) return;
     if (Running()) {
-        if (HWND window = WaitForWindow("Parhelionix OPCServer Class")) PostMessageA(window, WM_CLOSE, 0, 0);
+        if (HWND window = WaitForWindow("Parhelionix OPCServer Class"))
+            PostMessageA(window, WM_CLOSE, 0, 0);
         if (WaitForExit() == STILL_ACTIVE) TerminateProcess(m_process.hProcess, 1);
     }
     CloseHandle(m_process.hThread);

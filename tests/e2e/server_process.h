@@ -7,8 +7,7 @@
 // still running when the object goes is ended through its own window, or by force.
 class ServerProcess {
 public:
-    explicit ServerProcess(const std::string& workingDirectory,
-                           const std::string& arguments = "");
+    explicit ServerProcess(const std::string& workingDirectory, const std::string& arguments = "");
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;

@@ -51,13 +51,14 @@ TEST_P(RunningServer, IsHiddenInTheTrayAndEndsInOrderWhenClosed)
     EXPECT_FALSE(TrayIconPresent(window));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Closing, RunningServer,
-    testing::Values(CloseCase{"WindowClose", "", WM_CLOSE, 0},
-                    CloseCase{"TrayMenuExit", "", WM_COMMAND, kAppExit},
-                    // COM starts the server so; it changes nothing.
-                    CloseCase{"StartedByCom", "-Embedding", WM_CLOSE, 0}),
-    [](const testing::TestParamInfo<CloseCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Closing, RunningServer,
+                         testing::Values(CloseCase{"WindowClose", "", WM_CLOSE, 0},
+                                         CloseCase{"TrayMenuExit", "", WM_COMMAND, kAppExit},
+                                         // COM starts the server so; it changes nothing.
+                                         CloseCase{"StartedByCom", "-Embedding", WM_CLOSE, 0}),
+                         [](const testing::TestParamInfo<CloseCase>& info) {
+                             return info.param.name;
+                         });
 
 TEST(SecondServer, EndsSilentlyAndChangesNothing)
 {

@@ -8,6 +8,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand)
 {
     char directory[MAX_PATH] = "";
     GetCurrentDirectoryA(sizeof directory, directory);
-    std::ofstream("viewer_started.txt", std::ios::binary) << directory << "\n" << showCommand << "\n";
+    std::ofstream("viewer_started.txt", std::ios::binary) << directory << "\n"
+                                                          << showCommand << "\n";
     return 0;
 }

@@ -26,7 +26,7 @@ WindowImage CaptureClientArea(HWND window)
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = image.width;
-    info.bmiHeader.biHeight = -image.height;     // top-down rows
+    info.bmiHeader.biHeight = -image.height;  // top-down rows
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
@@ -51,11 +51,13 @@ WindowImage CaptureClientArea(HWND window)
 WindowImage SteadyClientArea(HWND window, DWORD timeoutMs)
 {
     WindowImage image, previous;
-    WaitUntil([&] {
-        previous = image;
-        image = CaptureClientArea(window);
-        return image.HasDrawing() && image == previous;
-    }, timeoutMs);
+    WaitUntil(
+        [&] {
+            previous = image;
+            image = CaptureClientArea(window);
+            return image.HasDrawing() && image == previous;
+        },
+        timeoutMs);
     return image;
 }
 
@@ -70,7 +72,7 @@ bool WriteBitmapFile(const WindowImage& image, const std::string& path)
     header.biCompression = BI_RGB;
     const DWORD pixelBytes = static_cast<DWORD>(image.pixels.size() * sizeof(uint32_t));
     BITMAPFILEHEADER file{};
-    file.bfType = 0x4D42;        // "BM"
+    file.bfType = 0x4D42;  // "BM"
     file.bfOffBits = sizeof file + sizeof header;
     file.bfSize = file.bfOffBits + pixelBytes;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

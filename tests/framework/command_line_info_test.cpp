@@ -8,7 +8,7 @@
 namespace {
 
 struct CommandLineCase {
-    std::vector<const char*> arguments;     // without the program name
+    std::vector<const char*> arguments;  // without the program name
     CCommandLineInfo::ShellCommand command;
     std::string fileName;
     bool embedded;
@@ -30,15 +30,16 @@ TEST_P(CommandLine, ParsesIntoShellCommandAndFlags)
 
 INSTANTIATE_TEST_SUITE_P(
     StandardArguments, CommandLine,
-    testing::Values(
-        CommandLineCase{{}, CCommandLineInfo::FileNew, "", false},
-        CommandLineCase{{"/Embedding"}, CCommandLineInfo::FileNew, "", true},
-        CommandLineCase{{"-Embedding"}, CCommandLineInfo::FileNew, "", true},
-        CommandLineCase{{"-embedding"}, CCommandLineInfo::FileNew, "", true},
-        CommandLineCase{{"/Automation"}, CCommandLineInfo::FileNew, "", false},
-        CommandLineCase{{"/unknown"}, CCommandLineInfo::FileNew, "", false},
-        CommandLineCase{{"a.opc"}, CCommandLineInfo::FileOpen, "a.opc", false},
-        CommandLineCase{{"-Embedding", "a.opc", "b.opc"}, CCommandLineInfo::FileOpen, "a.opc",
-                        true}));
+    testing::Values(CommandLineCase{{}, CCommandLineInfo::FileNew, "", false},
+                    CommandLineCase{{"/Embedding"}, CCommandLineInfo::FileNew, "", true},
+                    CommandLineCase{{"-Embedding"}, CCommandLineInfo::FileNew, "", true},
+                    CommandLineCase{{"-embedding"}, CCommandLineInfo::FileNew, "", true},
+                    CommandLineCase{{"/Automation"}, CCommandLineInfo::FileNew, "", false},
+                    CommandLineCase{{"/unknown"}, CCommandLineInfo::FileNew, "", false},
+                    CommandLineCase{{"a.opc"}, CCommandLineInfo::FileOpen, "a.opc", false},
+                    CommandLineCase{{"-Embedding", "a.opc", "b.opc"},
+                                    CCommandLineInfo::FileOpen,
+                                    "a.opc",
+                                    true}));
 
 }  // namespace

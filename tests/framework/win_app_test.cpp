@@ -102,8 +102,8 @@ TEST_F(WinAppTest, FailedInitDestroysTheMainWindowAndStillExits)
 {
     TestApp app(Start::FailAfterFrame);
     EXPECT_EQ(0, app.RunApplication());
-    EXPECT_EQ((std::vector<std::string>{"init", "frame create", "new document",
-                                        "initial update", "frame destroy", "exit"}),
+    EXPECT_EQ((std::vector<std::string>{"init", "frame create", "new document", "initial update",
+                                        "frame destroy", "exit"}),
               g_events);
     EXPECT_EQ(nullptr, app.m_pMainWnd);
     MSG stray;
@@ -114,8 +114,8 @@ TEST_F(WinAppTest, ClosingTheMainFrameEndsTheLoopAndTheDocument)
 {
     TestApp app(Start::RunUntilClosed);
     EXPECT_EQ(0, app.RunApplication());
-    EXPECT_EQ((std::vector<std::string>{"init", "frame create", "new document",
-                                        "initial update", "frame destroy", "exit"}),
+    EXPECT_EQ((std::vector<std::string>{"init", "frame create", "new document", "initial update",
+                                        "frame destroy", "exit"}),
               g_events);
     EXPECT_EQ(nullptr, app.m_pMainWnd);
     EXPECT_EQ(0, g_documentsAlive);
@@ -133,7 +133,7 @@ TEST_F(WinAppTest, FrameJoinsViewAndRoutesCommandsToTheApplication)
     EXPECT_NE(nullptr, dynamic_cast<TestDoc*>(testView->GetDocument()));
 
     g_events.clear();
-    SendMessageA(frame, WM_COMMAND, ID_FILE_NEW, 0);      // the single document is reused
+    SendMessageA(frame, WM_COMMAND, ID_FILE_NEW, 0);  // the single document is reused
     EXPECT_EQ((std::vector<std::string>{"new document"}), g_events);
     EXPECT_EQ(1, g_documentsAlive);
 

@@ -10,8 +10,7 @@ namespace {
 class ViewerMapping {
 public:
     ViewerMapping(const char* name, DWORD size)
-        : m_handle(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size,
-                                      name))
+        : m_handle(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name))
     {
     }
     ~ViewerMapping() { CloseHandle(m_handle); }

@@ -130,7 +130,8 @@ TEST_F(ProjectFilesTest, EveryWayOfMissingTheProjectShowsTheSameMessage)
     } cases[] = {
         {"empty file", ""},
         {"short header", "Parhelionix"},
-        {"foreign header", std::string("Parhelionyx V7.11\0\0\0", 20) + PathField(projectDir + "\\")},
+        {"foreign header",
+         std::string("Parhelionyx V7.11\0\0\0", 20) + PathField(projectDir + "\\")},
         {"header only", kMagic},
         {"missing directory", kMagic + PathField(root.File("nowhere") + "\\")},
         {"a file, not a directory", kMagic + PathField(file + "\\")},
@@ -219,7 +220,7 @@ TEST_F(ProjectFilesTest, TagCountIsReadClippedOrRefused)
     } cases[] = {
         {kMagic + Word(20), true, 20},
         {kMagic + Word(0), true, 0},
-        {kMagic, true, 26},                    // ends at its header: the count stays 26
+        {kMagic, true, 26},  // ends at its header: the count stays 26
         {kMagic + Word(10000), true, 10000},
         {kMagic + Word(10001), true, 10000},
         {kMagic + Word(-1), false, 26},

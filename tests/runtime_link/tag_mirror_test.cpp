@@ -19,9 +19,9 @@ class TagMirrorTest : public ::testing::Test {
 protected:
     void Attach(int records, int tagCount)
     {
-        m_area = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                    static_cast<DWORD>(records * sizeof(TagRecord)),
-                                    kSharedTagAreaName);
+        m_area =
+            CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                               static_cast<DWORD>(records * sizeof(TagRecord)), kSharedTagAreaName);
         ASSERT_NE(nullptr, m_area);
         AttachSharedTagArea(m_holder);
         ASSERT_NE(nullptr, g_sharedTagArea);
@@ -86,11 +86,12 @@ struct TypeCodeCase {
     ValueKind kind;
 };
 const TypeCodeCase kTypeCodes[] = {
-    {0, kValueKindDiscrete}, {1, kValueKindInteger}, {2, kValueKindReal}, {3, kValueKindString},
-    {4, kValueKindDiscrete}, {5, kValueKindInteger}, {6, kValueKindReal}, {7, kValueKindString},
-    {8, kValueKindNone},     {9, kValueKindNone},    {10, kValueKindDiscrete},
-    {11, kValueKindInteger}, {12, kValueKindReal},   {13, kValueKindString},
-    {-1, kValueKindNone},    {14, kValueKindNone},
+    {0, kValueKindDiscrete}, {1, kValueKindInteger},   {2, kValueKindReal},
+    {3, kValueKindString},   {4, kValueKindDiscrete},  {5, kValueKindInteger},
+    {6, kValueKindReal},     {7, kValueKindString},    {8, kValueKindNone},
+    {9, kValueKindNone},     {10, kValueKindDiscrete}, {11, kValueKindInteger},
+    {12, kValueKindReal},    {13, kValueKindString},   {-1, kValueKindNone},
+    {14, kValueKindNone},
 };
 constexpr int kCodes = sizeof kTypeCodes / sizeof kTypeCodes[0];
 
@@ -119,13 +120,21 @@ TEST_F(TagMirrorTest, BuildTakesNameKindAndValueByTypeCode)
         EXPECT_EQ(0, Entry(i).writePending);
         EXPECT_EQ(kTypeCodes[i].kind, Entry(i).kind);
         switch (kTypeCodes[i].kind) {
-        case kValueKindDiscrete: EXPECT_EQ(i + 1, Entry(i).value.integer); break;
-        case kValueKindInteger: EXPECT_EQ((i + 1) * 10, Entry(i).value.integer); break;
-        case kValueKindReal: EXPECT_EQ(i + 1.5f, Entry(i).value.real); break;
+        case kValueKindDiscrete:
+            EXPECT_EQ(i + 1, Entry(i).value.integer);
+            break;
+        case kValueKindInteger:
+            EXPECT_EQ((i + 1) * 10, Entry(i).value.integer);
+            break;
+        case kValueKindReal:
+            EXPECT_EQ(i + 1.5f, Entry(i).value.real);
+            break;
         case kValueKindString:
             EXPECT_EQ(L"text " + std::to_wstring(i + 1), Entry(i).value.text);
             break;
-        case kValueKindNone: EXPECT_EQ(0, Entry(i).value.integer); break;
+        case kValueKindNone:
+            EXPECT_EQ(0, Entry(i).value.integer);
+            break;
         }
     }
 }
@@ -143,13 +152,21 @@ TEST_F(TagMirrorTest, PollCycleRefreshesByTheRecordsCurrentTypeCode)
     for (int i = 0; i < kCodes; ++i) {
         SCOPED_TRACE(kTypeCodes[i].typeCode);
         switch (kTypeCodes[i].kind) {
-        case kValueKindDiscrete: EXPECT_EQ(100 + i, Entry(i).value.integer); break;
-        case kValueKindInteger: EXPECT_EQ((100 + i) * 10, Entry(i).value.integer); break;
-        case kValueKindReal: EXPECT_EQ(100 + i + 0.5f, Entry(i).value.real); break;
+        case kValueKindDiscrete:
+            EXPECT_EQ(100 + i, Entry(i).value.integer);
+            break;
+        case kValueKindInteger:
+            EXPECT_EQ((100 + i) * 10, Entry(i).value.integer);
+            break;
+        case kValueKindReal:
+            EXPECT_EQ(100 + i + 0.5f, Entry(i).value.real);
+            break;
         case kValueKindString:
             EXPECT_EQ(L"text " + std::to_wstring(100 + i), Entry(i).value.text);
             break;
-        case kValueKindNone: EXPECT_EQ(-7, Entry(i).value.integer); break;
+        case kValueKindNone:
+            EXPECT_EQ(-7, Entry(i).value.integer);
+            break;
         }
         ExpectNoRequest(i);
     }

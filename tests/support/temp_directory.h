@@ -13,8 +13,8 @@ public:
         char base[MAX_PATH] = {};
         GetTempPathA(sizeof base, base);
         static int serial = 0;
-        m_path = std::string(base) + "px_test_" + std::to_string(GetCurrentProcessId()) +
-                 "_" + std::to_string(++serial);
+        m_path = std::string(base) + "px_test_" + std::to_string(GetCurrentProcessId()) + "_" +
+                 std::to_string(++serial);
         std::filesystem::remove_all(m_path);
         std::filesystem::create_directories(m_path);
     }
@@ -41,8 +41,8 @@ private:
 
 inline void WriteBytes(const std::string& path, const std::string& bytes)
 {
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(),
-                                                                 std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 inline std::string ReadBytes(const std::string& path)

@@ -79,7 +79,8 @@ public:
     {
         char value[256] = {};
         m_had = GetProfileStringA(kProfileSection, SystemDirectoryProfileKey().c_str(), "\x01",
-                                  value, sizeof value) != 1 || value[0] != '\x01';
+                                  value, sizeof value) != 1 ||
+                value[0] != '\x01';
         m_value = value;
     }
     ~ProfileEntry()

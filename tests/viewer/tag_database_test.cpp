@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "tests/support/temp_directory.h"
 #include "runtime_link/ansi_text.h"
+#include "tests/support/temp_directory.h"
 
 namespace {
 
@@ -16,7 +16,10 @@ std::string Header(const char* text = "Parhelionix V7.11")
     return header;
 }
 
-std::string Word(int32_t value) { return std::string(reinterpret_cast<char*>(&value), 4); }
+std::string Word(int32_t value)
+{
+    return std::string(reinterpret_cast<char*>(&value), 4);
+}
 
 std::string Definitions(const std::vector<TagDefinition>& tags)
 {
@@ -64,7 +67,7 @@ struct DamagedCase {
     const char* what;
     std::string bytes;
     bool ok;
-    const char* message;   // part of the expected message; empty: none
+    const char* message;  // part of the expected message; empty: none
 };
 
 TEST(TagDatabase, FileIsCheckedBeforeUse)
@@ -116,8 +119,8 @@ TEST(TagDatabase, FileIsCheckedBeforeUse)
         WriteBytes(dir.File("TAGNAME.DB"), c.bytes);
         TagDatabaseRead read = ReadTagDatabase(dir.File("TAGNAME.DB"));
         EXPECT_EQ(c.ok, read.ok) << c.what << ": " << read.message;
-        EXPECT_NE(std::string::npos, read.message.find(c.message)) << c.what << ": "
-                                                                   << read.message;
+        EXPECT_NE(std::string::npos, read.message.find(c.message))
+            << c.what << ": " << read.message;
         if (!read.ok) {
             EXPECT_TRUE(read.tags.empty()) << c.what;
         }

@@ -26,7 +26,10 @@ struct Area {
     std::vector<TagRecord> records;
 };
 
-std::string Text(const char* field) { return AnsiFieldText(field, 132); }
+std::string Text(const char* field)
+{
+    return AnsiFieldText(field, 132);
+}
 
 TEST(TagSimulator, EveryTypeCodeFillsOnlyItsValueField)
 {
@@ -37,10 +40,10 @@ TEST(TagSimulator, EveryTypeCodeFillsOnlyItsValueField)
         float real;
         const char* text;
     } cases[] = {
-        {0, "1", 1, 0, 0, ""},    {1, "-7", 0, -7, 0, ""},  {2, "2.5", 0, 0, 2.5f, ""},
-        {3, "abc", 0, 0, 0, "abc"}, {4, "1", 1, 0, 0, ""},  {5, "7", 0, 7, 0, ""},
-        {6, "2.5", 0, 0, 2.5f, ""}, {7, "abc", 0, 0, 0, "abc"}, {8, "7", 0, 0, 0, ""},
-        {9, "7", 0, 0, 0, ""},    {10, "1", 1, 0, 0, ""},   {11, "7", 0, 7, 0, ""},
+        {0, "1", 1, 0, 0, ""},       {1, "-7", 0, -7, 0, ""},     {2, "2.5", 0, 0, 2.5f, ""},
+        {3, "abc", 0, 0, 0, "abc"},  {4, "1", 1, 0, 0, ""},       {5, "7", 0, 7, 0, ""},
+        {6, "2.5", 0, 0, 2.5f, ""},  {7, "abc", 0, 0, 0, "abc"},  {8, "7", 0, 0, 0, ""},
+        {9, "7", 0, 0, 0, ""},       {10, "1", 1, 0, 0, ""},      {11, "7", 0, 7, 0, ""},
         {12, "2.5", 0, 0, 2.5f, ""}, {13, "abc", 0, 0, 0, "abc"}, {14, "7", 0, 0, 0, ""},
         {-1, "7", 0, 0, 0, ""},
     };

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
+#include "runtime_link/ansi_text.h"
 #include "runtime_link/tag_record.h"
 #include "tests/support/temp_directory.h"
-#include "runtime_link/ansi_text.h"
 #include "viewer/bounded_wait.h"
 #include "viewer/project_location.h"
 #include "viewer/tag_database.h"
@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int kPatienceMs = 10000;   // bounds every wait; a healthy run needs a fraction
+constexpr int kPatienceMs = 10000;  // bounds every wait; a healthy run needs a fraction
 
 template <typename Ready>
 bool WaitFor(Ready ready)
@@ -184,15 +184,13 @@ TEST_F(ViewerProcess, ServesTheProjectTakesWriteRequestsAndClosesOnRequest)
         for (int i = 0; i < 7; ++i) area[tag].requestStamp[i] = 10 * tag + i + 1;
         records[tag].writeRequest = 1;
     }
-    EXPECT_TRUE(WaitFor([&] {
-        return records[0].writeRequest == 0 && records[2].writeRequest == 0;
-    }));
+    EXPECT_TRUE(
+        WaitFor([&] { return records[0].writeRequest == 0 && records[2].writeRequest == 0; }));
     EXPECT_EQ(1234, area[0].integerValue);
 
     const std::string log = ReadBytes(LogPath());
-    EXPECT_NE(std::string::npos,
-              log.find("tag=0 name=\"Level\" type=11 value=\"1234\" status=0 "
-                       "stamp=1,2,3,4,5,6,7\n"))
+    EXPECT_NE(std::string::npos, log.find("tag=0 name=\"Level\" type=11 value=\"1234\" status=0 "
+                                          "stamp=1,2,3,4,5,6,7\n"))
         << log;
     EXPECT_NE(std::string::npos,
               log.find("tag=2 name=\"Operator\" type=7 value=\"\xE4\xBD\xA0\xE5\xA5\xBD\" status=0 "
@@ -234,8 +232,8 @@ TEST_F(ViewerProcess, TagMonitorShowsTheTagsInUtf8AndClosesTheViewer)
     std::string output;
     EXPECT_EQ(0u, RunTagMonitor("--wait 10000 --count 3", output));
     EXPECT_NE(std::string::npos, output.find("    0  type 11  Level = 42\n")) << output;
-    EXPECT_NE(std::string::npos,
-              output.find("    1  type  6  \xE6\xB8\xA9\xE5\xBA\xA6 = 36.5\n")) << output;
+    EXPECT_NE(std::string::npos, output.find("    1  type  6  \xE6\xB8\xA9\xE5\xBA\xA6 = 36.5\n"))
+        << output;
     EXPECT_EQ(std::string::npos, output.find("Setpoint")) << "only the first three records";
 
     // The Viewer fills its area before it makes its window.

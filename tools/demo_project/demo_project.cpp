@@ -73,7 +73,7 @@ std::string MakeDirectory(const std::string& path)
     std::string directory(full, length);
     while (directory.size() > 3 && (directory.back() == '\\' || directory.back() == '/'))
         directory.pop_back();
-    for (size_t at = directory.find('\\', 3); ; at = directory.find('\\', at + 1)) {
+    for (size_t at = directory.find('\\', 3);; at = directory.find('\\', at + 1)) {
         CreateDirectoryA(directory.substr(0, at).c_str(), nullptr);
         if (at == std::string::npos) break;
     }
@@ -121,9 +121,8 @@ int main(int argc, char** argv)
     if (!WriteProjectPointer(systemDirectory, projectDirectory + "\\", error) ||
         !WriteTagDatabase(projectDirectory + "\\" + kTagDatabaseFileName, DemoTags(), error))
         return Fail(error);
-    if (writeProfile &&
-        !WriteProfileStringA(kProfileSection, SystemDirectoryProfileKey().c_str(),
-                             systemDirectory.c_str()))
+    if (writeProfile && !WriteProfileStringA(kProfileSection, SystemDirectoryProfileKey().c_str(),
+                                             systemDirectory.c_str()))
         return Fail("cannot write the win.ini entry");
 
     std::printf("system program directory: %s\nproject directory: %s\\\n",

@@ -13,9 +13,12 @@ namespace {
 const wchar_t* KindName(StreamKind kind)
 {
     switch (kind) {
-    case StreamKind::Data: return L"data";
-    case StreamKind::DataTime: return L"data with time";
-    default: return L"write complete";
+    case StreamKind::Data:
+        return L"data";
+    case StreamKind::DataTime:
+        return L"data with time";
+    default:
+        return L"write complete";
     }
 }
 

@@ -58,8 +58,8 @@ HRESULT AwaitCompletion(const SubscribedGroup& group, const wchar_t* request, DW
 }
 
 // Queues a read of the command's items; `id` receives its transaction ID.
-HRESULT QueueRead(ClientSession& session, const CommandArguments& arguments,
-                  SubscribedGroup& group, Microsoft::WRL::ComPtr<IOPCAsyncIO>& io, DWORD& id)
+HRESULT QueueRead(ClientSession& session, const CommandArguments& arguments, SubscribedGroup& group,
+                  Microsoft::WRL::ComPtr<IOPCAsyncIO>& io, DWORD& id)
 {
     OptionArguments parsed;
     OPCDATASOURCE source = OPC_DS_CACHE;
@@ -158,8 +158,8 @@ const Command kCommands[] = {
     {L"async-write", L"<item ID> <value>",
      L"writes the text asynchronously and prints the write-complete stream", 2, 2, RunAsyncWrite},
     {L"async-refresh", L"<item ID>... [--source cache|device]",
-     L"refreshes the group's active items asynchronously and prints the completion streams", 1,
-     66, RunAsyncRefresh},
+     L"refreshes the group's active items asynchronously and prints the completion streams", 1, 66,
+     RunAsyncRefresh},
     {L"async-cancel", L"<item ID>... [--source cache|device]",
      L"queues an asynchronous read, cancels it and shows that no completion comes", 1, 66,
      RunAsyncCancel},

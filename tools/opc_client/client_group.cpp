@@ -19,9 +19,9 @@ HRESULT ClientGroup::Create(IOPCServer* server)
     const std::wstring name = L"opcclient " + std::to_wstring(++groupsMade);
     OPCHANDLE handle = 0;
     DWORD revised = 0;
-    const HRESULT hr = server->AddGroup(name.c_str(), TRUE, 1000, 0, nullptr, nullptr,
-                                        LOCALE_SYSTEM_DEFAULT, &handle, &revised, IID_IOPCItemMgt,
-                                        reinterpret_cast<IUnknown**>(m_itemMgt.ReleaseAndGetAddressOf()));
+    const HRESULT hr = server->AddGroup(
+        name.c_str(), TRUE, 1000, 0, nullptr, nullptr, LOCALE_SYSTEM_DEFAULT, &handle, &revised,
+        IID_IOPCItemMgt, reinterpret_cast<IUnknown**>(m_itemMgt.ReleaseAndGetAddressOf()));
     if (FAILED(hr)) return hr;
     return m_itemMgt.As(&m_io);
 }
@@ -50,8 +50,8 @@ HRESULT ClientGroup::AddItems(const std::vector<std::wstring>& itemIds, VARTYPE 
         const OPCITEMRESULT& result = results.get()[i];
         // No blob is asked for, but one handed out is the client's to free.
         CoTaskMemFree(result.pBlob);
-        m_items.push_back(Item{itemIds[i], errors.get()[i], result.hServer,
-                               result.vtCanonicalDataType});
+        m_items.push_back(
+            Item{itemIds[i], errors.get()[i], result.hServer, result.vtCanonicalDataType});
     }
     return hr;
 }

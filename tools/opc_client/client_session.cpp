@@ -10,7 +10,7 @@ HRESULT ClientSession::Connect(const std::wstring& server)
 {
     CLSID clsid;
     HRESULT hr = server.size() > 0 && server[0] == L'{' ? CLSIDFromString(server.c_str(), &clsid)
-                                                       : CLSIDFromProgID(server.c_str(), &clsid);
+                                                        : CLSIDFromProgID(server.c_str(), &clsid);
     if (FAILED(hr)) return hr;
     return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&m_server));
 }

@@ -12,7 +12,7 @@ using CommandArguments = std::vector<std::wstring>;
 // result; each family of commands lives in its own file and lists its commands in a table.
 struct Command {
     const wchar_t* name;
-    const wchar_t* arguments;   // for the usage text
+    const wchar_t* arguments;  // for the usage text
     const wchar_t* summary;
     size_t minArguments;
     size_t maxArguments;

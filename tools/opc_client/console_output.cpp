@@ -18,8 +18,8 @@ void WriteLine(DWORD stream, std::wstring text)
                                           nullptr, 0, nullptr, nullptr);
     if (bytes <= 0) return;
     std::string utf8(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
-                        bytes, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), bytes,
+                        nullptr, nullptr);
     WriteFile(output, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 

@@ -27,9 +27,9 @@ HRESULT RunAddGroup(ClientSession& session, const CommandArguments& arguments)
     OPCHANDLE handle = 0;
     DWORD revised = 0;
     ComPtr<IUnknown> group;
-    const HRESULT hr = session.Server()->AddGroup(arguments[0].c_str(), active, rate, 0, nullptr,
-                                                  nullptr, LOCALE_SYSTEM_DEFAULT, &handle,
-                                                  &revised, IID_IUnknown, &group);
+    const HRESULT hr =
+        session.Server()->AddGroup(arguments[0].c_str(), active, rate, 0, nullptr, nullptr,
+                                   LOCALE_SYSTEM_DEFAULT, &handle, &revised, IID_IUnknown, &group);
     if (FAILED(hr)) return hr;
     PrintLine(L"added group \"" + arguments[0] + L"\": server handle " + std::to_wstring(handle) +
               L", update rate " + std::to_wstring(revised) + L" ms");

@@ -187,8 +187,9 @@ const Command kItemCommands[] = {
      L"adds the items to a new group and reads value, quality and time (cache by default)", 1, 64,
      RunRead},
     {L"write", L"<item ID> <value> [--type <VT>]",
-     L"writes the text as a value (of the type given, else as text), reads it back and waits until the server has posted it", 2, 4,
-     RunWrite},
+     L"writes the text as a value (of the type given, else as text), reads it back and waits until "
+     L"the server has posted it",
+     2, 4, RunWrite},
 };
 
 }  // namespace

@@ -30,7 +30,8 @@ struct Invocation {
 
 std::vector<CommandFamily> Families()
 {
-    return {StatusCommands(), GroupCommands(), BrowseCommands(), ItemCommands(), WatchCommands(), AsyncCommands()};
+    return {StatusCommands(), GroupCommands(), BrowseCommands(),
+            ItemCommands(),   WatchCommands(), AsyncCommands()};
 }
 
 const Command* FindCommand(const std::wstring& name)
@@ -45,10 +46,12 @@ const Command* FindCommand(const std::wstring& name)
 
 int Usage()
 {
-    PrintErrorLine(L"usage: opcclient [--server <ProgID or {CLSID}>] <command> [<argument>...] "
-                   L"[+ <command> [<argument>...]]...");
+    PrintErrorLine(
+        L"usage: opcclient [--server <ProgID or {CLSID}>] <command> [<argument>...] "
+        L"[+ <command> [<argument>...]]...");
     PrintErrorLine(L"The commands run in order on one server object (default server " +
-                   std::wstring(kServerVersionIndependentProgId) + L"); groups live as long as the run.");
+                   std::wstring(kServerVersionIndependentProgId) +
+                   L"); groups live as long as the run.");
     for (const CommandFamily& family : Families()) {
         for (size_t i = 0; i < family.count; ++i) {
             const Command& command = family.commands[i];
@@ -73,10 +76,11 @@ bool ParseInvocations(const std::vector<std::wstring>& words, std::vector<Invoca
         for (++i; i < words.size() && words[i] != kCommandSeparator; ++i) {
             invocation.arguments.push_back(words[i]);
         }
-        if (i < words.size()) ++i;   // the separator
+        if (i < words.size()) ++i;  // the separator
         if (invocation.arguments.size() < command->minArguments ||
             invocation.arguments.size() > command->maxArguments) {
-            PrintErrorLine(L"opcclient: wrong number of arguments for " + std::wstring(command->name));
+            PrintErrorLine(L"opcclient: wrong number of arguments for " +
+                           std::wstring(command->name));
             return false;
         }
         invocations.push_back(std::move(invocation));
@@ -117,7 +121,8 @@ int Run(const std::vector<std::wstring>& argv)
     }
     const HRESULT connected = session.Connect(server);
     if (FAILED(connected)) {
-        PrintErrorLine(L"opcclient: cannot create " + server + L": " + session.ErrorText(connected));
+        PrintErrorLine(L"opcclient: cannot create " + server + L": " +
+                       session.ErrorText(connected));
         return kNoServer;
     }
     for (const Invocation& invocation : invocations) {

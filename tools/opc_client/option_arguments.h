@@ -10,7 +10,7 @@
 
 struct OptionArguments {
     std::vector<std::wstring> words;
-    std::map<std::wstring, std::wstring> options;   // name without "--" -> value
+    std::map<std::wstring, std::wstring> options;  // name without "--" -> value
 
     // The option's value, or `fallback` when it was not given.
     std::wstring Option(const std::wstring& name, const std::wstring& fallback) const;

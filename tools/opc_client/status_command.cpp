@@ -12,11 +12,16 @@ namespace {
 const wchar_t* StateText(OPCSERVERSTATE state)
 {
     switch (state) {
-    case OPC_STATUS_RUNNING: return L"running";
-    case OPC_STATUS_FAILED: return L"failed";
-    case OPC_STATUS_NOCONFIG: return L"no configuration";
-    case OPC_STATUS_SUSPENDED: return L"suspended";
-    case OPC_STATUS_TEST: return L"test";
+    case OPC_STATUS_RUNNING:
+        return L"running";
+    case OPC_STATUS_FAILED:
+        return L"failed";
+    case OPC_STATUS_NOCONFIG:
+        return L"no configuration";
+    case OPC_STATUS_SUSPENDED:
+        return L"suspended";
+    case OPC_STATUS_TEST:
+        return L"test";
     }
     return L"unknown";
 }
@@ -31,7 +36,8 @@ HRESULT RunStatus(ClientSession& session, const CommandArguments&)
     PrintLine(L"vendor:       " + std::wstring(vendor ? vendor.get() : L""));
     PrintLine(L"state:        " + std::wstring(StateText(status->dwServerState)));
     PrintLine(L"version:      " + std::to_wstring(status->wMajorVersion) + L"." +
-              std::to_wstring(status->wMinorVersion) + L"." + std::to_wstring(status->wBuildNumber));
+              std::to_wstring(status->wMinorVersion) + L"." +
+              std::to_wstring(status->wBuildNumber));
     PrintLine(L"groups:       " + std::to_wstring(status->dwGroupCount));
     PrintLine(L"bandwidth:    " + std::to_wstring(status->dwBandWidth));
     PrintLine(L"start time:   " + TimeText(status->ftStartTime));

@@ -107,8 +107,8 @@ HRESULT ValueOf(const StreamItemValue& item, VARIANT* value)
         return S_OK;
     }
     // Only values held in the VARIANT itself carry meaning across processes.
-    if (item.type & (VT_BYREF | VT_ARRAY) || item.type == VT_DISPATCH ||
-        item.type == VT_UNKNOWN || item.type == VT_VARIANT || item.type == VT_RECORD) {
+    if (item.type & (VT_BYREF | VT_ARRAY) || item.type == VT_DISPATCH || item.type == VT_UNKNOWN ||
+        item.type == VT_VARIANT || item.type == VT_RECORD) {
         return DISP_E_BADVARTYPE;
     }
     std::memcpy(&value->llVal, item.bits, sizeof item.bits);

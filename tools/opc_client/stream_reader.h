@@ -15,16 +15,16 @@ enum class StreamKind { Data, DataTime, WriteComplete };
 struct StreamItemValue {
     OPCHANDLE client = 0;
     WORD quality = 0;
-    FILETIME timestamp = {};   // data-with-time stream only
+    FILETIME timestamp = {};  // data-with-time stream only
     DWORD valueOffset = 0;
     VARTYPE type = VT_EMPTY;
-    BYTE bits[8] = {};         // the VARIANT's 8-byte value as sent
-    std::wstring text;         // VT_BSTR: the characters that follow the VARIANT
-    HRESULT error = S_OK;      // write-complete stream only
+    BYTE bits[8] = {};     // the VARIANT's 8-byte value as sent
+    std::wstring text;     // VT_BSTR: the characters that follow the VARIANT
+    HRESULT error = S_OK;  // write-complete stream only
 };
 
 struct StreamContent {
-    DWORD size = 0;            // dwSize of a data stream; the block size of a write-complete one
+    DWORD size = 0;  // dwSize of a data stream; the block size of a write-complete one
     OPCHANDLE group = 0;
     DWORD transactionId = 0;
     HRESULT status = S_OK;

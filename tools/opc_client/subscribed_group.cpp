@@ -41,8 +41,10 @@ std::vector<OPCHANDLE> SubscribedGroup::ServerHandles() const
 bool SubscribedGroup::WaitForTransaction(DWORD transactionId, DWORD timeoutMs) const
 {
     const PrintingSink& sink = *m_sink.Get();
-    return PumpUntil([&sink, transactionId] {
-        const std::vector<DWORD>& seen = sink.Transactions();
-        return std::find(seen.begin(), seen.end(), transactionId) != seen.end();
-    }, timeoutMs);
+    return PumpUntil(
+        [&sink, transactionId] {
+            const std::vector<DWORD>& seen = sink.Transactions();
+            return std::find(seen.begin(), seen.end(), transactionId) != seen.end();
+        },
+        timeoutMs);
 }

@@ -18,8 +18,8 @@ public:
 
     // Creates the group with `rateMs`, adds the items and connects the sink for `kinds`.
     // Items the server refuses are printed; the first refusal is returned.
-    HRESULT Create(ClientSession& session, const std::vector<std::wstring>& itemIds,
-                   DWORD rateMs, const std::vector<StreamKind>& kinds);
+    HRESULT Create(ClientSession& session, const std::vector<std::wstring>& itemIds, DWORD rateMs,
+                   const std::vector<StreamKind>& kinds);
 
     // The server handles of the items, in the order given.
     std::vector<OPCHANDLE> ServerHandles() const;
@@ -31,5 +31,5 @@ public:
 private:
     ClientGroup m_group;
     Microsoft::WRL::ComPtr<PrintingSink> m_sink;
-    AdviseConnections m_connections;   // undone first: declared last
+    AdviseConnections m_connections;  // undone first: declared last
 };

@@ -13,10 +13,10 @@ const struct {
     VARTYPE type;
     const wchar_t* name;
 } kTypeNames[] = {
-    {VT_EMPTY, L"EMPTY"}, {VT_I1, L"I1"},     {VT_I2, L"I2"},     {VT_I4, L"I4"},
-    {VT_I8, L"I8"},       {VT_UI1, L"UI1"},   {VT_UI2, L"UI2"},   {VT_UI4, L"UI4"},
-    {VT_UI8, L"UI8"},     {VT_INT, L"INT"},   {VT_UINT, L"UINT"}, {VT_R4, L"R4"},
-    {VT_R8, L"R8"},       {VT_CY, L"CY"},     {VT_DATE, L"DATE"}, {VT_BSTR, L"BSTR"},
+    {VT_EMPTY, L"EMPTY"}, {VT_I1, L"I1"},           {VT_I2, L"I2"},     {VT_I4, L"I4"},
+    {VT_I8, L"I8"},       {VT_UI1, L"UI1"},         {VT_UI2, L"UI2"},   {VT_UI4, L"UI4"},
+    {VT_UI8, L"UI8"},     {VT_INT, L"INT"},         {VT_UINT, L"UINT"}, {VT_R4, L"R4"},
+    {VT_R8, L"R8"},       {VT_CY, L"CY"},           {VT_DATE, L"DATE"}, {VT_BSTR, L"BSTR"},
     {VT_BOOL, L"BOOL"},   {VT_DECIMAL, L"DECIMAL"},
 };
 
@@ -79,10 +79,14 @@ std::wstring QualityText(WORD quality)
 {
     const std::wstring number = L" (" + Hex(quality, 2) + L")";
     switch (quality) {
-    case OPC_QUALITY_GOOD: return L"good" + number;
-    case OPC_QUALITY_OUT_OF_SERVICE: return L"out of service" + number;
-    case OPC_QUALITY_BAD: return L"bad" + number;
-    default: return Hex(quality, 2);
+    case OPC_QUALITY_GOOD:
+        return L"good" + number;
+    case OPC_QUALITY_OUT_OF_SERVICE:
+        return L"out of service" + number;
+    case OPC_QUALITY_BAD:
+        return L"bad" + number;
+    default:
+        return Hex(quality, 2);
     }
 }
 

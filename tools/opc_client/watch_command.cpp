@@ -53,8 +53,7 @@ HRESULT RunWatch(ClientSession& session, const CommandArguments& arguments)
 }
 
 const Command kCommands[] = {
-    {L"watch",
-     L"<item ID>... [--format both|time|data] [--rate MS] [--seconds N] [--callbacks N]",
+    {L"watch", L"<item ID>... [--format both|time|data] [--rate MS] [--seconds N] [--callbacks N]",
      L"subscribe (DAdvise) and print every item of every callback until N callbacks or N "
      L"seconds (default 10 s, both formats, 1000 ms)",
      1, 64, RunWatch},

@@ -25,95 +25,110 @@ const registration::ServerClass kServer = {CLSID_ParhelionixOPCServer, kServerCl
                                            kServerProgId, kServerVersionIndependentProgId};
 
 // Console text in the system code page, as the console expects.
-void print(FILE* stream, const std::wstring& text) {
-  const int bytes = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 0) return;
-  std::string narrow(static_cast<size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(), bytes, nullptr, nullptr);
-  std::fputs(narrow.c_str(), stream);
-  std::fputs("\n", stream);
+void print(FILE* stream, const std::wstring& text)
+{
+    const int bytes =
+        WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return;
+    std::string narrow(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, narrow.data(), bytes, nullptr, nullptr);
+    std::fputs(narrow.c_str(), stream);
+    std::fputs("\n", stream);
 }
 
-int usage() {
-  print(stderr, L"usage: opcreg /register <path of OPCServer.exe> [<path of opc_proxy.dll>]\n"
-                L"       opcreg /unregister");
-  return kUsage;
+int usage()
+{
+    print(stderr,
+          L"usage: opcreg /register <path of OPCServer.exe> [<path of opc_proxy.dll>]\n"
+          L"       opcreg /unregister");
+    return kUsage;
 }
 
-std::wstring system_message(LSTATUS status) {
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::unique_ptr<wchar_t, decltype(&LocalFree)> owner(text, &LocalFree);
-  std::wstring message = L"error " + std::to_wstring(status);
-  if (length > 0) message += L": " + std::wstring(text, length);
-  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) message.pop_back();
-  return message;
+std::wstring system_message(LSTATUS status)
+{
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(status), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::unique_ptr<wchar_t, decltype(&LocalFree)> owner(text, &LocalFree);
+    std::wstring message = L"error " + std::to_wstring(status);
+    if (length > 0) message += L": " + std::wstring(text, length);
+    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r'))
+        message.pop_back();
+    return message;
 }
 
-int registry_failure(const wchar_t* action, const registration::RegistryResult& result) {
-  print(stderr, std::wstring(L"opcreg: ") + action + L" failed at HKEY_CLASSES_ROOT\\" +
-                    result.key + L" (" + system_message(result.status) + L")");
-  return kRegistryFailure;
+int registry_failure(const wchar_t* action, const registration::RegistryResult& result)
+{
+    print(stderr, std::wstring(L"opcreg: ") + action + L" failed at HKEY_CLASSES_ROOT\\" +
+                      result.key + L" (" + system_message(result.status) + L")");
+    return kRegistryFailure;
 }
 
 // Makes `full` the absolute form of `path`; true when that names an existing file.
-bool existing_file(const std::wstring& path, std::wstring& full) {
-  const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (length == 0) return false;
-  std::vector<wchar_t> buffer(length);
-  if (GetFullPathNameW(path.c_str(), length, buffer.data(), nullptr) == 0) return false;
-  full = buffer.data();
-  const DWORD attributes = GetFileAttributesW(full.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+bool existing_file(const std::wstring& path, std::wstring& full)
+{
+    const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (length == 0) return false;
+    std::vector<wchar_t> buffer(length);
+    if (GetFullPathNameW(path.c_str(), length, buffer.data(), nullptr) == 0) return false;
+    full = buffer.data();
+    const DWORD attributes = GetFileAttributesW(full.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-int unregister_all() {
-  registration::RegistryResult result = registration::unregister_server_class(HKEY_CLASSES_ROOT, kServer);
-  if (result.ok()) result = registration::unregister_proxy(HKEY_CLASSES_ROOT);
-  if (!result.ok()) return registry_failure(L"unregistering", result);
-  print(stdout, L"opcreg: Parhelionix OPC server unregistered");
-  return kOk;
+int unregister_all()
+{
+    registration::RegistryResult result =
+        registration::unregister_server_class(HKEY_CLASSES_ROOT, kServer);
+    if (result.ok()) result = registration::unregister_proxy(HKEY_CLASSES_ROOT);
+    if (!result.ok()) return registry_failure(L"unregistering", result);
+    print(stdout, L"opcreg: Parhelionix OPC server unregistered");
+    return kOk;
 }
 
-int register_all(const std::wstring& exeArgument, const std::wstring& proxyArgument) {
-  std::wstring exePath;
-  if (!existing_file(exeArgument, exePath)) {
-    print(stderr, L"opcreg: server executable not found: " + exeArgument);
-    return kMissingFile;
-  }
-  std::wstring proxyPath = proxyArgument;
-  if (proxyPath.empty()) {
-    proxyPath = exePath.substr(0, exePath.find_last_of(L"\\/") + 1) + kProxyDllName;
-  }
-  if (!existing_file(proxyPath, proxyPath)) {
-    print(stderr, L"opcreg: proxy/stub DLL not found: " + proxyPath);
-    return kMissingFile;
-  }
-  registration::RegistryResult result = registration::register_proxy(HKEY_CLASSES_ROOT, proxyPath);
-  if (result.ok()) result = registration::register_server_class(HKEY_CLASSES_ROOT, kServer, exePath);
-  if (!result.ok()) {
-    // Leave nothing half registered.
-    registration::unregister_server_class(HKEY_CLASSES_ROOT, kServer);
-    registration::unregister_proxy(HKEY_CLASSES_ROOT);
-    return registry_failure(L"registering", result);
-  }
-  print(stdout, L"opcreg: Parhelionix OPC server registered: " + exePath + L", proxy " + proxyPath);
-  return kOk;
+int register_all(const std::wstring& exeArgument, const std::wstring& proxyArgument)
+{
+    std::wstring exePath;
+    if (!existing_file(exeArgument, exePath)) {
+        print(stderr, L"opcreg: server executable not found: " + exeArgument);
+        return kMissingFile;
+    }
+    std::wstring proxyPath = proxyArgument;
+    if (proxyPath.empty()) {
+        proxyPath = exePath.substr(0, exePath.find_last_of(L"\\/") + 1) + kProxyDllName;
+    }
+    if (!existing_file(proxyPath, proxyPath)) {
+        print(stderr, L"opcreg: proxy/stub DLL not found: " + proxyPath);
+        return kMissingFile;
+    }
+    registration::RegistryResult result =
+        registration::register_proxy(HKEY_CLASSES_ROOT, proxyPath);
+    if (result.ok())
+        result = registration::register_server_class(HKEY_CLASSES_ROOT, kServer, exePath);
+    if (!result.ok()) {
+        // Leave nothing half registered.
+        registration::unregister_server_class(HKEY_CLASSES_ROOT, kServer);
+        registration::unregister_proxy(HKEY_CLASSES_ROOT);
+        return registry_failure(L"registering", result);
+    }
+    print(stdout,
+          L"opcreg: Parhelionix OPC server registered: " + exePath + L", proxy " + proxyPath);
+    return kOk;
 }
 
 }  // namespace
 
-int main() {
-  int count = 0;
-  std::unique_ptr<wchar_t*, decltype(&LocalFree)> args(
-      CommandLineToArgvW(GetCommandLineW(), &count), &LocalFree);
-  if (!args) return usage();
-  const std::vector<std::wstring> argv(args.get(), args.get() + count);
-  if (argv.size() == 2 && _wcsicmp(argv[1].c_str(), L"/unregister") == 0) return unregister_all();
-  if ((argv.size() == 3 || argv.size() == 4) && _wcsicmp(argv[1].c_str(), L"/register") == 0) {
-    return register_all(argv[2], argv.size() == 4 ? argv[3] : L"");
-  }
-  return usage();
+int main()
+{
+    int count = 0;
+    std::unique_ptr<wchar_t*, decltype(&LocalFree)> args(
+        CommandLineToArgvW(GetCommandLineW(), &count), &LocalFree);
+    if (!args) return usage();
+    const std::vector<std::wstring> argv(args.get(), args.get() + count);
+    if (argv.size() == 2 && _wcsicmp(argv[1].c_str(), L"/unregister") == 0) return unregister_all();
+    if ((argv.size() == 3 || argv.size() == 4) && _wcsicmp(argv[1].c_str(), L"/register") == 0) {
+        return register_all(argv[2], argv.size() == 4 ? argv[3] : L"");
+    }
+    return usage();
 }

@@ -7,8 +7,8 @@ namespace registration {
 namespace {
 
 struct OpcInterface {
-  const IID* iid;
-  const wchar_t* name;
+    const IID* iid;
+    const wchar_t* name;
 };
 
 // Every custom interface that opc_proxy.dll marshals.
@@ -24,35 +24,43 @@ constexpr OpcInterface kInterfaces[] = {
     {&IID_IEnumOPCItemAttributes, L"IEnumOPCItemAttributes"},
 };
 
-std::wstring interface_key(const OpcInterface& opcInterface) {
-  return L"Interface\\" + guid_text(*opcInterface.iid);
+std::wstring interface_key(const OpcInterface& opcInterface)
+{
+    return L"Interface\\" + guid_text(*opcInterface.iid);
 }
 
 }  // namespace
 
-RegistryResult register_proxy(HKEY classes, const std::wstring& dllPath) {
-  const std::wstring proxyClass = guid_text(CLSID_ParhelionixOPCProxy);
-  const std::wstring classKey = L"CLSID\\" + proxyClass;
-  RegistryResult result = set_string(classes, classKey, nullptr, L"Parhelionix OPC proxy/stub factory");
-  if (result.ok()) result = set_string(classes, classKey + L"\\InprocServer32", nullptr, dllPath);
-  if (result.ok()) result = set_string(classes, classKey + L"\\InprocServer32", L"ThreadingModel", L"Both");
-  for (const OpcInterface& opcInterface : kInterfaces) {
-    if (!result.ok()) break;
-    result = set_string(classes, interface_key(opcInterface), nullptr, opcInterface.name);
-    if (result.ok()) result = set_string(classes, interface_key(opcInterface) + L"\\ProxyStubClsid32", nullptr, proxyClass);
-  }
-  return result;
+RegistryResult register_proxy(HKEY classes, const std::wstring& dllPath)
+{
+    const std::wstring proxyClass = guid_text(CLSID_ParhelionixOPCProxy);
+    const std::wstring classKey = L"CLSID\\" + proxyClass;
+    RegistryResult result =
+        set_string(classes, classKey, nullptr, L"Parhelionix OPC proxy/stub factory");
+    if (result.ok()) result = set_string(classes, classKey + L"\\InprocServer32", nullptr, dllPath);
+    if (result.ok())
+        result = set_string(classes, classKey + L"\\InprocServer32", L"ThreadingModel", L"Both");
+    for (const OpcInterface& opcInterface : kInterfaces) {
+        if (!result.ok()) break;
+        result = set_string(classes, interface_key(opcInterface), nullptr, opcInterface.name);
+        if (result.ok())
+            result = set_string(classes, interface_key(opcInterface) + L"\\ProxyStubClsid32",
+                                nullptr, proxyClass);
+    }
+    return result;
 }
 
-RegistryResult unregister_proxy(HKEY classes) {
-  const std::wstring proxyClass = guid_text(CLSID_ParhelionixOPCProxy);
-  for (const OpcInterface& opcInterface : kInterfaces) {
-    const auto routed = read_string(classes, interface_key(opcInterface) + L"\\ProxyStubClsid32", nullptr);
-    if (!routed || _wcsicmp(routed->c_str(), proxyClass.c_str()) != 0) continue;
-    const RegistryResult result = delete_tree(classes, interface_key(opcInterface));
-    if (!result.ok()) return result;
-  }
-  return delete_tree(classes, L"CLSID\\" + proxyClass);
+RegistryResult unregister_proxy(HKEY classes)
+{
+    const std::wstring proxyClass = guid_text(CLSID_ParhelionixOPCProxy);
+    for (const OpcInterface& opcInterface : kInterfaces) {
+        const auto routed =
+            read_string(classes, interface_key(opcInterface) + L"\\ProxyStubClsid32", nullptr);
+        if (!routed || _wcsicmp(routed->c_str(), proxyClass.c_str()) != 0) continue;
+        const RegistryResult result = delete_tree(classes, interface_key(opcInterface));
+        if (!result.ok()) return result;
+    }
+    return delete_tree(classes, L"CLSID\\" + proxyClass);
 }
 
 }  // namespace registration

@@ -10,10 +10,10 @@ namespace registration {
 
 // The outcome of a registry change: the first failure and the key it happened on.
 struct RegistryResult {
-  LSTATUS status = ERROR_SUCCESS;
-  std::wstring key;
+    LSTATUS status = ERROR_SUCCESS;
+    std::wstring key;
 
-  bool ok() const { return status == ERROR_SUCCESS; }
+    bool ok() const { return status == ERROR_SUCCESS; }
 };
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", the form COM keys use.

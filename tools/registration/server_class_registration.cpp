@@ -6,45 +6,59 @@ namespace registration {
 namespace {
 
 // Both ProgID keys name the class; CurVer only under the version-independent one.
-RegistryResult register_prog_id(HKEY classes, const ServerClass& server,
-                                const std::wstring& progId, const std::wstring& curVer) {
-  RegistryResult result = set_string(classes, progId, nullptr, server.name);
-  if (result.ok()) result = set_string(classes, progId + L"\\CLSID", nullptr, guid_text(server.clsid));
-  if (result.ok() && !curVer.empty()) result = set_string(classes, progId + L"\\CurVer", nullptr, curVer);
-  return result;
+RegistryResult register_prog_id(HKEY classes, const ServerClass& server, const std::wstring& progId,
+                                const std::wstring& curVer)
+{
+    RegistryResult result = set_string(classes, progId, nullptr, server.name);
+    if (result.ok())
+        result = set_string(classes, progId + L"\\CLSID", nullptr, guid_text(server.clsid));
+    if (result.ok() && !curVer.empty())
+        result = set_string(classes, progId + L"\\CurVer", nullptr, curVer);
+    return result;
 }
 
 // A ProgID that another class has taken over since is left to that class.
 RegistryResult unregister_prog_id(HKEY classes, const ServerClass& server,
-                                  const std::wstring& progId) {
-  const auto named = read_string(classes, progId + L"\\CLSID", nullptr);
-  if (named && _wcsicmp(named->c_str(), guid_text(server.clsid).c_str()) != 0) return {};
-  return delete_tree(classes, progId);
+                                  const std::wstring& progId)
+{
+    const auto named = read_string(classes, progId + L"\\CLSID", nullptr);
+    if (named && _wcsicmp(named->c_str(), guid_text(server.clsid).c_str()) != 0) return {};
+    return delete_tree(classes, progId);
 }
 
 }  // namespace
 
 RegistryResult register_server_class(HKEY classes, const ServerClass& server,
-                                     const std::wstring& exePath) {
-  const std::wstring classKey = L"CLSID\\" + guid_text(server.clsid);
-  const std::wstring category = guid_text(CATID_OPCDAServer10);
-  // COM appends " -Embedding" to this command line: the quotes keep a path with spaces whole.
-  RegistryResult result = set_string(classes, classKey, nullptr, server.name);
-  if (result.ok()) result = set_string(classes, classKey + L"\\LocalServer32", nullptr, L"\"" + exePath + L"\"");
-  if (result.ok()) result = set_string(classes, classKey + L"\\ProgID", nullptr, server.progId);
-  if (result.ok()) result = set_string(classes, classKey + L"\\VersionIndependentProgID", nullptr, server.versionIndependentProgId);
-  if (result.ok()) result = create_key(classes, classKey + L"\\Implemented Categories\\" + category);
-  if (result.ok()) result = register_prog_id(classes, server, server.progId, L"");
-  if (result.ok()) result = register_prog_id(classes, server, server.versionIndependentProgId, server.progId);
-  if (result.ok()) result = set_string(classes, L"Component Categories\\" + category, L"409", kOpcDa10CategoryText);
-  return result;
+                                     const std::wstring& exePath)
+{
+    const std::wstring classKey = L"CLSID\\" + guid_text(server.clsid);
+    const std::wstring category = guid_text(CATID_OPCDAServer10);
+    // COM appends " -Embedding" to this command line: the quotes keep a path with spaces whole.
+    RegistryResult result = set_string(classes, classKey, nullptr, server.name);
+    if (result.ok())
+        result =
+            set_string(classes, classKey + L"\\LocalServer32", nullptr, L"\"" + exePath + L"\"");
+    if (result.ok()) result = set_string(classes, classKey + L"\\ProgID", nullptr, server.progId);
+    if (result.ok())
+        result = set_string(classes, classKey + L"\\VersionIndependentProgID", nullptr,
+                            server.versionIndependentProgId);
+    if (result.ok())
+        result = create_key(classes, classKey + L"\\Implemented Categories\\" + category);
+    if (result.ok()) result = register_prog_id(classes, server, server.progId, L"");
+    if (result.ok())
+        result = register_prog_id(classes, server, server.versionIndependentProgId, server.progId);
+    if (result.ok())
+        result =
+            set_string(classes, L"Component Categories\\" + category, L"409", kOpcDa10CategoryText);
+    return result;
 }
 
-RegistryResult unregister_server_class(HKEY classes, const ServerClass& server) {
-  RegistryResult result = delete_tree(classes, L"CLSID\\" + guid_text(server.clsid));
-  if (result.ok()) result = unregister_prog_id(classes, server, server.progId);
-  if (result.ok()) result = unregister_prog_id(classes, server, server.versionIndependentProgId);
-  return result;
+RegistryResult unregister_server_class(HKEY classes, const ServerClass& server)
+{
+    RegistryResult result = delete_tree(classes, L"CLSID\\" + guid_text(server.clsid));
+    if (result.ok()) result = unregister_prog_id(classes, server, server.progId);
+    if (result.ok()) result = unregister_prog_id(classes, server, server.versionIndependentProgId);
+    return result;
 }
 
 }  // namespace registration

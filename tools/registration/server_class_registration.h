@@ -11,10 +11,10 @@
 namespace registration {
 
 struct ServerClass {
-  CLSID clsid;
-  std::wstring name;                      // readable name, the class key's default value
-  std::wstring progId;                    // e.g. "Parhelionix.OPCServer.1"
-  std::wstring versionIndependentProgId;  // e.g. "Parhelionix.OPCServer"
+    CLSID clsid;
+    std::wstring name;                      // readable name, the class key's default value
+    std::wstring progId;                    // e.g. "Parhelionix.OPCServer.1"
+    std::wstring versionIndependentProgId;  // e.g. "Parhelionix.OPCServer"
 };
 
 // The text of the OPC DA 1.0 server category, registered under "Component Categories".

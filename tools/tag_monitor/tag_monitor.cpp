@@ -9,8 +9,8 @@
 #include <string>
 
 #include "console_text.h"
-#include "runtime_link/tag_record.h"
 #include "runtime_link/ansi_text.h"
+#include "runtime_link/tag_record.h"
 #include "viewer/bounded_wait.h"
 #include "viewer/tag_value.h"
 #include "viewer/viewer_window.h"
@@ -49,11 +49,15 @@ bool ParseOptions(int argc, char** argv, MonitorOptions& options)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--close-viewer") { options.closeViewer = true; continue; }
-        int* target = option == "--wait" ? &options.waitMs
-                    : option == "--every" ? &options.everyMs
-                    : option == "--times" ? &options.times
-                    : option == "--count" ? &options.count : nullptr;
+        if (option == "--close-viewer") {
+            options.closeViewer = true;
+            continue;
+        }
+        int* target = option == "--wait"    ? &options.waitMs
+                      : option == "--every" ? &options.everyMs
+                      : option == "--times" ? &options.times
+                      : option == "--count" ? &options.count
+                                            : nullptr;
         if (!target || i + 1 == argc || !ParseNumber(argv[++i], *target)) return false;
     }
     return true;
@@ -80,8 +84,8 @@ void ShowSnapshot(const TagRecord* area, int capacity, int count, int number)
     SYSTEMTIME now;
     GetLocalTime(&now);
     wchar_t line[128];
-    swprintf(line, 128, L"-- snapshot %d at %02u:%02u:%02u.%03u\n", number, now.wHour,
-             now.wMinute, now.wSecond, now.wMilliseconds);
+    swprintf(line, 128, L"-- snapshot %d at %02u:%02u:%02u.%03u\n", number, now.wHour, now.wMinute,
+             now.wSecond, now.wMilliseconds);
     std::wstring text = line;
     const int shown = count < 0 ? capacity : std::min(count, capacity);
     for (int i = 0; i < shown; ++i) {
@@ -98,10 +102,12 @@ void ShowSnapshot(const TagRecord* area, int capacity, int count, int number)
 int Monitor(const MonitorOptions& options)
 {
     UniqueHandle mapping;
-    WaitUntil([&] {
-        mapping.reset(OpenFileMappingA(FILE_MAP_READ, FALSE, kSharedTagAreaName));
-        return mapping != nullptr;
-    }, options.waitMs);
+    WaitUntil(
+        [&] {
+            mapping.reset(OpenFileMappingA(FILE_MAP_READ, FALSE, kSharedTagAreaName));
+            return mapping != nullptr;
+        },
+        options.waitMs);
     if (!mapping) {
         std::fputs("tag_monitor: no shared tag area (is the Viewer running?)\n", stderr);
         return 3;

@@ -1,15 +1,15 @@
-#include <gtest/gtest.h>
 #include <olectl.h>
+#include <gtest/gtest.h>
 
 #include <vector>
 
 #include "opc/datachange/stream_block.h"
 #include "opc_error.h"
 #include "tests/opc/datachange/recording_sink.h"
+#include "tests/opc/datachange/stream_bytes.h"
 #include "tests/opc/datachange/stream_test_group.h"
 #include "tests/opc/group/test_tags.h"
 #include "tests/opc/include/task_memory.h"
-#include "tests/opc/datachange/stream_bytes.h"
 #include "tests/opc/values/variant_maker.h"
 
 namespace {
@@ -220,7 +220,7 @@ TEST_F(AsyncIOTest, WritesApplyAtOnceAndReportTheirResultsInTheWriteCompleteStre
     VariantOwner values[] = {Bstr(L"17"), Bstr(L"x"), I4(5)};
     VARIANT raw[] = {values[0].get(), values[1].get(), values[2].get()};
     const OPCHANDLE real = group_.Add(L"REAL", TRUE, VT_EMPTY, 23).result.hServer;
-    raw[1].vt = VT_DISPATCH;   // no interface pointer may reach the item
+    raw[1].vt = VT_DISPATCH;  // no interface pointer may reach the item
     raw[1].pdispVal = nullptr;
     const Queued write = Write(group_, {a_, real, b_}, raw);
     raw[1] = values[1].get();

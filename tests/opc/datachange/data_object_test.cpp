@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <olectl.h>
+#include <gtest/gtest.h>
 
 #include <memory>
 #include <utility>

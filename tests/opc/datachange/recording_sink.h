@@ -15,7 +15,7 @@ struct ReceivedStream {
     CLIPFORMAT format;
     DWORD tymed;
     std::vector<BYTE> bytes;
-    ULONGLONG arrivedMs;   // GetTickCount64 at arrival
+    ULONGLONG arrivedMs;  // GetTickCount64 at arrival
 };
 
 class RecordingSink final : public IAdviseSink {
@@ -53,7 +53,7 @@ struct StreamItem {
     DWORD valueOffset;
     WORD quality;
     VARTYPE vt;
-    LONG i4;          // the value's first 4 bytes
+    LONG i4;  // the value's first 4 bytes
 };
 // The item headers of a data stream, each with its value's type and first four bytes.
 std::vector<StreamItem> ItemsOf(const ReceivedStream& stream);

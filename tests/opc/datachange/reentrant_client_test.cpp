@@ -9,24 +9,24 @@
 
 #include "opc/server/server_table.h"
 #include "tests/opc/datachange/recording_sink.h"
-#include "tests/opc/server/com_server_test_support.h"
 #include "tests/opc/group/test_tags.h"
+#include "tests/opc/server/com_server_test_support.h"
 
 namespace {
 
 enum class Trigger {
-    RemoveGroup,     // of the advised group, after the client let go of it
-    DUnadvise,       // of the advised group's sink
-    ReleaseServer,   // the client's last reference to its server object
-    OnDataChange,    // the advised group's stream in an update pass
+    RemoveGroup,    // of the advised group, after the client let go of it
+    DUnadvise,      // of the advised group's sink
+    ReleaseServer,  // the client's last reference to its server object
+    OnDataChange,   // the advised group's stream in an update pass
 };
 
 enum class Action {
-    EnumerateGroups,   // and release every group enumerated
+    EnumerateGroups,  // and release every group enumerated
     RemoveOtherGroup,
     RemoveAdvisedGroup,
     ReleaseServer,
-    CloneOtherGroup,   // reaches the server object through a group the client holds
+    CloneOtherGroup,  // reaches the server object through a group the client holds
 };
 
 // One server object with an advised group A (one item, a data-time sink) and a group B, both
@@ -126,7 +126,7 @@ public:
         server_.Reset();
     }
 
-    RecordingSink sink;   // outlives every group that holds it
+    RecordingSink sink;  // outlives every group that holds it
     std::set<std::wstring> enumerated;
     HRESULT callbackResult = S_OK;
 
@@ -144,7 +144,7 @@ TEST(ReentrantClient, CallsBackFromItsSinkReachNothingDying)
         const char* name;
         Trigger trigger;
         Action action;
-        std::set<std::wstring> enumerated;   // groups the callback finds
+        std::set<std::wstring> enumerated;  // groups the callback finds
         HRESULT callbackResult;
     } cases[] = {
         {"remove, enumerate", Trigger::RemoveGroup, Action::EnumerateGroups, {L"B"}, S_OK},
@@ -153,12 +153,17 @@ TEST(ReentrantClient, CallsBackFromItsSinkReachNothingDying)
         {"remove, release server", Trigger::RemoveGroup, Action::ReleaseServer, {}, S_OK},
         {"unadvise, enumerate", Trigger::DUnadvise, Action::EnumerateGroups, {L"A", L"B"}, S_OK},
         {"unadvise, remove own", Trigger::DUnadvise, Action::RemoveAdvisedGroup, {}, S_OK},
-        {"server release, clone", Trigger::ReleaseServer, Action::CloneOtherGroup, {},
+        {"server release, clone",
+         Trigger::ReleaseServer,
+         Action::CloneOtherGroup,
+         {},
          CO_E_OBJNOTCONNECTED},
-        {"data change, enumerate", Trigger::OnDataChange, Action::EnumerateGroups,
-         {L"A", L"B"}, S_OK},
-        {"data change, remove own", Trigger::OnDataChange, Action::RemoveAdvisedGroup, {},
+        {"data change, enumerate",
+         Trigger::OnDataChange,
+         Action::EnumerateGroups,
+         {L"A", L"B"},
          S_OK},
+        {"data change, remove own", Trigger::OnDataChange, Action::RemoveAdvisedGroup, {}, S_OK},
         {"data change, release server", Trigger::OnDataChange, Action::ReleaseServer, {}, S_OK},
     };
     TestTags tags;

@@ -143,8 +143,7 @@ TEST(ReadItemForStream, QualityFollowsItemReadAndTheCompletion)
         {"inactive item", I4(3), VT_EMPTY, false, false, 0x1C, VT_I4},
         {"failed conversion keeps the canonical value", Bstr(L"abc"), VT_R4, true, false, 0x00,
          VT_BSTR},
-        {"completion from cache in an inactive group", I4(3), VT_EMPTY, true, true, 0x1C,
-         VT_I4},
+        {"completion from cache in an inactive group", I4(3), VT_EMPTY, true, true, 0x1C, VT_I4},
         {"completion overrides a failed conversion", Bstr(L"abc"), VT_R4, true, true, 0x1C,
          VT_BSTR},
     };
@@ -160,7 +159,12 @@ TEST(ReadItemForStream, QualityFollowsItemReadAndTheCompletion)
 
 TEST(CompletionOutOfService, OnlyForCompletionsFromCacheInInactiveGroups)
 {
-    const struct { WORD changeBit; bool groupActive; DWORD source; bool expected; } cases[] = {
+    const struct {
+        WORD changeBit;
+        bool groupActive;
+        DWORD source;
+        bool expected;
+    } cases[] = {
         {0, false, OPC_DS_CACHE, true},   {0, true, OPC_DS_CACHE, false},
         {0, false, OPC_DS_DEVICE, false}, {2, false, OPC_DS_CACHE, false},
         {4, false, OPC_DS_CACHE, false},

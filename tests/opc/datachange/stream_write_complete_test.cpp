@@ -17,9 +17,11 @@ TEST(WriteCompleteStream, ThreeItemsIn40BytesStartingWithTheCount)
     ASSERT_EQ(40u, WriteCompleteStreamSize(items.size()));
     EXPECT_EQ(40u, GlobalSize(block.get()));
     const std::vector<BYTE> b = BytesOf(block, 40);
-    const DWORD expected[] = {3, 0x55, 0x77, S_OK, 101, S_OK,
-                              102, static_cast<DWORD>(DISP_E_TYPEMISMATCH),
-                              103, static_cast<DWORD>(DISP_E_OVERFLOW)};
+    const DWORD expected[] = {3,    0x55,
+                              0x77, S_OK,
+                              101,  S_OK,
+                              102,  static_cast<DWORD>(DISP_E_TYPEMISMATCH),
+                              103,  static_cast<DWORD>(DISP_E_OVERFLOW)};
     for (size_t i = 0; i < 10; ++i) EXPECT_EQ(expected[i], At<DWORD>(b, 4 * i)) << i;
 }
 

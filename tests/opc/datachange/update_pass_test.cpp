@@ -9,9 +9,9 @@
 #include "opc/server/server_table.h"
 #include "runtime_link/tag_mirror.h"
 #include "tests/opc/datachange/recording_sink.h"
+#include "tests/opc/datachange/stream_bytes.h"
 #include "tests/opc/datachange/stream_test_group.h"
 #include "tests/opc/group/test_tags.h"
-#include "tests/opc/datachange/stream_bytes.h"
 #include "tests/opc/values/variant_maker.h"
 
 namespace {
@@ -23,7 +23,7 @@ class UpdatePassTest : public ::testing::Test {
 protected:
     MirrorEntry& Entry(int slot) { return *g_tagMirror[slot]; }
 
-    RecordingSink sink_;   // outlives the group, which holds it
+    RecordingSink sink_;  // outlives the group, which holds it
     TestTags tags_;
     StreamTestGroup group_;
 };
@@ -33,13 +33,10 @@ TEST_F(UpdatePassTest, GroupsSendOnTheirCountdownSchedule)
     const struct {
         DWORD rate;
         int32_t period;
-        std::set<int> sendingPasses;   // of passes 1..7
+        std::set<int> sendingPasses;  // of passes 1..7
     } cases[] = {
-        {500, 1000, {1, 2, 3, 4, 5, 6, 7}},
-        {2500, 1000, {1, 4, 7}},
-        {1500, 1000, {1, 3, 5, 7}},
-        {0, 1000, {1, 2, 3, 4, 5, 6, 7}},
-        {1000, 250, {1, 5}},
+        {500, 1000, {1, 2, 3, 4, 5, 6, 7}}, {2500, 1000, {1, 4, 7}}, {1500, 1000, {1, 3, 5, 7}},
+        {0, 1000, {1, 2, 3, 4, 5, 6, 7}},   {1000, 250, {1, 5}},
     };
     for (const auto& c : cases) {
         RecordingSink sink;
@@ -49,8 +46,8 @@ TEST_F(UpdatePassTest, GroupsSendOnTheirCountdownSchedule)
         ComPtr<IOPCGroupStateMgt> state;
         ASSERT_EQ(S_OK, group.Items()->QueryInterface(IID_PPV_ARGS(&state)));
         DWORD rate = c.rate, revised = 0;
-        ASSERT_EQ(S_OK, state->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr,
-                                        nullptr));
+        ASSERT_EQ(S_OK,
+                  state->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr));
         std::set<int> sent;
         for (int pass = 1; pass <= 7; ++pass) {
             const size_t before = sink.streams.size();
@@ -198,7 +195,7 @@ TEST_F(UpdatePassTest, TimestampsMoveWhenTheValueChangesAndOnlyThen)
     EXPECT_EQ(S_OK, group_.Write(integer, I4(7).get()));
     const ULONGLONG written = Ticks(group_.Read(integer).time);
     group_.Pass(1000, cycles[3]);
-    Entry(kIntSlot).writePending = 0;   // as the poll cycle leaves it
+    Entry(kIntSlot).writePending = 0;  // as the poll cycle leaves it
     group_.Pass(1000, cycles[3]);
     EXPECT_EQ(written, Ticks(group_.Read(integer).time));
 }

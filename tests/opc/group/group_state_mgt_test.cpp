@@ -30,7 +30,8 @@ private:
 DWORD RevisedRate(IOPCGroupStateMgt* group, DWORD* requested)
 {
     DWORD revised = 0xDEAD;
-    EXPECT_EQ(S_OK, group->SetState(requested, &revised, nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(S_OK,
+              group->SetState(requested, &revised, nullptr, nullptr, nullptr, nullptr, nullptr));
     return revised;
 }
 
@@ -42,9 +43,17 @@ TEST(SetState, RoundsTheRateToTheNearestQuarterSecond)
         DWORD requested;
         DWORD revised;
     } cases[] = {
-        {0, 55},      {124, 55},    {125, 250},   {374, 250},  {375, 500},
-        {1000, 1000}, {1100, 1000}, {1125, 1250}, {4294967170u, 4294967250u},
-        {4294967171u, 55}, {std::numeric_limits<DWORD>::max(), 55},
+        {0, 55},
+        {124, 55},
+        {125, 250},
+        {374, 250},
+        {375, 500},
+        {1000, 1000},
+        {1100, 1000},
+        {1125, 1250},
+        {4294967170u, 4294967250u},
+        {4294967171u, 55},
+        {std::numeric_limits<DWORD>::max(), 55},
     };
     ComPtr<IOPCServer> server = NewServer();
     ComPtr<IOPCGroupStateMgt> group = AddGroup(server.Get(), L"G");
@@ -118,7 +127,8 @@ TEST(GroupStateMgt, NullRequiredPointersAreRefusedAndChangeNothing)
     ComPtr<IOPCServer> server = NewServer();
     ComPtr<IOPCGroupStateMgt> group = AddGroup(server.Get(), L"G");
     DWORD rate = 250;
-    EXPECT_EQ(E_INVALIDARG, group->SetState(&rate, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(E_INVALIDARG,
+              group->SetState(&rate, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(1000u, RevisedRate(group.Get(), nullptr));
     BOOL active;
     LONG bias;
@@ -126,8 +136,10 @@ TEST(GroupStateMgt, NullRequiredPointersAreRefusedAndChangeNothing)
     DWORD lcid;
     OPCHANDLE client, handle;
     LPWSTR name = nullptr;
-    EXPECT_EQ(E_INVALIDARG, group->GetState(&rate, &active, nullptr, &bias, &deadband, &lcid, &client, &handle));
-    EXPECT_EQ(E_INVALIDARG, group->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, nullptr));
+    EXPECT_EQ(E_INVALIDARG,
+              group->GetState(&rate, &active, nullptr, &bias, &deadband, &lcid, &client, &handle));
+    EXPECT_EQ(E_INVALIDARG,
+              group->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, nullptr));
     EXPECT_EQ(nullptr, name);
     EXPECT_EQ(E_INVALIDARG, group->SetName(nullptr));
     EXPECT_EQ(L"G", StateOf(group.Get()).name);
@@ -174,10 +186,11 @@ TEST(CloneGroup, TakesTheLowestFreeSlotInactiveWithTheSourcesState)
 {
     ComPtr<IOPCServer> server = NewServer();
     ComPtr<IOPCGroupStateMgt> groups[5];
-    for (int i = 0; i < 5; ++i) groups[i] = AddGroup(server.Get(), (L"G" + std::to_wstring(i)).c_str());
+    for (int i = 0; i < 5; ++i)
+        groups[i] = AddGroup(server.Get(), (L"G" + std::to_wstring(i)).c_str());
     ASSERT_EQ(S_OK, server->RemoveGroup(3, FALSE));
     ComPtr<IOPCGroupStateMgt> source = groups[1];
-    DWORD rate = 1100;   // rounded to 1000 here; the clone takes 1000 as stored
+    DWORD rate = 1100;  // rounded to 1000 here; the clone takes 1000 as stored
     DWORD revised;
     LONG bias = 60;
     FLOAT deadband = 5.0f;
@@ -207,7 +220,7 @@ TEST(CloneGroup, CopiesItemsFreshFromTheirTagsWithNothingPending)
     // Inactive, so that the write waits in the source item instead of reaching the tag.
     const OPCHANDLE handle = source.Add(L"INT", FALSE, VT_R8, 33).result.hServer;
     ASSERT_EQ(S_OK, source.Write(handle, I4(5).get()));
-    g_tagMirror[1]->value.integer = 77;   // the tag INT moved on meanwhile
+    g_tagMirror[1]->value.integer = 77;  // the tag INT moved on meanwhile
 
     ComPtr<IOPCGroupStateMgt> state;
     ASSERT_EQ(S_OK, source.Items()->QueryInterface(IID_PPV_ARGS(&state)));
@@ -234,7 +247,8 @@ TEST(CloneGroup, FullTableOrRefusedInterfaceLeavesNothingBehind)
 {
     ComPtr<IOPCServer> server = NewServer();
     ComPtr<IOPCGroupStateMgt> groups[10];
-    for (int i = 0; i < 9; ++i) groups[i] = AddGroup(server.Get(), (L"G" + std::to_wstring(i)).c_str());
+    for (int i = 0; i < 9; ++i)
+        groups[i] = AddGroup(server.Get(), (L"G" + std::to_wstring(i)).c_str());
     IUnknown* clone = reinterpret_cast<IUnknown*>(1);
     EXPECT_EQ(E_NOINTERFACE, groups[0]->CloneGroup(L"C", IID_IOPCPublicGroupStateMgt, &clone));
     EXPECT_EQ(nullptr, clone);

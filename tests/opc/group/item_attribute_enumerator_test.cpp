@@ -16,7 +16,7 @@ struct Fetched {
     ULONG count;
     std::vector<OPCITEMATTRIBUTES> records;
     std::vector<std::wstring> itemIds;
-    std::vector<std::wstring> accessPaths;   // "(null)" for none
+    std::vector<std::wstring> accessPaths;  // "(null)" for none
 };
 
 Fetched Next(IEnumOPCItemAttributes* enumerator, ULONG celt)

@@ -72,8 +72,7 @@ TEST_F(ItemMgtTest, ItemsTakeTheCanonicalTypeAndValueOfTheirTagsKind)
     const struct {
         OPCHANDLE handle;
         VARTYPE type;
-    } cases[] = {{disc, VT_BOOL}, {integer, VT_I4}, {real, VT_R4}, {text, VT_BSTR},
-                 {tank, VT_I4}};
+    } cases[] = {{disc, VT_BOOL}, {integer, VT_I4}, {real, VT_R4}, {text, VT_BSTR}, {tank, VT_I4}};
     for (const auto& c : cases) {
         EXPECT_EQ(c.type, group_.Item(c.handle)->CanonicalType()) << c.handle;
         EXPECT_EQ(c.type, group_.Read(c.handle).value.vt()) << c.handle;
@@ -119,8 +118,8 @@ TEST_F(ItemMgtTest, AFailingDefinitionDoesNotStopTheOthers)
     std::vector<OPCITEMDEF> definitions = Definitions({L"INT", L"NOSUCH", L"REAL"});
     TaskOut<OPCITEMRESULT> results;
     TaskOut<HRESULT> errors;
-    EXPECT_EQ(S_FALSE, group_.Items()->AddItems(3, definitions.data(), results.out(),
-                                                 errors.out()));
+    EXPECT_EQ(S_FALSE,
+              group_.Items()->AddItems(3, definitions.data(), results.out(), errors.out()));
     EXPECT_EQ(S_OK, errors[0]);
     EXPECT_EQ(OPC_E_BADTYPE, errors[1]);
     EXPECT_EQ(S_OK, errors[2]);
@@ -134,8 +133,8 @@ TEST_F(ItemMgtTest, The10001stItemFindsNoRoomAndTheOthersAreUnaffected)
     definitions[5].szItemID = const_cast<LPWSTR>(L"REAL");
     TaskOut<OPCITEMRESULT> results;
     TaskOut<HRESULT> errors;
-    EXPECT_EQ(S_FALSE, group_.Items()->AddItems(10001, definitions.data(), results.out(),
-                                                 errors.out()));
+    EXPECT_EQ(S_FALSE,
+              group_.Items()->AddItems(10001, definitions.data(), results.out(), errors.out()));
     for (DWORD i = 0; i < 10000; ++i) {
         ASSERT_EQ(S_OK, errors[i]) << i;
         ASSERT_EQ(i, results[i].hServer);
@@ -147,7 +146,7 @@ TEST_F(ItemMgtTest, The10001stItemFindsNoRoomAndTheOthersAreUnaffected)
     OPCITEMRESULT* validated = nullptr;
     HRESULT* validateErrors = nullptr;
     EXPECT_EQ(S_FALSE, group_.Items()->ValidateItems(1, definitions.data(), FALSE, &validated,
-                                                      &validateErrors));
+                                                     &validateErrors));
     EXPECT_EQ(E_OUTOFMEMORY, validateErrors[0]) << "a full table fails every validation";
     CoTaskMemFree(validated);
     CoTaskMemFree(validateErrors);
@@ -165,7 +164,7 @@ TEST_F(ItemMgtTest, ValidateItemsLeavesTheTableAloneAndNamesTheLowestFreeSlot)
     TaskOut<OPCITEMRESULT> results;
     TaskOut<HRESULT> errors;
     EXPECT_EQ(S_FALSE, group_.Items()->ValidateItems(4, definitions.data(), TRUE, results.out(),
-                                                      errors.out()));
+                                                     errors.out()));
     EXPECT_EQ(S_OK, errors[0]);
     EXPECT_EQ(OPC_E_BADTYPE, errors[1]);
     EXPECT_EQ(S_OK, errors[2]);

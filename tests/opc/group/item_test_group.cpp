@@ -55,16 +55,16 @@ ReadOutcome ItemTestGroup::Read(OPCHANDLE handle, OPCDATASOURCE source) const
     TaskOut<OPCITEMSTATE> states;
     TaskOut<HRESULT> errors;
     EXPECT_EQ(S_OK, io_->Read(source, 1, &handle, states.out(), errors.out()));
-    ReadOutcome outcome{errors[0], states[0].hClient, states[0].wQuality, states[0].ftTimeStamp,
-                        {}};
-    *outcome.value.Receive() = states[0].vDataValue;   // taken over: cleared by the owner
+    ReadOutcome outcome{
+        errors[0], states[0].hClient, states[0].wQuality, states[0].ftTimeStamp, {}};
+    *outcome.value.Receive() = states[0].vDataValue;  // taken over: cleared by the owner
     return outcome;
 }
 
 HRESULT ItemTestGroup::Write(OPCHANDLE handle, const VARIANT& value) const
 {
     TaskOut<HRESULT> errors;
-    VARIANT copy = value;   // Write does not change or keep what it is given
+    VARIANT copy = value;  // Write does not change or keep what it is given
     EXPECT_EQ(S_OK, io_->Write(1, &handle, &copy, errors.out()));
     return errors[0];
 }
@@ -72,8 +72,8 @@ HRESULT ItemTestGroup::Write(OPCHANDLE handle, const VARIANT& value) const
 void ItemTestGroup::SetGroupActive(BOOL active) const
 {
     DWORD revised = 0;
-    EXPECT_EQ(S_OK, state_->SetState(nullptr, &revised, &active, nullptr, nullptr, nullptr,
-                                     nullptr));
+    EXPECT_EQ(S_OK,
+              state_->SetState(nullptr, &revised, &active, nullptr, nullptr, nullptr, nullptr));
 }
 
 void ItemTestGroup::SetItemActive(OPCHANDLE handle, BOOL active) const

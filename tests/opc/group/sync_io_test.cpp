@@ -24,7 +24,7 @@ TEST_F(SyncIOTest, QualityFollowsSourceActiveFlagsAndConversion)
         BOOL groupActive;
         BOOL itemActive;
         OPCDATASOURCE source;
-        VARTYPE requested;   // VT_DATE cannot be made of the text "abc"
+        VARTYPE requested;  // VT_DATE cannot be made of the text "abc"
         WORD quality;
         HRESULT error;
     } cases[] = {
@@ -45,8 +45,7 @@ TEST_F(SyncIOTest, QualityFollowsSourceActiveFlagsAndConversion)
         const ReadOutcome read = group.Read(handle, c.source);
         const std::string label = "group " + std::to_string(c.groupActive) + " item " +
                                   std::to_string(c.itemActive) + " source " +
-                                  std::to_string(c.source) + " type " +
-                                  std::to_string(c.requested);
+                                  std::to_string(c.source) + " type " + std::to_string(c.requested);
         EXPECT_EQ(c.quality, read.quality) << label;
         EXPECT_EQ(c.error, read.error) << label;
         EXPECT_EQ(VT_BSTR, read.value.vt()) << label << ": a failed conversion keeps the text";
@@ -89,7 +88,7 @@ TEST_F(SyncIOTest, WritesConvertToTheCanonicalTypeOrFailKeepingTheValue)
         const wchar_t* itemId;
         VariantOwner value;
         HRESULT error;
-        std::wstring stored;   // the item's value afterwards, as text
+        std::wstring stored;  // the item's value afterwards, as text
     } cases[] = {
         {L"REAL", Bstr(L"12.5"), S_OK, L"12.5"},
         {L"INT", R8(3.5), S_OK, L"4"},
@@ -98,7 +97,8 @@ TEST_F(SyncIOTest, WritesConvertToTheCanonicalTypeOrFailKeepingTheValue)
         {L"INT", R8(1e10), OPC_E_BADTYPE, L"42"},
         {L"INT", Bstr(L"abc"), OPC_E_BADTYPE, L"42"},
         {L"INT", std::move(array), OPC_E_BADTYPE, L"42"},
-        {L"INT", MakeVariant(VT_BYREF | VT_I4, [&referenced](VARIANT& v) { v.plVal = &referenced; }),
+        {L"INT",
+         MakeVariant(VT_BYREF | VT_I4, [&referenced](VARIANT& v) { v.plVal = &referenced; }),
          OPC_E_BADTYPE, L"42"},
         {L"INT", MakeVariant(VT_UNKNOWN, [](VARIANT& v) { v.punkVal = nullptr; }), OPC_E_BADTYPE,
          L"42"},

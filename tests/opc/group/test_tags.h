@@ -13,7 +13,7 @@
 struct TestTag {
     std::wstring name;
     int32_t kind;
-    int32_t integer;       // discrete and integer tags
+    int32_t integer;  // discrete and integer tags
     float real;
     std::wstring text;
 };

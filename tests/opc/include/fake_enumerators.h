@@ -14,14 +14,14 @@ namespace fake {
 
 // An item as the fake group keeps it.
 struct Item {
-  std::wstring accessPath;
-  std::wstring itemId;
-  BOOL active = FALSE;
-  OPCHANDLE hClient = 0;
-  OPCHANDLE hServer = 0;
-  std::vector<BYTE> blob;
-  VARTYPE requestedType = VT_EMPTY;
-  VARTYPE canonicalType = VT_EMPTY;
+    std::wstring accessPath;
+    std::wstring itemId;
+    BOOL active = FALSE;
+    OPCHANDLE hClient = 0;
+    OPCHANDLE hServer = 0;
+    std::vector<BYTE> blob;
+    VARTYPE requestedType = VT_EMPTY;
+    VARTYPE canonicalType = VT_EMPTY;
 };
 
 HRESULT make_string_enumerator(std::vector<std::wstring> strings, IEnumString** ppEnum);

@@ -11,7 +11,8 @@
 namespace fake {
 
 // {14141FA8-6BBD-4553-8C4E-2AAB6998D91A}: the fake server's class, never the product's.
-inline constexpr CLSID kClsid = {0x14141fa8, 0x6bbd, 0x4553, {0x8c, 0x4e, 0x2a, 0xab, 0x69, 0x98, 0xd9, 0x1a}};
+inline constexpr CLSID kClsid = {
+    0x14141fa8, 0x6bbd, 0x4553, {0x8c, 0x4e, 0x2a, 0xab, 0x69, 0x98, 0xd9, 0x1a}};
 inline constexpr wchar_t kExeName[] = L"opc_fake_server.exe";
 
 // IOPCServer
@@ -45,24 +46,50 @@ inline constexpr wchar_t kAccessPath[] = L"路径A";
 // IOPCSyncIO / IOPCAsyncIO: a handle the fake does not know.
 inline constexpr OPCHANDLE kBadHandle = 0xBAD;
 // Client handle reported by Read for item handle h.
-inline constexpr OPCHANDLE client_handle_of(OPCHANDLE h) { return h + 1000; }
+inline constexpr OPCHANDLE client_handle_of(OPCHANDLE h)
+{
+    return h + 1000;
+}
 // The value an item holds until a client writes it: R4, BOOL or Chinese BSTR by handle.
-inline void initial_value(OPCHANDLE h, VARIANT* value) {
-  VariantInit(value);
-  switch (h % 3) {
-    case 0: value->vt = VT_R4; value->fltVal = static_cast<float>(h) * 1.5f; break;
-    case 1: value->vt = VT_BOOL; value->boolVal = VARIANT_TRUE; break;
-    default: value->vt = VT_BSTR; value->bstrVal = SysAllocString((L"值" + std::to_wstring(h)).c_str());
-  }
+inline void initial_value(OPCHANDLE h, VARIANT* value)
+{
+    VariantInit(value);
+    switch (h % 3) {
+    case 0:
+        value->vt = VT_R4;
+        value->fltVal = static_cast<float>(h) * 1.5f;
+        break;
+    case 1:
+        value->vt = VT_BOOL;
+        value->boolVal = VARIANT_TRUE;
+        break;
+    default:
+        value->vt = VT_BSTR;
+        value->bstrVal = SysAllocString((L"值" + std::to_wstring(h)).c_str());
+    }
 }
-inline WORD quality_of(OPCHANDLE h) {
-  return h % 2 ? OPC_QUALITY_UNCERTAIN | OPC_QUALITY_LAST_USABLE : OPC_QUALITY_GOOD | OPC_LIMIT_HIGH;
+inline WORD quality_of(OPCHANDLE h)
+{
+    return h % 2 ? OPC_QUALITY_UNCERTAIN | OPC_QUALITY_LAST_USABLE
+                 : OPC_QUALITY_GOOD | OPC_LIMIT_HIGH;
 }
-inline FILETIME timestamp_of(OPCHANDLE h) { return {h, h + 1}; }
+inline FILETIME timestamp_of(OPCHANDLE h)
+{
+    return {h, h + 1};
+}
 // Asynchronous transaction IDs, derived from the arguments so that the test sees them crossed.
-inline constexpr DWORD read_transaction(DWORD connection, DWORD count) { return connection * 0x100 + count; }
-inline constexpr DWORD write_transaction(DWORD connection, DWORD count) { return connection * 0x100 + count + 0x80; }
-inline constexpr DWORD refresh_transaction(DWORD connection, DWORD source) { return connection + source * 0x10000; }
+inline constexpr DWORD read_transaction(DWORD connection, DWORD count)
+{
+    return connection * 0x100 + count;
+}
+inline constexpr DWORD write_transaction(DWORD connection, DWORD count)
+{
+    return connection * 0x100 + count + 0x80;
+}
+inline constexpr DWORD refresh_transaction(DWORD connection, DWORD source)
+{
+    return connection + source * 0x10000;
+}
 
 // IOPCItemMgt: server handles start here; added items' blobs get this byte appended.
 inline constexpr OPCHANDLE kFirstItemHandle = 100;

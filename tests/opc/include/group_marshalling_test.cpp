@@ -15,346 +15,386 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 // Compares a VARIANT of the kinds OPC items carry.
-void expect_value(const VARIANT& expected, const VARIANT& actual, const char* what) {
-  SCOPED_TRACE(what);
-  ASSERT_EQ(expected.vt, actual.vt);
-  switch (expected.vt) {
-    case VT_R4: EXPECT_FLOAT_EQ(expected.fltVal, actual.fltVal); break;
-    case VT_BOOL: EXPECT_EQ(expected.boolVal, actual.boolVal); break;
+void expect_value(const VARIANT& expected, const VARIANT& actual, const char* what)
+{
+    SCOPED_TRACE(what);
+    ASSERT_EQ(expected.vt, actual.vt);
+    switch (expected.vt) {
+    case VT_R4:
+        EXPECT_FLOAT_EQ(expected.fltVal, actual.fltVal);
+        break;
+    case VT_BOOL:
+        EXPECT_EQ(expected.boolVal, actual.boolVal);
+        break;
     case VT_BSTR:
-      ASSERT_NE(nullptr, actual.bstrVal);
-      EXPECT_STREQ(expected.bstrVal, actual.bstrVal);
-      EXPECT_EQ(SysStringLen(expected.bstrVal), SysStringLen(actual.bstrVal));
-      break;
-    default: ADD_FAILURE() << "unexpected type " << expected.vt;
-  }
+        ASSERT_NE(nullptr, actual.bstrVal);
+        EXPECT_STREQ(expected.bstrVal, actual.bstrVal);
+        EXPECT_EQ(SysStringLen(expected.bstrVal), SysStringLen(actual.bstrVal));
+        break;
+    default:
+        ADD_FAILURE() << "unexpected type " << expected.vt;
+    }
 }
 
 // The per-entry results of a list call, freed with it.
-std::vector<HRESULT> take_errors(HRESULT* errors, DWORD count) {
-  TaskMem<HRESULT> owner(errors);
-  return errors ? std::vector<HRESULT>(errors, errors + count) : std::vector<HRESULT>{};
+std::vector<HRESULT> take_errors(HRESULT* errors, DWORD count)
+{
+    TaskMem<HRESULT> owner(errors);
+    return errors ? std::vector<HRESULT>(errors, errors + count) : std::vector<HRESULT>{};
 }
 
 class GroupMarshalling : public ::testing::Test {
- protected:
-  void SetUp() override {
-    state = add_remote_group(L"组 under test", &hServer);
-    ASSERT_NE(nullptr, state.Get());
-  }
-  void TearDown() override { remote_server()->RemoveGroup(hServer, TRUE); }
+protected:
+    void SetUp() override
+    {
+        state = add_remote_group(L"组 under test", &hServer);
+        ASSERT_NE(nullptr, state.Get());
+    }
+    void TearDown() override { remote_server()->RemoveGroup(hServer, TRUE); }
 
-  template <class Interface>
-  ComPtr<Interface> as() {
-    ComPtr<Interface> result;
-    EXPECT_HRESULT_SUCCEEDED(state.As(&result));
-    return result;
-  }
+    template <class Interface>
+    ComPtr<Interface> as()
+    {
+        ComPtr<Interface> result;
+        EXPECT_HRESULT_SUCCEEDED(state.As(&result));
+        return result;
+    }
 
-  ComPtr<IOPCGroupStateMgt> state;
-  OPCHANDLE hServer = 0;
+    ComPtr<IOPCGroupStateMgt> state;
+    OPCHANDLE hServer = 0;
 };
 
-TEST_F(GroupMarshalling, SetStateSendsOnlyTheGivenFields) {
-  DWORD rate = 250;
-  BOOL active = FALSE;
-  DWORD revised = 0;
-  ASSERT_EQ(S_OK, state->SetState(&rate, &revised, &active, nullptr, nullptr, nullptr, nullptr));
-  EXPECT_EQ(250u, revised);
-  GroupStateSeen seen = get_state(state.Get());
-  EXPECT_EQ(250u, seen.rate);
-  EXPECT_EQ(FALSE, seen.active);
-  EXPECT_EQ(-480, seen.bias) << "null pointers leave fields alone";
+TEST_F(GroupMarshalling, SetStateSendsOnlyTheGivenFields)
+{
+    DWORD rate = 250;
+    BOOL active = FALSE;
+    DWORD revised = 0;
+    ASSERT_EQ(S_OK, state->SetState(&rate, &revised, &active, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(250u, revised);
+    GroupStateSeen seen = get_state(state.Get());
+    EXPECT_EQ(250u, seen.rate);
+    EXPECT_EQ(FALSE, seen.active);
+    EXPECT_EQ(-480, seen.bias) << "null pointers leave fields alone";
 
-  LONG bias = 60;
-  FLOAT deadband = 0.75f;
-  DWORD lcid = 0x409;
-  OPCHANDLE hClient = 0xC11E;
-  ASSERT_EQ(S_OK, state->SetState(nullptr, &revised, nullptr, &bias, &deadband, &lcid, &hClient));
-  seen = get_state(state.Get());
-  EXPECT_EQ(250u, seen.rate);
-  EXPECT_EQ(60, seen.bias);
-  EXPECT_FLOAT_EQ(0.75f, seen.deadband);
-  EXPECT_EQ(0x409u, seen.lcid);
-  EXPECT_EQ(0xC11Eu, seen.hClient);
+    LONG bias = 60;
+    FLOAT deadband = 0.75f;
+    DWORD lcid = 0x409;
+    OPCHANDLE hClient = 0xC11E;
+    ASSERT_EQ(S_OK, state->SetState(nullptr, &revised, nullptr, &bias, &deadband, &lcid, &hClient));
+    seen = get_state(state.Get());
+    EXPECT_EQ(250u, seen.rate);
+    EXPECT_EQ(60, seen.bias);
+    EXPECT_FLOAT_EQ(0.75f, seen.deadband);
+    EXPECT_EQ(0x409u, seen.lcid);
+    EXPECT_EQ(0xC11Eu, seen.hClient);
 }
 
-TEST_F(GroupMarshalling, SetNameAndCloneGroup) {
-  ASSERT_EQ(S_OK, state->SetName(L"新名字 renamed"));
-  EXPECT_EQ(L"新名字 renamed", get_state(state.Get()).name);
+TEST_F(GroupMarshalling, SetNameAndCloneGroup)
+{
+    ASSERT_EQ(S_OK, state->SetName(L"新名字 renamed"));
+    EXPECT_EQ(L"新名字 renamed", get_state(state.Get()).name);
 
-  ComPtr<IOPCGroupStateMgt> clone;
-  ASSERT_EQ(S_OK, state->CloneGroup(L"克隆", IID_IOPCGroupStateMgt,
-                                    reinterpret_cast<IUnknown**>(clone.GetAddressOf())));
-  ASSERT_NE(nullptr, clone.Get());
-  const GroupStateSeen seen = get_state(clone.Get());
-  EXPECT_EQ(L"克隆", seen.name);
-  EXPECT_EQ(hServer + 1, seen.hServer);
+    ComPtr<IOPCGroupStateMgt> clone;
+    ASSERT_EQ(S_OK, state->CloneGroup(L"克隆", IID_IOPCGroupStateMgt,
+                                      reinterpret_cast<IUnknown**>(clone.GetAddressOf())));
+    ASSERT_NE(nullptr, clone.Get());
+    const GroupStateSeen seen = get_state(clone.Get());
+    EXPECT_EQ(L"克隆", seen.name);
+    EXPECT_EQ(hServer + 1, seen.hServer);
 }
 
-TEST_F(GroupMarshalling, PublicGroupStateMgt) {
-  auto publicState = as<IOPCPublicGroupStateMgt>();
-  ASSERT_NE(nullptr, publicState.Get());
-  BOOL isPublic = TRUE;
-  ASSERT_EQ(S_OK, publicState->GetState(&isPublic));
-  EXPECT_EQ(FALSE, isPublic);
-  ASSERT_EQ(S_OK, publicState->MoveToPublic());
-  ASSERT_EQ(S_OK, publicState->GetState(&isPublic));
-  EXPECT_EQ(TRUE, isPublic);
+TEST_F(GroupMarshalling, PublicGroupStateMgt)
+{
+    auto publicState = as<IOPCPublicGroupStateMgt>();
+    ASSERT_NE(nullptr, publicState.Get());
+    BOOL isPublic = TRUE;
+    ASSERT_EQ(S_OK, publicState->GetState(&isPublic));
+    EXPECT_EQ(FALSE, isPublic);
+    ASSERT_EQ(S_OK, publicState->MoveToPublic());
+    ASSERT_EQ(S_OK, publicState->GetState(&isPublic));
+    EXPECT_EQ(TRUE, isPublic);
 }
 
-TEST_F(GroupMarshalling, SyncReadDeliversStatesAndErrors) {
-  auto sync = as<IOPCSyncIO>();
-  OPCHANDLE handles[] = {3, 4, 5, fake::kBadHandle};  // R4, BOOL, BSTR, unknown
-  TaskOut<OPCITEMSTATE> states;
-  HRESULT* errors = nullptr;
-  ASSERT_EQ(S_FALSE, sync->Read(OPC_DS_DEVICE, 4, handles, states.out(), &errors));
-  EXPECT_EQ((std::vector<HRESULT>{S_OK, S_OK, S_OK, OPC_E_INVALIDHANDLE}), take_errors(errors, 4));
-  ASSERT_NE(nullptr, states.get());
-  for (int i = 0; i < 3; ++i) {
-    const OPCITEMSTATE& s = states[i];
-    const OPCHANDLE h = handles[i];
-    EXPECT_EQ(fake::client_handle_of(h), s.hClient);
-    const FILETIME stamp = fake::timestamp_of(h);
-    EXPECT_EQ(0, CompareFileTime(&stamp, &s.ftTimeStamp));
-    EXPECT_EQ(fake::quality_of(h), s.wQuality);
-    ScopedVariant expected;
-    fake::initial_value(h, expected.get());
-    expect_value(*expected, s.vDataValue, "initial value");
-  }
-  for (int i = 0; i < 4; ++i) VariantClear(&states[i].vDataValue);
+TEST_F(GroupMarshalling, SyncReadDeliversStatesAndErrors)
+{
+    auto sync = as<IOPCSyncIO>();
+    OPCHANDLE handles[] = {3, 4, 5, fake::kBadHandle};  // R4, BOOL, BSTR, unknown
+    TaskOut<OPCITEMSTATE> states;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(S_FALSE, sync->Read(OPC_DS_DEVICE, 4, handles, states.out(), &errors));
+    EXPECT_EQ((std::vector<HRESULT>{S_OK, S_OK, S_OK, OPC_E_INVALIDHANDLE}),
+              take_errors(errors, 4));
+    ASSERT_NE(nullptr, states.get());
+    for (int i = 0; i < 3; ++i) {
+        const OPCITEMSTATE& s = states[i];
+        const OPCHANDLE h = handles[i];
+        EXPECT_EQ(fake::client_handle_of(h), s.hClient);
+        const FILETIME stamp = fake::timestamp_of(h);
+        EXPECT_EQ(0, CompareFileTime(&stamp, &s.ftTimeStamp));
+        EXPECT_EQ(fake::quality_of(h), s.wQuality);
+        ScopedVariant expected;
+        fake::initial_value(h, expected.get());
+        expect_value(*expected, s.vDataValue, "initial value");
+    }
+    for (int i = 0; i < 4; ++i) VariantClear(&states[i].vDataValue);
 
-  EXPECT_EQ(E_INVALIDARG, sync->Read(static_cast<OPCDATASOURCE>(7), 1, handles, states.out(), &errors))
-      << "the data source arrives";
+    EXPECT_EQ(E_INVALIDARG,
+              sync->Read(static_cast<OPCDATASOURCE>(7), 1, handles, states.out(), &errors))
+        << "the data source arrives";
 }
 
-TEST_F(GroupMarshalling, SyncWriteValuesReadBackIntact) {
-  auto sync = as<IOPCSyncIO>();
-  OPCHANDLE handles[] = {20, 21, 22, fake::kBadHandle};
-  VARIANT values[4];
-  for (auto& v : values) VariantInit(&v);
-  values[0].vt = VT_BSTR;
-  values[0].bstrVal = SysAllocString(L"写入的中文 text");
-  values[1].vt = VT_R4;
-  values[1].fltVal = -12.25f;
-  values[2].vt = VT_BOOL;
-  values[2].boolVal = VARIANT_FALSE;
-  values[3].vt = VT_R4;
-  HRESULT* errors = nullptr;
-  ASSERT_EQ(S_FALSE, sync->Write(4, handles, values, &errors));
-  EXPECT_EQ((std::vector<HRESULT>{S_OK, S_OK, S_OK, OPC_E_INVALIDHANDLE}), take_errors(errors, 4));
+TEST_F(GroupMarshalling, SyncWriteValuesReadBackIntact)
+{
+    auto sync = as<IOPCSyncIO>();
+    OPCHANDLE handles[] = {20, 21, 22, fake::kBadHandle};
+    VARIANT values[4];
+    for (auto& v : values) VariantInit(&v);
+    values[0].vt = VT_BSTR;
+    values[0].bstrVal = SysAllocString(L"写入的中文 text");
+    values[1].vt = VT_R4;
+    values[1].fltVal = -12.25f;
+    values[2].vt = VT_BOOL;
+    values[2].boolVal = VARIANT_FALSE;
+    values[3].vt = VT_R4;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(S_FALSE, sync->Write(4, handles, values, &errors));
+    EXPECT_EQ((std::vector<HRESULT>{S_OK, S_OK, S_OK, OPC_E_INVALIDHANDLE}),
+              take_errors(errors, 4));
 
-  TaskOut<OPCITEMSTATE> states;
-  ASSERT_EQ(S_OK, sync->Read(OPC_DS_CACHE, 3, handles, states.out(), &errors));
-  take_errors(errors, 3);
-  for (int i = 0; i < 3; ++i) {
-    expect_value(values[i], states[i].vDataValue, "written value");
-    VariantClear(&states[i].vDataValue);
-  }
-  for (auto& v : values) VariantClear(&v);
+    TaskOut<OPCITEMSTATE> states;
+    ASSERT_EQ(S_OK, sync->Read(OPC_DS_CACHE, 3, handles, states.out(), &errors));
+    take_errors(errors, 3);
+    for (int i = 0; i < 3; ++i) {
+        expect_value(values[i], states[i].vDataValue, "written value");
+        VariantClear(&states[i].vDataValue);
+    }
+    for (auto& v : values) VariantClear(&v);
 }
 
-TEST_F(GroupMarshalling, AsyncReadWriteRefreshCancel) {
-  auto async = as<IOPCAsyncIO>();
-  OPCHANDLE handles[] = {1, fake::kBadHandle, 2};
-  DWORD transaction = 0;
-  HRESULT* errors = nullptr;
-  ASSERT_EQ(S_FALSE, async->Read(0x42, OPC_DS_CACHE, 3, handles, &transaction, &errors));
-  EXPECT_EQ((std::vector<HRESULT>{S_OK, OPC_E_INVALIDHANDLE, S_OK}), take_errors(errors, 3));
-  EXPECT_EQ(fake::read_transaction(0x42, 3), transaction);
+TEST_F(GroupMarshalling, AsyncReadWriteRefreshCancel)
+{
+    auto async = as<IOPCAsyncIO>();
+    OPCHANDLE handles[] = {1, fake::kBadHandle, 2};
+    DWORD transaction = 0;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(S_FALSE, async->Read(0x42, OPC_DS_CACHE, 3, handles, &transaction, &errors));
+    EXPECT_EQ((std::vector<HRESULT>{S_OK, OPC_E_INVALIDHANDLE, S_OK}), take_errors(errors, 3));
+    EXPECT_EQ(fake::read_transaction(0x42, 3), transaction);
 
-  VARIANT values[2];
-  for (auto& v : values) VariantInit(&v);
-  values[0].vt = VT_R4;
-  values[0].fltVal = 3.5f;
-  values[1].vt = VT_BSTR;
-  values[1].bstrVal = SysAllocString(L"异步");
-  ASSERT_EQ(S_OK, async->Write(0x43, 2, handles + 2, values, &transaction, &errors));
-  EXPECT_EQ((std::vector<HRESULT>{S_OK, S_OK}), take_errors(errors, 2));
-  EXPECT_EQ(fake::write_transaction(0x43, 2), transaction);
+    VARIANT values[2];
+    for (auto& v : values) VariantInit(&v);
+    values[0].vt = VT_R4;
+    values[0].fltVal = 3.5f;
+    values[1].vt = VT_BSTR;
+    values[1].bstrVal = SysAllocString(L"异步");
+    ASSERT_EQ(S_OK, async->Write(0x43, 2, handles + 2, values, &transaction, &errors));
+    EXPECT_EQ((std::vector<HRESULT>{S_OK, S_OK}), take_errors(errors, 2));
+    EXPECT_EQ(fake::write_transaction(0x43, 2), transaction);
 
-  auto sync = as<IOPCSyncIO>();
-  OPCHANDLE written[] = {2};
-  TaskOut<OPCITEMSTATE> states;
-  ASSERT_EQ(S_OK, sync->Read(OPC_DS_CACHE, 1, written, states.out(), &errors));
-  take_errors(errors, 1);
-  expect_value(values[0], states[0].vDataValue, "asynchronously written value");
-  VariantClear(&states[0].vDataValue);
-  for (auto& v : values) VariantClear(&v);
+    auto sync = as<IOPCSyncIO>();
+    OPCHANDLE written[] = {2};
+    TaskOut<OPCITEMSTATE> states;
+    ASSERT_EQ(S_OK, sync->Read(OPC_DS_CACHE, 1, written, states.out(), &errors));
+    take_errors(errors, 1);
+    expect_value(values[0], states[0].vDataValue, "asynchronously written value");
+    VariantClear(&states[0].vDataValue);
+    for (auto& v : values) VariantClear(&v);
 
-  ASSERT_EQ(S_OK, async->Refresh(0x44, OPC_DS_DEVICE, &transaction));
-  EXPECT_EQ(fake::refresh_transaction(0x44, OPC_DS_DEVICE), transaction);
-  EXPECT_EQ(S_OK, async->Cancel(transaction));
-  EXPECT_EQ(E_FAIL, async->Cancel(transaction + 1));
+    ASSERT_EQ(S_OK, async->Refresh(0x44, OPC_DS_DEVICE, &transaction));
+    EXPECT_EQ(fake::refresh_transaction(0x44, OPC_DS_DEVICE), transaction);
+    EXPECT_EQ(S_OK, async->Cancel(transaction));
+    EXPECT_EQ(E_FAIL, async->Cancel(transaction + 1));
 }
 
 // Two definitions: a valid one with a blob and access path, and one without item ID.
 struct ItemDefinitions {
-  BYTE blob[3] = {1, 2, 3};
-  wchar_t accessPath[8] = L"路径";
-  wchar_t itemId[8] = L"温度1";
-  wchar_t empty[1] = L"";
-  OPCITEMDEF defs[2] = {};
-  ItemDefinitions() {
-    defs[0] = {accessPath, itemId, TRUE, 0x501, 3, blob, VT_BSTR, 0};
-    defs[1] = {accessPath, empty, FALSE, 0x502, 0, nullptr, VT_EMPTY, 0};
-  }
+    BYTE blob[3] = {1, 2, 3};
+    wchar_t accessPath[8] = L"路径";
+    wchar_t itemId[8] = L"温度1";
+    wchar_t empty[1] = L"";
+    OPCITEMDEF defs[2] = {};
+    ItemDefinitions()
+    {
+        defs[0] = {accessPath, itemId, TRUE, 0x501, 3, blob, VT_BSTR, 0};
+        defs[1] = {accessPath, empty, FALSE, 0x502, 0, nullptr, VT_EMPTY, 0};
+    }
 };
 
 // Frees the blobs of a result array along with it.
-std::vector<OPCITEMRESULT> take_results(OPCITEMRESULT* results, DWORD count, std::vector<std::vector<BYTE>>& blobs) {
-  TaskMem<OPCITEMRESULT> owner(results);
-  std::vector<OPCITEMRESULT> copy(results, results + count);
-  for (auto& r : copy) {
-    blobs.emplace_back(r.pBlob, r.pBlob + (r.pBlob ? r.dwBlobSize : 0));
-    CoTaskMemFree(r.pBlob);
-    r.pBlob = nullptr;
-  }
-  return copy;
+std::vector<OPCITEMRESULT> take_results(OPCITEMRESULT* results, DWORD count,
+                                        std::vector<std::vector<BYTE>>& blobs)
+{
+    TaskMem<OPCITEMRESULT> owner(results);
+    std::vector<OPCITEMRESULT> copy(results, results + count);
+    for (auto& r : copy) {
+        blobs.emplace_back(r.pBlob, r.pBlob + (r.pBlob ? r.dwBlobSize : 0));
+        CoTaskMemFree(r.pBlob);
+        r.pBlob = nullptr;
+    }
+    return copy;
 }
 
-TEST_F(GroupMarshalling, AddItemsDeliversResultsWithBlobs) {
-  auto items = as<IOPCItemMgt>();
-  ItemDefinitions d;
-  OPCITEMRESULT* results = nullptr;
-  HRESULT* errors = nullptr;
-  ASSERT_EQ(S_FALSE, items->AddItems(2, d.defs, &results, &errors));
-  EXPECT_EQ((std::vector<HRESULT>{S_OK, OPC_E_INVALIDITEMID}), take_errors(errors, 2));
-  std::vector<std::vector<BYTE>> blobs;
-  const auto r = take_results(results, 2, blobs);
-  EXPECT_EQ(fake::kFirstItemHandle, r[0].hServer);
-  EXPECT_EQ(VT_BSTR, r[0].vtCanonicalDataType);
-  EXPECT_EQ(OPC_READABLE | OPC_WRITEABLE, r[0].dwAccessRights);
-  EXPECT_EQ(4u, r[0].dwBlobSize);
-  EXPECT_EQ((std::vector<BYTE>{1, 2, 3, fake::kBlobMark}), blobs[0]);
-  EXPECT_EQ(0u, r[1].dwBlobSize);
-}
-
-TEST_F(GroupMarshalling, ValidateItemsSendsBlobsOnlyWhenAsked) {
-  auto items = as<IOPCItemMgt>();
-  ItemDefinitions d;
-  for (const BOOL blobUpdate : {FALSE, TRUE}) {
-    SCOPED_TRACE(blobUpdate);
+TEST_F(GroupMarshalling, AddItemsDeliversResultsWithBlobs)
+{
+    auto items = as<IOPCItemMgt>();
+    ItemDefinitions d;
     OPCITEMRESULT* results = nullptr;
     HRESULT* errors = nullptr;
-    ASSERT_EQ(S_FALSE, items->ValidateItems(2, d.defs, blobUpdate, &results, &errors));
+    ASSERT_EQ(S_FALSE, items->AddItems(2, d.defs, &results, &errors));
     EXPECT_EQ((std::vector<HRESULT>{S_OK, OPC_E_INVALIDITEMID}), take_errors(errors, 2));
     std::vector<std::vector<BYTE>> blobs;
     const auto r = take_results(results, 2, blobs);
-    EXPECT_EQ(0u, r[0].hServer);
-    EXPECT_EQ(blobUpdate ? (std::vector<BYTE>{1, 2, 3, fake::kBlobMark}) : std::vector<BYTE>{}, blobs[0]);
-  }
+    EXPECT_EQ(fake::kFirstItemHandle, r[0].hServer);
+    EXPECT_EQ(VT_BSTR, r[0].vtCanonicalDataType);
+    EXPECT_EQ(OPC_READABLE | OPC_WRITEABLE, r[0].dwAccessRights);
+    EXPECT_EQ(4u, r[0].dwBlobSize);
+    EXPECT_EQ((std::vector<BYTE>{1, 2, 3, fake::kBlobMark}), blobs[0]);
+    EXPECT_EQ(0u, r[1].dwBlobSize);
+}
+
+TEST_F(GroupMarshalling, ValidateItemsSendsBlobsOnlyWhenAsked)
+{
+    auto items = as<IOPCItemMgt>();
+    ItemDefinitions d;
+    for (const BOOL blobUpdate : {FALSE, TRUE}) {
+        SCOPED_TRACE(blobUpdate);
+        OPCITEMRESULT* results = nullptr;
+        HRESULT* errors = nullptr;
+        ASSERT_EQ(S_FALSE, items->ValidateItems(2, d.defs, blobUpdate, &results, &errors));
+        EXPECT_EQ((std::vector<HRESULT>{S_OK, OPC_E_INVALIDITEMID}), take_errors(errors, 2));
+        std::vector<std::vector<BYTE>> blobs;
+        const auto r = take_results(results, 2, blobs);
+        EXPECT_EQ(0u, r[0].hServer);
+        EXPECT_EQ(blobUpdate ? (std::vector<BYTE>{1, 2, 3, fake::kBlobMark}) : std::vector<BYTE>{},
+                  blobs[0]);
+    }
 }
 
 // Every record the enumerator still holds, strings and blobs copied out and freed.
 struct AttributesSeen {
-  std::wstring accessPath, itemId;
-  BOOL active;
-  OPCHANDLE hClient, hServer;
-  DWORD rights;
-  std::vector<BYTE> blob;
-  VARTYPE requested, canonical;
-  OPCEUTYPE euType;
-  std::vector<double> euRange;
+    std::wstring accessPath, itemId;
+    BOOL active;
+    OPCHANDLE hClient, hServer;
+    DWORD rights;
+    std::vector<BYTE> blob;
+    VARTYPE requested, canonical;
+    OPCEUTYPE euType;
+    std::vector<double> euRange;
 };
 
-std::vector<AttributesSeen> next_attributes(IEnumOPCItemAttributes* attributes, ULONG celt, HRESULT expected) {
-  OPCITEMATTRIBUTES* records = nullptr;
-  ULONG fetched = 0;
-  EXPECT_EQ(expected, attributes->Next(celt, &records, &fetched));
-  TaskMem<OPCITEMATTRIBUTES> owner(records);
-  std::vector<AttributesSeen> seen;
-  for (ULONG i = 0; i < fetched; ++i) {
-    OPCITEMATTRIBUTES& a = records[i];
-    TaskMem<wchar_t> path(a.szAccessPath), id(a.szItemID);
-    TaskMem<BYTE> blob(a.pBlob);
-    AttributesSeen s{path ? path.get() : L"<null>", id ? id.get() : L"<null>", a.bActive, a.hClient,
-                     a.hServer, a.dwAccessRights, {}, a.vtRequestedDataType, a.vtCanonicalDataType,
-                     a.dwEUType, {}};
-    if (a.pBlob) s.blob.assign(a.pBlob, a.pBlob + a.dwBlobSize);
-    if (a.vEUInfo.vt == (VT_ARRAY | VT_R8) && a.vEUInfo.parray) {
-      const double* range = static_cast<const double*>(a.vEUInfo.parray->pvData);
-      s.euRange.assign(range, range + a.vEUInfo.parray->rgsabound[0].cElements);
+std::vector<AttributesSeen> next_attributes(IEnumOPCItemAttributes* attributes, ULONG celt,
+                                            HRESULT expected)
+{
+    OPCITEMATTRIBUTES* records = nullptr;
+    ULONG fetched = 0;
+    EXPECT_EQ(expected, attributes->Next(celt, &records, &fetched));
+    TaskMem<OPCITEMATTRIBUTES> owner(records);
+    std::vector<AttributesSeen> seen;
+    for (ULONG i = 0; i < fetched; ++i) {
+        OPCITEMATTRIBUTES& a = records[i];
+        TaskMem<wchar_t> path(a.szAccessPath), id(a.szItemID);
+        TaskMem<BYTE> blob(a.pBlob);
+        AttributesSeen s{path ? path.get() : L"<null>",
+                         id ? id.get() : L"<null>",
+                         a.bActive,
+                         a.hClient,
+                         a.hServer,
+                         a.dwAccessRights,
+                         {},
+                         a.vtRequestedDataType,
+                         a.vtCanonicalDataType,
+                         a.dwEUType,
+                         {}};
+        if (a.pBlob) s.blob.assign(a.pBlob, a.pBlob + a.dwBlobSize);
+        if (a.vEUInfo.vt == (VT_ARRAY | VT_R8) && a.vEUInfo.parray) {
+            const double* range = static_cast<const double*>(a.vEUInfo.parray->pvData);
+            s.euRange.assign(range, range + a.vEUInfo.parray->rgsabound[0].cElements);
+        }
+        VariantClear(&a.vEUInfo);
+        seen.push_back(std::move(s));
     }
-    VariantClear(&a.vEUInfo);
-    seen.push_back(std::move(s));
-  }
-  return seen;
+    return seen;
 }
 
-TEST_F(GroupMarshalling, ItemChangesAndAttributeEnumerator) {
-  auto items = as<IOPCItemMgt>();
-  ItemDefinitions d;
-  d.defs[1] = d.defs[0];
-  d.defs[1].hClient = 0x503;
-  d.defs[1].dwBlobSize = 0;
-  d.defs[1].pBlob = nullptr;
-  OPCITEMRESULT* results = nullptr;
-  HRESULT* errors = nullptr;
-  ASSERT_EQ(S_OK, items->AddItems(2, d.defs, &results, &errors));
-  take_errors(errors, 2);
-  std::vector<std::vector<BYTE>> blobs;
-  const auto added = take_results(results, 2, blobs);
-  OPCHANDLE handles[] = {added[0].hServer, added[1].hServer, 0xDEAD};
+TEST_F(GroupMarshalling, ItemChangesAndAttributeEnumerator)
+{
+    auto items = as<IOPCItemMgt>();
+    ItemDefinitions d;
+    d.defs[1] = d.defs[0];
+    d.defs[1].hClient = 0x503;
+    d.defs[1].dwBlobSize = 0;
+    d.defs[1].pBlob = nullptr;
+    OPCITEMRESULT* results = nullptr;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(S_OK, items->AddItems(2, d.defs, &results, &errors));
+    take_errors(errors, 2);
+    std::vector<std::vector<BYTE>> blobs;
+    const auto added = take_results(results, 2, blobs);
+    OPCHANDLE handles[] = {added[0].hServer, added[1].hServer, 0xDEAD};
 
-  ASSERT_EQ(S_FALSE, items->SetActiveState(3, handles, FALSE, &errors));
-  EXPECT_EQ((std::vector<HRESULT>{S_OK, S_OK, OPC_E_INVALIDHANDLE}), take_errors(errors, 3));
-  OPCHANDLE clients[] = {0x601, 0x602, 0x603};
-  ASSERT_EQ(S_FALSE, items->SetClientHandles(3, handles, clients, &errors));
-  EXPECT_EQ((std::vector<HRESULT>{S_OK, S_OK, OPC_E_INVALIDHANDLE}), take_errors(errors, 3));
-  VARTYPE types[] = {VT_R4, VT_I8, VT_BOOL};
-  ASSERT_EQ(S_FALSE, items->SetDatatypes(3, handles, types, &errors));
-  EXPECT_EQ((std::vector<HRESULT>{S_OK, OPC_E_BADTYPE, OPC_E_INVALIDHANDLE}), take_errors(errors, 3));
+    ASSERT_EQ(S_FALSE, items->SetActiveState(3, handles, FALSE, &errors));
+    EXPECT_EQ((std::vector<HRESULT>{S_OK, S_OK, OPC_E_INVALIDHANDLE}), take_errors(errors, 3));
+    OPCHANDLE clients[] = {0x601, 0x602, 0x603};
+    ASSERT_EQ(S_FALSE, items->SetClientHandles(3, handles, clients, &errors));
+    EXPECT_EQ((std::vector<HRESULT>{S_OK, S_OK, OPC_E_INVALIDHANDLE}), take_errors(errors, 3));
+    VARTYPE types[] = {VT_R4, VT_I8, VT_BOOL};
+    ASSERT_EQ(S_FALSE, items->SetDatatypes(3, handles, types, &errors));
+    EXPECT_EQ((std::vector<HRESULT>{S_OK, OPC_E_BADTYPE, OPC_E_INVALIDHANDLE}),
+              take_errors(errors, 3));
 
-  ComPtr<IEnumOPCItemAttributes> attributes;
-  ASSERT_EQ(S_OK, items->CreateEnumerator(IID_IEnumOPCItemAttributes,
-                                          reinterpret_cast<IUnknown**>(attributes.GetAddressOf())));
-  ASSERT_NE(nullptr, attributes.Get());
-  auto seen = next_attributes(attributes.Get(), 5, S_FALSE);
-  ASSERT_EQ(2u, seen.size());
-  const AttributesSeen& first = seen[0];
-  EXPECT_EQ(L"路径", first.accessPath);
-  EXPECT_EQ(L"温度1", first.itemId);
-  EXPECT_EQ(FALSE, first.active);
-  EXPECT_EQ(0x601u, first.hClient);
-  EXPECT_EQ(added[0].hServer, first.hServer);
-  EXPECT_EQ(OPC_READABLE | OPC_WRITEABLE, first.rights);
-  EXPECT_EQ((std::vector<BYTE>{1, 2, 3}), first.blob);
-  EXPECT_EQ(VT_R4, first.requested);
-  EXPECT_EQ(VT_BSTR, first.canonical);
-  EXPECT_EQ(OPC_ANALOG, first.euType);
-  EXPECT_EQ((std::vector<double>{fake::kEuLow, fake::kEuHigh}), first.euRange);
-  EXPECT_EQ(0x602u, seen[1].hClient);
-  EXPECT_EQ(VT_BSTR, seen[1].requested) << "the refused type change left it alone";
-  EXPECT_TRUE(seen[1].blob.empty());
+    ComPtr<IEnumOPCItemAttributes> attributes;
+    ASSERT_EQ(S_OK,
+              items->CreateEnumerator(IID_IEnumOPCItemAttributes,
+                                      reinterpret_cast<IUnknown**>(attributes.GetAddressOf())));
+    ASSERT_NE(nullptr, attributes.Get());
+    auto seen = next_attributes(attributes.Get(), 5, S_FALSE);
+    ASSERT_EQ(2u, seen.size());
+    const AttributesSeen& first = seen[0];
+    EXPECT_EQ(L"路径", first.accessPath);
+    EXPECT_EQ(L"温度1", first.itemId);
+    EXPECT_EQ(FALSE, first.active);
+    EXPECT_EQ(0x601u, first.hClient);
+    EXPECT_EQ(added[0].hServer, first.hServer);
+    EXPECT_EQ(OPC_READABLE | OPC_WRITEABLE, first.rights);
+    EXPECT_EQ((std::vector<BYTE>{1, 2, 3}), first.blob);
+    EXPECT_EQ(VT_R4, first.requested);
+    EXPECT_EQ(VT_BSTR, first.canonical);
+    EXPECT_EQ(OPC_ANALOG, first.euType);
+    EXPECT_EQ((std::vector<double>{fake::kEuLow, fake::kEuHigh}), first.euRange);
+    EXPECT_EQ(0x602u, seen[1].hClient);
+    EXPECT_EQ(VT_BSTR, seen[1].requested) << "the refused type change left it alone";
+    EXPECT_TRUE(seen[1].blob.empty());
 
-  EXPECT_EQ(S_OK, attributes->Reset());
-  EXPECT_EQ(S_OK, attributes->Skip(1));
-  ComPtr<IEnumOPCItemAttributes> clone;
-  ASSERT_EQ(S_OK, attributes->Clone(clone.GetAddressOf()));
-  seen = next_attributes(clone.Get(), 1, S_OK);
-  ASSERT_EQ(1u, seen.size());
-  EXPECT_EQ(added[1].hServer, seen[0].hServer);
-  EXPECT_TRUE(next_attributes(clone.Get(), 1, S_FALSE).empty());
-  EXPECT_EQ(S_FALSE, attributes->Skip(2));
+    EXPECT_EQ(S_OK, attributes->Reset());
+    EXPECT_EQ(S_OK, attributes->Skip(1));
+    ComPtr<IEnumOPCItemAttributes> clone;
+    ASSERT_EQ(S_OK, attributes->Clone(clone.GetAddressOf()));
+    seen = next_attributes(clone.Get(), 1, S_OK);
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(added[1].hServer, seen[0].hServer);
+    EXPECT_TRUE(next_attributes(clone.Get(), 1, S_FALSE).empty());
+    EXPECT_EQ(S_FALSE, attributes->Skip(2));
 
-  ASSERT_EQ(S_FALSE, items->RemoveItems(3, handles, &errors));
-  EXPECT_EQ((std::vector<HRESULT>{S_OK, S_OK, OPC_E_INVALIDHANDLE}), take_errors(errors, 3));
-  ASSERT_EQ(S_OK, items->CreateEnumerator(IID_IEnumOPCItemAttributes,
-                                          reinterpret_cast<IUnknown**>(attributes.ReleaseAndGetAddressOf())));
-  EXPECT_TRUE(next_attributes(attributes.Get(), 1, S_FALSE).empty());
+    ASSERT_EQ(S_FALSE, items->RemoveItems(3, handles, &errors));
+    EXPECT_EQ((std::vector<HRESULT>{S_OK, S_OK, OPC_E_INVALIDHANDLE}), take_errors(errors, 3));
+    ASSERT_EQ(S_OK, items->CreateEnumerator(
+                        IID_IEnumOPCItemAttributes,
+                        reinterpret_cast<IUnknown**>(attributes.ReleaseAndGetAddressOf())));
+    EXPECT_TRUE(next_attributes(attributes.Get(), 1, S_FALSE).empty());
 }
 
 // pceltFetched is a [ref] pointer in the published declaration (no local/remote pair as
 // IEnumString has): without it Next cannot be called through the proxy, not even for one record.
-TEST_F(GroupMarshalling, AttributeNextWithoutFetchedCountIsRefusedByTheProxy) {
-  auto items = as<IOPCItemMgt>();
-  ComPtr<IEnumOPCItemAttributes> attributes;
-  ASSERT_EQ(S_OK, items->CreateEnumerator(IID_IEnumOPCItemAttributes,
-                                          reinterpret_cast<IUnknown**>(attributes.GetAddressOf())));
-  OPCITEMATTRIBUTES* records = nullptr;
-  EXPECT_EQ(HRESULT_FROM_WIN32(RPC_X_NULL_REF_POINTER), attributes->Next(1, &records, nullptr));
-  EXPECT_EQ(nullptr, records);
+TEST_F(GroupMarshalling, AttributeNextWithoutFetchedCountIsRefusedByTheProxy)
+{
+    auto items = as<IOPCItemMgt>();
+    ComPtr<IEnumOPCItemAttributes> attributes;
+    ASSERT_EQ(S_OK,
+              items->CreateEnumerator(IID_IEnumOPCItemAttributes,
+                                      reinterpret_cast<IUnknown**>(attributes.GetAddressOf())));
+    OPCITEMATTRIBUTES* records = nullptr;
+    EXPECT_EQ(HRESULT_FROM_WIN32(RPC_X_NULL_REF_POINTER), attributes->Next(1, &records, nullptr));
+    EXPECT_EQ(nullptr, records);
 }
 
 }  // namespace

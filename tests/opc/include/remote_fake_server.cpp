@@ -14,11 +14,12 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-std::wstring beside_this_program(const wchar_t* fileName) {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, length);
-  return folder.substr(0, folder.find_last_of(L"\\/") + 1) + fileName;
+std::wstring beside_this_program(const wchar_t* fileName)
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L"\\/") + 1) + fileName;
 }
 
 const registration::ServerClass kFakeClass = {fake::kClsid, L"Parhelionix fake OPC server (tests)",
@@ -26,51 +27,61 @@ const registration::ServerClass kFakeClass = {fake::kClsid, L"Parhelionix fake O
                                               L"Parhelionix.FakeOPCServer"};
 
 class RemoteFakeServer : public ::testing::Environment {
- public:
-  void SetUp() override {
-    ASSERT_TRUE(registration::register_proxy(HKEY_CLASSES_ROOT, beside_this_program(kProxyDllName)).ok());
-    ASSERT_TRUE(registration::register_server_class(HKEY_CLASSES_ROOT, kFakeClass,
-                                                    beside_this_program(fake::kExeName)).ok());
-    ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
-    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(fake::kClsid, nullptr, CLSCTX_LOCAL_SERVER,
-                                              IID_PPV_ARGS(&server)));
-  }
-  void TearDown() override {
-    // The last reference ends the fake server process.
-    server.Reset();
-    CoUninitialize();
-    EXPECT_TRUE(registration::unregister_server_class(HKEY_CLASSES_ROOT, kFakeClass).ok());
-    EXPECT_TRUE(registration::unregister_proxy(HKEY_CLASSES_ROOT).ok());
-  }
+public:
+    void SetUp() override
+    {
+        ASSERT_TRUE(
+            registration::register_proxy(HKEY_CLASSES_ROOT, beside_this_program(kProxyDllName))
+                .ok());
+        ASSERT_TRUE(registration::register_server_class(HKEY_CLASSES_ROOT, kFakeClass,
+                                                        beside_this_program(fake::kExeName))
+                        .ok());
+        ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
+        ASSERT_HRESULT_SUCCEEDED(
+            CoCreateInstance(fake::kClsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&server)));
+    }
+    void TearDown() override
+    {
+        // The last reference ends the fake server process.
+        server.Reset();
+        CoUninitialize();
+        EXPECT_TRUE(registration::unregister_server_class(HKEY_CLASSES_ROOT, kFakeClass).ok());
+        EXPECT_TRUE(registration::unregister_proxy(HKEY_CLASSES_ROOT).ok());
+    }
 
-  ComPtr<IOPCServer> server;
+    ComPtr<IOPCServer> server;
 };
 
-RemoteFakeServer* const environment = static_cast<RemoteFakeServer*>(
-    ::testing::AddGlobalTestEnvironment(new RemoteFakeServer));
+RemoteFakeServer* const environment =
+    static_cast<RemoteFakeServer*>(::testing::AddGlobalTestEnvironment(new RemoteFakeServer));
 
 }  // namespace
 
-IOPCServer* remote_server() { return environment->server.Get(); }
-
-ComPtr<IOPCGroupStateMgt> add_remote_group(const wchar_t* name, OPCHANDLE* hServer) {
-  LONG timeBias = -480;
-  FLOAT deadband = 2.5f;
-  DWORD revised = 0;
-  ComPtr<IOPCGroupStateMgt> group;
-  const HRESULT hr = remote_server()->AddGroup(name, TRUE, 1000, 0x1234, &timeBias, &deadband, 0x804,
-                                               hServer, &revised, IID_IOPCGroupStateMgt,
-                                               reinterpret_cast<IUnknown**>(group.GetAddressOf()));
-  EXPECT_HRESULT_SUCCEEDED(hr);
-  return group;
+IOPCServer* remote_server()
+{
+    return environment->server.Get();
 }
 
-GroupStateSeen get_state(IOPCGroupStateMgt* group) {
-  GroupStateSeen seen;
-  TaskOut<wchar_t> name;
-  EXPECT_EQ(S_OK, group->GetState(&seen.rate, &seen.active, name.out(), &seen.bias, &seen.deadband,
-                                  &seen.lcid, &seen.hClient, &seen.hServer));
-  EXPECT_NE(nullptr, name.get()) << "string out-parameter arrived NULL";
-  if (name.get()) seen.name = name.get();
-  return seen;
+ComPtr<IOPCGroupStateMgt> add_remote_group(const wchar_t* name, OPCHANDLE* hServer)
+{
+    LONG timeBias = -480;
+    FLOAT deadband = 2.5f;
+    DWORD revised = 0;
+    ComPtr<IOPCGroupStateMgt> group;
+    const HRESULT hr = remote_server()->AddGroup(
+        name, TRUE, 1000, 0x1234, &timeBias, &deadband, 0x804, hServer, &revised,
+        IID_IOPCGroupStateMgt, reinterpret_cast<IUnknown**>(group.GetAddressOf()));
+    EXPECT_HRESULT_SUCCEEDED(hr);
+    return group;
+}
+
+GroupStateSeen get_state(IOPCGroupStateMgt* group)
+{
+    GroupStateSeen seen;
+    TaskOut<wchar_t> name;
+    EXPECT_EQ(S_OK, group->GetState(&seen.rate, &seen.active, name.out(), &seen.bias,
+                                    &seen.deadband, &seen.lcid, &seen.hClient, &seen.hServer));
+    EXPECT_NE(nullptr, name.get()) << "string out-parameter arrived NULL";
+    if (name.get()) seen.name = name.get();
+    return seen;
 }

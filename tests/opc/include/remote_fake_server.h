@@ -17,13 +17,13 @@ Microsoft::WRL::ComPtr<IOPCGroupStateMgt> add_remote_group(const wchar_t* name, 
 
 // Everything IOPCGroupStateMgt::GetState reports; a failed call or a NULL name fails the test.
 struct GroupStateSeen {
-  DWORD rate = 0;
-  BOOL active = FALSE;
-  std::wstring name;
-  LONG bias = 0;
-  FLOAT deadband = 0;
-  DWORD lcid = 0;
-  OPCHANDLE hClient = 0;
-  OPCHANDLE hServer = 0;
+    DWORD rate = 0;
+    BOOL active = FALSE;
+    std::wstring name;
+    LONG bias = 0;
+    FLOAT deadband = 0;
+    DWORD lcid = 0;
+    OPCHANDLE hClient = 0;
+    OPCHANDLE hServer = 0;
 };
 GroupStateSeen get_state(IOPCGroupStateMgt* group);

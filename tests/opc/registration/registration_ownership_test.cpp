@@ -16,47 +16,58 @@ constexpr wchar_t kRoot[] = L"Software\\Parhelionix\\RegistrationTests\\Classes"
 constexpr wchar_t kOtherVendorClass[] = L"{01234567-89AB-CDEF-0123-456789ABCDEF}";
 
 class PrivateClassesRoot : public ::testing::Test {
- protected:
-  void SetUp() override {
-    RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kRoot, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                             nullptr, &root, nullptr));
-  }
-  void TearDown() override {
-    RegCloseKey(root);
-    RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
-  }
-  bool exists(const std::wstring& subkey) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
-  }
+protected:
+    void SetUp() override
+    {
+        RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kRoot, 0, nullptr, 0,
+                                                 KEY_ALL_ACCESS, nullptr, &root, nullptr));
+    }
+    void TearDown() override
+    {
+        RegCloseKey(root);
+        RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
+    }
+    bool exists(const std::wstring& subkey)
+    {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+        RegCloseKey(key);
+        return true;
+    }
 
-  HKEY root = nullptr;
-  const registration::ServerClass server = {CLSID_ParhelionixOPCServer, L"Parhelionix OPC Server",
-                                            L"Parhelionix.OPCServer.1", L"Parhelionix.OPCServer"};
+    HKEY root = nullptr;
+    const registration::ServerClass server = {CLSID_ParhelionixOPCServer, L"Parhelionix OPC Server",
+                                              L"Parhelionix.OPCServer.1", L"Parhelionix.OPCServer"};
 };
 
-TEST_F(PrivateClassesRoot, UnregisterProxyLeavesInterfacesRoutedElsewhere) {
-  ASSERT_TRUE(registration::register_proxy(root, L"C:\\opc\\opc_proxy.dll").ok());
-  const std::wstring taken = L"Interface\\" + guid_text(IID_IOPCSyncIO);
-  ASSERT_TRUE(registration::set_string(root, taken + L"\\ProxyStubClsid32", nullptr, kOtherVendorClass).ok());
+TEST_F(PrivateClassesRoot, UnregisterProxyLeavesInterfacesRoutedElsewhere)
+{
+    ASSERT_TRUE(registration::register_proxy(root, L"C:\\opc\\opc_proxy.dll").ok());
+    const std::wstring taken = L"Interface\\" + guid_text(IID_IOPCSyncIO);
+    ASSERT_TRUE(
+        registration::set_string(root, taken + L"\\ProxyStubClsid32", nullptr, kOtherVendorClass)
+            .ok());
 
-  ASSERT_TRUE(registration::unregister_proxy(root).ok());
-  EXPECT_EQ(kOtherVendorClass, read_string(root, taken + L"\\ProxyStubClsid32", nullptr).value_or(L""));
-  EXPECT_FALSE(exists(L"Interface\\" + guid_text(IID_IOPCServer)));
-  EXPECT_FALSE(exists(L"CLSID\\" + guid_text(CLSID_ParhelionixOPCProxy)));
+    ASSERT_TRUE(registration::unregister_proxy(root).ok());
+    EXPECT_EQ(kOtherVendorClass,
+              read_string(root, taken + L"\\ProxyStubClsid32", nullptr).value_or(L""));
+    EXPECT_FALSE(exists(L"Interface\\" + guid_text(IID_IOPCServer)));
+    EXPECT_FALSE(exists(L"CLSID\\" + guid_text(CLSID_ParhelionixOPCProxy)));
 }
 
-TEST_F(PrivateClassesRoot, UnregisterClassLeavesAProgIdTakenOver) {
-  ASSERT_TRUE(registration::register_server_class(root, server, L"C:\\opc\\OPCServer.exe").ok());
-  ASSERT_TRUE(registration::set_string(root, L"Parhelionix.OPCServer\\CLSID", nullptr, kOtherVendorClass).ok());
+TEST_F(PrivateClassesRoot, UnregisterClassLeavesAProgIdTakenOver)
+{
+    ASSERT_TRUE(registration::register_server_class(root, server, L"C:\\opc\\OPCServer.exe").ok());
+    ASSERT_TRUE(
+        registration::set_string(root, L"Parhelionix.OPCServer\\CLSID", nullptr, kOtherVendorClass)
+            .ok());
 
-  ASSERT_TRUE(registration::unregister_server_class(root, server).ok());
-  EXPECT_EQ(kOtherVendorClass, read_string(root, L"Parhelionix.OPCServer\\CLSID", nullptr).value_or(L""));
-  EXPECT_FALSE(exists(L"Parhelionix.OPCServer.1"));
-  EXPECT_FALSE(exists(L"CLSID\\" + guid_text(CLSID_ParhelionixOPCServer)));
+    ASSERT_TRUE(registration::unregister_server_class(root, server).ok());
+    EXPECT_EQ(kOtherVendorClass,
+              read_string(root, L"Parhelionix.OPCServer\\CLSID", nullptr).value_or(L""));
+    EXPECT_FALSE(exists(L"Parhelionix.OPCServer.1"));
+    EXPECT_FALSE(exists(L"CLSID\\" + guid_text(CLSID_ParhelionixOPCServer)));
 }
 
 }  // namespace

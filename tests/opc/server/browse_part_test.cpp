@@ -26,10 +26,7 @@ Names Drain(IEnumString* enumerator)
 
 class BrowseTest : public ::testing::Test {
 protected:
-    BrowseTest()
-    {
-        EXPECT_EQ(S_OK, NewServer().As(&browse_));
-    }
+    BrowseTest() { EXPECT_EQ(S_OK, NewServer().As(&browse_)); }
 
     // The names listed, or {"(result)"} when the call does not return the expected result.
     Names List(OPCBROWSETYPE type, VARTYPE filter = VT_EMPTY, HRESULT expected = S_OK)
@@ -43,8 +40,8 @@ protected:
 
     TestTags tags_;
     ComPtr<IOPCBrowseServerAddressSpace> browse_;
-    const Names allTags_ = {L"DISC", L"INT", L"REAL", L"TANK1", L"TANK1", L"A.B", L"TEXT",
-                            L"\x6C34\x4F4D"};
+    const Names allTags_ = {L"DISC",  L"INT", L"REAL", L"TANK1",
+                            L"TANK1", L"A.B", L"TEXT", L"\x6C34\x4F4D"};
 };
 
 TEST_F(BrowseTest, TheRootHoldsTheOneBranchAndTheBranchEveryTagInMirrorOrder)
@@ -69,7 +66,7 @@ TEST_F(BrowseTest, TheDepthMovesBetweenRootAndBranchOnly)
     const struct {
         OPCBROWSEDIRECTION direction;
         HRESULT result;
-        const wchar_t* branchList;   // what OPC_BRANCH lists afterwards
+        const wchar_t* branchList;  // what OPC_BRANCH lists afterwards
     } steps[] = {
         {OPC_BROWSE_UP, E_FAIL, L"Tagname"},
         {OPC_BROWSE_DOWN, S_OK, nullptr},
@@ -102,12 +99,12 @@ TEST_F(BrowseTest, ThePositionBelongsToTheServerObjectNotToThePointer)
 
 TEST_F(BrowseTest, OnlyTheItemTypesListAndEveryTagListsUnderEach)
 {
-    for (VARTYPE filter : std::initializer_list<VARTYPE>{VT_EMPTY, VT_I2, VT_I4, VT_R4, VT_BSTR,
-                                                         VT_BOOL}) {
+    for (VARTYPE filter :
+         std::initializer_list<VARTYPE>{VT_EMPTY, VT_I2, VT_I4, VT_R4, VT_BSTR, VT_BOOL}) {
         EXPECT_EQ(allTags_, List(OPC_FLAT, filter)) << filter;
     }
-    for (VARTYPE filter : std::initializer_list<VARTYPE>{VT_R8, VT_I1, VT_DATE, VT_ARRAY | VT_I4,
-                                                         0xFFFF}) {
+    for (VARTYPE filter :
+         std::initializer_list<VARTYPE>{VT_R8, VT_I1, VT_DATE, VT_ARRAY | VT_I4, 0xFFFF}) {
         EXPECT_EQ(Names{}, List(OPC_FLAT, filter, S_FALSE)) << filter;
         EXPECT_EQ(Names{}, List(OPC_BRANCH, filter, S_FALSE)) << filter;
     }
@@ -129,8 +126,12 @@ TEST_F(BrowseTest, ItemIdsAreTheTrimmedLeafNames)
         const wchar_t* leaf;
         const wchar_t* itemId;
     } cases[] = {
-        {L"  TANK1\t", L"TANK1"}, {L"\r\n\v\fA B \n", L"A B"}, {L"", L""}, {L"   ", L""},
-        {L" \x6C34\x4F4D ", L"\x6C34\x4F4D"}, {L"NOSUCH", L"NOSUCH"},
+        {L"  TANK1\t", L"TANK1"},
+        {L"\r\n\v\fA B \n", L"A B"},
+        {L"", L""},
+        {L"   ", L""},
+        {L" \x6C34\x4F4D ", L"\x6C34\x4F4D"},
+        {L"NOSUCH", L"NOSUCH"},
     };
     browse_->ChangeBrowsePosition(OPC_BROWSE_DOWN, L"");
     for (const auto& c : cases) {

@@ -51,7 +51,7 @@ TEST(ClassFactory, HandsOutTheRequestedInterfaceAndCountsTheObject)
     ComPtr<IUnknown> unknown;
     ASSERT_EQ(S_OK, NewFactory()->CreateInstance(nullptr, IID_PPV_ARGS(&unknown)));
     EXPECT_EQ(before + 1, g_objectCount);
-    EXPECT_EQ(1, RefCount(unknown.Get()));   // the client's pointer is the only reference
+    EXPECT_EQ(1, RefCount(unknown.Get()));  // the client's pointer is the only reference
     ComPtr<IOPCServer> server;
     ASSERT_EQ(S_OK, unknown.As(&server));
     ComPtr<IUnknown> primary;
@@ -86,7 +86,7 @@ TEST(ClassFactory, LockServerCountsWithoutFloor)
     EXPECT_FALSE(ServerInUse());
     EXPECT_EQ(S_OK, factory->LockServer(FALSE));
     EXPECT_EQ(-1, g_lockCount);
-    EXPECT_TRUE(ServerInUse());   // a negative count is in use too
+    EXPECT_TRUE(ServerInUse());  // a negative count is in use too
     EXPECT_EQ(S_OK, factory->LockServer(TRUE));
     EXPECT_EQ(S_OK, factory->LockServer(TRUE));
     EXPECT_EQ(1, g_lockCount);

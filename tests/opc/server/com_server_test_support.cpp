@@ -50,7 +50,7 @@ GroupStateView StateOf(IOPCGroupStateMgt* group)
     GroupStateView view;
     TaskOut<wchar_t> name;
     EXPECT_EQ(S_OK, group->GetState(&view.rate, &view.active, name.out(), &view.timeBias,
-                                     &view.deadband, &view.lcid, &view.client, &view.server));
+                                    &view.deadband, &view.lcid, &view.client, &view.server));
     view.name = name.get() ? name.get() : L"(null)";
     return view;
 }

@@ -26,7 +26,7 @@ ComPtr<IOPCGroupStateMgt> AddGroup(IOPCServer* server, const wchar_t* name,
 struct GroupStateView {
     DWORD rate = 0;
     BOOL active = FALSE;
-    std::wstring name;   // "(null)" when GetState handed out no name
+    std::wstring name;  // "(null)" when GetState handed out no name
     LONG timeBias = 0;
     FLOAT deadband = 0.0f;
     DWORD lcid = 0;

@@ -72,11 +72,8 @@ TEST(Enumerator, SkipMovesOnlyWithinTheList)
         Strings nextAfter;
     };
     const Case cases[] = {
-        {0, S_OK, {L"one"}},
-        {2, S_OK, {L"three"}},
-        {3, S_OK, {}},
-        {4, S_FALSE, {L"one"}},
-        {0xFFFFFFFF, S_FALSE, {L"one"}},
+        {0, S_OK, {L"one"}},    {2, S_OK, {L"three"}},           {3, S_OK, {}},
+        {4, S_FALSE, {L"one"}}, {0xFFFFFFFF, S_FALSE, {L"one"}},
     };
     for (const Case& c : cases) {
         ComPtr<IEnumString> strings = ThreeStrings();
@@ -118,8 +115,9 @@ TEST(ObjectEnumerator, HoldsAndHandsOutCountedReferences)
     ComPtr<IOPCServer> server = NewServer();
     ComPtr<IOPCGroupStateMgt> group = AddGroup(server.Get(), L"Removed");
     ComPtr<IEnumUnknown> groups;
-    ASSERT_EQ(S_OK, server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumUnknown,
-                                                  reinterpret_cast<IUnknown**>(groups.GetAddressOf())));
+    ASSERT_EQ(S_OK,
+              server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumUnknown,
+                                            reinterpret_cast<IUnknown**>(groups.GetAddressOf())));
     EXPECT_EQ(3, RefCount(group.Get())) << "client, group table, enumerator";
     ASSERT_EQ(S_OK, server->RemoveGroup(0, FALSE));
     group.Reset();

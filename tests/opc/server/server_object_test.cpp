@@ -93,7 +93,7 @@ TEST(ServerObject, DestructionReleasesTheGroupsInItsTable)
 {
     ComPtr<IOPCServer> server = NewServer();
     ComPtr<IOPCGroupStateMgt> group = AddGroup(server.Get(), L"Held");
-    EXPECT_EQ(2, RefCount(group.Get()));   // the client's and the group table's
+    EXPECT_EQ(2, RefCount(group.Get()));  // the client's and the group table's
     server.Reset();
     EXPECT_EQ(1, RefCount(group.Get()));
 }
@@ -111,7 +111,8 @@ TEST(ServerObject, GroupOutlivingItsServerNeverReachesIt)
         EXPECT_EQ(nullptr, clone.Get());
         DWORD revised = 0;
         DWORD rate = 500;
-        EXPECT_EQ(S_OK, group->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr));
+        EXPECT_EQ(S_OK,
+                  group->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr));
         EXPECT_EQ(500u, revised);
     }
 }
@@ -125,7 +126,7 @@ TEST(ServerTable, EntryZeroIsNeverUsedAndNineObjectsAreServed)
         indexes.push_back(objects.back()->ServerTableIndex());
     }
     EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 0}), indexes);
-    objects[4].reset();   // frees entry 5
+    objects[4].reset();  // frees entry 5
     objects.emplace_back(ServerObject::Create(nullptr));
     EXPECT_EQ(5, objects.back()->ServerTableIndex());
 }

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "opc/server/com_server_lifetime.h"
 #include "opc/com/error_text.h"
+#include "opc/server/com_server_lifetime.h"
 #include "opc_error.h"
 #include "tests/opc/include/task_memory.h"
 #include "tests/opc/server/com_server_test_support.h"
@@ -74,7 +74,7 @@ TEST(AddGroup, NamesAnUnnamedGroupAfterItsSlot)
     ASSERT_EQ(S_OK, unnamed.hr);
     EXPECT_EQ(L"3", StateOf(unnamed.group.Get()).name);
     ASSERT_EQ(S_OK, server->RemoveGroup(3, FALSE));
-    Add(server.Get(), L"4");   // takes slot 3
+    Add(server.Get(), L"4");  // takes slot 3
     EXPECT_EQ(OPC_E_DUPLICATENAME, Add(server.Get(), nullptr).hr) << "slot 4 would be named \"4\"";
 }
 
@@ -166,8 +166,9 @@ TEST(CreateGroupEnumerator, EnumeratesGroupsOrTheirNamesForEveryScope)
     Add(server.Get(), L"B");
     for (OPCENUMSCOPE scope : {OPC_ENUM_PRIVATE_CONNECTIONS, OPC_ENUM_ALL}) {
         ComPtr<IEnumString> names;
-        ASSERT_EQ(S_OK, server->CreateGroupEnumerator(scope, IID_IEnumString,
-                                                      reinterpret_cast<IUnknown**>(names.GetAddressOf())));
+        ASSERT_EQ(S_OK,
+                  server->CreateGroupEnumerator(
+                      scope, IID_IEnumString, reinterpret_cast<IUnknown**>(names.GetAddressOf())));
         LPOLESTR got[3] = {};
         ULONG fetched = 0;
         EXPECT_EQ(S_FALSE, names->Next(3, got, &fetched));
@@ -176,14 +177,16 @@ TEST(CreateGroupEnumerator, EnumeratesGroupsOrTheirNamesForEveryScope)
         EXPECT_STREQ(L"A", first.get());
         EXPECT_STREQ(L"B", second.get());
         ComPtr<IEnumUnknown> groups;
-        ASSERT_EQ(S_OK, server->CreateGroupEnumerator(scope, IID_IEnumUnknown,
-                                                      reinterpret_cast<IUnknown**>(groups.GetAddressOf())));
+        ASSERT_EQ(S_OK, server->CreateGroupEnumerator(
+                            scope, IID_IEnumUnknown,
+                            reinterpret_cast<IUnknown**>(groups.GetAddressOf())));
         EXPECT_EQ(S_OK, groups->Skip(2));
     }
     for (DWORD scope : {0u, 7u}) {
         ComPtr<IEnumUnknown> none;
-        ASSERT_EQ(S_OK, server->CreateGroupEnumerator(static_cast<OPCENUMSCOPE>(scope), IID_IEnumUnknown,
-                                                      reinterpret_cast<IUnknown**>(none.GetAddressOf())));
+        ASSERT_EQ(S_OK,
+                  server->CreateGroupEnumerator(static_cast<OPCENUMSCOPE>(scope), IID_IEnumUnknown,
+                                                reinterpret_cast<IUnknown**>(none.GetAddressOf())));
         ComPtr<IUnknown> element;
         EXPECT_EQ(S_FALSE, none->Next(1, &element, nullptr));
     }

@@ -26,9 +26,16 @@ MirrorEntry EntryOfKind(int32_t kind)
 
 TEST(CanonicalTypeOfKind, MapsEachKind)
 {
-    const struct { int32_t kind; VARTYPE vt; } cases[] = {
-        {kValueKindNone, VT_EMPTY},   {kValueKindDiscrete, VT_BOOL}, {kValueKindInteger, VT_I4},
-        {kValueKindReal, VT_R4},      {kValueKindString, VT_BSTR},   {5, VT_EMPTY},
+    const struct {
+        int32_t kind;
+        VARTYPE vt;
+    } cases[] = {
+        {kValueKindNone, VT_EMPTY},
+        {kValueKindDiscrete, VT_BOOL},
+        {kValueKindInteger, VT_I4},
+        {kValueKindReal, VT_R4},
+        {kValueKindString, VT_BSTR},
+        {5, VT_EMPTY},
         {-1, VT_EMPTY},
     };
     for (const auto& c : cases) EXPECT_EQ(c.vt, CanonicalTypeOfKind(c.kind)) << c.kind;
@@ -36,15 +43,20 @@ TEST(CanonicalTypeOfKind, MapsEachKind)
 
 TEST(ValueOfMirrorEntry, TakesTheWordAsItsKindHoldsIt)
 {
-    const struct { int32_t kind; int32_t word; VARTYPE vt; LONGLONG expected; } cases[] = {
-        {kValueKindDiscrete, 1, VT_BOOL, 1},                 // not normalised to VARIANT_TRUE
+    const struct {
+        int32_t kind;
+        int32_t word;
+        VARTYPE vt;
+        LONGLONG expected;
+    } cases[] = {
+        {kValueKindDiscrete, 1, VT_BOOL, 1},  // not normalised to VARIANT_TRUE
         {kValueKindDiscrete, 0, VT_BOOL, 0},
         {kValueKindDiscrete, -1, VT_BOOL, -1},
-        {kValueKindDiscrete, 0x12345678, VT_BOOL, 0x5678},   // the low 16 bits only
+        {kValueKindDiscrete, 0x12345678, VT_BOOL, 0x5678},  // the low 16 bits only
         {kValueKindInteger, -123456, VT_I4, -123456},
         {kValueKindInteger, 0x7FFFFFFF, VT_I4, 0x7FFFFFFF},
-        {kValueKindReal, 0x7FC00001, VT_R4, 0x7FC00001},     // a NaN, bit for bit
-        {kValueKindReal, 0x3F800000, VT_R4, 0x3F800000},     // 1.0f
+        {kValueKindReal, 0x7FC00001, VT_R4, 0x7FC00001},  // a NaN, bit for bit
+        {kValueKindReal, 0x3F800000, VT_R4, 0x3F800000},  // 1.0f
         {kValueKindNone, 99, VT_EMPTY, 0},
     };
     for (const auto& c : cases) {
@@ -98,7 +110,11 @@ TEST(StoreValueInMirrorEntry, CutsLongTextToTheFieldWithoutSplittingAPair)
     const std::wstring pairAtTheCut = std::wstring(kMirrorTextUnits - 1, L'a') + L"\xD83D\xDE00";
     const std::wstring pairBeforeTheCut =
         std::wstring(kMirrorTextUnits - 2, L'a') + L"\xD83D\xDE00" + L"zz";
-    const struct { const char* label; std::wstring text; std::wstring kept; } cases[] = {
+    const struct {
+        const char* label;
+        std::wstring text;
+        std::wstring kept;
+    } cases[] = {
         {"short", L"abc", L"abc"},
         {"empty", L"", L""},
         {"exactly the field", fits, fits},
@@ -112,7 +128,11 @@ TEST(StoreValueInMirrorEntry, CutsLongTextToTheFieldWithoutSplittingAPair)
 
 TEST(StoreValueInMirrorEntry, StoresEachTypeInTheWord)
 {
-    const struct { const char* label; VariantOwner value; int32_t word; } cases[] = {
+    const struct {
+        const char* label;
+        VariantOwner value;
+        int32_t word;
+    } cases[] = {
         {"integer", I4(-77), -77},
         {"bool true widened with sign", Bool(VARIANT_TRUE), -1},
         {"bool word 1", Bool(1), 1},
@@ -134,7 +154,11 @@ TEST(StoreValueInMirrorEntry, StoresEachTypeInTheWord)
 
 TEST(ReadQuality, FollowsSourceAndActiveFlag)
 {
-    const struct { DWORD source; bool active; WORD quality; } cases[] = {
+    const struct {
+        DWORD source;
+        bool active;
+        WORD quality;
+    } cases[] = {
         {OPC_DS_CACHE, true, OPC_QUALITY_GOOD},  {OPC_DS_CACHE, false, OPC_QUALITY_OUT_OF_SERVICE},
         {OPC_DS_DEVICE, true, OPC_QUALITY_GOOD}, {OPC_DS_DEVICE, false, OPC_QUALITY_GOOD},
         {0, false, OPC_QUALITY_OUT_OF_SERVICE},  {7, true, OPC_QUALITY_GOOD},
@@ -156,15 +180,15 @@ TEST(ReadItem, DeliversACopyInTheRequestedTypeOrTheCanonicalOneWithBadQuality)
         HRESULT hr;
         WORD quality;
         VARTYPE deliveredType;
-        const wchar_t* text;     // the delivered value as text
+        const wchar_t* text;  // the delivered value as text
     } cases[] = {
         {"canonical", I4(42), VT_EMPTY, OPC_DS_CACHE, true, S_OK, 0xC0, VT_I4, L"42"},
         {"integer as text", I4(42), VT_BSTR, OPC_DS_CACHE, true, S_OK, 0xC0, VT_BSTR, L"42"},
         {"real rounded to even", R4(2.5f), VT_I4, OPC_DS_CACHE, true, S_OK, 0xC0, VT_I4, L"2"},
         {"inactive from cache", I4(1), VT_EMPTY, OPC_DS_CACHE, false, S_OK, 0x1C, VT_I4, L"1"},
         {"inactive from device", I4(1), VT_EMPTY, OPC_DS_DEVICE, false, S_OK, 0xC0, VT_I4, L"1"},
-        {"text not a number", Bstr(L"abc"), VT_I4, OPC_DS_CACHE, true, DISP_E_TYPEMISMATCH,
-         0x00, VT_BSTR, L"abc"},
+        {"text not a number", Bstr(L"abc"), VT_I4, OPC_DS_CACHE, true, DISP_E_TYPEMISMATCH, 0x00,
+         VT_BSTR, L"abc"},
         {"failure wins over out of service", Bstr(L"abc"), VT_R4, OPC_DS_CACHE, false,
          DISP_E_TYPEMISMATCH, 0x00, VT_BSTR, L"abc"},
         {"overflow", I4(100000), VT_I2, OPC_DS_CACHE, true, DISP_E_OVERFLOW, 0x00, VT_I4,
@@ -182,8 +206,8 @@ TEST(ReadItem, DeliversACopyInTheRequestedTypeOrTheCanonicalOneWithBadQuality)
         EXPECT_EQ(c.quality, quality) << c.label;
         ASSERT_EQ(c.deliveredType, delivered.vt()) << c.label;
         VariantOwner asText;
-        ASSERT_EQ(S_OK, VariantChangeType(asText.Receive(),
-                                          const_cast<VARIANT*>(&delivered.get()), 0, VT_BSTR));
+        ASSERT_EQ(S_OK, VariantChangeType(asText.Receive(), const_cast<VARIANT*>(&delivered.get()),
+                                          0, VT_BSTR));
         EXPECT_EQ(std::wstring(c.text), std::wstring(asText.get().bstrVal)) << c.label;
         if (c.itemValue.vt() == VT_BSTR) {
             EXPECT_NE(c.itemValue.get().bstrVal, delivered.get().bstrVal) << "a separate copy";

@@ -13,10 +13,19 @@ namespace {
 
 TEST(TagNameOfItemId, TakesTheTextAfterTheLastDot)
 {
-    const struct { const wchar_t* itemId; const wchar_t* name; } cases[] = {
-        {nullptr, L""},        {L"", L""},           {L".", L""},
-        {L"A.", L""},          {L"TANK1", L"TANK1"}, {L"Tagname.TANK1", L"TANK1"},
-        {L"A.B.TANK1", L"TANK1"}, {L"..x", L"x"},    {L".TANK1", L"TANK1"},
+    const struct {
+        const wchar_t* itemId;
+        const wchar_t* name;
+    } cases[] = {
+        {nullptr, L""},
+        {L"", L""},
+        {L".", L""},
+        {L"A.", L""},
+        {L"TANK1", L"TANK1"},
+        {L"Tagname.TANK1", L"TANK1"},
+        {L"A.B.TANK1", L"TANK1"},
+        {L"..x", L"x"},
+        {L".TANK1", L"TANK1"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(std::wstring(c.name), std::wstring(TagNameOfItemId(c.itemId)))
@@ -26,9 +35,8 @@ TEST(TagNameOfItemId, TakesTheTextAfterTheLastDot)
 
 // Slot 2 repeats slot 0's name; slot 4 has no name; slot 7 lies beyond the mirror count
 // unless a test widens it; slot 8 holds the longest name that fits.
-const std::vector<std::wstring> kNames = {
-    L"TANK1", L"tank2", L"TANK1", L"A.B", L"", L"\x6C34\x4F4D", L"\xD83D\xDE00x",
-    L"BEYOND"};
+const std::vector<std::wstring> kNames = {L"TANK1", L"tank2",        L"TANK1",         L"A.B",
+                                          L"",      L"\x6C34\x4F4D", L"\xD83D\xDE00x", L"BEYOND"};
 const std::wstring kLongest(kMirrorNameUnits - 1, L'L');
 
 class TagLookupTest : public ::testing::Test {
@@ -57,7 +65,11 @@ protected:
 
 TEST_F(TagLookupTest, FindsTheLowestSlotOfTheNameAfterTheLastDot)
 {
-    const struct { const wchar_t* itemId; int slot; const char* label; } cases[] = {
+    const struct {
+        const wchar_t* itemId;
+        int slot;
+        const char* label;
+    } cases[] = {
         {L"TANK1", 0, "plain name, lowest of two slots"},
         {L"Tagname.TANK1", 0, "prefix before a dot"},
         {L"A.B.TANK1", 0, "several dots"},

@@ -10,16 +10,35 @@ namespace {
 
 TEST(CheckScalarType, SortsTypesIntoTakenRefusedAndInvalid)
 {
-    const struct { VARTYPE vt; HRESULT expected; } cases[] = {
-        {VT_EMPTY, S_OK}, {VT_I2, S_OK}, {VT_I4, S_OK}, {VT_R4, S_OK}, {VT_R8, S_OK},
-        {VT_BSTR, S_OK}, {VT_BOOL, S_OK}, {VT_DECIMAL, S_OK}, {VT_UI8, S_OK}, {VT_UINT, S_OK},
-        {VT_DISPATCH, DISP_E_TYPEMISMATCH}, {VT_UNKNOWN, DISP_E_TYPEMISMATCH},
-        {VT_VARIANT, DISP_E_TYPEMISMATCH}, {VT_RECORD, DISP_E_TYPEMISMATCH},
-        {VT_BYREF | VT_I4, DISP_E_TYPEMISMATCH}, {VT_BYREF | VT_VARIANT, DISP_E_TYPEMISMATCH},
-        {VT_ARRAY | VT_I4, DISP_E_TYPEMISMATCH}, {VT_ARRAY | VT_BYREF | VT_BSTR, DISP_E_TYPEMISMATCH},
-        {VT_VECTOR | VT_I4, DISP_E_BADVARTYPE}, {VT_RESERVED | VT_I4, DISP_E_BADVARTYPE},
-        {VT_BYREF | 0x0FFF, DISP_E_BADVARTYPE}, {15, DISP_E_BADVARTYPE},
-        {VT_LPWSTR, DISP_E_BADVARTYPE}, {VT_BLOB, DISP_E_BADVARTYPE}, {0xFFFF, DISP_E_BADVARTYPE},
+    const struct {
+        VARTYPE vt;
+        HRESULT expected;
+    } cases[] = {
+        {VT_EMPTY, S_OK},
+        {VT_I2, S_OK},
+        {VT_I4, S_OK},
+        {VT_R4, S_OK},
+        {VT_R8, S_OK},
+        {VT_BSTR, S_OK},
+        {VT_BOOL, S_OK},
+        {VT_DECIMAL, S_OK},
+        {VT_UI8, S_OK},
+        {VT_UINT, S_OK},
+        {VT_DISPATCH, DISP_E_TYPEMISMATCH},
+        {VT_UNKNOWN, DISP_E_TYPEMISMATCH},
+        {VT_VARIANT, DISP_E_TYPEMISMATCH},
+        {VT_RECORD, DISP_E_TYPEMISMATCH},
+        {VT_BYREF | VT_I4, DISP_E_TYPEMISMATCH},
+        {VT_BYREF | VT_VARIANT, DISP_E_TYPEMISMATCH},
+        {VT_ARRAY | VT_I4, DISP_E_TYPEMISMATCH},
+        {VT_ARRAY | VT_BYREF | VT_BSTR, DISP_E_TYPEMISMATCH},
+        {VT_VECTOR | VT_I4, DISP_E_BADVARTYPE},
+        {VT_RESERVED | VT_I4, DISP_E_BADVARTYPE},
+        {VT_BYREF | 0x0FFF, DISP_E_BADVARTYPE},
+        {15, DISP_E_BADVARTYPE},
+        {VT_LPWSTR, DISP_E_BADVARTYPE},
+        {VT_BLOB, DISP_E_BADVARTYPE},
+        {0xFFFF, DISP_E_BADVARTYPE},
     };
     for (const auto& c : cases) EXPECT_EQ(c.expected, CheckScalarType(c.vt)) << c.vt;
 }
@@ -38,8 +57,8 @@ TEST(ConvertValue, CoercesWithTheAutomationRules)
         VariantOwner value;
         VARTYPE type;
         HRESULT hr;
-        LONGLONG number;         // the result read as the target type, for numeric targets
-        const wchar_t* text;     // for VT_BSTR targets
+        LONGLONG number;      // the result read as the target type, for numeric targets
+        const wchar_t* text;  // for VT_BSTR targets
     } cases[] = {
         {"3.5 rounds up", R8(3.5), VT_I4, S_OK, 4, nullptr},
         {"2.5 rounds to even", R8(2.5), VT_I4, S_OK, 2, nullptr},
@@ -56,7 +75,7 @@ TEST(ConvertValue, CoercesWithTheAutomationRules)
         {"true to text", Bool(VARIANT_TRUE), VT_BSTR, S_OK, 0, L"-1"},
         {"integer to text", I4(42), VT_BSTR, S_OK, 0, L"42"},
         {"same type", I4(7), VT_I4, S_OK, 7, nullptr},
-        {"text to real", Bstr(L"12.5"), VT_R4, S_OK, 0x41480000, nullptr},   // 12.5f
+        {"text to real", Bstr(L"12.5"), VT_R4, S_OK, 0x41480000, nullptr},  // 12.5f
     };
     for (const auto& c : cases) {
         VariantOwner out = I4(12345);
@@ -67,10 +86,18 @@ TEST(ConvertValue, CoercesWithTheAutomationRules)
         }
         ASSERT_EQ(c.type, out.vt()) << c.label;
         switch (c.type) {
-        case VT_I4: case VT_R4: EXPECT_EQ(c.number, out.get().lVal) << c.label; break;
-        case VT_BOOL: EXPECT_EQ(c.number, out.get().boolVal) << c.label; break;
-        case VT_BSTR: EXPECT_EQ(std::wstring(c.text), Text(out.get())) << c.label; break;
-        default: break;
+        case VT_I4:
+        case VT_R4:
+            EXPECT_EQ(c.number, out.get().lVal) << c.label;
+            break;
+        case VT_BOOL:
+            EXPECT_EQ(c.number, out.get().boolVal) << c.label;
+            break;
+        case VT_BSTR:
+            EXPECT_EQ(std::wstring(c.text), Text(out.get())) << c.label;
+            break;
+        default:
+            break;
         }
     }
 }
@@ -97,9 +124,14 @@ public:
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return Touched(); }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return Touched(); }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override
-    { return Touched(); }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*,
-                                     EXCEPINFO*, UINT*) override { return Touched(); }
+    {
+        return Touched();
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*,
+                                     UINT*) override
+    {
+        return Touched();
+    }
 
 private:
     HRESULT Touched() { return ++calls, E_FAIL; }
@@ -111,7 +143,11 @@ TEST(ConvertValue, RefusesClientValuesThatPointOutside)
 {
     UntouchableObject object;
     const LONGLONG nowhere = 0x10;
-    const struct { VARTYPE vt; LONGLONG bits; HRESULT hr; } cases[] = {
+    const struct {
+        VARTYPE vt;
+        LONGLONG bits;
+        HRESULT hr;
+    } cases[] = {
         {VT_BYREF | VT_I4, nowhere, DISP_E_TYPEMISMATCH},
         {VT_BYREF | VT_BSTR, nowhere, DISP_E_TYPEMISMATCH},
         {VT_BYREF | VT_VARIANT, nowhere, DISP_E_TYPEMISMATCH},
@@ -128,7 +164,7 @@ TEST(ConvertValue, RefusesClientValuesThatPointOutside)
     };
     for (const VARTYPE target : {VARTYPE(VT_I4), VARTYPE(VT_BSTR), VARTYPE(VT_BOOL)}) {
         for (const auto& c : cases) {
-            VARIANT client{};   // never cleared: nothing in it is ours
+            VARIANT client{};  // never cleared: nothing in it is ours
             client.vt = c.vt;
             client.llVal = c.bits;
             VariantOwner out = Bstr(L"previous");

@@ -17,9 +17,18 @@ VariantOwner MakeVariant(VARTYPE vt, Set set)
     return owner;
 }
 
-inline VariantOwner I4(LONG x) { return MakeVariant(VT_I4, [x](VARIANT& v) { v.lVal = x; }); }
-inline VariantOwner R4(float x) { return MakeVariant(VT_R4, [x](VARIANT& v) { v.fltVal = x; }); }
-inline VariantOwner R8(double x) { return MakeVariant(VT_R8, [x](VARIANT& v) { v.dblVal = x; }); }
+inline VariantOwner I4(LONG x)
+{
+    return MakeVariant(VT_I4, [x](VARIANT& v) { v.lVal = x; });
+}
+inline VariantOwner R4(float x)
+{
+    return MakeVariant(VT_R4, [x](VARIANT& v) { v.fltVal = x; });
+}
+inline VariantOwner R8(double x)
+{
+    return MakeVariant(VT_R8, [x](VARIANT& v) { v.dblVal = x; });
+}
 inline VariantOwner Bool(VARIANT_BOOL x)
 {
     return MakeVariant(VT_BOOL, [x](VARIANT& v) { v.boolVal = x; });
