@@ -18,6 +18,7 @@
 #include "runtime_link/ansi_text.h"
 #include "runtime_link/project_files.h"
 #include "runtime_link/shared_tag_area.h"
+#include "runtime_link/viewer_link.h"
 #include "runtime_link/tag_mirror.h"
 
 namespace {
@@ -64,6 +65,7 @@ BOOL COPCServerApp::InitInstance()
         return FALSE;
     }
     BuildTagMirror();
+    WatchViewer(&m_sharedMemory);
     StartCom();
     m_pMainWnd->ShowWindow(SW_HIDE);
     m_trayIcon = LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
@@ -76,6 +78,7 @@ int COPCServerApp::ExitInstance()
 {
     if (g_comStarted) {
         StopCom();
+        WatchViewer(nullptr);
         ReleaseTagMirror();
     }
     return CWinApp::ExitInstance();

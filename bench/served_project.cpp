@@ -4,6 +4,7 @@
 
 #include "app/window_classes.h"
 #include "runtime_link/ansi_text.h"
+#include "runtime_link/viewer_link.h"
 #include "viewer/project_location.h"
 #include "viewer/tag_database.h"
 

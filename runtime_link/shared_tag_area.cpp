@@ -16,3 +16,10 @@ void AttachSharedTagArea(CMappedMemory& holder)
     g_sharedTagRecordCapacity =
         static_cast<int>(std::min<size_t>(holder.ViewSize() / sizeof(TagRecord), INT_MAX));
 }
+
+void DetachSharedTagArea(CMappedMemory& holder)
+{
+    holder.Close();
+    g_sharedTagArea = nullptr;
+    g_sharedTagRecordCapacity = 0;
+}

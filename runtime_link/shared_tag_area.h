@@ -11,3 +11,5 @@ extern int g_sharedTagRecordCapacity;
 // Opens "Parhelionix Share Memory" through the holder; on success the view becomes the base.
 // On failure the base keeps its previous value.
 void AttachSharedTagArea(CMappedMemory& holder);
+// Closes the holder's view; the base becomes null and the capacity 0.
+void DetachSharedTagArea(CMappedMemory& holder);

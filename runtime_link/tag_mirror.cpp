@@ -1,10 +1,12 @@
 #include "runtime_link/tag_mirror.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "runtime_link/ansi_text.h"
 #include "runtime_link/project_files.h"
 #include "runtime_link/shared_tag_area.h"
+#include "runtime_link/viewer_link.h"
 
 MirrorEntry* g_tagMirror[kMirrorSlots];
 int32_t g_mirrorCount = kMirrorSlots;
@@ -68,6 +70,34 @@ void PostWriteRequest(TagRecord& record)
     record.writeRequest = 1;
 }
 
+// Pending client values go into their records with a write request; every other entry is
+// refreshed from its record. Records beyond the attached area (a Viewer come back with a smaller
+// one) are not touched.
+void ExchangeWithTagRecords()
+{
+    const int count = std::min({g_tagCount, g_mirrorCount, g_sharedTagRecordCapacity});
+    for (int i = 0; i < count; ++i) {
+        MirrorEntry* entry = g_tagMirror[i];
+        if (!entry) continue;
+        TagRecord& record = g_sharedTagArea[i];
+        if (entry->writePending != 1) {
+            RefreshValue(*entry, record);
+            continue;
+        }
+        entry->writePending = 0;
+        if (record.writeInhibit == 1) continue;  // dropped; refreshed in the next cycle
+        WriteValue(*entry, record);
+        PostWriteRequest(record);
+    }
+}
+
+void DropPendingWrites()
+{
+    for (int i = 0; i < g_mirrorCount && i < kMirrorSlots; ++i) {
+        if (g_tagMirror[i]) g_tagMirror[i]->writePending = 0;
+    }
+}
+
 }  // namespace
 
 void SetAfterPollCycle(AfterPollCycle hook)
@@ -109,18 +139,13 @@ const TagNameIndex& TagMirrorIndex()
 
 void RunPollCycle()
 {
-    for (int i = 0; i < g_tagCount && i < g_mirrorCount; ++i) {
-        MirrorEntry* entry = g_tagMirror[i];
-        if (!entry) continue;
-        TagRecord& record = g_sharedTagArea[i];
-        if (entry->writePending != 1) {
-            RefreshValue(*entry, record);
-            continue;
-        }
-        entry->writePending = 0;
-        if (record.writeInhibit == 1) continue;  // dropped; refreshed in the next cycle
-        WriteValue(*entry, record);
-        PostWriteRequest(record);
+    CheckViewerLink();
+    if (ViewerLinked()) {
+        ExchangeWithTagRecords();
+    } else {
+        // Nobody takes them while the Viewer is gone, and posting them to a later Viewer
+        // could overwrite newer values with stale ones.
+        DropPendingWrites();
     }
     if (g_afterPollCycle) g_afterPollCycle(PollPeriod());
 }

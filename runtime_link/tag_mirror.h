@@ -13,6 +13,9 @@ struct MirrorEntry {
     int32_t kind;  // ValueKind; kValueKindNone when the tag has no value
     wchar_t name[kMirrorNameUnits];
     int32_t writePending;  // exactly 1 while value waits to reach the tag record
+    // The order number of the client write the entry took last: an older write is not posted
+    // over it, so that of several clients' writes the last one made wins.
+    uint64_t writeSequence;
     union {
         int32_t integer;  // discrete and integer tags
         float real;

@@ -40,6 +40,8 @@ const KnownError kKnownErrors[] = {
     {OPC_E_INVALIDCONFIG, L"The server's configuration file is an invalid format."},
     {OPC_E_NOTFOUND, L"The requested object (e.g. a public group) was not found."},
     {OPC_E_INVALID_PID, L"The specified property ID is not valid for the item."},
+    {OPC_SERVER_E_VIEWER_NOT_RUNNING,
+     L"The Viewer is not running: the tag cannot be written until it runs again."},
     {E_INVALIDARG, L"One or more arguments are invalid."},
     {E_NOINTERFACE, L"No such interface supported."},
     {E_OUTOFMEMORY, L"Not enough memory is available to complete this operation."},

@@ -42,6 +42,9 @@ HRESULT SyncIOPart::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValu
     if (!ppErrors) return E_INVALIDARG;
     *ppErrors = nullptr;
     if (!phServer || !pItemValues) return E_INVALIDARG;
+    // Values reach the tags only through the server object's update pass: without it a write
+    // would be taken and never delivered.
+    if (!owner().HasServer()) return CO_E_OBJNOTCONNECTED;
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(dwCount);
     if (!errors) return E_OUTOFMEMORY;
 
@@ -50,10 +53,13 @@ HRESULT SyncIOPart::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValu
         ItemObject* item = items.Find(phServer[i]);
         if (!item) {
             errors[i] = OPC_E_INVALIDHANDLE;
-        } else {
-            // Whatever the conversion's reason, a synchronous write reports a bad type.
-            errors[i] = SUCCEEDED(item->Write(pItemValues[i])) ? S_OK : OPC_E_BADTYPE;
+            continue;
         }
+        // Whatever the conversion's reason, a synchronous write reports a bad type.
+        const HRESULT written = item->Write(pItemValues[i]);
+        errors[i] = SUCCEEDED(written) || written == OPC_SERVER_E_VIEWER_NOT_RUNNING
+                        ? written
+                        : OPC_E_BADTYPE;
     }
     *ppErrors = errors.release();
     return S_OK;

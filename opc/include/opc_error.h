@@ -19,3 +19,7 @@
 #define OPC_E_INVALIDCONFIG ((HRESULT)0xC0040010L)
 #define OPC_E_NOTFOUND ((HRESULT)0xC0040011L)
 #define OPC_E_INVALID_PID ((HRESULT)0xC0040203L)
+
+// A system code this server gives a meaning of its own: a write refused because the Viewer is
+// not running (HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED)).
+#define OPC_SERVER_E_VIEWER_NOT_RUNNING ((HRESULT)0x8007048FL)

@@ -5,6 +5,7 @@
 #include "opc/values/value_conversion.h"
 #include "opc_error.h"
 #include "runtime_link/tag_mirror.h"
+#include "runtime_link/viewer_link.h"
 
 HRESULT ItemObject::QueryInterface(REFIID riid, void** ppv)
 {
@@ -15,6 +16,13 @@ HRESULT ItemObject::QueryInterface(REFIID riid, void** ppv)
     AddRef();
     return S_OK;
 }
+
+namespace {
+
+// Numbers every client write of the process in the order they are made.
+uint64_t g_writeSequence = 0;
+
+}  // namespace
 
 HRESULT ItemObject::TakeTagValue(const wchar_t* itemId)
 {
@@ -77,7 +85,9 @@ HRESULT ItemObject::CopyFrom(const ItemObject& source)
 
 ItemReadSource ItemObject::ReadSource() const
 {
-    return ItemReadSource{&m_value.get(), m_requestedType, m_quality, m_active != FALSE};
+    // Without the Viewer no value is current, whether or not the item was refreshed since.
+    const WORD quality = ViewerLinked() ? m_quality : OPC_QUALITY_COMM_FAILURE;
+    return ItemReadSource{&m_value.get(), m_requestedType, quality, m_active != FALSE};
 }
 
 HRESULT ItemObject::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timestamp) const
@@ -88,12 +98,15 @@ HRESULT ItemObject::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* 
 
 HRESULT ItemObject::Write(const VARIANT& value)
 {
+    // A write taken now would wait for a Viewer that may never come, and be lost.
+    if (!ViewerLinked()) return OPC_SERVER_E_VIEWER_NOT_RUNNING;
     VariantOwner converted;
     const HRESULT hr = ConvertValue(value, m_canonicalType, converted.Receive());
     if (FAILED(hr)) return hr;
     m_value = std::move(converted);
     MarkChanged();
     m_writePending = 1;
+    m_writeSequence = ++g_writeSequence;
     m_timestamp = CurrentUtcTime();
     return S_OK;
 }

@@ -40,7 +40,8 @@ public:
     // Value, quality and timestamp as a client reads them from `source`; each is optional.
     HRESULT Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timestamp) const;
     // Stores a client's value in the canonical type and marks it for posting to the mirror;
-    // on a failed conversion the item is unchanged and the conversion's result returned.
+    // on a failed conversion the item is unchanged and the conversion's result returned, and
+    // while the Viewer is not running nothing is taken (OPC_SERVER_E_VIEWER_NOT_RUNNING).
     HRESULT Write(const VARIANT& value);
 
     // An asynchronous write completes at once and keeps its result for the completion.
@@ -48,8 +49,9 @@ public:
     HRESULT WriteResult() const { return m_writeResult; }
 
     // The update pass's step for an active item: posts a pending client value into the
-    // item's mirror entry, or else takes the entry's value, stamped with the poll cycle's
-    // time when it differs from the item's; marks the item for both sinks.
+    // item's mirror entry unless a later write is already there, or else takes the entry's
+    // value; the quality follows the Viewer link; a value or quality that differs from the
+    // item's is stamped with the poll cycle's time; marks the item for both sinks.
     void RefreshFromMirrorEntry(MirrorEntry& entry, const FILETIME& cycleTime);
 
     void SetActive(BOOL active);
@@ -88,5 +90,6 @@ private:
     FILETIME m_timestamp = {};
     HRESULT m_writeResult = S_OK;
     DWORD m_writePending = 0;
+    uint64_t m_writeSequence = 0;  // the order number of the client's last write
     WORD m_changeMask = 0;
 };

@@ -2,13 +2,23 @@
 // operations.
 #include "opc/items/item_object.h"
 #include "opc/values/item_value.h"
+#include "runtime_link/viewer_link.h"
 
 void ItemObject::RefreshFromMirrorEntry(MirrorEntry& entry, const FILETIME& cycleTime)
 {
+    const WORD quality = ViewerLinked() ? OPC_QUALITY_GOOD : OPC_QUALITY_COMM_FAILURE;
+    if (quality != m_quality) {
+        m_quality = quality;
+        m_timestamp = cycleTime;
+    }
     if (m_writePending) {
-        // The client's value goes to the tag; the item is not re-read on this pass.
-        StoreValueInMirrorEntry(m_value.get(), entry);
-        entry.writePending = 1;
+        // The client's value goes to the tag, unless another client's later write is already
+        // there; the item is not re-read on this pass.
+        if (m_writeSequence > entry.writeSequence) {
+            StoreValueInMirrorEntry(m_value.get(), entry);
+            entry.writePending = 1;
+            entry.writeSequence = m_writeSequence;
+        }
         m_writePending = 0;
     } else if (CanonicalTypeOfKind(entry.kind) != VT_EMPTY) {
         // A string that cannot be copied leaves the item's value as it was.

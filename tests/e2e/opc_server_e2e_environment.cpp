@@ -8,6 +8,7 @@
 
 #include "app/window_classes.h"
 #include "runtime_link/ansi_text.h"
+#include "runtime_link/viewer_link.h"
 #include "tests/support/temp_directory.h"
 #include "viewer/bounded_wait.h"
 #include "viewer/project_location.h"

@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "runtime_link/ansi_text.h"
 #include "runtime_link/mapped_memory.h"
 #include "runtime_link/project_files.h"
 #include "runtime_link/shared_tag_area.h"
+#include "runtime_link/viewer_link.h"
+#include "tests/app/test_project.h"
 
 namespace {
 
@@ -319,6 +322,50 @@ TEST_F(TagMirrorTest, EmptyMirrorStillRunsTheAfterPollHook)
     RunPollCycle();
     EXPECT_EQ(1, g_hookCalls);
     EXPECT_EQ(55, g_hookPeriod);
+}
+
+int g_pollHooks = 0;
+
+TEST_F(TagMirrorTest, TheViewersGoingLetsTheAreaGoAndItsReturnAttachesItAgain)
+{
+    Attach(3, 3);
+    Define(0, L"A", 1);
+    Record(0).integerValue = 5;
+    BuildTagMirror();
+    g_pollHooks = 0;
+    SetAfterPollCycle([](int32_t) { ++g_pollHooks; });
+    auto viewer = std::make_unique<MarkerWindow>(kViewerWindowClass);
+    WatchViewer(&m_holder);
+    RunPollCycle();
+    EXPECT_TRUE(ViewerLinked());
+
+    viewer.reset();
+    CloseHandle(m_area);  // the Viewer's own handle goes with it
+    m_area = nullptr;
+    Entry(0).value.integer = 9;
+    Entry(0).writePending = 1;
+    RunPollCycle();
+    EXPECT_FALSE(ViewerLinked());
+    EXPECT_EQ(nullptr, g_sharedTagArea);
+    EXPECT_EQ(0, Entry(0).writePending) << "a write nobody takes is not kept for a later Viewer";
+    EXPECT_EQ(9, Entry(0).value.integer) << "the last known value stays";
+    EXPECT_EQ(2, g_pollHooks) << "the update pass still runs, to tell the clients";
+
+    // Back, but its area not made yet: still unlinked, tried again every cycle.
+    viewer = std::make_unique<MarkerWindow>(kViewerWindowClass);
+    RunPollCycle();
+    EXPECT_FALSE(ViewerLinked());
+    m_area = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                2 * sizeof(TagRecord), kSharedTagAreaName);
+    RunPollCycle();
+    EXPECT_TRUE(ViewerLinked());
+    ASSERT_NE(nullptr, g_sharedTagArea);
+    EXPECT_EQ(0, Entry(0).value.integer) << "refreshed from the new area";
+    Define(0, L"A", 1);
+    Record(0).integerValue = 11;
+    RunPollCycle();
+    EXPECT_EQ(11, Entry(0).value.integer);
+    WatchViewer(nullptr);
 }
 
 }  // namespace

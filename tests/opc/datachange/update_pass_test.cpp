@@ -7,7 +7,10 @@
 
 #include "opc/items/item_object.h"
 #include "opc/server/server_table.h"
+#include "opc_error.h"
+#include "runtime_link/mapped_memory.h"
 #include "runtime_link/tag_mirror.h"
+#include "runtime_link/viewer_link.h"
 #include "tests/opc/datachange/recording_sink.h"
 #include "tests/opc/datachange/stream_bytes.h"
 #include "tests/opc/datachange/stream_test_group.h"
@@ -198,6 +201,64 @@ TEST_F(UpdatePassTest, TimestampsMoveWhenTheValueChangesAndOnlyThen)
     Entry(kIntSlot).writePending = 0;  // as the poll cycle leaves it
     group_.Pass(1000, cycles[3]);
     EXPECT_EQ(written, Ticks(group_.Read(integer).time));
+}
+
+// While it lives the Viewer counts as gone: the link is watched through a holder with no area.
+class ViewerGone {
+public:
+    ViewerGone() { WatchViewer(&m_holder); }
+    ~ViewerGone() { WatchViewer(nullptr); }
+    ViewerGone(const ViewerGone&) = delete;
+    ViewerGone& operator=(const ViewerGone&) = delete;
+
+private:
+    CMappedMemory m_holder;
+};
+
+TEST_F(UpdatePassTest, WithoutTheViewerQualitiesAreBadAndWritesRefused)
+{
+    ASSERT_EQ(S_OK, group_.Advise(DataTimeFormat(), &sink_));
+    const OPCHANDLE integer = group_.AddGood(L"INT");
+    const FILETIME lost{1000, 1}, back{2000, 1};
+    {
+        ViewerGone gone;
+        EXPECT_EQ(OPC_QUALITY_COMM_FAILURE, group_.Read(integer, OPC_DS_DEVICE).quality)
+            << "at once, before any pass";
+        EXPECT_EQ(OPC_SERVER_E_VIEWER_NOT_RUNNING, group_.Write(integer, I4(5).get()));
+        group_.Pass(1000, lost);
+        ASSERT_EQ(1u, sink_.streams.size());
+        EXPECT_EQ(OPC_QUALITY_COMM_FAILURE, ItemsOf(sink_.streams[0])[0].quality);
+        EXPECT_EQ(42, ItemsOf(sink_.streams[0])[0].i4) << "the last known value";
+        EXPECT_EQ(Ticks(lost), Ticks(group_.Read(integer).time)) << "the quality changed then";
+    }
+    group_.Pass(1000, back);
+    EXPECT_EQ(OPC_QUALITY_GOOD, ItemsOf(sink_.streams[1])[0].quality);
+    EXPECT_EQ(Ticks(back), Ticks(group_.Read(integer).time));
+    EXPECT_EQ(S_OK, group_.Write(integer, I4(5).get()));
+}
+
+TEST_F(UpdatePassTest, OfSeveralClientsWritesToOneTagTheLastMadeWins)
+{
+    // group_ holds slot 0, which the pass visits first; the earlier writes go to slot 1.
+    ItemTestGroup earlier(group_.Server(), L"Earlier");
+    const OPCHANDLE first = earlier.AddGood(L"INT");
+    const OPCHANDLE last = group_.AddGood(L"INT");
+    ASSERT_EQ(S_OK, earlier.Write(first, I4(1).get()));
+    ASSERT_EQ(S_OK, group_.Write(last, I4(2).get()));
+    UpdateAllServers(1000);
+    EXPECT_EQ(1, Entry(kIntSlot).writePending);
+    EXPECT_EQ(2, Entry(kIntSlot).value.integer);
+
+    // An older write held back by an inactive item does not overwrite a newer one later.
+    earlier.SetItemActive(first, FALSE);
+    ASSERT_EQ(S_OK, earlier.Write(first, I4(3).get()));
+    ASSERT_EQ(S_OK, group_.Write(last, I4(4).get()));
+    UpdateAllServers(1000);
+    Entry(kIntSlot).writePending = 0;  // as the poll cycle leaves it
+    earlier.SetItemActive(first, TRUE);
+    UpdateAllServers(1000);
+    EXPECT_EQ(0, Entry(kIntSlot).writePending);
+    EXPECT_EQ(4, Entry(kIntSlot).value.integer);
 }
 
 TEST(UpdatePassCallbacks, AClientMayLetGoOfEverythingFromWithinOnDataChange)

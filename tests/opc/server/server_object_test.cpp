@@ -114,6 +114,14 @@ TEST(ServerObject, GroupOutlivingItsServerNeverReachesIt)
         EXPECT_EQ(S_OK,
                   group->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr));
         EXPECT_EQ(500u, revised);
+        // Nothing would ever post a write: it is refused rather than taken and lost.
+        ComPtr<IOPCSyncIO> io;
+        ASSERT_EQ(S_OK, group.As(&io));
+        OPCHANDLE handle = 0;
+        VARIANT value{};
+        HRESULT* errors = reinterpret_cast<HRESULT*>(1);
+        EXPECT_EQ(CO_E_OBJNOTCONNECTED, io->Write(1, &handle, &value, &errors));
+        EXPECT_EQ(nullptr, errors);
     }
 }
 
