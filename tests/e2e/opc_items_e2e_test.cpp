@@ -14,6 +14,7 @@
 #include "server_identity.h"
 #include "tests/e2e/opc_server_e2e_environment.h"
 #include "tests/opc/include/task_memory.h"
+#include "viewer/bounded_wait.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -259,6 +260,43 @@ TEST(OpcClientWrites, WritesConvertedValuesThatAReadSeesAtOnce)
     const ToolRun refused = Opcclient(L"write Level abc");
     EXPECT_EQ(3u, refused.exitCode) << refused.output;
     EXPECT_TRUE(refused.Shows("(0xC0040004)")) << refused.output;
+}
+
+// The Viewer restarts with its project's initial values: this test comes after every other.
+TEST_F(ItemsAcrossProcesses, WhileTheViewerIsGoneQualitiesAreBadAndWritesRefused)
+{
+    OPCITEMDEF definition{};
+    definition.szItemID = const_cast<LPWSTR>(L"Level");
+    definition.bActive = TRUE;
+    TaskOut<OPCITEMRESULT> results;
+    TaskOut<HRESULT> errors;
+    ASSERT_EQ(S_OK, items_->AddItems(1, &definition, results.out(), errors.out()));
+    const auto quality = [this] {
+        TaskOut<OPCITEMSTATE> states;
+        TaskOut<HRESULT> readErrors;
+        OPCHANDLE handle = 0;
+        if (io_->Read(OPC_DS_DEVICE, 1, &handle, states.out(), readErrors.out()) != S_OK) return 0;
+        VariantClear(&states[0].vDataValue);
+        return int{states[0].wQuality};
+    };
+    const auto write = [this] {
+        OPCHANDLE handle = 0;
+        VARIANT value{};
+        value.vt = VT_I4;
+        value.lVal = 8;
+        TaskOut<HRESULT> writeErrors;
+        return io_->Write(1, &handle, &value, writeErrors.out()) == S_OK ? writeErrors[0] : E_FAIL;
+    };
+    EXPECT_EQ(OPC_QUALITY_GOOD, quality());
+
+    ASSERT_TRUE(CloseViewer());
+    // The server notices with its next poll cycle.
+    EXPECT_TRUE(WaitUntil([&] { return quality() == OPC_QUALITY_COMM_FAILURE; }, 10000));
+    EXPECT_EQ(OPC_SERVER_E_VIEWER_NOT_RUNNING, write());
+
+    ASSERT_TRUE(StartViewer());
+    EXPECT_TRUE(WaitUntil([&] { return quality() == OPC_QUALITY_GOOD; }, 10000));
+    EXPECT_EQ(S_OK, write());
 }
 
 }  // namespace

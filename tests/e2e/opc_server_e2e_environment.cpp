@@ -77,11 +77,8 @@ public:
         ASSERT_TRUE(WriteProfileStringA(kProfileSection, SystemDirectoryProfileKey().c_str(),
                                         system.c_str()));
 
-        m_viewer = StartProgram(L"PXViewer.exe", L"--system-dir \"" + WideFromAnsi(system) + L"\"",
-                                nullptr);
-        ASSERT_TRUE(m_viewer);
-        ASSERT_TRUE(WaitUntil([] { return FindWindowA(kViewerWindowClass, nullptr) != nullptr; },
-                              kPatienceMs));
+        m_system = system;
+        ASSERT_TRUE(StartViewer());
 
         std::string output;
         ASSERT_EQ(0u,
@@ -95,7 +92,7 @@ public:
     {
         CoUninitialize();
         EXPECT_TRUE(CloseServer());
-        EXPECT_TRUE(CloseProgramWindow(kViewerWindowClass));
+        EXPECT_TRUE(CloseViewer());
         std::string output;
         EXPECT_EQ(0u, RunProgram(L"opcreg.exe", L"/unregister", output)) << output;
         WriteProfileStringA(kProfileSection, SystemDirectoryProfileKey().c_str(), nullptr);
@@ -103,13 +100,30 @@ public:
         m_directory.reset();
     }
 
+    bool StartViewer()
+    {
+        m_viewer = StartProgram(L"PXViewer.exe",
+                                L"--system-dir \"" + WideFromAnsi(m_system) + L"\"", nullptr);
+        return m_viewer &&
+               WaitUntil([] { return FindWindowA(kViewerWindowClass, nullptr) != nullptr; },
+                         kPatienceMs);
+    }
+
+    bool CloseViewer()
+    {
+        const bool closed = CloseProgramWindow(kViewerWindowClass);
+        m_viewer.reset();
+        return closed;
+    }
+
 private:
     std::unique_ptr<TempDirectory> m_directory;
+    std::string m_system;
     UniqueHandle m_viewer;
 };
 
-[[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new OpcServerEnvironment);
+OpcServerEnvironment* const g_environment = static_cast<OpcServerEnvironment*>(
+    ::testing::AddGlobalTestEnvironment(new OpcServerEnvironment));
 
 }  // namespace
 
@@ -145,6 +159,16 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, std
 bool CloseServer()
 {
     return CloseProgramWindow(kServerWindowClass);
+}
+
+bool CloseViewer()
+{
+    return g_environment->CloseViewer();
+}
+
+bool StartViewer()
+{
+    return g_environment->StartViewer();
 }
 
 DWORD ServerProcessId()

@@ -23,3 +23,8 @@ DWORD ServerProcessId();
 // activation starts a new one; true when none runs afterwards. For a test that left the server
 // in doubt.
 bool CloseServer();
+
+// Ends the Viewer through its main window, as its user would; true when it has gone.
+bool CloseViewer();
+// Starts the project's Viewer again; true once its window is up.
+bool StartViewer();

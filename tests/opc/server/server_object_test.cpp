@@ -116,7 +116,7 @@ TEST(ServerObject, GroupOutlivingItsServerNeverReachesIt)
         EXPECT_EQ(500u, revised);
         // Nothing would ever post a write: it is refused rather than taken and lost.
         ComPtr<IOPCSyncIO> io;
-        ASSERT_EQ(S_OK, group.As(&io));
+        ASSERT_EQ(S_OK, group->QueryInterface(IID_PPV_ARGS(&io)));
         OPCHANDLE handle = 0;
         VARIANT value{};
         HRESULT* errors = reinterpret_cast<HRESULT*>(1);
