@@ -262,7 +262,64 @@ TEST(OpcClientWrites, WritesConvertedValuesThatAReadSeesAtOnce)
     EXPECT_TRUE(refused.Shows("(0xC0040004)")) << refused.output;
 }
 
-// The Viewer restarts with its project's initial values: this test comes after every other.
+// Two clients write one tag within one poll period: the later write reaches the Viewer, whichever
+// server object the update pass visits first.
+TEST_F(ItemsAcrossProcesses, OfTwoClientsWritesTheLaterWins)
+{
+    ComPtr<IOPCServer> otherServer;
+    ASSERT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr,
+                                              CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&otherServer)));
+    OPCHANDLE groupHandle = 0;
+    DWORD revised = 0;
+    ComPtr<IOPCItemMgt> otherItems;
+    ASSERT_EQ(S_OK, otherServer->AddGroup(L"other", TRUE, 1000, 0, nullptr, nullptr, 0,
+                                          &groupHandle, &revised, IID_IOPCItemMgt,
+                                          reinterpret_cast<IUnknown**>(otherItems.GetAddressOf())));
+    ComPtr<IOPCSyncIO> otherIo;
+    ASSERT_EQ(S_OK, otherItems.As(&otherIo));
+    OPCITEMDEF definition{};
+    definition.szItemID = const_cast<LPWSTR>(L"Level");
+    definition.bActive = TRUE;
+    for (IOPCItemMgt* items : {items_.Get(), otherItems.Get()}) {
+        TaskOut<OPCITEMRESULT> results;
+        TaskOut<HRESULT> errors;
+        ASSERT_EQ(S_OK, items->AddItems(1, &definition, results.out(), errors.out()));
+    }
+    // The newer server object writes first, the older one (visited first) after it.
+    const auto write = [](IOPCSyncIO* io, LONG number) {
+        OPCHANDLE handle = 0;
+        VARIANT value{};
+        value.vt = VT_I4;
+        value.lVal = number;
+        TaskOut<HRESULT> errors;
+        EXPECT_EQ(S_OK, io->Write(1, &handle, &value, errors.out()));
+    };
+    write(otherIo.Get(), 501);
+    write(io_.Get(), 502);
+    const auto level = [](IOPCSyncIO* io) {
+        TaskOut<OPCITEMSTATE> states;
+        TaskOut<HRESULT> errors;
+        OPCHANDLE handle = 0;
+        if (io->Read(OPC_DS_DEVICE, 1, &handle, states.out(), errors.out()) != S_OK) return 0L;
+        return states[0].vDataValue.lVal;
+    };
+    // The earlier writer's item shows the later value once the Viewer took it; had the earlier
+    // write been posted last, the Viewer would keep 501.
+    EXPECT_TRUE(WaitUntil([&] { return level(otherIo.Get()) == 502; }, 10000));
+    EXPECT_EQ(502, level(io_.Get()));
+    ComPtr<IOPCSyncIO> orphan = otherIo;
+    otherItems.Reset();
+    otherIo.Reset();
+    otherServer.Reset();
+    OPCHANDLE handle = 0;
+    VARIANT value{};
+    HRESULT* errors = nullptr;
+    EXPECT_EQ(CO_E_OBJNOTCONNECTED, orphan->Write(1, &handle, &value, &errors))
+        << "a write on a group whose server object is released would never be delivered";
+}
+
+// The Viewer restarts with its project's initial values: this test comes after the others that
+// read them.
 TEST_F(ItemsAcrossProcesses, WhileTheViewerIsGoneQualitiesAreBadAndWritesRefused)
 {
     OPCITEMDEF definition{};
