@@ -18,8 +18,8 @@
 #include "runtime_link/ansi_text.h"
 #include "runtime_link/project_files.h"
 #include "runtime_link/shared_tag_area.h"
-#include "runtime_link/viewer_link.h"
 #include "runtime_link/tag_mirror.h"
+#include "runtime_link/viewer_link.h"
 
 namespace {
 
