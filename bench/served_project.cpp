@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "app/window_classes.h"
+#include "bench/program_start.h"
 #include "runtime_link/ansi_text.h"
 #include "runtime_link/viewer_link.h"
 #include "viewer/project_location.h"
@@ -12,32 +13,9 @@ namespace {
 
 constexpr DWORD kPatienceMs = 30000;
 
-std::string ProgramFolder()
-{
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    const std::string program = path;
-    return program.substr(0, program.find_last_of('\\') + 1);
-}
-
-// Starts a program of this folder; its process handle, null when it cannot be started.
-HANDLE Start(const std::string& program, const std::string& arguments)
-{
-    std::string commandLine = "\"" + ProgramFolder() + program + "\" " + arguments;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        return nullptr;
-    }
-    CloseHandle(process.hThread);
-    return process.hProcess;
-}
-
 bool RunToEnd(const std::string& program, const std::string& arguments)
 {
-    HANDLE process = Start(program, arguments);
+    HANDLE process = StartBesideThis(program, arguments);
     if (!process) return false;
     DWORD exitCode = 1;
     if (WaitForSingleObject(process, kPatienceMs) == WAIT_OBJECT_0) {
@@ -104,7 +82,7 @@ ServedProject::ServedProject(int tags)
         return;
     }
     WriteProfileStringA(kProfileSection, SystemDirectoryProfileKey().c_str(), system.c_str());
-    m_viewer = Start("PXViewer.exe", "--system-dir \"" + system + "\"");
+    m_viewer = StartBesideThis("PXViewer.exe", "--system-dir \"" + system + "\"");
     if (!m_viewer || !WaitForWindow(kViewerWindowClass)) {
         m_failure = "PXViewer.exe shows no window";
         return;

@@ -1,5 +1,5 @@
-/* The widl-generated proxy/stub code of the OPC interfaces (string out-parameter offsets
- * already mended at build time). */
+/* The widl-generated proxy/stub code of the OPC interfaces (string out-parameter offsets and
+ * the [in] arrays the stub must free already mended at build time). */
 #include <objbase.h>
 
 /* mingw-w64 declares these three only for C++; the generated C proxy calls them. */

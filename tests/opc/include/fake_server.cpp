@@ -2,6 +2,7 @@
 
 #include "fake_enumerators.h"
 #include "fake_values.h"
+#include "task_block_count.h"
 
 #include <cwchar>
 #include <iterator>
@@ -39,6 +40,10 @@ HRESULT Server::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRa
 HRESULT Server::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString)
 {
     if (!ppString) return E_INVALIDARG;
+    if (dwError == kLiveTaskBlocksCode) {
+        *ppString = task_string(std::to_wstring(live_task_blocks()));
+        return *ppString ? S_OK : E_OUTOFMEMORY;
+    }
     wchar_t code[32];
     std::swprintf(code, std::size(code), L"%08lX @%lu", static_cast<unsigned long>(dwError),
                   static_cast<unsigned long>(dwLocale));

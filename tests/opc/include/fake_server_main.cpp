@@ -3,6 +3,7 @@
 // It ends when its last object is released, or after a minute without that.
 #include "fake_server.h"
 #include "fake_values.h"
+#include "task_block_count.h"
 
 #include <cstring>
 
@@ -58,7 +59,7 @@ wchar_t* task_string(const std::wstring& text)
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    if (FAILED(CoInitialize(nullptr))) return 1;
+    if (FAILED(CoInitialize(nullptr)) || !fake::count_task_blocks()) return 1;
     static fake::ClassFactory factory;
     DWORD cookie = 0;
     if (FAILED(CoRegisterClassObject(fake::kClsid, &factory, CLSCTX_LOCAL_SERVER,

@@ -18,6 +18,8 @@ inline constexpr wchar_t kExeName[] = L"opc_fake_server.exe";
 // IOPCServer
 inline constexpr OPCHANDLE kFirstServerGroup = 0x5A5A0001;
 inline constexpr wchar_t kErrorStringPrefix[] = L"错误 Error ";  // + dwError in hex + " @" + LCID
+// GetErrorString of this code answers the number of task-allocator blocks alive in the fake.
+inline constexpr HRESULT kLiveTaskBlocksCode = static_cast<HRESULT>(0xFA4E0B1C);
 inline constexpr wchar_t kVendor[] = L"Parhelionix 测试厂商";
 inline constexpr FILETIME kStartTime = {0x11111111, 0x01D00000};
 inline constexpr FILETIME kCurrentTime = {0x22222222, 0x01D00001};
