@@ -22,13 +22,22 @@ constexpr ULONG kCreateInstanceMethod = 3;  // after IUnknown's three
 DWORD g_callerProcessId = 0;
 DWORD g_factoryRegistration = 0;
 
-// Under Wine the apartment thread runs a call with the message's handle pointing at the
-// channel's record of the call, whose first member is the RPC binding the call arrived on;
-// for a local (ncalrpc) connection the binding tells the client's process.
+bool RunningUnderWine()
+{
+    static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
+    return wine;
+}
+
+// The message's handle is the RPC binding the call arrived on; under Wine the apartment thread
+// runs the call with it pointing at the channel's record of the call instead, whose first
+// member is that binding. For a local (ncalrpc) connection the binding tells the client's
+// process.
 DWORD CallingProcess(const RPCOLEMESSAGE& message)
 {
     if (!message.reserved1) return 0;
-    RPC_BINDING_HANDLE binding = *static_cast<RPC_BINDING_HANDLE*>(message.reserved1);
+    RPC_BINDING_HANDLE binding = RunningUnderWine()
+                                     ? *static_cast<RPC_BINDING_HANDLE*>(message.reserved1)
+                                     : static_cast<RPC_BINDING_HANDLE>(message.reserved1);
     unsigned long processId = 0;
     if (!binding || I_RpcBindingInqLocalClientPID(binding, &processId) != RPC_S_OK) return 0;
     return processId == GetCurrentProcessId() ? 0 : processId;
