@@ -5,7 +5,7 @@
 //
 //   churn_client.exe <cycles> [<stall ms>]
 //
-// Prints "cycles N" and exits 0 when all cycles ran. When the server has not finished a cycle
+// Prints "progress N" every 10 s, "cycles N" and exit code 0 when all cycles ran. When the server has not finished a cycle
 // within <stall ms> (default 10000) it prints "stalled after N cycles" and exits 3: its calls
 // never return from a hung server, so the waiting is done by this thread, not by them.
 #include <windows.h>
@@ -22,6 +22,7 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 constexpr DWORD kDefaultStallMs = 10000;
+constexpr ULONGLONG kProgressMs = 10000;
 constexpr int kExitStalled = 3;
 constexpr int kExitFailed = 4;
 
@@ -111,8 +112,14 @@ int main(int argc, char** argv)
     if (!worker) return 2;
     LONG seen = -1;
     ULONGLONG lastProgress = GetTickCount64();
+    ULONGLONG lastReport = lastProgress;
     while (WaitForSingleObject(worker, 100) == WAIT_TIMEOUT) {
         const LONG done = g_cyclesDone;
+        if (GetTickCount64() - lastReport >= kProgressMs) {
+            lastReport = GetTickCount64();
+            std::printf("progress %ld\n", static_cast<long>(done));
+            std::fflush(stdout);
+        }
         if (done != seen) {
             seen = done;
             lastProgress = GetTickCount64();
