@@ -1,5 +1,6 @@
 #include "opc/server/class_factory.h"
 
+#include "opc/server/caller_process.h"
 #include "opc/server/server_object.h"
 #include "opc/server/server_table.h"
 
@@ -53,6 +54,7 @@ HRESULT ServerClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, voi
         return hr;
     }
     ++g_objectCount;
+    SetServerClient(object->ServerTableIndex(), ClassFactoryCallerProcessId());
     return hr;
 }
 

@@ -7,7 +7,9 @@
 
 #include "opc/com/global_lock.h"
 #include "opc/com/task_memory.h"
+#include "opc/server/caller_process.h"
 #include "opc/server/class_factory.h"
+#include "opc/server/interface_registration_keeper.h"
 #include "opc/server/server_table.h"
 #include "server_identity.h"
 
@@ -46,7 +48,11 @@ void StartComServer()
 {
     InitializeGlobalLock();
     g_comInitialized = SUCCEEDED(CoInitialize(nullptr));
-    if (g_comInitialized) RegisterClassObject();
+    if (g_comInitialized) {
+        KeepInterfacesRegistered();
+        WatchClassFactoryCallers();  // before the class object's stub is made
+        RegisterClassObject();
+    }
     g_comStarted = true;
 }
 
@@ -55,6 +61,8 @@ void StopComServer()
     if (!g_comStarted) return;
     CoRevokeClassObject(g_registrationCookie);  // the result changes nothing at exit
     g_registrationCookie = 0;
+    StopWatchingClassFactoryCallers();
+    ReleaseInterfaceKeeper();
     // Only a successful CoInitialize is balanced. Ending COM releases the objects that clients
     // still hold, whose destruction takes the global lock: it goes last.
     if (g_comInitialized) CoUninitialize();

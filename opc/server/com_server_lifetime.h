@@ -10,10 +10,10 @@ extern bool g_comStarted;
 extern DWORD g_registrationCookie;
 
 // COM start-up, once, on the main thread: the global lock, COM as a single-threaded apartment,
-// the class object registered for CLSID_ParhelionixOPCServer (local server, multiple use), the
+// the keeper of the exported interfaces' RPC registration, the class object registered for CLSID_ParhelionixOPCServer (local server, multiple use), the
 // task allocator, the start time and an empty server table. A failure leaves the program
 // running without serving clients; in debug builds a registration failure is traced.
 void StartComServer();
-// COM shutdown: revokes the class object, ends COM and deletes the global lock; does nothing
+// COM shutdown: revokes the class object, releases the interface keeper, ends COM and deletes the global lock; does nothing
 // unless g_comStarted is set. Server objects still held by clients are left to the process end.
 void StopComServer();

@@ -40,6 +40,8 @@ public:
     const FILETIME& CreationTime() const { return m_creationTime; }
     // The entry held in the server table, 1..9; 0 when the table was full.
     int ServerTableIndex() const { return m_serverTableIndex; }
+    // The server table has freed this object's entry; destruction leaves the table alone.
+    void LeaveServerTable() { m_serverTableIndex = 0; }
 
     // The group update entry: one update pass of every group, under the global lock.
     void UpdateGroups(int32_t pollPeriodMs, const FILETIME& cycleTime);

@@ -1,5 +1,8 @@
 #include "opc/server/server_table.h"
 
+#include <memory>
+
+#include "opc/server/ended_client_reclaim.h"
 #include "opc/server/server_object.h"
 #include "opc/values/item_value.h"
 
@@ -8,9 +11,15 @@ LONG g_lockCount = 0;
 
 namespace {
 
+struct HandleCloser {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+
 struct ServerEntry {
     LONG inUse;
     ServerObject* server;  // not counted: a server unregisters itself when it is destroyed
+    // The process of the client that made the server; null when it is not known.
+    std::unique_ptr<void, HandleCloser> clientProcess;
 };
 
 ServerEntry g_serverTable[kServerTableEntries];
@@ -39,6 +48,30 @@ void UnregisterServer(int index)
     g_serverTable[index] = ServerEntry{};
 }
 
+void SetServerClient(int index, DWORD processId)
+{
+    if (index <= 0 || index >= kServerTableEntries || !g_serverTable[index].inUse) return;
+    // A process that cannot be opened (already gone, or not ours to watch) leaves the entry
+    // unwatched, as an in-process client's is.
+    HANDLE process = processId ? OpenProcess(SYNCHRONIZE, FALSE, processId) : nullptr;
+    g_serverTable[index].clientProcess.reset(process);
+}
+
+int TakeServersOfEndedClients(ServerObject* taken[kServerTableEntries])
+{
+    int count = 0;
+    for (ServerEntry& entry : g_serverTable) {
+        if (!entry.inUse || !entry.clientProcess) continue;
+        if (WaitForSingleObject(entry.clientProcess.get(), 0) != WAIT_OBJECT_0) continue;
+        ServerObject* server = entry.server;
+        server->AddRef();
+        server->LeaveServerTable();
+        entry = ServerEntry{};
+        taken[count++] = server;
+    }
+    return count;
+}
+
 void UpdateAllServers(int32_t pollPeriodMs)
 {
     // One time for the whole cycle: every value seen to change in it carries the same stamp.
@@ -61,5 +94,7 @@ bool ServerInUse()
 
 void UpdateAllServersIfInUse(int32_t pollPeriodMs)
 {
-    if (ServerInUse()) UpdateAllServers(pollPeriodMs);
+    if (!ServerInUse()) return;
+    ReclaimServersOfEndedClients();
+    UpdateAllServers(pollPeriodMs);
 }

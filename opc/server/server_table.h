@@ -18,10 +18,17 @@ void ClearServerTable();
 int RegisterServer(ServerObject* server);
 // Frees entry `index` if it is in use.
 void UnregisterServer(int index);
+// Records the client process that made the server of entry `index` (0: none or unknown); the
+// entry is watched for that process's end.
+void SetServerClient(int index, DWORD processId);
+// Frees every entry whose client process has ended and puts its server into `taken`, each with
+// a reference added for the caller; returns how many.
+int TakeServersOfEndedClients(ServerObject* taken[kServerTableEntries]);
 
 // Runs the group update of every registered server object, in table order.
 void UpdateAllServers(int32_t pollPeriodMs);
 // True while a client holds a server object or the server is locked (a negative lock count too).
 bool ServerInUse();
-// The poll cycle's after-hook: the update of all servers, only while the server is in use.
+// The poll cycle's after-hook, only while the server is in use: the servers of ended clients
+// reclaimed, then the update of all servers.
 void UpdateAllServersIfInUse(int32_t pollPeriodMs);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -322,6 +323,49 @@ TEST(DataChangeAcrossProcesses, AKilledSubscriberDoesNotStopTheOthers)
         "[ figure ] longest gap between streams after the kill: %llu ms "
         "(poll period 1000 ms)\n",
         static_cast<unsigned long long>(longest));
+}
+
+TEST(DataChangeAcrossProcesses, KilledClientsServerObjectsAreReclaimed)
+{
+    // The survivor and the doomed watchers fill the server table's nine entries.
+    constexpr int kDoomed = 8;
+    SubscribedClient survivor({L"Level"}, {DataTimeFormat()});
+    std::vector<std::unique_ptr<RunningClient>> doomed;
+    for (int i = 0; i < kDoomed; ++i) {
+        doomed.push_back(std::make_unique<RunningClient>(L"watch Level Operator --seconds 120"));
+        ASSERT_TRUE(doomed.back()->Started());
+    }
+    for (const auto& client : doomed) {
+        ASSERT_TRUE(WaitUntil([&] { return Contains(client->Output(), "data with time stream"); },
+                              kPatienceMs))
+            << client->Output();
+    }
+    ComPtr<IOPCServer> refused;
+    ASSERT_EQ(E_OUTOFMEMORY, CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr,
+                                              CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&refused)))
+        << "the table is full before the kill";
+    ASSERT_TRUE(survivor.WaitForStreams(1));
+    for (const auto& client : doomed) client->Kill();
+    const ULONGLONG killedAt = GetTickCount64();
+    const size_t before = survivor.Streams().size();
+
+    std::vector<ComPtr<IOPCServer>> newcomers;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            ComPtr<IOPCServer> server;
+            if (SUCCEEDED(CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
+                                           IID_PPV_ARGS(&server)))) {
+                newcomers.push_back(server);
+            }
+            return newcomers.size() == kDoomed;
+        },
+        kPatienceMs))
+        << newcomers.size() << " of " << kDoomed << " new clients served";
+    std::printf(
+        "[ figure ] killed clients' entries serving new clients: %llu ms after the kill "
+        "(poll period 1000 ms)\n",
+        static_cast<unsigned long long>(GetTickCount64() - killedAt));
+    EXPECT_TRUE(survivor.WaitForStreams(before + 2)) << "the survivor goes on receiving";
 }
 
 TEST(OpcClientDataChange, WatchPrintsEveryItemOfEveryCallback)

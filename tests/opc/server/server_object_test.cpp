@@ -139,4 +139,58 @@ TEST(ServerTable, EntryZeroIsNeverUsedAndNineObjectsAreServed)
     EXPECT_EQ(5, objects.back()->ServerTableIndex());
 }
 
+// A process that has run to its end; the handle keeps its id from being reused.
+HANDLE EndedProcess()
+{
+    wchar_t commandLine[] = L"cmd.exe /c exit";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process)) {
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, 30000);
+    return process.hProcess;
+}
+
+TEST(ServerTable, OnlyServersOfEndedClientsAreTakenAndTheirEntriesServeAgain)
+{
+    HANDLE ended = EndedProcess();
+    ASSERT_NE(nullptr, ended);
+    const struct {
+        const char* client;
+        DWORD processId;
+        bool taken;
+    } cases[] = {
+        {"ended process", GetProcessId(ended), true},
+        {"running process", GetCurrentProcessId(), false},
+        {"unknown client", 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.client);
+        ComPtr<ServerObject> server(ServerObject::Create(nullptr));
+        const int index = server->ServerTableIndex();
+        ASSERT_NE(0, index);
+        SetServerClient(index, c.processId);
+        ServerObject* taken[kServerTableEntries];
+        const int count = TakeServersOfEndedClients(taken);
+        ASSERT_EQ(c.taken ? 1 : 0, count);
+        if (!c.taken) continue;
+        ComPtr<ServerObject> reclaimed;
+        reclaimed.Attach(taken[0]);
+        EXPECT_EQ(server.Get(), reclaimed.Get());
+        EXPECT_EQ(0, server->ServerTableIndex());
+        ComPtr<ServerObject> newcomer(ServerObject::Create(nullptr));
+        EXPECT_EQ(index, newcomer->ServerTableIndex()) << "the entry serves a new client";
+        server.Reset();
+        reclaimed.Reset();
+        ComPtr<ServerObject> third(ServerObject::Create(nullptr));
+        EXPECT_NE(index, third->ServerTableIndex())
+            << "the reclaimed server's end leaves the newcomer's entry alone";
+    }
+    CloseHandle(ended);
+}
+
 }  // namespace

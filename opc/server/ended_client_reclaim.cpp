@@ -1,0 +1,39 @@
+#include "opc/server/ended_client_reclaim.h"
+
+#include <objbase.h>
+#include <wrl/client.h>
+
+#include "opc/com/global_lock.h"
+#include "opc/group/group_object.h"
+#include "opc/server/server_object.h"
+#include "opc/server/server_table.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+void Reclaim(ServerObject& server)
+{
+    // Disconnecting releases objects whose destruction calls the dead client's sinks: the
+    // groups are held here until every disconnection is done.
+    const GroupList list = server.Groups().List(OPC_ENUM_ALL);
+    ComPtr<IUnknown> groups[kGroupSlots];
+    for (ULONG i = 0; i < list.count; ++i) groups[i] = static_cast<IUnknown*>(list.groups[i]);
+    for (ULONG i = 0; i < list.count; ++i) CoDisconnectObject(groups[i].Get(), 0);
+    CoDisconnectObject(static_cast<IUnknown*>(&server), 0);
+    GlobalLockScope lock;
+    server.Groups().RemoveAll();
+}
+
+}  // namespace
+
+void ReclaimServersOfEndedClients()
+{
+    ServerObject* taken[kServerTableEntries];
+    const int count = TakeServersOfEndedClients(taken);
+    for (int i = 0; i < count; ++i) {
+        ComPtr<ServerObject> server;
+        server.Attach(taken[i]);
+        Reclaim(*server.Get());
+    }
+}
