@@ -1,5 +1,6 @@
 #include "opc/server/server_table.h"
 
+#include "opc/datachange/dead_sink_report.h"
 #include "opc/server/server_object.h"
 #include "opc/values/item_value.h"
 
@@ -41,6 +42,7 @@ void UnregisterServer(int index)
 
 void UpdateAllServers(int32_t pollPeriodMs)
 {
+    DispatchDeadSinkReports();
     // One time for the whole cycle: every value seen to change in it carries the same stamp.
     const FILETIME cycleTime = CurrentUtcTime();
     for (const ServerEntry& entry : g_serverTable) {
