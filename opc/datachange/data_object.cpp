@@ -2,6 +2,8 @@
 
 #include <olectl.h>  // CONNECT_E_ADVISELIMIT
 
+#include "opc/datachange/stream_handover.h"
+
 namespace {
 
 // Registered in the order of the sink slots: data, data with time, write complete.
@@ -18,6 +20,7 @@ DataObjectPart::DataObjectPart(DeliveryGroup& group) : InterfacePart(group)
 
 DataObjectPart::~DataObjectPart()
 {
+    m_delivery.reset();
     for (auto& sink : m_sinks) sink.Reset();
 }
 
@@ -61,13 +64,23 @@ HRESULT DataObjectPart::DAdvise(FORMATETC* pformatetc, DWORD /*advf*/, IAdviseSi
     const int slot = SlotOfFormat(format);
     if (slot < 0) return DV_E_FORMATETC;
     if (m_sinks[slot]) return CONNECT_E_ADVISELIMIT;
-    // Asking the client's object is a call out: the client may advise the same format or let
-    // go of the group meanwhile, so the group is held and the slot looked at again.
+    // Asking the client's object and marshalling its proxy are calls out: the client may
+    // advise the same format or let go of the group meanwhile, so the group is held and the
+    // slot looked at again.
     const Microsoft::WRL::ComPtr<DeliveryGroup> keepAlive(&owner());
     Microsoft::WRL::ComPtr<IAdviseSink> sink;
     const HRESULT hr = pAdvSink->QueryInterface(IID_PPV_ARGS(&sink));
     if (FAILED(hr)) return hr;
-    if (m_sinks[slot]) return CONNECT_E_ADVISELIMIT;
+    // Only a proxy answers IClientSecurity: the sink lives in another apartment, and its
+    // streams go through the delivery thread.
+    Microsoft::WRL::ComPtr<IClientSecurity> proxy;
+    Microsoft::WRL::ComPtr<IStream> marshalled;
+    if (SUCCEEDED(sink.As(&proxy))) marshalled = StreamDelivery::Marshal(sink.Get());
+    if (m_sinks[slot]) {
+        if (marshalled) CoReleaseMarshalData(marshalled.Get());
+        return CONNECT_E_ADVISELIMIT;
+    }
+    m_delivered[slot] = marshalled && ConnectToDelivery(slot, marshalled);
     m_sinks[slot] = std::move(sink);
     *pdwConnection = format;
     return S_OK;
@@ -80,6 +93,8 @@ HRESULT DataObjectPart::DUnadvise(DWORD dwConnection)
     // The slot is empty before the sink is released, and the group outlives the release: the
     // client may advise again or let go of the group from within it.
     const Microsoft::WRL::ComPtr<DeliveryGroup> keepAlive(&owner());
+    if (m_delivered[slot]) m_delivery->Disconnect(slot);
+    m_delivered[slot] = false;
     m_sinks[slot].Reset();
     return S_OK;
 }
@@ -87,6 +102,25 @@ HRESULT DataObjectPart::DUnadvise(DWORD dwConnection)
 HRESULT DataObjectPart::EnumDAdvise(IEnumSTATDATA**)
 {
     return E_NOTIMPL;
+}
+
+void DataObjectPart::Deliver(StreamSink sink, bool coalesces, StreamBlock block) const
+{
+    const int slot = Index(sink);
+    if (m_delivered[slot]) {
+        m_delivery->Send(slot, Format(sink), coalesces, std::move(block));
+    } else {
+        SendStream(*m_sinks[slot].Get(), Format(sink), std::move(block));
+    }
+}
+
+bool DataObjectPart::ConnectToDelivery(int slot,
+                                       const Microsoft::WRL::ComPtr<IStream>& marshalledSink)
+{
+    if (!m_delivery) m_delivery = StreamDelivery::Start();
+    if (m_delivery && m_delivery->Connect(slot, marshalledSink)) return true;
+    if (!m_delivery) CoReleaseMarshalData(marshalledSink.Get());
+    return false;
 }
 
 int DataObjectPart::SlotOfFormat(DWORD format) const

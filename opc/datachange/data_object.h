@@ -3,18 +3,26 @@
 #include <objidl.h>
 #include <wrl/client.h>
 
+#include <memory>
+
 #include "opc/com/interface_part.h"
 #include "opc/datachange/delivery_group.h"
+#include "opc/datachange/stream_block.h"
+#include "opc/datachange/stream_delivery.h"
 
 // The three stream formats a group serves, in the order its advise connections are kept.
 enum class StreamSink { Data, DataTime, WriteComplete };
 
 // IDataObject of a group: one advise sink per stream format, nothing else. The connection
 // token of a sink is its format number, which the system registers once for every group.
+// A sink in another process gets its streams through the group's StreamDelivery, so that a
+// client that stops answering holds up nobody else; a sink in the server's own apartment is
+// called at once.
 class DataObjectPart final : public InterfacePart<IDataObject, DeliveryGroup> {
 public:
     explicit DataObjectPart(DeliveryGroup& group);
-    // Releases the data, data-time and write-complete sinks, in that order.
+    // Ends the delivery, then releases the data, data-time and write-complete sinks, in that
+    // order.
     ~DataObjectPart();
 
     HRESULT STDMETHODCALLTYPE GetData(FORMATETC* pformatetcIn, STGMEDIUM* pmedium) override;
@@ -39,6 +47,11 @@ public:
     }
     // Data-change streams and read and refresh completions go out only while one is set.
     bool HasDataSink() const { return Sink(StreamSink::Data) || Sink(StreamSink::DataTime); }
+    // Hands the stream to `sink`'s slot: queued for its delivery thread, or sent at once. A
+    // coalescing stream (a data change) replaces an older one the client has not taken yet.
+    void Deliver(StreamSink sink, bool coalesces, StreamBlock block) const;
+    // The delivery that serves this group's sinks in other processes; 0 while there is none.
+    DWORD DeliveryId() const { return m_delivery ? m_delivery->Id() : 0; }
 
 private:
     static constexpr int kSinks = 3;
@@ -46,6 +59,12 @@ private:
     // The sink slot whose format number is `format`, or -1.
     int SlotOfFormat(DWORD format) const;
 
+    // Connects a marshalled sink of another process to the delivery thread; false leaves it to
+    // be called at once.
+    bool ConnectToDelivery(int slot, const Microsoft::WRL::ComPtr<IStream>& marshalledSink);
+
     Microsoft::WRL::ComPtr<IAdviseSink> m_sinks[kSinks];
+    bool m_delivered[kSinks] = {};  // the slot's sink gets its streams through m_delivery
     DWORD m_formats[kSinks];
+    std::unique_ptr<StreamDelivery> m_delivery;  // started for the first sink of another process
 };

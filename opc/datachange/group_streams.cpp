@@ -3,7 +3,6 @@
 #include <new>
 
 #include "opc/datachange/delivery_group.h"
-#include "opc/datachange/stream_handover.h"
 #include "opc/datachange/stream_write_complete.h"
 #include "opc/items/item_object.h"
 
@@ -52,6 +51,7 @@ bool PrepareDataStream(const DeliveryGroup& group, DataStreamFormat format,
                        const StreamItemList& list, DWORD transactionId, PreparedStream& stream)
 {
     stream.kind = SinkOf(format);
+    stream.coalesces = transactionId == 0;  // requests' transactions are never 0
     stream.sink = HeldSink(group, stream.kind);
     if (!stream.sink || list.items.empty()) {
         stream.sink.Reset();
@@ -92,5 +92,6 @@ void SendPreparedStream(const DeliveryGroup& group, PreparedStream stream)
 {
     const DataObjectPart* part = group.DataObject();
     if (!stream.sink || !part || part->Sink(stream.kind) != stream.sink.Get()) return;
-    SendStream(*stream.sink.Get(), part->Format(stream.kind), std::move(stream.block));
+    // `stream` keeps the sink for the call: the client may unadvise from within it.
+    part->Deliver(stream.kind, stream.coalesces, std::move(stream.block));
 }

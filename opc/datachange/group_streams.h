@@ -31,6 +31,9 @@ bool ReadStreamItems(const DeliveryGroup& group, const OPCHANDLE* handles, DWORD
 struct PreparedStream {
     Microsoft::WRL::ComPtr<IAdviseSink> sink;  // null: nothing to send
     StreamSink kind = StreamSink::Data;
+    // A data change, which a newer one may replace while its client does not answer;
+    // completions always arrive.
+    bool coalesces = false;
     StreamBlock block;
 };
 
@@ -46,5 +49,6 @@ bool PrepareWriteCompleteStream(const DeliveryGroup& group, const OPCHANDLE* han
                                 DWORD transactionId, PreparedStream& stream);
 
 // Hands the stream to its sink, if that sink is still the group's (a client may unadvise from
-// within an earlier OnDataChange), then frees the block.
+// within an earlier OnDataChange): to its delivery thread, or for a sink in the server's own
+// apartment straight to it, after which the block is freed.
 void SendPreparedStream(const DeliveryGroup& group, PreparedStream stream);

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "opc/datachange/dead_sink_report.h"
 #include "opc/server/ended_client_reclaim.h"
 #include "opc/server/server_object.h"
 #include "opc/values/item_value.h"
@@ -74,6 +75,7 @@ int TakeServersOfEndedClients(ServerObject* taken[kServerTableEntries])
 
 void UpdateAllServers(int32_t pollPeriodMs)
 {
+    DispatchDeadSinkReports();
     // One time for the whole cycle: every value seen to change in it carries the same stamp.
     const FILETIME cycleTime = CurrentUtcTime();
     for (const ServerEntry& entry : g_serverTable) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -88,6 +89,7 @@ public:
     SubscribedClient& operator=(const SubscribedClient&) = delete;
 
     IOPCItemMgt* Items() const { return items_.Get(); }
+    RecordingSink& Sink() { return sink_; }
     const std::vector<OPCHANDLE>& Handles() const { return handles_; }
     const std::vector<ReceivedStream>& Streams() const { return sink_.streams; }
     // Handles messages, and so the server's callbacks, until `count` streams came.
@@ -198,6 +200,146 @@ private:
     std::string output_;
 };
 
+// Writes `value` to the client's first item through IOPCSyncIO.
+void WriteFirstItem(const SubscribedClient& client, LONG value)
+{
+    ComPtr<IOPCSyncIO> io;
+    ASSERT_EQ(S_OK, client.Items()->QueryInterface(IID_PPV_ARGS(&io)));
+    VARIANT variant;
+    VariantInit(&variant);
+    variant.vt = VT_I4;
+    variant.lVal = value;
+    OPCHANDLE handle = client.Handles()[0];
+    TaskOut<HRESULT> errors;
+    ASSERT_EQ(S_OK, io->Write(1, &handle, &variant, errors.out()));
+    EXPECT_EQ(S_OK, errors[0]);
+}
+
+// A client subscribed to Level whose sink stops answering: on a thread and apartment of its
+// own, the sink does not return from its first OnDataChange until thawed (or, at the latest,
+// after kFreezeBoundMs). Thawed, it takes the streams again and looks for `newest`.
+class FrozenClient {
+public:
+    static constexpr DWORD kFreezeBoundMs = 60000;
+
+    FrozenClient()
+    {
+        thread_.reset(CreateThread(nullptr, 0, &FrozenClient::Run, this, 0, nullptr));
+    }
+    ~FrozenClient()
+    {
+        SetEvent(thaw_.get());
+        if (thread_) WaitForSingleObject(thread_.get(), kPatienceMs);
+    }
+    FrozenClient(const FrozenClient&) = delete;
+    FrozenClient& operator=(const FrozenClient&) = delete;
+
+    bool WaitUntilFrozen() const
+    {
+        return thread_ && WaitForSingleObject(frozen_.get(), kPatienceMs) == WAIT_OBJECT_0;
+    }
+    // Lets the sink return; the client then waits for a stream carrying `newest`.
+    void Thaw(LONG newest)
+    {
+        newest_ = newest;
+        SetEvent(thaw_.get());
+    }
+    // After Thaw: true once the client saw `newest`, with how many streams it took for it.
+    bool WaitUntilResumed(size_t& streamsTaken) const
+    {
+        if (WaitForSingleObject(resumed_.get(), kPatienceMs) != WAIT_OBJECT_0) return false;
+        streamsTaken = streamsTaken_;
+        return streamsTaken_ != 0;
+    }
+
+private:
+    static DWORD WINAPI Run(void* self)
+    {
+        if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+        static_cast<FrozenClient*>(self)->Subscribe();
+        CoUninitialize();
+        return 0;
+    }
+    void Subscribe()
+    {
+        SubscribedClient client({L"Level"}, {DataTimeFormat()});
+        client.Sink().onFirstStream = [this] {
+            SetEvent(frozen_.get());
+            WaitForSingleObject(thaw_.get(), kFreezeBoundMs);
+        };
+        if (client.WaitForStreams(1)) {
+            const auto carriesNewest = [&](const ReceivedStream& stream) {
+                return ItemsOf(stream)[0].i4 == newest_.load();
+            };
+            WaitUntil(
+                [&] {
+                    const auto& streams = client.Streams();
+                    const auto found =
+                        std::find_if(streams.begin() + 1, streams.end(), carriesNewest);
+                    if (found == streams.end()) return false;
+                    streamsTaken_ = static_cast<size_t>(found - streams.begin());
+                    return true;
+                },
+                kPatienceMs);
+        }
+        SetEvent(resumed_.get());
+    }
+
+    UniqueHandle frozen_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    UniqueHandle thaw_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    UniqueHandle resumed_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<LONG> newest_{0};
+    size_t streamsTaken_ = 0;  // written before resumed_ is set
+    UniqueHandle thread_;      // last: the thread starts once everything else exists
+};
+
+TEST(DataChangeAcrossProcesses, AFrozenSubscriberDelaysOnlyItsOwnStreams)
+{
+    // Well inside the freeze: a server that waited on the frozen client would miss these.
+    constexpr DWORD kFewPeriodsMs = 8000;
+    constexpr size_t kStreamsDuringFreeze = 4;
+    TagArea area;
+    ASSERT_TRUE(area.Mapped());
+    FrozenClient frozen;
+    ASSERT_TRUE(frozen.WaitUntilFrozen());
+    const ULONGLONG frozenAt = GetTickCount64();
+    SubscribedClient healthy({L"Level"}, {DataTimeFormat()});
+    SubscribedClient writer({L"Level"}, {});
+    ASSERT_TRUE(
+        WaitUntil([&] { return healthy.Streams().size() >= kStreamsDuringFreeze; }, kFewPeriodsMs))
+        << "the healthy client goes on receiving while the other one is frozen";
+
+    const LONG written = area.Record(kLevelRecord)->integerValue + 77;
+    const ULONGLONG writtenAt = GetTickCount64();
+    WriteFirstItem(writer, written);
+    ASSERT_TRUE(WaitUntil([&] { return area.Record(kLevelRecord)->integerValue == written; },
+                          kFewPeriodsMs))
+        << "the write reaches the Viewer's area while a client is frozen";
+    const ULONGLONG arrivedAt = GetTickCount64();
+    // Every stream sent since the write carries it: the healthy client sees it too.
+    ASSERT_TRUE(WaitUntil([&] { return ItemsOf(healthy.Streams().back())[0].i4 == written; },
+                          kFewPeriodsMs));
+
+    ULONGLONG previous = healthy.Streams()[0].arrivedMs, longest = 0;
+    for (const ReceivedStream& stream : healthy.Streams()) {
+        longest = std::max(longest, stream.arrivedMs - previous);
+        previous = stream.arrivedMs;
+    }
+    const ULONGLONG thawedAt = GetTickCount64();
+    frozen.Thaw(written);
+    size_t streamsTaken = 0;
+    ASSERT_TRUE(frozen.WaitUntilResumed(streamsTaken)) << "the thawed client gets the newest data";
+    // The streams the server made while the client was frozen wait coalesced to the newest.
+    EXPECT_EQ(1u, streamsTaken) << "the first stream after the thaw carries the newest value";
+    std::printf(
+        "[ figure ] frozen for %llu ms: healthy client's longest gap %llu ms over %zu streams, "
+        "write to the Viewer's area %llu ms (poll period 1000 ms); thawed client resumed with "
+        "stream %zu after the thaw\n",
+        static_cast<unsigned long long>(thawedAt - frozenAt),
+        static_cast<unsigned long long>(longest), healthy.Streams().size(),
+        static_cast<unsigned long long>(arrivedAt - writtenAt), streamsTaken);
+}
+
 TEST(DataChangeAcrossProcesses, StreamsArriveByteForByteInBothFormats)
 {
     SubscribedClient client({L"Operator", L"Pump"}, {DataTimeFormat(), DataFormat()});
@@ -281,17 +423,9 @@ TEST(DataChangeAcrossProcesses, AClientWriteReachesTheTagRecordAndTheViewer)
     TagArea area;
     ASSERT_TRUE(area.Mapped());
     SubscribedClient client({L"Level"}, {DataTimeFormat()});
-    ComPtr<IOPCSyncIO> io;
-    ASSERT_EQ(S_OK, client.Items()->QueryInterface(IID_PPV_ARGS(&io)));
     const LONG written = area.Record(kLevelRecord)->integerValue + 35;
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_I4;
-    value.lVal = written;
-    OPCHANDLE handle = client.Handles()[0];
-    TaskOut<HRESULT> errors;
-    ASSERT_EQ(S_OK, io->Write(1, &handle, &value, errors.out()));
-    ASSERT_EQ(S_OK, errors[0]);
+    WriteFirstItem(client, written);
+    ASSERT_FALSE(HasFailure());
     EXPECT_TRUE(
         WaitUntil([&] { return area.Record(kLevelRecord)->integerValue == written; }, kPatienceMs));
     const std::string line = "name=\"Level\" type=11 value=\"" + std::to_string(written) + "\"";

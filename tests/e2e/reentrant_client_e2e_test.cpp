@@ -1,6 +1,6 @@
 // A client that calls back into the server while the server is still in the call that reached
-// the client: from the final Release of its advise sinks (which the server makes in RemoveGroup,
-// DUnadvise and the destruction of a server object) and from OnDataChange (the update pass) it
+// the client: from the final Release of its advise sinks (which follows RemoveGroup, DUnadvise
+// and the destruction of a server object) and from OnDataChange (the update pass) it
 // enumerates the groups, removes groups and releases its server object. Under Wine OnDataChange
 // is an ordinary synchronous call, so a client may call out from it. After each case the call
 // under test answered as documented, the same server process runs on, a new client is served,
@@ -372,6 +372,9 @@ TEST_P(ReentrantClientAcrossProcesses, TheServerAnswersAndRunsOn)
                 << "no data change came";
             break;
         }
+        // The server's delivery thread holds the sink too and may release it after the call
+        // returned: the callback from the final Release can come a little later.
+        WaitUntil([&] { return noted.size() >= scenario.noted.size(); }, kPatienceMs);
         EXPECT_EQ(scenario.noted, noted);
         if (scenario.sinkReleased) {
             EXPECT_TRUE(WaitUntil([&] { return sink.refs() == 0; }, kPatienceMs))
