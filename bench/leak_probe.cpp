@@ -1,5 +1,6 @@
 // Leak probe: churns the registered OPCServer.exe from this process (ValidateItems, AddItems with
-// RemoveItems, synchronous writes, AddGroup with RemoveGroup) and prints the server's private
+// RemoveItems, synchronous reads and writes, item attribute enumerators, server objects,
+// AddGroup with RemoveGroup) and prints the server's private
 // bytes, working set, handles and threads before, during and after each kind of call, with the
 // growth per call. A kind of call that grows the server by a fixed amount each time shows here
 // as a steady figure per call; the total growth is the figure to keep below 1 MB.
@@ -95,6 +96,46 @@ bool WriteValue(IOPCSyncIO* io, OPCHANDLE item)
     return SUCCEEDED(hr);
 }
 
+bool ReadValues(IOPCSyncIO* io, std::vector<OPCHANDLE>& handles)
+{
+    const DWORD count = static_cast<DWORD>(handles.size());
+    OPCITEMSTATE* states = nullptr;
+    HRESULT* errors = nullptr;
+    const HRESULT hr = io->Read(OPC_DS_CACHE, count, handles.data(), &states, &errors);
+    for (DWORD i = 0; states && i < count; ++i) VariantClear(&states[i].vDataValue);
+    CoTaskMemFree(states);
+    CoTaskMemFree(errors);
+    return SUCCEEDED(hr);
+}
+
+bool EnumerateAttributes(IOPCItemMgt* items)
+{
+    ComPtr<IUnknown> unknown;
+    ComPtr<IEnumOPCItemAttributes> attributes;
+    if (FAILED(items->CreateEnumerator(IID_IEnumOPCItemAttributes, unknown.GetAddressOf())) ||
+        FAILED(unknown.As(&attributes))) {
+        return false;
+    }
+    OPCITEMATTRIBUTES* records = nullptr;
+    ULONG fetched = 0;
+    const HRESULT hr = attributes->Next(kTags + 1, &records, &fetched);
+    for (ULONG i = 0; records && i < fetched; ++i) {
+        CoTaskMemFree(records[i].szAccessPath);
+        CoTaskMemFree(records[i].szItemID);
+        CoTaskMemFree(records[i].pBlob);
+        VariantClear(&records[i].vEUInfo);
+    }
+    CoTaskMemFree(records);
+    return SUCCEEDED(hr);
+}
+
+bool CreateAndReleaseServer()
+{
+    ComPtr<IOPCServer> server;
+    return SUCCEEDED(CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
+                                      IID_PPV_ARGS(&server)));
+}
+
 bool AddAndRemoveGroup(IOPCServer* server, const wchar_t* name)
 {
     OPCHANDLE handle = 0;
@@ -181,6 +222,13 @@ int Probe(int validateCalls, int groupPairs)
     }
     const OPCHANDLE writtenItem = results[0].hServer;
     FreeResults(1, results, errors);
+    if (FAILED(items->AddItems(10, ten.items.data(), &results, &errors))) {
+        std::fprintf(stderr, "the server refuses the probe's items\n");
+        return 1;
+    }
+    std::vector<OPCHANDLE> readItems;
+    for (DWORD i = 0; i < 10; ++i) readItems.push_back(results[i].hServer);
+    FreeResults(10, results, errors);
 
     const int few = validateCalls / 10 > 0 ? validateCalls / 10 : 1;
     const Churn churns[] = {
@@ -194,6 +242,10 @@ int Probe(int validateCalls, int groupPairs)
         {"AddItems + RemoveItems, 1 item", few,
          [&] { return AddAndRemove(items.Get(), withPath); }},
         {"IOPCSyncIO::Write, 1 BSTR value", few, [&] { return WriteValue(io.Get(), writtenItem); }},
+        {"IOPCSyncIO::Read, 10 items", few, [&] { return ReadValues(io.Get(), readItems); }},
+        {"item attribute enumerator, Next of 11 items", few,
+         [&] { return EnumerateAttributes(items.Get()); }},
+        {"server object made and released", few / 2, [] { return CreateAndReleaseServer(); }},
         {"AddGroup + RemoveGroup, unnamed", groupPairs / 2 > 0 ? groupPairs / 2 : 1,
          [&] { return AddAndRemoveGroup(server.Get(), L""); }},
         {"AddGroup + RemoveGroup, named", groupPairs,
