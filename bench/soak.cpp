@@ -5,7 +5,7 @@
 // between deliveries; at the end the growth per hour and whether the server still answers.
 // Every wait is bounded: a server that hangs ends the soak with "no longer answers".
 //
-//     soak.exe [--seconds 120] [--subscribers 3] [--report 30]
+//     soak.exe [--seconds 120] [--subscribers 3] [--report 30] [--victims on|off]
 // Exit code 0 when the server still answers and every subscriber got deliveries.
 #include <windows.h>
 #include <objbase.h>
@@ -33,12 +33,18 @@ struct Options {
     int seconds = 120;
     int subscribers = 3;
     int reportSeconds = 30;
+    bool victims = true;  // churn clients started and killed mid-call
 };
 
 bool ParseOptions(int argc, char** argv, Options& options)
 {
     for (int i = 1; i + 1 < argc; i += 2) {
         const int value = std::atoi(argv[i + 1]);
+        if (!std::strcmp(argv[i], "--victims")) {
+            if (std::strcmp(argv[i + 1], "on") && std::strcmp(argv[i + 1], "off")) return false;
+            options.victims = !std::strcmp(argv[i + 1], "on");
+            continue;
+        }
         if (value <= 0) return false;
         if (!std::strcmp(argv[i], "--seconds")) {
             options.seconds = value;
@@ -139,8 +145,9 @@ int Coordinate(const Options& options)
         clients.push_back(StartRole("--subscriber " + roleArguments + " " + std::to_string(i)));
     }
     clients.push_back(StartRole("--churn " + roleArguments));
-    std::printf("soak: %d subscribers, 1 churn client, churn clients killed every %lu ms, %d s\n",
-                options.subscribers, static_cast<unsigned long>(kVictimLifeMs), options.seconds);
+    std::printf("soak: %d subscribers, 1 churn client, %s, %d s\n", options.subscribers,
+                options.victims ? "a churn client killed every 3 s" : "no client killed",
+                options.seconds);
     // Growth counts from the first report on: the server's start-up and first clients grow it
     // once, and that is no leak.
     ServerFigures first{}, last{};
@@ -152,7 +159,7 @@ int Coordinate(const Options& options)
     int kills = 0;
     bool answers = true;
     while (GetTickCount64() < endTick && answers) {
-        HANDLE victim = StartRole("--churn " + roleArguments);
+        HANDLE victim = options.victims ? StartRole("--churn " + roleArguments) : nullptr;
         Sleep(kVictimLifeMs);
         if (victim) {
             TerminateProcess(victim, 1);  // mid-call, as a crashing client would end

@@ -2,7 +2,7 @@
 # Soaks the registered OPCServer.exe: subscribers, a churn client and killed clients for a given
 # time, with the server's memory, handles, threads and deliveries printed every report period.
 #
-#     bash scripts/soak.sh [--seconds 3600] [--subscribers 3] [--report 30]
+#     bash scripts/soak.sh [--seconds 3600] [--subscribers 3] [--report 30] [--victims on|off]
 #     bash scripts/soak.sh --leak-probe [ValidateItems calls] [AddGroup/RemoveGroup pairs]
 #
 # Builds first; runs in the build's own Wine prefix under a private X server and ends that

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "opc/com/owned_enumerators.h"
 #include "opc/com/reference_counted.h"
 #include "opc/com/task_memory.h"
 
@@ -101,6 +102,7 @@ private:
     Enumerator(IUnknown* owner, ULONG count, const Source* source, IMalloc* allocator)
         : m_owner(owner), m_count(count), m_allocator(allocator)
     {
+        if (m_owner) RecordOwnedEnumerator(this, m_owner);
         // A source without elements gives none.
         if (!source && count != 0) return;
         TakeSnapshot([source](ULONG i) -> const Source& { return source[i]; });
@@ -111,9 +113,15 @@ private:
     Enumerator(CloneOf, const Enumerator& source)
         : m_owner(source.m_owner), m_count(source.m_count), m_allocator(source.m_allocator)
     {
+        if (m_owner) RecordOwnedEnumerator(this, m_owner);
         if (!source.m_elements) return;
         TakeSnapshot(
             [&source](ULONG i) -> decltype(auto) { return Elements::View(source.m_elements[i]); });
+    }
+
+    ~Enumerator()
+    {
+        if (m_owner) ForgetOwnedEnumerator(this);
     }
 
     void OnAddRef()

@@ -4,6 +4,7 @@
 #include <wrl/client.h>
 
 #include "opc/com/global_lock.h"
+#include "opc/com/owned_enumerators.h"
 #include "opc/datachange/dead_sink_report.h"
 #include "opc/group/group_object.h"
 #include "opc/server/server_object.h"
@@ -20,7 +21,12 @@ void Reclaim(ServerObject& server)
     const GroupList list = server.Groups().List(OPC_ENUM_ALL);
     ComPtr<IUnknown> groups[kGroupSlots];
     for (ULONG i = 0; i < list.count; ++i) groups[i] = static_cast<IUnknown*>(list.groups[i]);
-    for (ULONG i = 0; i < list.count; ++i) CoDisconnectObject(groups[i].Get(), 0);
+    // The client's enumerators hold their owners: they go first.
+    for (ULONG i = 0; i < list.count; ++i) {
+        DisconnectEnumeratorsOf(groups[i].Get());
+        CoDisconnectObject(groups[i].Get(), 0);
+    }
+    DisconnectEnumeratorsOf(static_cast<IUnknown*>(&server));
     CoDisconnectObject(static_cast<IUnknown*>(&server), 0);
     GlobalLockScope lock;
     server.Groups().RemoveAll();

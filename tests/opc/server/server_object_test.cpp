@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 #include <vector>
 
+#include "opc/server/ended_client_reclaim.h"
 #include "opc/server/server_object.h"
 #include "opc/server/server_table.h"
 #include "tests/opc/server/com_server_test_support.h"
@@ -190,6 +192,90 @@ TEST(ServerTable, OnlyServersOfEndedClientsAreTakenAndTheirEntriesServeAgain)
         EXPECT_NE(index, third->ServerTableIndex())
             << "the reclaimed server's end leaves the newcomer's entry alone";
     }
+    CloseHandle(ended);
+}
+
+// Handles this thread's messages until `thread` ends: calls from it reach this apartment as
+// messages.
+void PumpUntilEnded(std::thread& thread, HANDLE ended)
+{
+    while (MsgWaitForMultipleObjects(1, &ended, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    }
+    thread.join();
+}
+
+// A client in another apartment that holds a proxy of the group enumerator it was given and
+// never lets go of it while the server reclaims it, as a client whose process died does (Wine
+// runs no DCOM ping that would release it). At the end it calls Reset and lets go.
+class ClientHoldingOn {
+public:
+    explicit ClientHoldingOn(IEnumUnknown* groups)
+    {
+        CoMarshalInterThreadInterfaceInStream(IID_IEnumUnknown, groups, &stream_);
+        thread_ = std::thread([this] { Hold(); });
+        WaitForSingleObject(holding_, 10000);
+    }
+    ~ClientHoldingOn()
+    {
+        for (HANDLE event : {holding_, letGo_, ended_}) CloseHandle(event);
+    }
+    ClientHoldingOn(const ClientHoldingOn&) = delete;
+    ClientHoldingOn& operator=(const ClientHoldingOn&) = delete;
+
+    // What Reset answered through the proxy.
+    HRESULT ResetAndLetGo()
+    {
+        SetEvent(letGo_);
+        PumpUntilEnded(thread_, ended_);
+        return reset_;
+    }
+
+private:
+    void Hold()
+    {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        {
+            ComPtr<IEnumUnknown> groups;
+            CoGetInterfaceAndReleaseStream(stream_, IID_PPV_ARGS(&groups));
+            SetEvent(holding_);
+            WaitForSingleObject(letGo_, 30000);
+            if (groups) reset_ = groups->Reset();
+        }
+        CoUninitialize();
+        SetEvent(ended_);
+    }
+
+    IStream* stream_ = nullptr;
+    HRESULT reset_ = E_UNEXPECTED;
+    HANDLE holding_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE letGo_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE ended_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    std::thread thread_;
+};
+
+TEST(ServerTable, AnEndedClientsEnumeratorsAreDisconnectedWithItsObjects)
+{
+    HANDLE ended = EndedProcess();
+    ASSERT_NE(nullptr, ended);
+    ComPtr<ServerObject> object(ServerObject::Create(nullptr));
+    SetServerClient(object->ServerTableIndex(), GetProcessId(ended));
+    ComPtr<IOPCServer> server;
+    ASSERT_EQ(S_OK, object.As(&server));
+    AddGroup(server.Get(), L"G");
+    ComPtr<IEnumUnknown> groups;
+    ASSERT_EQ(S_OK,
+              server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumUnknown,
+                                            reinterpret_cast<IUnknown**>(groups.GetAddressOf())));
+    ClientHoldingOn client(groups.Get());
+    groups.Reset();
+    server.Reset();
+
+    ReclaimServersOfEndedClients();
+    const HRESULT reset = client.ResetAndLetGo();
+    EXPECT_TRUE(reset == RPC_E_DISCONNECTED || reset == CO_E_OBJNOTCONNECTED)
+        << std::hex << reset << ": the enumerator, which holds its server, is disconnected too";
     CloseHandle(ended);
 }
 
