@@ -156,7 +156,12 @@ TEST_F(Opcreg, RegisterWritesEveryEntryAndUnregisterRemovesThem)
                                &IID_IOPCSyncIO,
                                &IID_IOPCAsyncIO,
                                &IID_IOPCItemMgt,
-                               &IID_IEnumOPCItemAttributes};
+                               &IID_IEnumOPCItemAttributes,
+                               &IID_IOPCCommon,
+                               &IID_IOPCShutdown,
+                               &IID_IOPCItemProperties,
+                               &IID_IOPCDataCallback,
+                               &IID_IOPCAsyncIO2};
     for (const IID* iid : interfaces) {
         EXPECT_EQ(guid_text(CLSID_ParhelionixOPCProxy),
                   read_string(HKEY_CLASSES_ROOT,
