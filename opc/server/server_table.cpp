@@ -73,6 +73,15 @@ int TakeServersOfEndedClients(ServerObject* taken[kServerTableEntries])
     return count;
 }
 
+int ListServers(ServerObject* servers[kServerTableEntries])
+{
+    int count = 0;
+    for (const ServerEntry& entry : g_serverTable) {
+        if (entry.inUse && entry.server) servers[count++] = entry.server;
+    }
+    return count;
+}
+
 void UpdateAllServers(int32_t pollPeriodMs)
 {
     DispatchDeadSinkReports();
