@@ -1,4 +1,4 @@
-// OPC DA 1.0 result codes, with the values of the published standard (facility ITF, 0x04).
+// OPC DA 1.0 and 2.0 result codes, with the values of the published standard (facility ITF, 0x04).
 #pragma once
 
 #include <winerror.h>

@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <wrl/client.h>
 
+#include "opc/com/connection_point.h"
 #include "opc/com/global_lock.h"
 #include "opc/com/owned_enumerators.h"
 #include "opc/datachange/dead_sink_report.h"
@@ -14,6 +15,14 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
+// Drops every reference the dead client holds on `object` through stubs: its enumerators' first,
+// since they hold the object.
+void Disconnect(IUnknown* object)
+{
+    DisconnectEnumeratorsOf(object);
+    CoDisconnectObject(object, 0);
+}
+
 void Reclaim(ServerObject& server)
 {
     // Disconnecting releases objects whose destruction calls the dead client's sinks: the
@@ -21,13 +30,10 @@ void Reclaim(ServerObject& server)
     const GroupList list = server.Groups().List(OPC_ENUM_ALL);
     ComPtr<IUnknown> groups[kGroupSlots];
     for (ULONG i = 0; i < list.count; ++i) groups[i] = static_cast<IUnknown*>(list.groups[i]);
-    // The client's enumerators hold their owners: they go first.
-    for (ULONG i = 0; i < list.count; ++i) {
-        DisconnectEnumeratorsOf(groups[i].Get());
-        CoDisconnectObject(groups[i].Get(), 0);
-    }
-    DisconnectEnumeratorsOf(static_cast<IUnknown*>(&server));
-    CoDisconnectObject(static_cast<IUnknown*>(&server), 0);
+    for (ULONG i = 0; i < list.count; ++i) Disconnect(groups[i].Get());
+    // The shutdown connection point is an object of its own that holds the server.
+    if (ConnectionPoint* point = server.OutgoingConnection()) Disconnect(point);
+    Disconnect(static_cast<IUnknown*>(&server));
     GlobalLockScope lock;
     server.Groups().RemoveAll();
 }

@@ -11,8 +11,8 @@
 
 namespace {
 
-// Every interface a client can reach across processes, on the server object, its groups and
-// their enumerators.
+// Every interface a client can reach across processes, on the server object, its groups, their
+// connection points and their enumerators.
 const IID* const kExportedInterfaces[] = {
     &IID_IUnknown,
     &IID_IOPCServer,
@@ -27,6 +27,12 @@ const IID* const kExportedInterfaces[] = {
     &IID_IOPCAsyncIO,
     &IID_IDataObject,
     &IID_IEnumOPCItemAttributes,
+    &IID_IOPCCommon,
+    &IID_IOPCItemProperties,
+    &IID_IConnectionPointContainer,
+    &IID_IConnectionPoint,
+    &IID_IEnumConnectionPoints,
+    &IID_IEnumConnections,
 };
 
 // Answers every exported interface with its IUnknown: the stubs made for it only hold the

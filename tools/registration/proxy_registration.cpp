@@ -22,6 +22,11 @@ constexpr OpcInterface kInterfaces[] = {
     {&IID_IOPCAsyncIO, L"IOPCAsyncIO"},
     {&IID_IOPCItemMgt, L"IOPCItemMgt"},
     {&IID_IEnumOPCItemAttributes, L"IEnumOPCItemAttributes"},
+    {&IID_IOPCCommon, L"IOPCCommon"},
+    {&IID_IOPCShutdown, L"IOPCShutdown"},
+    {&IID_IOPCItemProperties, L"IOPCItemProperties"},
+    {&IID_IOPCDataCallback, L"IOPCDataCallback"},
+    {&IID_IOPCAsyncIO2, L"IOPCAsyncIO2"},
 };
 
 std::wstring interface_key(const OpcInterface& opcInterface)

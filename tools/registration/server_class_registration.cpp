@@ -5,6 +5,15 @@
 namespace registration {
 namespace {
 
+struct Category {
+    const GUID* catid;
+    const wchar_t* text;
+};
+
+// The categories the class implements: it serves both versions of the interfaces.
+const Category kCategories[] = {{&CATID_OPCDAServer10, kOpcDa10CategoryText},
+                                {&CATID_OPCDAServer20, kOpcDa20CategoryText}};
+
 // Both ProgID keys name the class; CurVer only under the version-independent one.
 RegistryResult register_prog_id(HKEY classes, const ServerClass& server, const std::wstring& progId,
                                 const std::wstring& curVer)
@@ -32,7 +41,6 @@ RegistryResult register_server_class(HKEY classes, const ServerClass& server,
                                      const std::wstring& exePath)
 {
     const std::wstring classKey = L"CLSID\\" + guid_text(server.clsid);
-    const std::wstring category = guid_text(CATID_OPCDAServer10);
     // COM appends " -Embedding" to this command line: the quotes keep a path with spaces whole.
     RegistryResult result = set_string(classes, classKey, nullptr, server.name);
     if (result.ok())
@@ -42,14 +50,19 @@ RegistryResult register_server_class(HKEY classes, const ServerClass& server,
     if (result.ok())
         result = set_string(classes, classKey + L"\\VersionIndependentProgID", nullptr,
                             server.versionIndependentProgId);
-    if (result.ok())
-        result = create_key(classes, classKey + L"\\Implemented Categories\\" + category);
+    for (const Category& category : kCategories) {
+        if (result.ok())
+            result = create_key(
+                classes, classKey + L"\\Implemented Categories\\" + guid_text(*category.catid));
+    }
     if (result.ok()) result = register_prog_id(classes, server, server.progId, L"");
     if (result.ok())
         result = register_prog_id(classes, server, server.versionIndependentProgId, server.progId);
-    if (result.ok())
-        result =
-            set_string(classes, L"Component Categories\\" + category, L"409", kOpcDa10CategoryText);
+    for (const Category& category : kCategories) {
+        if (result.ok())
+            result = set_string(classes, L"Component Categories\\" + guid_text(*category.catid),
+                                L"409", category.text);
+    }
     return result;
 }
 

@@ -1,4 +1,4 @@
-// The registry entries that let COM start an OPC DA 1.0 server executable for its class and let
+// The registry entries that let COM start an OPC DA server executable for its class and let
 // clients find it by programmatic identifier and by component category.
 #pragma once
 
@@ -17,17 +17,19 @@ struct ServerClass {
     std::wstring versionIndependentProgId;  // e.g. "Parhelionix.OPCServer"
 };
 
-// The text of the OPC DA 1.0 server category, registered under "Component Categories".
+// The texts of the OPC DA server categories, registered under "Component Categories".
 inline constexpr wchar_t kOpcDa10CategoryText[] = L"OPC Data Access Servers Version 1.0";
+inline constexpr wchar_t kOpcDa20CategoryText[] = L"OPC Data Access Servers Version 2.0";
 
 // Writes, under `classes`: CLSID\{clsid} with LocalServer32 (the quoted executable path),
-// ProgID, VersionIndependentProgID and the implemented category CATID_OPCDAServer10; both
-// ProgID keys with their CLSID (and CurVer); the category's description.
+// ProgID, VersionIndependentProgID and the implemented categories CATID_OPCDAServer10 and
+// CATID_OPCDAServer20; both ProgID keys with their CLSID (and CurVer); the categories'
+// descriptions.
 RegistryResult register_server_class(HKEY classes, const ServerClass& server,
                                      const std::wstring& exePath);
 
-// Removes the class key and the ProgID keys that name this class. The category description
-// stays: it is shared by every OPC DA 1.0 server on the machine.
+// Removes the class key and the ProgID keys that name this class. The category descriptions
+// stay: they are shared by every OPC DA server on the machine.
 RegistryResult unregister_server_class(HKEY classes, const ServerClass& server);
 
 }  // namespace registration

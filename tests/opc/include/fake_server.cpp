@@ -1,9 +1,11 @@
 #include "fake_server.h"
 
+#include "fake_connection_point.h"
 #include "fake_enumerators.h"
 #include "fake_values.h"
 #include "task_block_count.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <iterator>
 
@@ -161,6 +163,131 @@ HRESULT Server::BrowseAccessPaths(LPCWSTR szItemID, LPENUMSTRING* ppIEnumString)
 {
     if (!szItemID || !ppIEnumString) return E_INVALIDARG;
     return make_string_enumerator({kAccessPath, szItemID}, ppIEnumString);
+}
+
+HRESULT Server::SetLocaleID(LCID dwLcid)
+{
+    for (LCID offered : kLocales) {
+        if (offered != dwLcid) continue;
+        locale_ = dwLcid;
+        return S_OK;
+    }
+    return E_INVALIDARG;
+}
+
+HRESULT Server::GetLocaleID(LCID* pdwLcid)
+{
+    if (!pdwLcid) return E_INVALIDARG;
+    *pdwLcid = locale_;
+    return S_OK;
+}
+
+HRESULT Server::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid)
+{
+    if (!pdwCount || !pdwLcid) return E_INVALIDARG;
+    *pdwLcid = task_array<LCID>(std::size(kLocales));
+    if (!*pdwLcid) return E_OUTOFMEMORY;
+    std::copy(std::begin(kLocales), std::end(kLocales), *pdwLcid);
+    *pdwCount = static_cast<DWORD>(std::size(kLocales));
+    return S_OK;
+}
+
+HRESULT Server::GetErrorString(HRESULT dwError, LPWSTR* ppString)
+{
+    if (!ppString) return E_INVALIDARG;
+    wchar_t code[32];
+    std::swprintf(code, std::size(code), L"%08lX @%lu", static_cast<unsigned long>(dwError),
+                  static_cast<unsigned long>(locale_));
+    *ppString = task_string(std::wstring(kErrorStringPrefix) + code + kForClient + clientName_);
+    return *ppString ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT Server::SetClientName(LPCWSTR szName)
+{
+    if (!szName) return E_INVALIDARG;
+    clientName_ = szName;
+    return S_OK;
+}
+
+HRESULT Server::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DWORD** ppPropertyIDs,
+                                         LPWSTR** ppDescriptions, VARTYPE** ppvtDataTypes)
+{
+    if (!szItemID || !pdwCount || !ppPropertyIDs || !ppDescriptions || !ppvtDataTypes)
+        return E_INVALIDARG;
+    constexpr DWORD count = std::size(kPropertyIds);
+    *ppPropertyIDs = task_array<DWORD>(count);
+    *ppDescriptions = task_array<LPWSTR>(count);
+    *ppvtDataTypes = task_array<VARTYPE>(count);
+    const std::wstring descriptions[count] = {kCanonicalTypeText, kValueText,
+                                              kDescriptionPrefix + std::wstring(szItemID)};
+    for (DWORD i = 0; i < count; ++i) {
+        (*ppPropertyIDs)[i] = kPropertyIds[i];
+        (*ppDescriptions)[i] = task_string(descriptions[i]);
+        (*ppvtDataTypes)[i] = kPropertyTypes[i];
+    }
+    *pdwCount = count;
+    return S_OK;
+}
+
+HRESULT Server::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                                  VARIANT** ppvData, HRESULT** ppErrors)
+{
+    if (!szItemID || !dwCount || !pdwPropertyIDs || !ppvData || !ppErrors) return E_INVALIDARG;
+    *ppvData = task_array<VARIANT>(dwCount);
+    *ppErrors = task_array<HRESULT>(dwCount);
+    HRESULT result = S_OK;
+    for (DWORD i = 0; i < dwCount; ++i) {
+        VARIANT& value = (*ppvData)[i];
+        switch (pdwPropertyIDs[i]) {
+        case 1:
+            value.vt = VT_I2;
+            value.iVal = VT_R4;
+            break;
+        case 2:
+            value.vt = VT_R4;
+            value.fltVal = kPropertyValue;
+            break;
+        case 101:
+            value.vt = VT_BSTR;
+            value.bstrVal = SysAllocString((kDescriptionPrefix + std::wstring(szItemID)).c_str());
+            break;
+        default:
+            (*ppErrors)[i] = OPC_E_INVALID_PID;
+            result = S_FALSE;
+        }
+    }
+    return result;
+}
+
+HRESULT Server::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                              LPWSTR** ppszNewItemIDs, HRESULT** ppErrors)
+{
+    if (!szItemID || !dwCount || !pdwPropertyIDs || !ppszNewItemIDs || !ppErrors)
+        return E_INVALIDARG;
+    *ppszNewItemIDs = task_array<LPWSTR>(dwCount);
+    *ppErrors = task_array<HRESULT>(dwCount);
+    HRESULT result = S_OK;
+    for (DWORD i = 0; i < dwCount; ++i) {
+        if (pdwPropertyIDs[i] <= 6) {
+            (*ppErrors)[i] = OPC_E_INVALID_PID;
+            result = S_FALSE;
+            continue;
+        }
+        (*ppszNewItemIDs)[i] =
+            task_string(std::wstring(szItemID) + L"." + std::to_wstring(pdwPropertyIDs[i]));
+    }
+    return result;
+}
+
+HRESULT Server::EnumConnectionPoints(IEnumConnectionPoints** ppEnum)
+{
+    if (ppEnum) *ppEnum = nullptr;
+    return E_NOTIMPL;
+}
+
+HRESULT Server::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP)
+{
+    return make_connection_point(riid, ppCP);
 }
 
 }  // namespace fake

@@ -1,5 +1,6 @@
-// The fake OPC server object: IOPCServer, IOPCServerPublicGroups and
-// IOPCBrowseServerAddressSpace answering with the values of fake_values.h.
+// The fake OPC server object: IOPCServer, IOPCServerPublicGroups, IOPCBrowseServerAddressSpace,
+// IOPCCommon, IOPCItemProperties and IConnectionPointContainer answering with the values of
+// fake_values.h.
 #pragma once
 
 #include "fake_com_object.h"
@@ -7,12 +8,15 @@
 #include "opc_da.h"
 
 #include <wrl/client.h>
+#include <ocidl.h>
 
+#include <string>
 #include <vector>
 
 namespace fake {
 
-class Server : public ComObject<IOPCServer, IOPCServerPublicGroups, IOPCBrowseServerAddressSpace> {
+class Server : public ComObject<IOPCServer, IOPCServerPublicGroups, IOPCBrowseServerAddressSpace,
+                                IOPCCommon, IOPCItemProperties, IConnectionPointContainer> {
 public:
     // IOPCServer
     HRESULT STDMETHODCALLTYPE AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
@@ -44,7 +48,29 @@ public:
     HRESULT STDMETHODCALLTYPE BrowseAccessPaths(LPCWSTR szItemID,
                                                 LPENUMSTRING* ppIEnumString) override;
 
+    // IOPCCommon (GetErrorString has IOPCServer's name and another signature)
+    HRESULT STDMETHODCALLTYPE SetLocaleID(LCID dwLcid) override;
+    HRESULT STDMETHODCALLTYPE GetLocaleID(LCID* pdwLcid) override;
+    HRESULT STDMETHODCALLTYPE QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid) override;
+    HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT dwError, LPWSTR* ppString) override;
+    HRESULT STDMETHODCALLTYPE SetClientName(LPCWSTR szName) override;
+    // IOPCItemProperties
+    HRESULT STDMETHODCALLTYPE QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount,
+                                                       DWORD** ppPropertyIDs,
+                                                       LPWSTR** ppDescriptions,
+                                                       VARTYPE** ppvtDataTypes) override;
+    HRESULT STDMETHODCALLTYPE GetItemProperties(LPWSTR szItemID, DWORD dwCount,
+                                                DWORD* pdwPropertyIDs, VARIANT** ppvData,
+                                                HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                                            LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) override;
+    // IConnectionPointContainer
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+
 private:
+    LCID locale_ = 0;
+    std::wstring clientName_;
     // The groups added, in order; a group's server handle is kFirstServerGroup + its index.
     std::vector<Microsoft::WRL::ComPtr<Group>> groups_;
 };

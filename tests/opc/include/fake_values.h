@@ -3,6 +3,7 @@
 #pragma once
 
 #include "opc_da.h"
+#include "opc_error.h"
 
 #include <oleauto.h>
 
@@ -99,5 +100,36 @@ inline constexpr BYTE kBlobMark = 0xEE;
 // IEnumOPCItemAttributes: the engineering-unit range given for every item.
 inline constexpr double kEuLow = -40.0;
 inline constexpr double kEuHigh = 125.5;
+
+// IOPCCommon: the locales offered; GetErrorString answers kErrorStringPrefix + dwError in hex +
+// " @" + the locale set + " for " + the client name set.
+inline constexpr LCID kLocales[] = {0x409, 0x804, 0x800};
+inline constexpr wchar_t kForClient[] = L" for ";
+
+// IOPCItemProperties: the properties of every item; "描述 " + the item ID is the description of
+// the last. GetItemProperties answers kUnknownProperty with OPC_E_INVALID_PID and an empty value;
+// LookupItemIDs gives the item ID + "." + the property number, or none for properties 1 to 6.
+inline constexpr DWORD kPropertyIds[] = {1, 2, 101};
+inline constexpr VARTYPE kPropertyTypes[] = {VT_I2, VT_R4, VT_BSTR};
+inline constexpr wchar_t kCanonicalTypeText[] = L"Item Canonical DataType";
+inline constexpr wchar_t kValueText[] = L"";  // an empty string crosses as one
+inline constexpr wchar_t kDescriptionPrefix[] = L"描述 ";
+inline constexpr DWORD kUnknownProperty = 7777;
+inline constexpr float kPropertyValue = 42.25f;
+
+// The fake's connection points call every method of the sink as soon as it is advised, with
+// these arguments, and answer Advise with kCookie.
+inline constexpr DWORD kCookie = 0x5151;
+inline constexpr wchar_t kShutdownReason[] = L"服务器关闭 shutting down";
+inline constexpr DWORD kCallbackTransaction = 0x7001;
+inline constexpr OPCHANDLE kCallbackGroup = 0x6006;
+inline constexpr HRESULT kMasterQuality = S_FALSE;
+inline constexpr HRESULT kMasterError = OPC_E_BADRIGHTS;
+inline constexpr DWORD kCallbackCount = 3;  // items with handles 1..3: values by initial_value
+inline constexpr DWORD kCancelTransaction = 0x7002;
+inline HRESULT callback_error_of(OPCHANDLE h)
+{
+    return h == 2 ? OPC_E_BADTYPE : S_OK;
+}
 
 }  // namespace fake

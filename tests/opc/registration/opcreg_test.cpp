@@ -62,6 +62,7 @@ void touch(const std::wstring& path)
 const std::wstring kClassKey = L"CLSID\\" + guid_text(CLSID_ParhelionixOPCServer);
 const std::wstring kProxyKey = L"CLSID\\" + guid_text(CLSID_ParhelionixOPCProxy);
 const std::wstring kCategory = guid_text(CATID_OPCDAServer10);
+const std::wstring kCategory20 = guid_text(CATID_OPCDAServer20);
 
 // A stand-in installation in a folder whose name has a space.
 class Opcreg : public ::testing::Test {
@@ -140,6 +141,7 @@ TEST_F(Opcreg, RegisterWritesEveryEntryAndUnregisterRemovesThem)
         {L"Parhelionix.OPCServer\\CLSID", nullptr, clsid},
         {L"Parhelionix.OPCServer\\CurVer", nullptr, L"Parhelionix.OPCServer.1"},
         {L"Component Categories\\" + kCategory, L"409", L"OPC Data Access Servers Version 1.0"},
+        {L"Component Categories\\" + kCategory20, L"409", L"OPC Data Access Servers Version 2.0"},
         {kProxyKey + L"\\InprocServer32", nullptr, folder + kProxyDllName},
         {kProxyKey + L"\\InprocServer32", L"ThreadingModel", L"Both"},
     };
@@ -147,7 +149,8 @@ TEST_F(Opcreg, RegisterWritesEveryEntryAndUnregisterRemovesThem)
         EXPECT_EQ(e.value, read_string(HKEY_CLASSES_ROOT, e.key, e.name).value_or(L"<missing>"))
             << std::string(e.key.begin(), e.key.end());
     }
-    EXPECT_TRUE(key_exists(kClassKey + L"\\Implemented Categories\\" + kCategory));
+    for (const std::wstring& category : {kCategory, kCategory20})
+        EXPECT_TRUE(key_exists(kClassKey + L"\\Implemented Categories\\" + category));
     const IID* interfaces[] = {&IID_IOPCServer,
                                &IID_IOPCServerPublicGroups,
                                &IID_IOPCBrowseServerAddressSpace,
@@ -156,7 +159,12 @@ TEST_F(Opcreg, RegisterWritesEveryEntryAndUnregisterRemovesThem)
                                &IID_IOPCSyncIO,
                                &IID_IOPCAsyncIO,
                                &IID_IOPCItemMgt,
-                               &IID_IEnumOPCItemAttributes};
+                               &IID_IEnumOPCItemAttributes,
+                               &IID_IOPCCommon,
+                               &IID_IOPCShutdown,
+                               &IID_IOPCItemProperties,
+                               &IID_IOPCDataCallback,
+                               &IID_IOPCAsyncIO2};
     for (const IID* iid : interfaces) {
         EXPECT_EQ(guid_text(CLSID_ParhelionixOPCProxy),
                   read_string(HKEY_CLASSES_ROOT,
@@ -170,8 +178,9 @@ TEST_F(Opcreg, RegisterWritesEveryEntryAndUnregisterRemovesThem)
         EXPECT_FALSE(key_exists(gone)) << std::string(gone.begin(), gone.end());
     }
     for (const IID* iid : interfaces) EXPECT_FALSE(key_exists(L"Interface\\" + guid_text(*iid)));
-    EXPECT_TRUE(key_exists(L"Component Categories\\" + kCategory))
-        << "shared with other OPC servers";
+    for (const std::wstring& category : {kCategory, kCategory20})
+        EXPECT_TRUE(key_exists(L"Component Categories\\" + category))
+            << "shared with other OPC servers";
 }
 
 TEST_F(Opcreg, RegisterTakesAnExplicitProxyPath)

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "opc/server/ended_client_reclaim.h"
@@ -16,7 +17,9 @@ TEST(ServerObject, AnswersItsInterfacesWithOneIdentity)
     ComPtr<IOPCServer> server = NewServer();
     ComPtr<IUnknown> primary;
     ASSERT_EQ(S_OK, server.As(&primary));
-    for (const IID* iid : {&IID_IOPCServer, &IID_IPersistFile, &IID_IPersist}) {
+    for (const IID* iid :
+         {&IID_IOPCServer, &IID_IPersistFile, &IID_IPersist, &IID_IOPCBrowseServerAddressSpace,
+          &IID_IOPCCommon, &IID_IOPCItemProperties, &IID_IConnectionPointContainer}) {
         ComPtr<IUnknown> first, second, viaPart;
         ASSERT_EQ(S_OK, primary->QueryInterface(*iid, &first));
         ASSERT_EQ(S_OK, primary->QueryInterface(*iid, &second));
@@ -206,14 +209,16 @@ void PumpUntilEnded(std::thread& thread, HANDLE ended)
     thread.join();
 }
 
-// A client in another apartment that holds a proxy of the group enumerator it was given and
-// never lets go of it while the server reclaims it, as a client whose process died does (Wine
-// runs no DCOM ping that would release it). At the end it calls Reset and lets go.
+// A client in another apartment that holds proxies of the group enumerator and the shutdown
+// connection point it was given and never lets go of them while the server reclaims it, as a
+// client whose process died does (Wine runs no DCOM ping that would release them). At the end
+// it calls each once and lets go.
 class ClientHoldingOn {
 public:
-    explicit ClientHoldingOn(IEnumUnknown* groups)
+    ClientHoldingOn(IEnumUnknown* groups, IConnectionPoint* point)
     {
-        CoMarshalInterThreadInterfaceInStream(IID_IEnumUnknown, groups, &stream_);
+        CoMarshalInterThreadInterfaceInStream(IID_IEnumUnknown, groups, &groupsStream_);
+        CoMarshalInterThreadInterfaceInStream(IID_IConnectionPoint, point, &pointStream_);
         thread_ = std::thread([this] { Hold(); });
         WaitForSingleObject(holding_, 10000);
     }
@@ -224,12 +229,13 @@ public:
     ClientHoldingOn(const ClientHoldingOn&) = delete;
     ClientHoldingOn& operator=(const ClientHoldingOn&) = delete;
 
-    // What Reset answered through the proxy.
-    HRESULT ResetAndLetGo()
+    // What the calls through the proxies answered: the enumerator's Reset, the point's
+    // GetConnectionInterface.
+    std::pair<HRESULT, HRESULT> CallAndLetGo()
     {
         SetEvent(letGo_);
         PumpUntilEnded(thread_, ended_);
-        return reset_;
+        return results_;
     }
 
 private:
@@ -238,24 +244,36 @@ private:
         CoInitializeEx(nullptr, COINIT_MULTITHREADED);
         {
             ComPtr<IEnumUnknown> groups;
-            CoGetInterfaceAndReleaseStream(stream_, IID_PPV_ARGS(&groups));
+            ComPtr<IConnectionPoint> point;
+            CoGetInterfaceAndReleaseStream(groupsStream_, IID_PPV_ARGS(&groups));
+            CoGetInterfaceAndReleaseStream(pointStream_, IID_PPV_ARGS(&point));
             SetEvent(holding_);
             WaitForSingleObject(letGo_, 30000);
-            if (groups) reset_ = groups->Reset();
+            IID iid;
+            if (groups && point) results_ = {groups->Reset(), point->GetConnectionInterface(&iid)};
         }
         CoUninitialize();
         SetEvent(ended_);
     }
 
-    IStream* stream_ = nullptr;
-    HRESULT reset_ = E_UNEXPECTED;
+    IStream* groupsStream_ = nullptr;
+    IStream* pointStream_ = nullptr;
+    std::pair<HRESULT, HRESULT> results_{E_UNEXPECTED, E_UNEXPECTED};
     HANDLE holding_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     HANDLE letGo_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     HANDLE ended_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::thread thread_;
 };
 
-TEST(ServerTable, AnEndedClientsEnumeratorsAreDisconnectedWithItsObjects)
+// A call through a proxy of a disconnected object; when it was the last stub of its interface
+// in a process that keeps no interface registered, the interface is gone too.
+bool Disconnected(HRESULT hr)
+{
+    return hr == RPC_E_DISCONNECTED || hr == CO_E_OBJNOTCONNECTED ||
+           hr == HRESULT_FROM_WIN32(RPC_S_UNKNOWN_IF);
+}
+
+TEST(ServerTable, AnEndedClientsEnumeratorsAndConnectionPointsAreDisconnected)
 {
     HANDLE ended = EndedProcess();
     ASSERT_NE(nullptr, ended);
@@ -268,14 +286,21 @@ TEST(ServerTable, AnEndedClientsEnumeratorsAreDisconnectedWithItsObjects)
     ASSERT_EQ(S_OK,
               server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumUnknown,
                                             reinterpret_cast<IUnknown**>(groups.GetAddressOf())));
-    ClientHoldingOn client(groups.Get());
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(S_OK, object.As(&container));
+    ASSERT_EQ(S_OK, container->FindConnectionPoint(IID_IOPCShutdown, &point));
+    ClientHoldingOn client(groups.Get(), point.Get());
     groups.Reset();
+    point.Reset();
+    container.Reset();
     server.Reset();
 
     ReclaimServersOfEndedClients();
-    const HRESULT reset = client.ResetAndLetGo();
-    EXPECT_TRUE(reset == RPC_E_DISCONNECTED || reset == CO_E_OBJNOTCONNECTED)
-        << std::hex << reset << ": the enumerator, which holds its server, is disconnected too";
+    // Both hold the server object: left connected, they would keep it for good.
+    const std::pair<HRESULT, HRESULT> calls = client.CallAndLetGo();
+    EXPECT_TRUE(Disconnected(calls.first)) << std::hex << calls.first << ": group enumerator";
+    EXPECT_TRUE(Disconnected(calls.second)) << std::hex << calls.second << ": connection point";
     CloseHandle(ended);
 }
 
