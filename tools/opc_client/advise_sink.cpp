@@ -34,19 +34,12 @@ bool KindOfFormat(CLIPFORMAT format, StreamKind& kind)
     return false;
 }
 
-std::wstring Hex(DWORD value)
-{
-    wchar_t text[16];
-    swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(value));
-    return text;
-}
-
 void PrintItem(StreamKind kind, const StreamItemValue& item)
 {
     std::wstring line = L"  item " + std::to_wstring(item.client) + L": ";
     if (kind == StreamKind::WriteComplete) {
-        PrintLine(line +
-                  (item.error == S_OK ? std::wstring(L"written") : L"failed " + Hex(item.error)));
+        PrintLine(line + (item.error == S_OK ? std::wstring(L"written")
+                                             : L"failed " + HexText(item.error)));
         return;
     }
     VARIANT value;
@@ -150,21 +143,4 @@ HRESULT AdviseConnections::Connect(IUnknown* group, IAdviseSink* sink,
         if (SUCCEEDED(hr)) m_tokens.push_back(token);
     }
     return hr;
-}
-
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
-{
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    while (!done()) {
-        const ULONGLONG now = GetTickCount64();
-        if (now >= end) return false;
-        MsgWaitForMultipleObjects(
-            0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 50)), QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-    }
-    return true;
 }

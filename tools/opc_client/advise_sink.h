@@ -1,14 +1,14 @@
 #pragma once
 // The client's advise sink: every stream the server sends is printed, item by item, as it
 // arrives. OnDataChange comes as a call on the client's thread, so whoever waits for streams
-// must keep handling messages (PumpUntil).
+// must keep handling messages (PumpUntil, message_pump.h).
 #include <windows.h>
 #include <objidl.h>
 #include <wrl/client.h>
 
-#include <functional>
 #include <vector>
 
+#include "message_pump.h"
 #include "opc_da.h"
 #include "stream_reader.h"
 
@@ -59,7 +59,3 @@ private:
     Microsoft::WRL::ComPtr<IDataObject> m_data;
     std::vector<DWORD> m_tokens;
 };
-
-// Handles this thread's messages (and so the server's callbacks) until done() holds or
-// `timeoutMs` passes; returns done().
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);

@@ -10,6 +10,7 @@
 #include "console_output.h"
 #include "option_arguments.h"
 #include "subscribed_group.h"
+#include "task_block.h"
 
 namespace {
 
@@ -18,35 +19,9 @@ constexpr DWORD kCompletionWaitMs = 10000;
 constexpr DWORD kCancelledWaitMs = 2500;
 constexpr DWORD kRateMs = 1000;
 
-struct TaskMemFree {
-    void operator()(void* block) const { CoTaskMemFree(block); }
-};
-
-bool ParseSource(const OptionArguments& parsed, OPCDATASOURCE& source)
-{
-    const std::wstring name = parsed.Option(L"source", L"cache");
-    if (name != L"cache" && name != L"device") return false;
-    source = name == L"cache" ? OPC_DS_CACHE : OPC_DS_DEVICE;
-    return true;
-}
-
 HRESULT AsyncIoOf(const SubscribedGroup& group, Microsoft::WRL::ComPtr<IOPCAsyncIO>& io)
 {
     return group.Io()->QueryInterface(IID_PPV_ARGS(&io));
-}
-
-// Prints the per-item errors of a request; the first failure, or S_OK.
-HRESULT CheckItemErrors(const std::vector<std::wstring>& itemIds, const HRESULT* errors,
-                        ClientSession& session)
-{
-    HRESULT first = S_OK;
-    for (size_t i = 0; errors && i < itemIds.size(); ++i) {
-        if (FAILED(errors[i])) {
-            PrintLine(itemIds[i] + L": " + session.ErrorText(errors[i]));
-            if (SUCCEEDED(first)) first = errors[i];
-        }
-    }
-    return first;
 }
 
 HRESULT AwaitCompletion(const SubscribedGroup& group, const wchar_t* request, DWORD id)
@@ -74,8 +49,8 @@ HRESULT QueueRead(ClientSession& session, const CommandArguments& arguments, Sub
     std::vector<OPCHANDLE> handles = group.ServerHandles();
     HRESULT* rawErrors = nullptr;
     hr = io->Read(0, source, static_cast<DWORD>(handles.size()), handles.data(), &id, &rawErrors);
-    std::unique_ptr<HRESULT, TaskMemFree> errors(rawErrors);
-    const HRESULT items = CheckItemErrors(parsed.words, errors.get(), session);
+    TaskBlock<HRESULT> errors(rawErrors);
+    const HRESULT items = session.CheckItemErrors(parsed.words, errors.get());
     return FAILED(hr) ? hr : items;
 }
 
@@ -145,8 +120,8 @@ HRESULT RunAsyncWrite(ClientSession& session, const CommandArguments& arguments)
     DWORD id = 0;
     HRESULT* rawErrors = nullptr;
     hr = io->Write(0, 1, handles.data(), &value, &id, &rawErrors);
-    std::unique_ptr<HRESULT, TaskMemFree> errors(rawErrors);
-    const HRESULT items = CheckItemErrors({arguments[0]}, errors.get(), session);
+    TaskBlock<HRESULT> errors(rawErrors);
+    const HRESULT items = session.CheckItemErrors({arguments[0]}, errors.get());
     if (FAILED(hr)) return hr;
     if (FAILED(items)) return items;
     return AwaitCompletion(group, L"write", id);

@@ -2,15 +2,11 @@
 
 #include <memory>
 
+#include "client_session.h"
+#include "console_output.h"
+#include "task_block.h"
+
 using Microsoft::WRL::ComPtr;
-
-namespace {
-
-struct TaskMemFree {
-    void operator()(void* block) const { CoTaskMemFree(block); }
-};
-
-}  // namespace
 
 HRESULT ClientGroup::Create(IOPCServer* server)
 {
@@ -42,8 +38,8 @@ HRESULT ClientGroup::AddItems(const std::vector<std::wstring>& itemIds, VARTYPE 
     HRESULT* rawErrors = nullptr;
     const HRESULT hr = m_itemMgt->AddItems(static_cast<DWORD>(definitions.size()),
                                            definitions.data(), &rawResults, &rawErrors);
-    std::unique_ptr<OPCITEMRESULT, TaskMemFree> results(rawResults);
-    std::unique_ptr<HRESULT, TaskMemFree> errors(rawErrors);
+    TaskBlock<OPCITEMRESULT> results(rawResults);
+    TaskBlock<HRESULT> errors(rawErrors);
     if (FAILED(hr)) return hr;
     m_items.clear();
     for (size_t i = 0; i < itemIds.size(); ++i) {
@@ -54,4 +50,37 @@ HRESULT ClientGroup::AddItems(const std::vector<std::wstring>& itemIds, VARTYPE 
             Item{itemIds[i], errors.get()[i], result.hServer, result.vtCanonicalDataType});
     }
     return hr;
+}
+
+HRESULT ClientGroup::CreateWithItems(ClientSession& session,
+                                     const std::vector<std::wstring>& itemIds, DWORD rateMs)
+{
+    HRESULT hr = Create(session.Server());
+    if (FAILED(hr)) return hr;
+    Microsoft::WRL::ComPtr<IOPCGroupStateMgt> state;
+    hr = m_io.As(&state);
+    if (FAILED(hr)) return hr;
+    DWORD revised = 0;
+    hr = state->SetState(&rateMs, &revised, nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (FAILED(hr)) return hr;
+    hr = AddItems(itemIds, VT_EMPTY);
+    if (FAILED(hr)) return hr;
+    for (const Item& item : m_items) {
+        if (FAILED(item.error)) {
+            PrintLine(item.itemId + L": " + session.ErrorText(item.error));
+            return item.error;
+        }
+    }
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        PrintLine(L"item " + std::to_wstring(i) + L" = " + m_items[i].itemId);
+    }
+    PrintLine(L"update rate " + std::to_wstring(revised) + L" ms");
+    return S_OK;
+}
+
+std::vector<OPCHANDLE> ClientGroup::ServerHandles() const
+{
+    std::vector<OPCHANDLE> handles;
+    for (const Item& item : m_items) handles.push_back(item.serverHandle);
+    return handles;
 }

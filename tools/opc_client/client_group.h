@@ -7,6 +7,8 @@
 
 #include "opc_da.h"
 
+class ClientSession;
+
 // A group of one command on the session's server object, with the items that command names.
 class ClientGroup {
 public:
@@ -21,9 +23,16 @@ public:
     HRESULT Create(IOPCServer* server);
     // Adds one active item per ID, each to be delivered as `requestedType`.
     HRESULT AddItems(const std::vector<std::wstring>& itemIds, VARTYPE requestedType);
+    // Creates the group with `rateMs` and adds the items in their own types, printing each
+    // item's client handle and the revised rate; the first item refused is printed and
+    // returned.
+    HRESULT CreateWithItems(ClientSession& session, const std::vector<std::wstring>& itemIds,
+                            DWORD rateMs);
 
     const std::vector<Item>& Items() const { return m_items; }
     IOPCSyncIO* Io() const { return m_io.Get(); }
+    // The server handles of the items, in the order given.
+    std::vector<OPCHANDLE> ServerHandles() const;
 
 private:
     Microsoft::WRL::ComPtr<IOPCItemMgt> m_itemMgt;

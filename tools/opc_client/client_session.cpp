@@ -4,7 +4,9 @@
 #include <iterator>
 #include <memory>
 
+#include "console_output.h"
 #include "opc/com/error_text.h"
+#include "value_text.h"
 
 HRESULT ClientSession::Connect(const std::wstring& server)
 {
@@ -25,7 +27,18 @@ std::wstring ClientSession::ErrorText(HRESULT code) const
         text = serverText;
     }
     if (text.empty()) text = DescribeError(code);
-    wchar_t hex[16];
-    std::swprintf(hex, std::size(hex), L"0x%08lX", static_cast<unsigned long>(code));
-    return text + L" (" + hex + L")";
+    return text + L" (" + HexText(static_cast<unsigned long>(code)) + L")";
+}
+
+HRESULT ClientSession::CheckItemErrors(const std::vector<std::wstring>& itemIds,
+                                       const HRESULT* errors) const
+{
+    HRESULT first = S_OK;
+    for (size_t i = 0; errors && i < itemIds.size(); ++i) {
+        if (FAILED(errors[i])) {
+            PrintLine(itemIds[i] + L": " + ErrorText(errors[i]));
+            if (SUCCEEDED(first)) first = errors[i];
+        }
+    }
+    return first;
 }

@@ -3,6 +3,7 @@
 #include <wrl/client.h>
 
 #include <string>
+#include <vector>
 
 #include "opc_da.h"
 
@@ -19,6 +20,9 @@ public:
     // A text for `code` with the code in hexadecimal: the server's GetErrorString when it
     // answers, else our own description.
     std::wstring ErrorText(HRESULT code) const;
+    // Prints the per-item errors of a request, each after its item ID; the first failure, or
+    // S_OK.
+    HRESULT CheckItemErrors(const std::vector<std::wstring>& itemIds, const HRESULT* errors) const;
 
 private:
     Microsoft::WRL::ComPtr<IOPCServer> m_server;

@@ -30,3 +30,4 @@ CommandFamily BrowseCommands();
 CommandFamily ItemCommands();
 CommandFamily WatchCommands();
 CommandFamily AsyncCommands();
+CommandFamily Da2Commands();

@@ -9,13 +9,10 @@
 #include "client_session.h"
 #include "command.h"
 #include "console_output.h"
+#include "task_block.h"
 #include "value_text.h"
 
 namespace {
-
-struct TaskMemFree {
-    void operator()(void* block) const { CoTaskMemFree(block); }
-};
 
 // Long enough for the first update pass of a 1000 ms group at the slowest poll period a
 // project normally has.
@@ -99,8 +96,8 @@ HRESULT PrintRead(ClientSession& session, const ClientGroup& group, OPCDATASOURC
     HRESULT* rawErrors = nullptr;
     const HRESULT hr = group.Io()->Read(source, static_cast<DWORD>(handles.size()), handles.data(),
                                         &rawStates, &rawErrors);
-    std::unique_ptr<OPCITEMSTATE, TaskMemFree> states(rawStates);
-    std::unique_ptr<HRESULT, TaskMemFree> errors(rawErrors);
+    TaskBlock<OPCITEMSTATE> states(rawStates);
+    TaskBlock<HRESULT> errors(rawErrors);
     if (FAILED(hr)) return hr;
     HRESULT result = FirstItemError(group);
     for (size_t i = 0; i < handles.size(); ++i) {
@@ -171,7 +168,7 @@ HRESULT RunWrite(ClientSession& session, const CommandArguments& arguments)
     OPCHANDLE handle = group.Items()[0].serverHandle;
     HRESULT* rawErrors = nullptr;
     hr = group.Io()->Write(1, &handle, &value, &rawErrors);
-    std::unique_ptr<HRESULT, TaskMemFree> errors(rawErrors);
+    TaskBlock<HRESULT> errors(rawErrors);
     if (FAILED(hr)) return hr;
     if (FAILED(errors.get()[0])) return errors.get()[0];
     PrintLine(L"wrote " + ValueText(value) + L" to " + parsed.words[0]);

@@ -1,4 +1,4 @@
-// opcclient: a command-line OPC DA 1.0 client.
+// opcclient: a command-line OPC DA 1.0 and 2.0 client.
 //
 //   opcclient [--server <ProgID or {CLSID}>] <command> [<argument>...] [+ <command> ...]
 //
@@ -30,8 +30,8 @@ struct Invocation {
 
 std::vector<CommandFamily> Families()
 {
-    return {StatusCommands(), GroupCommands(), BrowseCommands(),
-            ItemCommands(),   WatchCommands(), AsyncCommands()};
+    return {StatusCommands(), GroupCommands(), BrowseCommands(), ItemCommands(),
+            WatchCommands(),  AsyncCommands(), Da2Commands()};
 }
 
 const Command* FindCommand(const std::wstring& name)

@@ -44,3 +44,11 @@ bool ParseOptionArguments(const CommandArguments& arguments,
     }
     return true;
 }
+
+bool ParseSource(const OptionArguments& parsed, OPCDATASOURCE& source)
+{
+    const std::wstring name = parsed.Option(L"source", L"cache");
+    if (name != L"cache" && name != L"device") return false;
+    source = name == L"cache" ? OPC_DS_CACHE : OPC_DS_DEVICE;
+    return true;
+}

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "command.h"
+#include "opc_da.h"
 
 struct OptionArguments {
     std::vector<std::wstring> words;
@@ -24,3 +25,6 @@ bool ParseNumber(const std::wstring& text, DWORD& number);
 // False when an option is not among `allowed`, lacks its value or is given twice.
 bool ParseOptionArguments(const CommandArguments& arguments,
                           const std::vector<std::wstring>& allowed, OptionArguments& parsed);
+
+// The "--source cache|device" option (cache when not given); false for another name.
+bool ParseSource(const OptionArguments& parsed, OPCDATASOURCE& source);

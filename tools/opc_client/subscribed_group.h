@@ -22,7 +22,7 @@ public:
                    const std::vector<StreamKind>& kinds);
 
     // The server handles of the items, in the order given.
-    std::vector<OPCHANDLE> ServerHandles() const;
+    std::vector<OPCHANDLE> ServerHandles() const { return m_group.ServerHandles(); }
     IOPCSyncIO* Io() const { return m_group.Io(); }
     PrintingSink& Sink() const { return *m_sink.Get(); }
     // Waits, handling the server's callbacks, until a stream with this transaction ID came.

@@ -20,13 +20,6 @@ const struct {
     {VT_BOOL, L"BOOL"},   {VT_DECIMAL, L"DECIMAL"},
 };
 
-std::wstring Hex(unsigned long number, int digits)
-{
-    wchar_t text[16];
-    std::swprintf(text, std::size(text), L"0x%0*lX", digits, number);
-    return text;
-}
-
 }  // namespace
 
 std::wstring TypeName(VARTYPE type)
@@ -77,7 +70,7 @@ std::wstring ValueText(const VARIANT& value)
 
 std::wstring QualityText(WORD quality)
 {
-    const std::wstring number = L" (" + Hex(quality, 2) + L")";
+    const std::wstring number = L" (" + HexText(quality, 2) + L")";
     switch (quality) {
     case OPC_QUALITY_GOOD:
         return L"good" + number;
@@ -86,7 +79,7 @@ std::wstring QualityText(WORD quality)
     case OPC_QUALITY_BAD:
         return L"bad" + number;
     default:
-        return Hex(quality, 2);
+        return HexText(quality, 2);
     }
 }
 
@@ -97,5 +90,12 @@ std::wstring TimeText(const FILETIME& time)
     wchar_t text[40];
     std::swprintf(text, std::size(text), L"%04u-%02u-%02u %02u:%02u:%02u.%03u UTC", utc.wYear,
                   utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond, utc.wMilliseconds);
+    return text;
+}
+
+std::wstring HexText(unsigned long number, int digits)
+{
+    wchar_t text[16];
+    std::swprintf(text, std::size(text), L"0x%0*lX", digits, number);
     return text;
 }

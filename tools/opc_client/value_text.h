@@ -17,3 +17,5 @@ std::wstring ValueText(const VARIANT& value);
 std::wstring QualityText(WORD quality);
 // "2026-12-07 22:11:03.123 UTC".
 std::wstring TimeText(const FILETIME& time);
+// "0x0000001C" for (0x1C, 8): the number in hexadecimal with at least `digits` digits.
+std::wstring HexText(unsigned long number, int digits = 8);
