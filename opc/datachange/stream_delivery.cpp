@@ -26,13 +26,23 @@ bool ClientGone(HRESULT hr)
            hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) || hr == CO_E_OBJNOTCONNECTED;
 }
 
-// OnDataChange returns nothing, so a failed delivery cannot be seen in its result. Asking the
-// sink for an interface an OPC sink does not offer goes to the client each time and tells
-// whether the client is still there.
+// OnDataChange returns nothing, so a failed delivery cannot be seen in its result. Marshalling
+// the sink's proxy for an interface it has not got yet asks the client's side, and returns
+// why that failed (Wine's QueryInterface on a proxy turns every failure into E_NOINTERFACE).
+// An OPC sink offers no IAdviseSink2: a live client answers E_NOINTERFACE.
 bool SinkAlive(IAdviseSink& sink)
 {
-    Microsoft::WRL::ComPtr<IAdviseSink2> unused;
-    return !ClientGone(sink.QueryInterface(IID_PPV_ARGS(&unused)));
+    Microsoft::WRL::ComPtr<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) return true;
+    const HRESULT hr = CoMarshalInterface(stream.Get(), IID_IAdviseSink2, &sink, MSHCTX_INPROC,
+                                          nullptr, MSHLFLAGS_NORMAL);
+    if (SUCCEEDED(hr)) {
+        // A sink that does offer it: the references the marshalling took go back.
+        const LARGE_INTEGER start{};
+        stream->Seek(start, STREAM_SEEK_SET, nullptr);
+        CoReleaseMarshalData(stream.Get());
+    }
+    return !ClientGone(hr);
 }
 
 void DeliverAll(DeliveryQueue& queue, DWORD id)
@@ -46,7 +56,7 @@ void DeliverAll(DeliveryQueue& queue, DWORD id)
             sink.Reset();
             const HRESULT hr =
                 CoGetInterfaceAndReleaseStream(entry.marshalledSink.Detach(), IID_PPV_ARGS(&sink));
-            if (FAILED(hr)) ReportDeadSink(id, entry.connection);
+            if (FAILED(hr)) ReportDeadSink(id);
             break;
         }
         case DeliveryStep::Stream:
@@ -54,7 +64,7 @@ void DeliverAll(DeliveryQueue& queue, DWORD id)
             SendStream(*sink.Get(), entry.format, std::move(entry.block));
             // Asked once a burst: a healthy client is not asked after every stream.
             if (queue.Empty() && !SinkAlive(*sink.Get())) {
-                ReportDeadSink(id, entry.connection);
+                ReportDeadSink(id);
                 sink.Reset();
             }
             break;

@@ -4,6 +4,7 @@
 #include <wrl/client.h>
 
 #include "opc/com/global_lock.h"
+#include "opc/datachange/dead_sink_report.h"
 #include "opc/group/group_object.h"
 #include "opc/server/server_object.h"
 #include "opc/server/server_table.h"
@@ -30,7 +31,12 @@ void Reclaim(ServerObject& server)
 void ReclaimServersOfEndedClients()
 {
     ServerObject* taken[kServerTableEntries];
-    const int count = TakeServersOfEndedClients(taken);
+    int count = TakeServersOfEndedClients(taken);
+    for (DWORD deliveryId : TakeDeadSinkReports()) {
+        if (ServerObject* server = TakeUnwatchedServerOfDelivery(deliveryId)) {
+            taken[count++] = server;
+        }
+    }
     for (int i = 0; i < count; ++i) {
         ComPtr<ServerObject> server;
         server.Attach(taken[i]);

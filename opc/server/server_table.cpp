@@ -2,7 +2,8 @@
 
 #include <memory>
 
-#include "opc/datachange/dead_sink_report.h"
+#include "opc/datachange/data_object.h"
+#include "opc/group/group_object.h"
 #include "opc/server/ended_client_reclaim.h"
 #include "opc/server/server_object.h"
 #include "opc/values/item_value.h"
@@ -24,6 +25,25 @@ struct ServerEntry {
 };
 
 ServerEntry g_serverTable[kServerTableEntries];
+
+// Frees the entry and returns its server, with a reference added for the caller.
+ServerObject* TakeEntry(ServerEntry& entry)
+{
+    ServerObject* server = entry.server;
+    server->AddRef();
+    server->LeaveServerTable();
+    entry = ServerEntry{};
+    return server;
+}
+
+bool DeliversThrough(ServerObject& server, DWORD deliveryId)
+{
+    const GroupList list = server.Groups().List(OPC_ENUM_ALL);
+    for (ULONG i = 0; i < list.count; ++i) {
+        if (list.groups[i]->DataObject()->DeliveryId() == deliveryId) return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -64,18 +84,22 @@ int TakeServersOfEndedClients(ServerObject* taken[kServerTableEntries])
     for (ServerEntry& entry : g_serverTable) {
         if (!entry.inUse || !entry.clientProcess) continue;
         if (WaitForSingleObject(entry.clientProcess.get(), 0) != WAIT_OBJECT_0) continue;
-        ServerObject* server = entry.server;
-        server->AddRef();
-        server->LeaveServerTable();
-        entry = ServerEntry{};
-        taken[count++] = server;
+        taken[count++] = TakeEntry(entry);
     }
     return count;
 }
 
+ServerObject* TakeUnwatchedServerOfDelivery(DWORD deliveryId)
+{
+    for (ServerEntry& entry : g_serverTable) {
+        if (!entry.inUse || entry.clientProcess || !entry.server) continue;
+        if (DeliversThrough(*entry.server, deliveryId)) return TakeEntry(entry);
+    }
+    return nullptr;
+}
+
 void UpdateAllServers(int32_t pollPeriodMs)
 {
-    DispatchDeadSinkReports();
     // One time for the whole cycle: every value seen to change in it carries the same stamp.
     const FILETIME cycleTime = CurrentUtcTime();
     for (const ServerEntry& entry : g_serverTable) {

@@ -24,6 +24,12 @@ void SetServerClient(int index, DWORD processId);
 // Frees every entry whose client process has ended and puts its server into `taken`, each with
 // a reference added for the caller; returns how many.
 int TakeServersOfEndedClients(ServerObject* taken[kServerTableEntries]);
+// A sink of a group delivering through `deliveryId` has found its client gone. When the
+// entry's client process is not watched (a client on another machine, or one whose process
+// the platform did not tell), that is the only sign of its end: the entry is freed and its
+// server returned with a reference added. Null otherwise; a watched client is taken by
+// TakeServersOfEndedClients once its process has ended.
+ServerObject* TakeUnwatchedServerOfDelivery(DWORD deliveryId);
 
 // Runs the group update of every registered server object, in table order.
 void UpdateAllServers(int32_t pollPeriodMs);
