@@ -7,6 +7,7 @@
 #include "app/resources/resource.h"
 #include "app/window_classes.h"
 #include "framework/afx_ids.h"
+#include "opc/server/shutdown_notice.h"
 #include "runtime_link/ansi_text.h"
 #include "runtime_link/project_files.h"
 #include "runtime_link/tag_mirror.h"
@@ -79,6 +80,8 @@ void CMainFrame::OnTimer(UINT_PTR)
 
 void CMainFrame::OnClose()
 {
+    // The clients hear of the end while the server still serves them.
+    NotifyClientsOfShutdown();
     Sleep(100);
     KillTimer(kPollTimer);
     if (COPCServerApp* app = ServerApp()) app->DeleteTrayIcon(m_hWnd, app->m_trayIcon);

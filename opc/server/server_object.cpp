@@ -5,6 +5,8 @@
 #include "opc/com/global_lock.h"
 #include "opc/group/group_object.h"
 #include "opc/server/browse_part.h"
+#include "opc/server/common_part.h"
+#include "opc/server/item_properties_part.h"
 #include "opc/server/object_enumerator.h"
 #include "opc/server/persist_part.h"
 #include "opc/server/server_part.h"
@@ -41,6 +43,11 @@ ServerObject::~ServerObject()
     m_serverPart.reset();
     m_persistPart.reset();
     m_browsePart.reset();
+    m_commonPart.reset();
+    m_propertiesPart.reset();
+    m_containerPart.reset();
+    // The shutdown sink's release is the last call out; nothing can reach this object now.
+    m_shutdownPoint.reset();
 }
 
 HRESULT ServerObject::QueryInterface(REFIID riid, void** ppv)
@@ -59,6 +66,17 @@ HRESULT ServerObject::QueryInterface(REFIID riid, void** ppv)
     } else if (riid == IID_IOPCBrowseServerAddressSpace) {
         if (!m_browsePart) m_browsePart.reset(new (std::nothrow) BrowsePart(*this));
         answer = m_browsePart.get();
+    } else if (riid == IID_IOPCCommon) {
+        if (!m_commonPart) m_commonPart.reset(new (std::nothrow) CommonPart(*this));
+        answer = m_commonPart.get();
+    } else if (riid == IID_IOPCItemProperties) {
+        if (!m_propertiesPart) m_propertiesPart.reset(new (std::nothrow) ItemPropertiesPart(*this));
+        answer = m_propertiesPart.get();
+    } else if (riid == IID_IConnectionPointContainer) {
+        if (!m_containerPart)
+            m_containerPart.reset(new (std::nothrow)
+                                      ConnectionPointContainerPart<ServerObject>(*this));
+        answer = m_containerPart.get();
     } else if (riid == IID_IEnumUnknown) {
         // A new enumerator over the groups of this moment; it holds the reference it adds to
         // this object, so there is no AddRef here.
@@ -70,6 +88,24 @@ HRESULT ServerObject::QueryInterface(REFIID riid, void** ppv)
     *ppv = answer;
     AddRef();
     return S_OK;
+}
+
+bool ServerObject::SetClientName(const wchar_t* name)
+{
+    try {
+        m_clientName = name;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+ConnectionPoint* ServerObject::OutgoingConnection()
+{
+    if (!m_shutdownPoint)
+        m_shutdownPoint.reset(new (std::nothrow)
+                                  ConnectionPoint(static_cast<IUnknown&>(*this), IID_IOPCShutdown));
+    return m_shutdownPoint.get();
 }
 
 void ServerObject::FinalRelease()

@@ -3,17 +3,24 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
+#include "opc/com/connection_point.h"
+#include "opc/com/connection_point_container_part.h"
 #include "opc/com/reference_counted.h"
 #include "opc/group/group_owner.h"
 #include "opc/server/group_table.h"
 
 class BrowsePart;
+class CommonPart;
+class ItemPropertiesPart;
 class ServerPart;
 class PersistPart;
 
 // The COM object a client gets from the class factory: its groups and, through interface parts
-// made on first request, IOPCServer and IPersistFile/IPersist.
+// made on first request, IOPCServer, IPersistFile/IPersist, IOPCBrowseServerAddressSpace,
+// IOPCCommon, IOPCItemProperties and IConnectionPointContainer with its one connection point,
+// IOPCShutdown.
 class ServerObject final : public ReferenceCounted<ServerObject>, public GroupOwner {
 public:
     // Called once at the final Release; the class factory counts its objects with it.
@@ -46,6 +53,16 @@ public:
     // The group update entry: one update pass of every group, under the global lock.
     void UpdateGroups(int32_t pollPeriodMs, const FILETIME& cycleTime);
 
+    // The locale of this object's texts (IOPCCommon), one of kErrorTextLocales.
+    LCID LocaleId() const { return m_localeId; }
+    void SetLocaleId(LCID locale) { m_localeId = locale; }
+    // The name the client gave itself; empty until it does.
+    const std::wstring& ClientName() const { return m_clientName; }
+    // False when the name cannot be copied.
+    bool SetClientName(const wchar_t* name);
+    // The IOPCShutdown connection point, made on first request; null when memory is short.
+    ConnectionPoint* OutgoingConnection();
+
 private:
     friend class ReferenceCounted<ServerObject>;
     ServerObject(DestroyNotification notification, std::shared_ptr<GroupOwnerLink> ownerLink);
@@ -55,6 +72,12 @@ private:
     std::unique_ptr<ServerPart> m_serverPart;
     std::unique_ptr<PersistPart> m_persistPart;
     std::unique_ptr<BrowsePart> m_browsePart;
+    std::unique_ptr<CommonPart> m_commonPart;
+    std::unique_ptr<ItemPropertiesPart> m_propertiesPart;
+    std::unique_ptr<ConnectionPointContainerPart<ServerObject>> m_containerPart;
+    std::unique_ptr<ConnectionPoint> m_shutdownPoint;
+    LCID m_localeId = LOCALE_SYSTEM_DEFAULT;
+    std::wstring m_clientName;
     FILETIME m_creationTime = {};
     int m_serverTableIndex = 0;
     DWORD m_transactionCounter = 0;

@@ -98,6 +98,15 @@ ServerObject* TakeUnwatchedServerOfDelivery(DWORD deliveryId)
     return nullptr;
 }
 
+int ListServers(ServerObject* servers[kServerTableEntries])
+{
+    int count = 0;
+    for (const ServerEntry& entry : g_serverTable) {
+        if (entry.inUse && entry.server) servers[count++] = entry.server;
+    }
+    return count;
+}
+
 void UpdateAllServers(int32_t pollPeriodMs)
 {
     // One time for the whole cycle: every value seen to change in it carries the same stamp.

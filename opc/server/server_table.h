@@ -31,6 +31,9 @@ int TakeServersOfEndedClients(ServerObject* taken[kServerTableEntries]);
 // TakeServersOfEndedClients once its process has ended.
 ServerObject* TakeUnwatchedServerOfDelivery(DWORD deliveryId);
 
+// Every registered server object, uncounted, in table order, into `servers`; returns how many.
+int ListServers(ServerObject* servers[kServerTableEntries]);
+
 // Runs the group update of every registered server object, in table order.
 void UpdateAllServers(int32_t pollPeriodMs);
 // True while a client holds a server object or the server is locked (a negative lock count too).

@@ -49,4 +49,41 @@ TEST(ErrorText, PlatformTextForOtherSystemCodesElseHexadecimal)
     EXPECT_EQ(L"Unknown error code 0xA0F0BEEF.", DescribeError(static_cast<HRESULT>(0xA0F0BEEF)));
 }
 
+TEST(ErrorText, TextsInEachOfferedLocale)
+{
+    const struct {
+        HRESULT code;
+        LCID locale;
+        std::wstring text;
+    } cases[] = {
+        {OPC_E_INVALID_PID, LOCALE_SYSTEM_DEFAULT,
+         L"The specified property ID is not valid for the item."},
+        {OPC_E_INVALID_PID, 0x0409, L"The specified property ID is not valid for the item."},
+        {OPC_E_INVALID_PID, kChineseLocale, L"指定的属性 ID 对该数据项无效。"},
+        {OPC_E_DUPLICATENAME, kChineseLocale, L"不允许重复的名称。"},
+        {CONNECT_E_NOCONNECTION, kChineseLocale, L"此连接点没有该连接。"},
+        {static_cast<HRESULT>(0xA0F0BEEF), kChineseLocale, L"未知的错误代码 0xA0F0BEEF。"},
+        {static_cast<HRESULT>(0xA0F0BEEF), 0x0409, L"Unknown error code 0xA0F0BEEF."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.text, DescribeError(c.code, c.locale)) << std::hex << c.code << " " << c.locale;
+    }
+    for (LCID locale : {LOCALE_SYSTEM_DEFAULT, 0x0409ul, 0x0804ul})
+        EXPECT_TRUE(HasErrorTexts(locale)) << locale;
+    for (LCID locale : {0x0407ul, 0ul, LOCALE_USER_DEFAULT})
+        EXPECT_FALSE(HasErrorTexts(locale)) << locale;
+}
+
+TEST(ErrorText, EveryOwnTextHasAChineseOne)
+{
+    for (HRESULT code : {S_OK, OPC_E_INVALIDHANDLE, OPC_E_UNKNOWNITEMID, OPC_S_CLAMP,
+                         OPC_SERVER_E_VIEWER_NOT_RUNNING, E_INVALIDARG, CONNECT_E_CANNOTCONNECT,
+                         DISP_E_BADVARTYPE}) {
+        const std::wstring chinese = DescribeError(code, kChineseLocale);
+        EXPECT_NE(DescribeError(code), chinese) << std::hex << code;
+        EXPECT_TRUE(chinese.find_first_of(L"的不无效操作连接") != std::wstring::npos)
+            << std::hex << code;
+    }
+}
+
 }  // namespace

@@ -14,7 +14,9 @@ TEST(ServerObject, AnswersItsInterfacesWithOneIdentity)
     ComPtr<IOPCServer> server = NewServer();
     ComPtr<IUnknown> primary;
     ASSERT_EQ(S_OK, server.As(&primary));
-    for (const IID* iid : {&IID_IOPCServer, &IID_IPersistFile, &IID_IPersist}) {
+    for (const IID* iid :
+         {&IID_IOPCServer, &IID_IPersistFile, &IID_IPersist, &IID_IOPCBrowseServerAddressSpace,
+          &IID_IOPCCommon, &IID_IOPCItemProperties, &IID_IConnectionPointContainer}) {
         ComPtr<IUnknown> first, second, viaPart;
         ASSERT_EQ(S_OK, primary->QueryInterface(*iid, &first));
         ASSERT_EQ(S_OK, primary->QueryInterface(*iid, &second));
