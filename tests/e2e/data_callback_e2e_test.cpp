@@ -14,6 +14,7 @@
 #include "opc_da.h"
 #include "opc_error.h"
 #include "server_identity.h"
+#include "tests/e2e/client_group.h"
 #include "tests/e2e/opc_server_e2e_environment.h"
 #include "tests/e2e/server_process.h"
 #include "tests/opc/datachange/recording_callback.h"
@@ -35,25 +36,9 @@ public:
         EXPECT_EQ(S_OK, CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
                                          IID_PPV_ARGS(&server_)));
         if (!server_) return;
-        OPCHANDLE handle = 0;
-        DWORD revised = 0;
-        EXPECT_EQ(S_OK, server_->AddGroup(L"callback", TRUE, 1000, kGroupClient, nullptr, nullptr,
-                                          0, &handle, &revised, IID_IOPCItemMgt,
-                                          reinterpret_cast<IUnknown**>(items_.GetAddressOf())));
-        std::vector<OPCITEMDEF> definitions(itemIds.size());
-        for (size_t i = 0; i < itemIds.size(); ++i) {
-            definitions[i].szItemID = const_cast<LPWSTR>(itemIds[i].c_str());
-            definitions[i].szAccessPath = const_cast<LPWSTR>(L"");
-            definitions[i].bActive = TRUE;
-            definitions[i].hClient = static_cast<OPCHANDLE>(i + 1);
-        }
-        TaskOut<OPCITEMRESULT> results;
-        TaskOut<HRESULT> errors;
-        EXPECT_EQ(S_OK, items_->AddItems(static_cast<DWORD>(definitions.size()), definitions.data(),
-                                         results.out(), errors.out()));
-        for (size_t i = 0; results.get() && i < itemIds.size(); ++i) {
-            handles.push_back(results[i].hServer);
-        }
+        items_ = AddClientGroup(*server_.Get(), L"callback", kGroupClient);
+        if (!items_) return;
+        handles = AddActiveItems(*items_.Get(), itemIds);
     }
     ~GroupClient()
     {
