@@ -10,13 +10,16 @@
 
 #include "opc_error.h"
 #include "runtime_link/tag_mirror.h"
+#include "tests/opc/datachange/proxy_registered.h"
 #include "tests/opc/datachange/recording_callback.h"
 #include "tests/opc/datachange/recording_sink.h"
+#include "tests/opc/datachange/sink_in_other_apartment.h"
 #include "tests/opc/datachange/stream_test_group.h"
 #include "tests/opc/datachange/viewer_gone.h"
 #include "tests/opc/group/test_tags.h"
 #include "tests/opc/include/task_memory.h"
 #include "tests/opc/values/variant_maker.h"
+#include "viewer/win_handles.h"
 
 namespace {
 
@@ -381,6 +384,44 @@ TEST_F(DataCallbackTest, ARemovedItemLeavesTheWaitingRequestsAndTheRestComplete)
     ASSERT_EQ(S_OK, group_.Async2()->Read(1, handles, 2, &cancelId, alone.out()));
     ASSERT_EQ(S_OK, group_.Items()->RemoveItems(1, handles, removed.out()));
     EXPECT_EQ("r1[2=7]", PassCalls()) << "a read left without items is dropped";
+}
+
+TEST(DataCallbackDelivery, AFrozenCallbacksWaitingDataChangesMergeAndLoseNoItemsLastChange)
+{
+    TestTags tags;
+    ProxyRegistered proxy;
+    SinkInOtherApartment<RecordingCallback> client;
+    // The client stops answering in its first call until thawed, and says when it has two.
+    const UniqueHandle frozen(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const UniqueHandle thawed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const UniqueHandle secondCall(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    RecordingCallback& served = client.Served();
+    served.onFirstCall = [&] {
+        SetEvent(frozen.get());
+        WaitForSingleObject(thawed.get(), 10000);
+    };
+    served.onEveryCall = [&] {
+        if (served.calls.size() == 2) SetEvent(secondCall.get());
+    };
+    StreamTestGroup group;
+    group.Add(L"INT", TRUE, VT_EMPTY, 1);
+    group.Add(L"TANK1", TRUE, VT_EMPTY, 2);
+    ASSERT_EQ(S_OK, group.Connect(client.Proxy()));
+    group.Pass();
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(frozen.get(), 10000));
+    const struct {
+        int slot;
+        int32_t value;
+    } changes[] = {{1, 100}, {3, 200}, {1, 101}};  // INT, TANK1, INT again
+    for (const auto& change : changes) {
+        g_tagMirror[change.slot]->value.integer = change.value;
+        group.Pass();
+    }
+    SetEvent(thawed.get());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(secondCall.get(), 10000));
+    client.End();
+    EXPECT_EQ("d[1=42 2=7] | d[1=101 2=200]", Calls(served))
+        << "the three waiting changes as one, each item with its last value";
 }
 
 }  // namespace

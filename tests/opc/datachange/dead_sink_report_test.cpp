@@ -9,13 +9,12 @@
 #include "opc/server/ended_client_reclaim.h"
 #include "opc/server/server_object.h"
 #include "opc/server/server_table.h"
-#include "proxy_registration.h"
-#include "server_identity.h"
+#include "tests/opc/datachange/proxy_registered.h"
 #include "tests/opc/datachange/recording_callback.h"
 #include "tests/opc/datachange/recording_sink.h"
+#include "tests/opc/datachange/sink_in_other_apartment.h"
 #include "tests/opc/group/test_tags.h"
 #include "tests/opc/server/com_server_test_support.h"
-#include "tests/support/beside_this_program.h"
 
 namespace {
 
@@ -30,57 +29,6 @@ TEST(DeadSinkReport, ReportsFromADeliveryThreadReachTheMainThreadOnceInOrder)
     EXPECT_EQ((std::vector<DWORD>{7, 9}), TakeDeadSinkReports());
     EXPECT_TRUE(TakeDeadSinkReports().empty()) << "each report is taken once";
 }
-
-// An advise sink or a data callback in an apartment of its own thread, reached through a proxy
-// as a client's sink is; the apartment can end, as a client's does when its process ends.
-template <class Sink>
-class SinkInOtherApartment {
-public:
-    SinkInOtherApartment() : thread_([this] { Serve(); })
-    {
-        WaitForSingleObject(ready_, 10000);
-        CoGetInterfaceAndReleaseStream(marshalled_, IID_PPV_ARGS(&proxy_));
-    }
-    ~SinkInOtherApartment()
-    {
-        proxy_.Reset();
-        End();
-        CloseHandle(ready_);
-    }
-    SinkInOtherApartment(const SinkInOtherApartment&) = delete;
-    SinkInOtherApartment& operator=(const SinkInOtherApartment&) = delete;
-
-    IUnknown* Proxy() const { return proxy_.Get(); }
-    void End()
-    {
-        if (!thread_.joinable()) return;
-        PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
-        thread_.join();
-    }
-
-private:
-    void Serve()
-    {
-        CoInitialize(nullptr);
-        {
-            Sink sink;
-            MSG message;
-            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before a post
-            threadId_ = GetCurrentThreadId();
-            CoMarshalInterThreadInterfaceInStream(IID_IUnknown, &sink, &marshalled_);
-            SetEvent(ready_);
-            while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-            CoDisconnectObject(&sink, 0);
-        }
-        CoUninitialize();
-    }
-
-    HANDLE ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    DWORD threadId_ = 0;
-    IStream* marshalled_ = nullptr;
-    ComPtr<IUnknown> proxy_;
-    std::thread thread_;  // last: it starts once the members it uses are made
-};
 
 // A server object whose group sends one item to `sink` through the delivery thread: as a
 // stream to an advise sink, or to a data callback.
@@ -150,19 +98,6 @@ TEST(DeadSinkReport, AGoneSinkEndsItsServerOnlyWhenTheClientsProcessIsNotWatched
 {
     GoneSinkEndsOnlyAnUnwatchedServer<RecordingSink>();
 }
-
-// opc_proxy.dll registered while it lives: IOPCDataCallback has no proxy of the system's.
-class ProxyRegistered {
-public:
-    ProxyRegistered()
-    {
-        EXPECT_TRUE(
-            registration::register_proxy(HKEY_CLASSES_ROOT, BesideThisProgram(kProxyDllName)).ok());
-    }
-    ~ProxyRegistered() { EXPECT_TRUE(registration::unregister_proxy(HKEY_CLASSES_ROOT).ok()); }
-    ProxyRegistered(const ProxyRegistered&) = delete;
-    ProxyRegistered& operator=(const ProxyRegistered&) = delete;
-};
 
 TEST(DeadSinkReport, AGoneDataCallbackEndsItsServerOnlyWhenTheClientsProcessIsNotWatched)
 {

@@ -39,6 +39,7 @@ void RecordingCallback::Keep(CallbackRecord record)
 {
     calls.push_back(std::move(record));
     if (onFirstCall) std::exchange(onFirstCall, nullptr)();
+    if (onEveryCall) onEveryCall();
 }
 
 HRESULT RecordingCallback::OnDataChange(DWORD dwTransid, OPCHANDLE hGroup, HRESULT hrMasterquality,

@@ -50,6 +50,8 @@ public:
     std::vector<CallbackRecord> calls;
     // What a client does from within its callback, run once after the first call is kept.
     std::function<void()> onFirstCall;
+    // Run after every call is kept, after onFirstCall.
+    std::function<void()> onEveryCall;
     // What a client does from within the Release that drops the count to 0; run once.
     std::function<void()> onLastRelease;
 
