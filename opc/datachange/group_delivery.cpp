@@ -26,10 +26,10 @@ bool ClientGone(HRESULT hr)
 }
 
 // An advise sink's OnDataChange returns nothing, so a failed delivery cannot always be seen in
-// its result. Marshalling
-// the sink's proxy for an interface it has not got yet asks the client's side, and returns
-// why that failed (Wine's QueryInterface on a proxy turns every failure into E_NOINTERFACE).
-// An OPC sink offers no IAdviseSink2: a live client answers E_NOINTERFACE.
+// its result. Marshalling the sink's proxy for an interface it has not got yet asks the
+// client's side, and returns why that failed (Wine's QueryInterface on a proxy turns every
+// failure into E_NOINTERFACE). Neither an OPC advise sink nor a data callback offers
+// IAdviseSink2: a live client answers E_NOINTERFACE.
 bool SinkAlive(IUnknown& sink)
 {
     Microsoft::WRL::ComPtr<IStream> stream;
