@@ -11,6 +11,7 @@
 #include "opc/server/class_factory.h"
 #include "opc/server/interface_registration_keeper.h"
 #include "opc/server/server_table.h"
+#include "opc/server/shutdown_notice.h"
 #include "server_identity.h"
 
 FILETIME g_serverStartTime = {};
@@ -64,8 +65,10 @@ void StopComServer()
     StopWatchingClassFactoryCallers();
     ReleaseInterfaceKeeper();
     // Only a successful CoInitialize is balanced. Ending COM releases the objects that clients
-    // still hold, whose destruction takes the global lock: it goes last.
-    if (g_comInitialized) CoUninitialize();
+    // still hold, whose destruction takes the global lock: it goes last. Left out while a
+    // client is frozen in its shutdown notice (see ShutdownNoticePending): the process ends
+    // all the same, and with it everything COM held.
+    if (g_comInitialized && !ShutdownNoticePending()) CoUninitialize();
     g_comInitialized = false;
     if (g_taskAllocator) {
         g_taskAllocator->Release();

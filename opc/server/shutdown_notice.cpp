@@ -21,6 +21,9 @@ struct HandleCloser {
 };
 using ThreadHandle = std::unique_ptr<void, HandleCloser>;
 
+// Notices whose call has not come back yet.
+LONG g_pendingNotices = 0;
+
 // What a notice thread needs; the thread owns it.
 struct RemoteNotice {
     ComPtr<IStream> marshalledSink;
@@ -32,7 +35,10 @@ struct RemoteNotice {
 DWORD WINAPI NoticeThread(void* parameter)
 {
     const std::unique_ptr<RemoteNotice> notice(static_cast<RemoteNotice*>(parameter));
-    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+        InterlockedDecrement(&g_pendingNotices);
+        return 1;
+    }
     {
         ComPtr<IOPCShutdown> sink;
         if (SUCCEEDED(CoGetInterfaceAndReleaseStream(notice->marshalledSink.Detach(),
@@ -41,6 +47,7 @@ DWORD WINAPI NoticeThread(void* parameter)
             InterlockedIncrement(notice->answered.get());
         }
     }
+    InterlockedDecrement(&g_pendingNotices);
     CoUninitialize();
     return 0;
 }
@@ -55,9 +62,11 @@ ThreadHandle StartRemoteNotice(IOPCShutdown* sink, const wchar_t* reason,
         return nullptr;
     std::unique_ptr<RemoteNotice> notice(new (std::nothrow)
                                              RemoteNotice{marshalled, reason, answered});
+    InterlockedIncrement(&g_pendingNotices);
     HANDLE thread =
         notice ? CreateThread(nullptr, 0, NoticeThread, notice.get(), 0, nullptr) : nullptr;
     if (!thread) {
+        InterlockedDecrement(&g_pendingNotices);
         CoReleaseMarshalData(marshalled.Get());
         return nullptr;
     }
@@ -71,6 +80,11 @@ struct Notice {
 };
 
 }  // namespace
+
+bool ShutdownNoticePending()
+{
+    return InterlockedCompareExchange(&g_pendingNotices, 0, 0) != 0;
+}
 
 const wchar_t* ShutdownReason(LCID locale)
 {

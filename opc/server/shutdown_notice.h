@@ -12,5 +12,10 @@ constexpr DWORD kShutdownNoticeWaitMs = 3000;
 // behind. A sink in this apartment is called directly. Returns how many sinks answered.
 int NotifyClientsOfShutdown(DWORD waitMs = kShutdownNoticeWaitMs);
 
+// True while a notice is still in a client's call (a frozen client). Ending COM must then be
+// left out: it lets go of every client's proxy with a call into that client, and under Wine
+// such a call cannot be given up, so the exit would wait for the frozen client for ever.
+bool ShutdownNoticePending();
+
 // The reason the notice gives in `locale`: Chinese for the Chinese locale, English otherwise.
 const wchar_t* ShutdownReason(LCID locale);

@@ -1,0 +1,203 @@
+// The server's OPC DA 2.0 and OPC Common interfaces across processes: IOPCCommon and
+// IOPCItemProperties of the registered server, and the shutdown notice its users' Exit sends to
+// a client's IOPCShutdown sink before the server process ends, a frozen sink included.
+#include <windows.h>
+#include <wrl/client.h>
+#include <ocidl.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "opc_da.h"
+#include "opc_error.h"
+#include "server_identity.h"
+#include "tests/e2e/opc_server_e2e_environment.h"
+#include "tests/opc/include/task_memory.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr UINT kAppExit = 0xE141;  // the tray menu's Exit
+constexpr DWORD kServerEndMs = 30000;
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+template <class Interface>
+ComPtr<Interface> CreateServerAs()
+{
+    ComPtr<Interface> server;
+    EXPECT_HRESULT_SUCCEEDED(CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr,
+                                              CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&server)));
+    return server;
+}
+
+TEST(OpcCommon, LocalesAndChineseErrorTextsAcrossProcesses)
+{
+    ComPtr<IOPCCommon> common = CreateServerAs<IOPCCommon>();
+    ASSERT_TRUE(common);
+    DWORD count = 0;
+    TaskOut<LCID> locales;
+    ASSERT_EQ(S_OK, common->QueryAvailableLocaleIDs(&count, locales.out()));
+    EXPECT_EQ((std::vector<LCID>{LOCALE_SYSTEM_DEFAULT, 0x0409, 0x0804}),
+              std::vector<LCID>(locales.get(), locales.get() + count));
+    EXPECT_EQ(E_INVALIDARG, common->SetLocaleID(0x0407));
+    ASSERT_EQ(S_OK, common->SetLocaleID(0x0804));
+    ASSERT_EQ(S_OK, common->SetClientName(L"端到端测试"));
+    TaskOut<wchar_t> text;
+    ASSERT_EQ(S_OK, common->GetErrorString(OPC_E_INVALID_PID, text.out()));
+    ASSERT_NE(nullptr, text.get());
+    EXPECT_STREQ(L"指定的属性 ID 对该数据项无效。", text.get());
+}
+
+TEST(OpcItemProperties, PropertiesOfTheProjectsTagsAcrossProcesses)
+{
+    ComPtr<IOPCItemProperties> properties = CreateServerAs<IOPCItemProperties>();
+    ASSERT_TRUE(properties);
+    std::wstring level = L"Tagname.Level";
+    DWORD count = 0;
+    TaskOut<DWORD> ids;
+    LPWSTR* descriptions = nullptr;
+    TaskOut<VARTYPE> types;
+    ASSERT_EQ(S_OK, properties->QueryAvailableProperties(level.data(), &count, ids.out(),
+                                                         &descriptions, types.out()));
+    ASSERT_EQ(6u, count);
+    ASSERT_NE(nullptr, descriptions);
+    EXPECT_STREQ(L"Item Value", descriptions[1]);
+    EXPECT_EQ(VT_I4, types[1]);
+    for (DWORD i = 0; i < count; ++i) CoTaskMemFree(descriptions[i]);
+    CoTaskMemFree(descriptions);
+
+    DWORD wanted[] = {2, 3, 101};
+    TaskOut<VARIANT> values;
+    TaskOut<HRESULT> errors;
+    ASSERT_EQ(S_FALSE,
+              properties->GetItemProperties(level.data(), 3, wanted, values.out(), errors.out()));
+    EXPECT_EQ(VT_I4, values[0].vt);
+    EXPECT_EQ(42, values[0].lVal);
+    EXPECT_EQ(OPC_QUALITY_GOOD, values[1].iVal);
+    EXPECT_EQ(OPC_E_INVALID_PID, errors[2]);
+
+    std::wstring unknown = L"NoSuchTag";
+    VARIANT* noValues = nullptr;
+    HRESULT* noErrors = nullptr;
+    EXPECT_EQ(OPC_E_UNKNOWNITEMID,
+              properties->GetItemProperties(unknown.data(), 1, wanted, &noValues, &noErrors));
+    EXPECT_EQ(nullptr, noValues);
+}
+
+// A client's IOPCShutdown sink that notes the reason and whether the server process still ran
+// when the notice came.
+class ShutdownSink : public IOPCShutdown {
+public:
+    explicit ShutdownSink(HANDLE serverProcess) : serverProcess_(serverProcess) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = riid == IID_IUnknown || riid == IID_IOPCShutdown ? this : nullptr;
+        if (!*ppv) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    // Lives on the test's stack: COM's references do not decide its life.
+    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references); }
+    ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&references); }
+    HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR szReason) override
+    {
+        reason = szReason ? szReason : L"(null)";
+        serverRanAtNotice = WaitForSingleObject(serverProcess_, 0) == WAIT_TIMEOUT;
+        return S_OK;
+    }
+
+    LONG references = 0;
+    std::wstring reason;
+    bool serverRanAtNotice = false;
+
+private:
+    HANDLE serverProcess_;
+};
+
+UniqueHandle OpenServerProcess()
+{
+    const DWORD processId = ServerProcessId();
+    EXPECT_NE(0u, processId);
+    return UniqueHandle(OpenProcess(SYNCHRONIZE, FALSE, processId));
+}
+
+DWORD Advise(IUnknown* server, IOPCShutdown* sink)
+{
+    ComPtr<IConnectionPointContainer> container;
+    EXPECT_EQ(S_OK, server->QueryInterface(IID_PPV_ARGS(&container)));
+    ComPtr<IConnectionPoint> point;
+    EXPECT_EQ(S_OK, container->FindConnectionPoint(IID_IOPCShutdown, &point));
+    DWORD cookie = 0;
+    EXPECT_EQ(S_OK, point->Advise(sink, &cookie));
+    return cookie;
+}
+
+TEST(ShutdownNotice, TheSinkHearsTheReasonBeforeTheServerEnds)
+{
+    ComPtr<IOPCServer> english = CreateServerAs<IOPCServer>();
+    ComPtr<IOPCServer> chinese = CreateServerAs<IOPCServer>();
+    ASSERT_TRUE(english && chinese);
+    ComPtr<IOPCCommon> common;
+    ASSERT_EQ(S_OK, chinese.As(&common));
+    ASSERT_EQ(S_OK, common->SetLocaleID(0x0804));
+    UniqueHandle process = OpenServerProcess();
+    ASSERT_TRUE(process);
+    ShutdownSink englishSink(process.get()), chineseSink(process.get());
+    Advise(english.Get(), &englishSink);
+    Advise(chinese.Get(), &chineseSink);
+
+    ASSERT_TRUE(
+        PostMessageA(FindWindowA("Parhelionix OPCServer Class", nullptr), WM_COMMAND, kAppExit, 0));
+    // The notice comes into this apartment: wait while serving it.
+    HANDLE handle = process.get();
+    DWORD index = 0;
+    ASSERT_EQ(S_OK, CoWaitForMultipleHandles(0, kServerEndMs, 1, &handle, &index))
+        << "the server did not end";
+    EXPECT_EQ(L"The OPC server is shutting down.", englishSink.reason);
+    EXPECT_EQ(L"OPC 服务器正在关闭。", chineseSink.reason);
+    EXPECT_TRUE(englishSink.serverRanAtNotice);
+    EXPECT_TRUE(chineseSink.serverRanAtNotice);
+}
+
+// A client frozen in its notice (frozen_shutdown_client.exe, a process of its own): the server
+// waits for it only so long, then ends all the same.
+TEST(ShutdownNotice, AFrozenClientDoesNotHoldTheServer)
+{
+    const std::wstring events =
+        L"Parhelionix frozen client " + std::to_wstring(GetCurrentProcessId());
+    UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, (events + L" ready").c_str()));
+    UniqueHandle noticed(CreateEventW(nullptr, TRUE, FALSE, (events + L" noticed").c_str()));
+    std::wstring commandLine = L"\"" + ProgramFolder() + L"frozen_shutdown_client.exe\" " + events;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    ASSERT_TRUE(CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &started));
+    CloseHandle(started.hThread);
+    UniqueHandle client(started.hProcess);
+    HANDLE readyOrEnded[] = {ready.get(), client.get()};
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(2, readyOrEnded, FALSE, kServerEndMs))
+        << "the client did not connect";
+    UniqueHandle server = OpenServerProcess();
+    ASSERT_TRUE(server);
+
+    ASSERT_TRUE(
+        PostMessageA(FindWindowA("Parhelionix OPCServer Class", nullptr), WM_COMMAND, kAppExit, 0));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(noticed.get(), kServerEndMs));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(server.get(), kServerEndMs))
+        << "the server waits on a frozen client";
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(client.get(), 0)) << "the client is still frozen";
+    // Ours to end: it would hang on for its lifetime.
+    TerminateProcess(client.get(), 0);
+    WaitForSingleObject(client.get(), kServerEndMs);
+}
+
+}  // namespace
