@@ -6,8 +6,8 @@
 
 #include "opc/com/connection_enumerators.h"
 
-ConnectionPoint::ConnectionPoint(IUnknown& owner, REFIID sinkIid)
-    : m_owner(owner), m_sinkIid(sinkIid)
+ConnectionPoint::ConnectionPoint(IUnknown& owner, REFIID sinkIid, ConnectionObserver* observer)
+    : m_owner(owner), m_sinkIid(sinkIid), m_observer(observer)
 {
 }
 
@@ -54,6 +54,11 @@ HRESULT ConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie)
     if (++m_lastCookie == 0) ++m_lastCookie;
     m_cookie = m_lastCookie;
     *pdwCookie = m_cookie;
+    if (m_observer) {
+        // Held: the observer may call the client, which may unadvise meanwhile.
+        const Microsoft::WRL::ComPtr<IUnknown> connected = m_sink;
+        m_observer->SinkConnected(*connected.Get());
+    }
     return S_OK;
 }
 
@@ -63,6 +68,7 @@ HRESULT ConnectionPoint::Unadvise(DWORD dwCookie)
     // Out of the point first: the sink's Release may come back into it.
     const Microsoft::WRL::ComPtr<IUnknown> leaving = std::move(m_sink);
     m_cookie = 0;
+    if (m_observer) m_observer->SinkDisconnected();
     return S_OK;
 }
 

@@ -10,9 +10,20 @@
 //
 // Calls out to the client (asking the sink for the interface, releasing it) are made with the
 // point's state already settled, since the client may call back into the point meanwhile.
+// What an owner that routes its calls by the sink learns of the point's connections; told once
+// the point is settled, and may call the client itself.
+class ConnectionObserver {
+public:
+    virtual void SinkConnected(IUnknown& sink) = 0;
+    virtual void SinkDisconnected() = 0;
+
+protected:
+    ~ConnectionObserver() = default;
+};
+
 class ConnectionPoint final : public IConnectionPoint {
 public:
-    ConnectionPoint(IUnknown& owner, REFIID sinkIid);
+    ConnectionPoint(IUnknown& owner, REFIID sinkIid, ConnectionObserver* observer = nullptr);
     ConnectionPoint(const ConnectionPoint&) = delete;
     ConnectionPoint& operator=(const ConnectionPoint&) = delete;
 
@@ -43,6 +54,7 @@ public:
 private:
     IUnknown& m_owner;
     const IID m_sinkIid;
+    ConnectionObserver* const m_observer;     // may be null
     Microsoft::WRL::ComPtr<IUnknown> m_sink;  // the pointer the sink gave for m_sinkIid
     DWORD m_cookie = 0;                       // the connected sink's; 0 while none is
     DWORD m_lastCookie = 0;

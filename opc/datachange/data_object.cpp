@@ -2,6 +2,8 @@
 
 #include <olectl.h>  // CONNECT_E_ADVISELIMIT
 
+#include <new>
+
 #include "opc/datachange/stream_handover.h"
 
 namespace {
@@ -20,7 +22,6 @@ DataObjectPart::DataObjectPart(DeliveryGroup& group) : InterfacePart(group)
 
 DataObjectPart::~DataObjectPart()
 {
-    m_delivery.reset();
     for (auto& sink : m_sinks) sink.Reset();
 }
 
@@ -75,7 +76,8 @@ HRESULT DataObjectPart::DAdvise(FORMATETC* pformatetc, DWORD /*advf*/, IAdviseSi
     // streams go through the delivery thread.
     Microsoft::WRL::ComPtr<IClientSecurity> proxy;
     Microsoft::WRL::ComPtr<IStream> marshalled;
-    if (SUCCEEDED(sink.As(&proxy))) marshalled = StreamDelivery::Marshal(sink.Get());
+    if (SUCCEEDED(sink.As(&proxy)))
+        marshalled = GroupDelivery::Marshal(IID_IAdviseSink, sink.Get());
     if (m_sinks[slot]) {
         if (marshalled) CoReleaseMarshalData(marshalled.Get());
         return CONNECT_E_ADVISELIMIT;
@@ -93,7 +95,7 @@ HRESULT DataObjectPart::DUnadvise(DWORD dwConnection)
     // The slot is empty before the sink is released, and the group outlives the release: the
     // client may advise again or let go of the group from within it.
     const Microsoft::WRL::ComPtr<DeliveryGroup> keepAlive(&owner());
-    if (m_delivered[slot]) m_delivery->Disconnect(slot);
+    if (m_delivered[slot]) owner().Delivery()->Disconnect(slot);
     m_delivered[slot] = false;
     m_sinks[slot].Reset();
     return S_OK;
@@ -108,7 +110,10 @@ void DataObjectPart::Deliver(StreamSink sink, bool coalesces, StreamBlock block)
 {
     const int slot = Index(sink);
     if (m_delivered[slot]) {
-        m_delivery->Send(slot, Format(sink), coalesces, std::move(block));
+        // Without memory for the call the stream is dropped, as one whose block cannot be had.
+        std::unique_ptr<SinkCall> call(new (std::nothrow)
+                                           StreamCall(Format(sink), coalesces, std::move(block)));
+        if (call) owner().Delivery()->Send(slot, std::move(call));
     } else {
         SendStream(*m_sinks[slot].Get(), Format(sink), std::move(block));
     }
@@ -117,9 +122,9 @@ void DataObjectPart::Deliver(StreamSink sink, bool coalesces, StreamBlock block)
 bool DataObjectPart::ConnectToDelivery(int slot,
                                        const Microsoft::WRL::ComPtr<IStream>& marshalledSink)
 {
-    if (!m_delivery) m_delivery = StreamDelivery::Start();
-    if (m_delivery && m_delivery->Connect(slot, marshalledSink)) return true;
-    if (!m_delivery) CoReleaseMarshalData(marshalledSink.Get());
+    GroupDelivery* delivery = owner().StartDelivery();
+    if (delivery && delivery->Connect(slot, marshalledSink)) return true;
+    if (!delivery) CoReleaseMarshalData(marshalledSink.Get());
     return false;
 }
 

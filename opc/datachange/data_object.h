@@ -7,22 +7,22 @@
 
 #include "opc/com/interface_part.h"
 #include "opc/datachange/delivery_group.h"
+#include "opc/datachange/group_delivery.h"
 #include "opc/datachange/stream_block.h"
-#include "opc/datachange/stream_delivery.h"
 
 // The three stream formats a group serves, in the order its advise connections are kept.
 enum class StreamSink { Data, DataTime, WriteComplete };
 
 // IDataObject of a group: one advise sink per stream format, nothing else. The connection
 // token of a sink is its format number, which the system registers once for every group.
-// A sink in another process gets its streams through the group's StreamDelivery, so that a
+// A sink in another process gets its streams through the group's GroupDelivery, so that a
 // client that stops answering holds up nobody else; a sink in the server's own apartment is
 // called at once.
 class DataObjectPart final : public InterfacePart<IDataObject, DeliveryGroup> {
 public:
     explicit DataObjectPart(DeliveryGroup& group);
-    // Ends the delivery, then releases the data, data-time and write-complete sinks, in that
-    // order.
+    // Releases the data, data-time and write-complete sinks, in that order (the group has
+    // ended its delivery first).
     ~DataObjectPart();
 
     HRESULT STDMETHODCALLTYPE GetData(FORMATETC* pformatetcIn, STGMEDIUM* pmedium) override;
@@ -50,8 +50,6 @@ public:
     // Hands the stream to `sink`'s slot: queued for its delivery thread, or sent at once. A
     // coalescing stream (a data change) replaces an older one the client has not taken yet.
     void Deliver(StreamSink sink, bool coalesces, StreamBlock block) const;
-    // The delivery that serves this group's sinks in other processes; 0 while there is none.
-    DWORD DeliveryId() const { return m_delivery ? m_delivery->Id() : 0; }
 
 private:
     static constexpr int kSinks = 3;
@@ -66,5 +64,4 @@ private:
     Microsoft::WRL::ComPtr<IAdviseSink> m_sinks[kSinks];
     bool m_delivered[kSinks] = {};  // the slot's sink gets its streams through m_delivery
     DWORD m_formats[kSinks];
-    std::unique_ptr<StreamDelivery> m_delivery;  // started for the first sink of another process
 };

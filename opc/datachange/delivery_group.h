@@ -10,7 +10,10 @@
 #include "opc/datachange/pending_request.h"
 #include "opc/items/item_table.h"
 
+class CallbackRequests;
+class DataCallback;
 class DataObjectPart;
+class GroupDelivery;
 
 class DeliveryGroup : public IUnknown {
 public:
@@ -25,6 +28,14 @@ public:
     virtual const PendingRequests& Requests() const = 0;
     // The IDataObject part with the client's advise sinks; null until a client asks for it.
     virtual const DataObjectPart* DataObject() const = 0;
+    // The IOPCDataCallback connection and the IOPCAsyncIO2 requests waiting for it.
+    virtual DataCallback& Callback() = 0;
+    virtual CallbackRequests& CallbackQueue() = 0;
+    // The thread that serves the group's sinks in other processes (advise sinks and data
+    // callback alike); null while none is started.
+    virtual GroupDelivery* Delivery() = 0;
+    // The same, started on first need; null when it cannot be had.
+    virtual GroupDelivery* StartDelivery() = 0;
     // Milliseconds left of the update period; the period expires at 0 or less.
     virtual int32_t& UpdateCountdown() = 0;
     // False once the group's server object is destroyed: transaction IDs come from it.

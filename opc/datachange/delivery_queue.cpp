@@ -5,9 +5,9 @@
 
 namespace {
 
-bool IsStreamOf(const QueuedDelivery& entry, int connection)
+bool IsCallOf(const QueuedDelivery& entry, int connection)
 {
-    return entry.step == DeliveryStep::Stream && entry.connection == connection;
+    return entry.step == DeliveryStep::Call && entry.connection == connection;
 }
 
 }  // namespace
@@ -21,17 +21,26 @@ bool DeliveryQueue::Push(QueuedDelivery entry)
         if (entry.step == DeliveryStep::Disconnect) {
             entries.erase(std::remove_if(entries.begin(), entries.end(),
                                          [&](const QueuedDelivery& waiting) {
-                                             return IsStreamOf(waiting, entry.connection);
+                                             return IsCallOf(waiting, entry.connection);
                                          }),
                           entries.end());
-        } else if (entry.coalesces) {
+        } else if (entry.step == DeliveryStep::Call && entry.call->Coalesces()) {
             // The newer data change goes to the end: it comes after every completion queued
-            // before it, as it would have on time.
+            // before it, as it would have on time. Newest first, so that what the newer one
+            // takes in is the latest the client was owed.
+            bool completionBetween = false;
+            for (auto waiting = entries.rbegin(); waiting != entries.rend(); ++waiting) {
+                if (!IsCallOf(*waiting, entry.connection)) continue;
+                if (!waiting->call->Coalesces()) {
+                    completionBetween = true;
+                } else if (entry.call->Absorb(*waiting->call, completionBetween)) {
+                    waiting->call.reset();
+                }
+            }
             entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                         [&](const QueuedDelivery& waiting) {
-                                             return IsStreamOf(waiting, entry.connection) &&
-                                                    waiting.coalesces &&
-                                                    waiting.format == entry.format;
+                                         [](const QueuedDelivery& waiting) {
+                                             return waiting.step == DeliveryStep::Call &&
+                                                    !waiting.call;
                                          }),
                           entries.end());
         }
@@ -52,7 +61,7 @@ void DeliveryQueue::Close()
         m_closed = true;
         m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(),
                                        [](const QueuedDelivery& waiting) {
-                                           return waiting.step == DeliveryStep::Stream;
+                                           return waiting.step == DeliveryStep::Call;
                                        }),
                         m_entries.end());
     }

@@ -7,6 +7,7 @@
 
 #include "opc/datachange/update_pass.h"
 
+#include "opc/datachange/callback_update.h"
 #include "opc/datachange/data_object.h"
 #include "opc/datachange/delivery_group.h"
 #include "opc/datachange/group_streams.h"
@@ -106,6 +107,10 @@ void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& c
         // The overshoot is dropped: the period restarts from this pass.
         countdown = static_cast<int32_t>(std::min<DWORD>(group.UpdateRate(), INT32_MAX));
     }
+    // The data callback's part is apart from the streams': neither subscriber disturbs the
+    // other.
+    if (expired) SendCallbackDataChange(group);
+    CompleteCallbackRequests(group);
     const DataObjectPart* dataObject = group.DataObject();
     if (!dataObject) return;  // no client asked for IDataObject: nobody to send to
     if (expired && dataObject->HasDataSink()) {

@@ -4,6 +4,7 @@
 
 #include "opc/com/global_lock.h"
 #include "opc/datachange/async_io.h"
+#include "opc/datachange/async_io2.h"
 #include "opc/datachange/data_object.h"
 #include "opc/datachange/update_pass.h"
 #include "opc/group/group_state_mgt.h"
@@ -20,6 +21,8 @@ GroupObject::~GroupObject()
 {
     // Never in the middle of an update pass.
     GlobalLockScope lock;
+    // The delivery ends first: its thread lets go of the sinks of other processes on its own.
+    m_delivery.reset();
     m_items.RemoveAll();
     state.name.reset();
     m_stateMgtPart.reset();
@@ -27,6 +30,8 @@ GroupObject::~GroupObject()
     m_asyncIOPart.reset();
     m_itemMgtPart.reset();
     m_dataObjectPart.reset();  // releases the advise sinks
+    m_asyncIO2Part.reset();
+    m_containerPart.reset();
 }
 
 HRESULT GroupObject::QueryInterface(REFIID riid, void** ppv)
@@ -51,12 +56,27 @@ HRESULT GroupObject::QueryInterface(REFIID riid, void** ppv)
     } else if (riid == IID_IDataObject) {
         if (!m_dataObjectPart) m_dataObjectPart.reset(new (std::nothrow) DataObjectPart(*this));
         answer = m_dataObjectPart.get();
+    } else if (riid == IID_IOPCAsyncIO2) {
+        if (!m_asyncIO2Part) m_asyncIO2Part.reset(new (std::nothrow) AsyncIO2Part(*this));
+        answer = m_asyncIO2Part.get();
+    } else if (riid == IID_IConnectionPointContainer) {
+        if (!m_containerPart) {
+            m_containerPart.reset(new (std::nothrow)
+                                      ConnectionPointContainerPart<GroupObject>(*this));
+        }
+        answer = m_containerPart.get();
     }
     // IOPCPublicGroupStateMgt is not offered: there are no public groups.
     if (!answer) return E_NOINTERFACE;
     *ppv = answer;
     AddRef();
     return S_OK;
+}
+
+GroupDelivery* GroupObject::StartDelivery()
+{
+    if (!m_delivery) m_delivery = GroupDelivery::Start();
+    return m_delivery.get();
 }
 
 void GroupObject::RunUpdatePass(int32_t pollPeriodMs, const FILETIME& cycleTime)

@@ -4,15 +4,20 @@
 #include <cstdint>
 #include <memory>
 
+#include "opc/com/connection_point_container_part.h"
 #include "opc/com/heap_string.h"
 #include "opc/com/reference_counted.h"
+#include "opc/datachange/callback_requests.h"
+#include "opc/datachange/data_callback.h"
 #include "opc/datachange/delivery_group.h"
+#include "opc/datachange/group_delivery.h"
 #include "opc/datachange/pending_request.h"
 #include "opc/group/group_owner.h"
 #include "opc/items/item_table.h"
 #include "opc_da.h"
 
 class AsyncIOPart;
+class AsyncIO2Part;
 class DataObjectPart;
 class GroupStateMgtPart;
 class ItemMgtPart;
@@ -32,7 +37,8 @@ struct GroupState {
 };
 
 // The COM object a client gets from AddGroup or CloneGroup. Its interfaces other than IUnknown
-// are interface parts, made on first request, that share its reference count.
+// are interface parts, made on first request, that share its reference count. Its DA 2.0 side
+// is IOPCAsyncIO2 and IConnectionPointContainer with one connection point, IOPCDataCallback's.
 class GroupObject final : public ReferenceCounted<GroupObject, DeliveryGroup> {
 public:
     explicit GroupObject(std::shared_ptr<GroupOwnerLink> ownerLink);
@@ -59,6 +65,14 @@ public:
     ItemTable& Items() override { return m_items; }
     const ItemTable& Items() const override { return m_items; }
     int32_t& UpdateCountdown() override { return m_updateCountdown; }
+    DataCallback& Callback() override { return m_dataCallback; }
+    CallbackRequests& CallbackQueue() override { return m_callbackRequests; }
+    GroupDelivery* Delivery() override { return m_delivery.get(); }
+    GroupDelivery* StartDelivery() override;
+    // The Id() of the group's delivery; 0 while none is started.
+    DWORD DeliveryId() const { return m_delivery ? m_delivery->Id() : 0; }
+    // The connection point container's one point.
+    ConnectionPoint* OutgoingConnection() { return &m_dataCallback.Point(); }
     bool HasServer() const override { return Owner() != nullptr; }
     DWORD NextTransactionId() override { return Owner()->NextTransactionId(); }
     // Gives this group a copy of every item of `source`, under the same server handles.
@@ -67,12 +81,19 @@ public:
     GroupState state;
 
 private:
+    // Made at once and destroyed last: the sink it holds is released after everything else.
+    DataCallback m_dataCallback{*this};
     std::shared_ptr<GroupOwnerLink> m_ownerLink;
     std::unique_ptr<GroupStateMgtPart> m_stateMgtPart;
     std::unique_ptr<SyncIOPart> m_syncIOPart;
     std::unique_ptr<AsyncIOPart> m_asyncIOPart;
     std::unique_ptr<ItemMgtPart> m_itemMgtPart;
     std::unique_ptr<DataObjectPart> m_dataObjectPart;
+    std::unique_ptr<AsyncIO2Part> m_asyncIO2Part;
+    std::unique_ptr<ConnectionPointContainerPart<GroupObject>> m_containerPart;
+    // Started for the first sink of another process.
+    std::unique_ptr<GroupDelivery> m_delivery;
+    CallbackRequests m_callbackRequests;
     ItemTable m_items;
     int32_t m_updateCountdown = 0;  // milliseconds; the period expires at 0 or less
     PendingRequests m_requests;

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "opc/com/task_memory.h"
+#include "opc/items/item_object.h"
 #include "runtime_link/project_files.h"
 
 DWORD RoundUpdateRate(DWORD requestedMs)
@@ -45,7 +46,13 @@ HRESULT GroupStateMgtPart::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevised
     if (pRequestedUpdateRate) {
         state.updateRate = DeliverableUpdateRate(RoundUpdateRate(*pRequestedUpdateRate));
     }
-    if (pActive) state.active = *pActive;
+    if (pActive) {
+        // A group turned active owes its data callback every active item.
+        if (!state.active && *pActive) {
+            owner().Items().ForEach([](ItemObject& item) { item.MarkOwedToDataCallback(); });
+        }
+        state.active = *pActive;
+    }
     if (phClientGroup) state.clientHandle = *phClientGroup;
     if (pPercentDeadband) state.percentDeadband = *pPercentDeadband;
     if (pLCID) state.locale = *pLCID;

@@ -95,6 +95,7 @@ HRESULT ItemMgtPart::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** p
                          [this, &items](ItemObject& item, DWORD) {
                              // A pending request must not reach the slot once it is free.
                              owner().Requests().ForgetItem(item.ServerHandle());
+                             owner().CallbackQueue().ForgetItem(item.ServerHandle());
                              items.Remove(item.ServerHandle());
                          });
 }

@@ -103,8 +103,10 @@ HRESULT ItemObject::Write(const VARIANT& value)
     VariantOwner converted;
     const HRESULT hr = ConvertValue(value, m_canonicalType, converted.Receive());
     if (FAILED(hr)) return hr;
+    // The data callback is owed only a value that differs.
+    MarkChanged(SameItemValue(m_value.get(), converted.get()) ? kOwedToBothSinks
+                                                              : kOwedToEverySink);
     m_value = std::move(converted);
-    MarkChanged();
     m_writePending = 1;
     m_writeSequence = ++g_writeSequence;
     m_timestamp = CurrentUtcTime();
@@ -127,7 +129,12 @@ void ItemObject::SetActive(BOOL active)
     }
 }
 
-void ItemObject::MarkChanged()
+void ItemObject::MarkOwedToDataCallback()
 {
-    if (m_active) m_changeMask |= kOwedToBothSinks;
+    MarkChanged(kOwedToDataCallback);
+}
+
+void ItemObject::MarkChanged(WORD sinks)
+{
+    if (m_active) m_changeMask |= sinks;
 }

@@ -8,10 +8,14 @@
 #include "opc/values/item_value_owner.h"
 #include "opc_da.h"
 
-// Change-mask bits: the item's value is still owed to the data sink, to the data-time sink.
+// Change-mask bits: the item's value is still owed to the data sink, to the data-time sink,
+// to the data callback. The two advise sinks are owed every active item each update period;
+// the data callback only an item whose value or quality changed since it was last sent.
 constexpr WORD kOwedToDataSink = 2;
 constexpr WORD kOwedToDataTimeSink = 4;
 constexpr WORD kOwedToBothSinks = kOwedToDataSink | kOwedToDataTimeSink;
+constexpr WORD kOwedToDataCallback = 8;
+constexpr WORD kOwedToEverySink = kOwedToBothSinks | kOwedToDataCallback;
 
 // Every item may be read and written, whatever its tag.
 constexpr DWORD kItemAccessRights = OPC_READABLE | OPC_WRITEABLE;
@@ -51,13 +55,17 @@ public:
     // The update pass's step for an active item: posts a pending client value into the
     // item's mirror entry unless a later write is already there, or else takes the entry's
     // value; the quality follows the Viewer link; a value or quality that differs from the
-    // item's is stamped with the poll cycle's time; marks the item for both sinks.
+    // item's is stamped with the poll cycle's time; marks the item for both advise sinks, and
+    // for the data callback when its value or quality changed.
     void RefreshFromMirrorEntry(MirrorEntry& entry, const FILETIME& cycleTime);
 
     void SetActive(BOOL active);
     void SetClientHandle(OPCHANDLE handle) { m_clientHandle = handle; }
     void SetRequestedType(VARTYPE type) { m_requestedType = type; }
     void ClearChangeBits(WORD bits) { m_changeMask &= static_cast<WORD>(~bits); }
+    // A newly connected data callback, or a group turned active, is owed the item as if it
+    // had changed; only while the item is active.
+    void MarkOwedToDataCallback();
 
     OPCHANDLE ServerHandle() const { return m_serverHandle; }
     OPCHANDLE ClientHandle() const { return m_clientHandle; }
@@ -75,8 +83,8 @@ private:
     ~ItemObject() = default;
     // Value, canonical type, quality GOOD and timestamp now from the tag that itemId names.
     HRESULT TakeTagValue(const wchar_t* itemId);
-    // Sets both change bits, only while the item is active.
-    void MarkChanged();
+    // Sets the bits of `sinks`, only while the item is active.
+    void MarkChanged(WORD sinks = kOwedToEverySink);
 
     OPCHANDLE m_serverHandle = 0;
     OPCHANDLE m_clientHandle = 0;

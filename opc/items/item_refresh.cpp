@@ -7,9 +7,11 @@
 void ItemObject::RefreshFromMirrorEntry(MirrorEntry& entry, const FILETIME& cycleTime)
 {
     const WORD quality = ViewerLinked() ? OPC_QUALITY_GOOD : OPC_QUALITY_COMM_FAILURE;
+    bool changed = false;
     if (quality != m_quality) {
         m_quality = quality;
         m_timestamp = cycleTime;
+        changed = true;
     }
     if (m_writePending) {
         // The client's value goes to the tag, unless another client's later write is already
@@ -26,11 +28,14 @@ void ItemObject::RefreshFromMirrorEntry(MirrorEntry& entry, const FILETIME& cycl
         if (SUCCEEDED(ValueOfMirrorEntry(entry, value.Receive()))) {
             // The timestamp says when the value was last seen to change; an unchanged value
             // keeps it.
-            if (!SameItemValue(m_value.get(), value.get())) m_timestamp = cycleTime;
+            if (!SameItemValue(m_value.get(), value.get())) {
+                m_timestamp = cycleTime;
+                changed = true;
+            }
             m_value = std::move(value);
             m_canonicalType = m_value.vt();
         }
     }
-    // Every active item counts as changed once per update period; nothing is compared.
-    MarkChanged();
+    // For the advise sinks every active item counts as changed once per update period.
+    MarkChanged(changed ? kOwedToEverySink : kOwedToBothSinks);
 }

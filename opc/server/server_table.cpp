@@ -40,7 +40,7 @@ bool DeliversThrough(ServerObject& server, DWORD deliveryId)
 {
     const GroupList list = server.Groups().List(OPC_ENUM_ALL);
     for (ULONG i = 0; i < list.count; ++i) {
-        if (list.groups[i]->DataObject()->DeliveryId() == deliveryId) return true;
+        if (list.groups[i]->DeliveryId() == deliveryId) return true;
     }
     return false;
 }

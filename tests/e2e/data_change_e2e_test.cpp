@@ -19,6 +19,7 @@
 #include "opc_da.h"
 #include "runtime_link/tag_record.h"
 #include "server_identity.h"
+#include "tests/e2e/client_group.h"
 #include "tests/e2e/opc_server_e2e_environment.h"
 #include "tests/e2e/server_process.h"
 #include "tests/opc/datachange/recording_sink.h"
@@ -49,25 +50,9 @@ public:
         EXPECT_EQ(S_OK, CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
                                          IID_PPV_ARGS(&server_)));
         if (!server_) return;
-        OPCHANDLE handle = 0;
-        DWORD revised = 0;
-        EXPECT_EQ(S_OK, server_->AddGroup(L"data change", TRUE, 1000, kGroupClient, nullptr,
-                                          nullptr, 0, &handle, &revised, IID_IOPCItemMgt,
-                                          reinterpret_cast<IUnknown**>(items_.GetAddressOf())));
-        std::vector<OPCITEMDEF> definitions(itemIds.size());
-        for (size_t i = 0; i < itemIds.size(); ++i) {
-            definitions[i].szItemID = const_cast<LPWSTR>(itemIds[i].c_str());
-            definitions[i].szAccessPath = const_cast<LPWSTR>(L"");
-            definitions[i].bActive = TRUE;
-            definitions[i].hClient = static_cast<OPCHANDLE>(i + 1);
-        }
-        TaskOut<OPCITEMRESULT> results;
-        TaskOut<HRESULT> errors;
-        EXPECT_EQ(S_OK, items_->AddItems(static_cast<DWORD>(definitions.size()), definitions.data(),
-                                         results.out(), errors.out()));
-        for (size_t i = 0; results.get() && i < itemIds.size(); ++i) {
-            handles_.push_back(results[i].hServer);
-        }
+        items_ = AddClientGroup(*server_.Get(), L"data change", kGroupClient);
+        if (!items_) return;
+        handles_ = AddActiveItems(*items_.Get(), itemIds);
         EXPECT_EQ(S_OK, items_.As(&data_));
         for (CLIPFORMAT format : formats) {
             FORMATETC formatEtc{format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};

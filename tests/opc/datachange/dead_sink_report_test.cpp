@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <ocidl.h>
+
 #include <thread>
 
 #include "opc/server/ended_client_reclaim.h"
 #include "opc/server/server_object.h"
 #include "opc/server/server_table.h"
+#include "tests/opc/datachange/proxy_registered.h"
+#include "tests/opc/datachange/recording_callback.h"
 #include "tests/opc/datachange/recording_sink.h"
+#include "tests/opc/datachange/sink_in_other_apartment.h"
 #include "tests/opc/group/test_tags.h"
 #include "tests/opc/server/com_server_test_support.h"
 
@@ -25,67 +30,17 @@ TEST(DeadSinkReport, ReportsFromADeliveryThreadReachTheMainThreadOnceInOrder)
     EXPECT_TRUE(TakeDeadSinkReports().empty()) << "each report is taken once";
 }
 
-// An advise sink in an apartment of its own thread, reached through a proxy as a client's sink
-// is; the apartment can end, as a client's does when its process ends.
-class SinkInOtherApartment {
-public:
-    SinkInOtherApartment() : thread_([this] { Serve(); })
-    {
-        WaitForSingleObject(ready_, 10000);
-        CoGetInterfaceAndReleaseStream(marshalled_, IID_PPV_ARGS(&proxy_));
-    }
-    ~SinkInOtherApartment()
-    {
-        proxy_.Reset();
-        End();
-        CloseHandle(ready_);
-    }
-    SinkInOtherApartment(const SinkInOtherApartment&) = delete;
-    SinkInOtherApartment& operator=(const SinkInOtherApartment&) = delete;
-
-    IAdviseSink* Proxy() const { return proxy_.Get(); }
-    void End()
-    {
-        if (!thread_.joinable()) return;
-        PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
-        thread_.join();
-    }
-
-private:
-    void Serve()
-    {
-        CoInitialize(nullptr);
-        {
-            RecordingSink sink;
-            MSG message;
-            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);  // the queue exists before a post
-            threadId_ = GetCurrentThreadId();
-            CoMarshalInterThreadInterfaceInStream(IID_IAdviseSink, &sink, &marshalled_);
-            SetEvent(ready_);
-            while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-            CoDisconnectObject(&sink, 0);
-        }
-        CoUninitialize();
-    }
-
-    HANDLE ready_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    DWORD threadId_ = 0;
-    IStream* marshalled_ = nullptr;
-    ComPtr<IAdviseSink> proxy_;
-    std::thread thread_;  // last: it starts once the members it uses are made
-};
-
-// A server object whose group streams one item to `sink` through the delivery thread.
-ComPtr<ServerObject> SubscribedServer(IAdviseSink* sink)
+// A server object whose group sends one item to `sink` through the delivery thread: as a
+// stream to an advise sink, or to a data callback (and then the group has no IDataObject part,
+// which the reclaim must not need).
+ComPtr<ServerObject> SubscribedServer(IUnknown* sink)
 {
     ComPtr<ServerObject> object(ServerObject::Create(nullptr));
     ComPtr<IOPCServer> server;
     EXPECT_EQ(S_OK, object->QueryInterface(IID_PPV_ARGS(&server)));
     ComPtr<IOPCGroupStateMgt> group = AddGroup(server.Get(), nullptr);
     ComPtr<IOPCItemMgt> items;
-    ComPtr<IDataObject> data;
     EXPECT_EQ(S_OK, group.As(&items));
-    EXPECT_EQ(S_OK, group.As(&data));
     OPCITEMDEF definition{};
     definition.szItemID = const_cast<LPWSTR>(L"INT");
     definition.bActive = TRUE;
@@ -94,9 +49,20 @@ ComPtr<ServerObject> SubscribedServer(IAdviseSink* sink)
     EXPECT_EQ(S_OK, items->AddItems(1, &definition, &results, &errors));
     CoTaskMemFree(results);
     CoTaskMemFree(errors);
-    FORMATETC format{DataTimeFormat(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    ComPtr<IAdviseSink> adviseSink;
     DWORD connection = 0;
-    EXPECT_EQ(S_OK, data->DAdvise(&format, 0, sink, &connection));
+    if (SUCCEEDED(sink->QueryInterface(IID_PPV_ARGS(&adviseSink)))) {
+        ComPtr<IDataObject> data;
+        EXPECT_EQ(S_OK, group.As(&data));
+        FORMATETC format{DataTimeFormat(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        EXPECT_EQ(S_OK, data->DAdvise(&format, 0, adviseSink.Get(), &connection));
+        return object;
+    }
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    EXPECT_EQ(S_OK, group.As(&container));
+    EXPECT_EQ(S_OK, container->FindConnectionPoint(IID_IOPCDataCallback, &point));
+    EXPECT_EQ(S_OK, point->Advise(sink, &connection));
     return object;
 }
 
@@ -109,11 +75,12 @@ void PollCycle()
     Sleep(50);
 }
 
-TEST(DeadSinkReport, AGoneSinkEndsItsServerOnlyWhenTheClientsProcessIsNotWatched)
+template <class Sink>
+void GoneSinkEndsOnlyAnUnwatchedServer()
 {
     TestTags tags;
     TakeDeadSinkReports();
-    SinkInOtherApartment unwatchedSink, watchedSink;
+    SinkInOtherApartment<Sink> unwatchedSink, watchedSink;
     ComPtr<ServerObject> unwatched = SubscribedServer(unwatchedSink.Proxy());
     ComPtr<ServerObject> watched = SubscribedServer(watchedSink.Proxy());
     SetServerClient(watched->ServerTableIndex(), GetCurrentProcessId());
@@ -126,6 +93,17 @@ TEST(DeadSinkReport, AGoneSinkEndsItsServerOnlyWhenTheClientsProcessIsNotWatched
     for (int cycle = 0; cycle < 5; ++cycle) PollCycle();
     EXPECT_NE(0, watched->ServerTableIndex()) << "a running client's server stays";
     UnregisterServer(watched->ServerTableIndex());
+}
+
+TEST(DeadSinkReport, AGoneSinkEndsItsServerOnlyWhenTheClientsProcessIsNotWatched)
+{
+    GoneSinkEndsOnlyAnUnwatchedServer<RecordingSink>();
+}
+
+TEST(DeadSinkReport, AGoneDataCallbackEndsItsServerOnlyWhenTheClientsProcessIsNotWatched)
+{
+    ProxyRegistered proxy;
+    GoneSinkEndsOnlyAnUnwatchedServer<RecordingCallback>();
 }
 
 }  // namespace

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "opc/datachange/data_callback_call.h"
+#include "opc/datachange/stream_handover.h"
 
 namespace {
 
@@ -29,12 +33,11 @@ Step Completion(int connection, CLIPFORMAT format, BYTE tag)
 
 QueuedDelivery Tagged(const Step& step)
 {
+    StreamBlock block = AllocateStreamBlock(1);
+    *static_cast<BYTE*>(block.get()) = step.tag;
     QueuedDelivery entry;
     entry.connection = step.connection;
-    entry.format = step.format;
-    entry.coalesces = step.coalesces;
-    entry.block = AllocateStreamBlock(1);
-    *static_cast<BYTE*>(entry.block.get()) = step.tag;
+    entry.call = std::make_unique<StreamCall>(step.format, step.coalesces, std::move(block));
     return entry;
 }
 
@@ -46,7 +49,8 @@ std::string Taken(DeliveryQueue& queue)
     while (queue.TryNext(entry)) {
         taken += entry.step == DeliveryStep::Disconnect
                      ? 'd'
-                     : static_cast<char>(*static_cast<BYTE*>(entry.block.get()));
+                     : static_cast<char>(
+                           *static_cast<BYTE*>(static_cast<StreamCall&>(*entry.call).Block()));
     }
     return taken;
 }
@@ -111,6 +115,72 @@ TEST(DeliveryQueue, WaitNextEndsOnceClosedAndEmpty)
     EXPECT_TRUE(queue.WaitNext(entry)) << "the disconnect is still taken";
     EXPECT_FALSE(queue.WaitNext(entry));
     EXPECT_FALSE(queue.Push(Tagged(Completion(0, 1, 'x'))));
+}
+
+// A data callback's call carrying items {server handle, value}; the value is its I4.
+QueuedDelivery CallbackCall(DWORD transactionId,
+                            const std::vector<std::pair<OPCHANDLE, LONG>>& items)
+{
+    std::vector<CallbackItem> carried(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        carried[i].hServer = items[i].first;
+        carried[i].hClient = items[i].first + 100;
+        VARIANT* value = carried[i].value.Receive();
+        value->vt = VT_I4;
+        value->lVal = items[i].second;
+    }
+    QueuedDelivery entry;
+    entry.connection = 3;
+    entry.call = std::make_unique<DataCallbackCall>(DataCallbackKind::DataChange, transactionId, 1,
+                                                    std::move(carried));
+    return entry;
+}
+
+// The calls the delivery thread would make: per call " handle=value ...", a refresh's
+// prefixed with "t<transaction>:", joined by " |".
+std::string CallbackCalls(DeliveryQueue& queue)
+{
+    std::string taken;
+    QueuedDelivery entry;
+    while (queue.TryNext(entry)) {
+        if (!taken.empty()) taken += " |";
+        const auto& call = static_cast<DataCallbackCall&>(*entry.call);
+        if (call.TransactionId() != 0) taken += "t" + std::to_string(call.TransactionId()) + ":";
+        for (const CallbackItem& item : call.Items()) {
+            taken +=
+                " " + std::to_string(item.hServer) + "=" + std::to_string(item.value.get().lVal);
+        }
+    }
+    return taken;
+}
+
+TEST(DeliveryQueue, WaitingCallbackDataChangesMergeSoThatNoItemsLastChangeIsLost)
+{
+    using Items = std::vector<std::pair<OPCHANDLE, LONG>>;
+    const struct {
+        const char* name;
+        std::vector<std::pair<DWORD, Items>> calls;  // transaction ID (0: data change), items
+        std::string taken;
+    } cases[] = {
+        {"items of the older change the newer lacks are kept, in handle order",
+         {{0, {{1, 10}, {3, 30}}}, {0, {{2, 21}, {3, 31}}}},
+         " 1=10 2=21 3=31"},
+        {"the newer value of an item wins",
+         {{0, {{5, 50}}}, {0, {{5, 51}}}, {0, {{5, 52}}}},
+         " 5=52"},
+        {"three changes fold into one",
+         {{0, {{1, 10}}}, {0, {{2, 20}}}, {0, {{1, 11}, {3, 30}}}},
+         " 1=11 2=20 3=30"},
+        {"a refresh's data change is a completion: no change merges across it, so its values "
+         "are never followed by older ones",
+         {{0, {{1, 10}}}, {7, {{1, 11}}}, {0, {{2, 20}}}, {0, {{1, 12}}}},
+         " 1=10 |t7: 1=11 | 1=12 2=20"},
+    };
+    for (const auto& c : cases) {
+        DeliveryQueue queue;
+        for (const auto& call : c.calls) queue.Push(CallbackCall(call.first, call.second));
+        EXPECT_EQ(c.taken, CallbackCalls(queue)) << c.name;
+    }
 }
 
 }  // namespace

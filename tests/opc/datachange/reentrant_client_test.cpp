@@ -1,13 +1,17 @@
 // A client that calls back into the server from within the server's calls to it: from its
-// sink's OnDataChange and from the Release that drops the sink's last reference. Whatever it
-// does there, the call under way returns its own result and nothing reaches a dying object.
+// advise sink's OnDataChange and its data callback's calls, and from the Release that drops
+// either's last reference. Whatever it does there, the call under way returns its own result
+// and nothing reaches a dying object.
 #include <gtest/gtest.h>
+
+#include <ocidl.h>
 
 #include <functional>
 #include <set>
 #include <string>
 
 #include "opc/server/server_table.h"
+#include "tests/opc/datachange/recording_callback.h"
 #include "tests/opc/datachange/recording_sink.h"
 #include "tests/opc/group/test_tags.h"
 #include "tests/opc/server/com_server_test_support.h"
@@ -15,10 +19,12 @@
 namespace {
 
 enum class Trigger {
-    RemoveGroup,    // of the advised group, after the client let go of it
-    DUnadvise,      // of the advised group's sink
-    ReleaseServer,  // the client's last reference to its server object
-    OnDataChange,   // the advised group's stream in an update pass
+    RemoveGroup,           // of the advised group, after the client let go of it
+    DUnadvise,             // of the advised group's sink
+    ReleaseServer,         // the client's last reference to its server object
+    OnDataChange,          // the advised group's stream in an update pass
+    CallbackUnadvise,      // of the advised group's data callback
+    OnCallbackDataChange,  // the advised group's data callback in an update pass
 };
 
 enum class Action {
@@ -29,8 +35,8 @@ enum class Action {
     CloneOtherGroup,  // reaches the server object through a group the client holds
 };
 
-// One server object with an advised group A (one item, a data-time sink) and a group B, both
-// held by the client through their IOPCGroupStateMgt only.
+// One server object with an advised group A (one item, a data-time sink and a data callback)
+// and a group B, both held by the client through their IOPCGroupStateMgt only.
 class ReentrantClient {
 public:
     ReentrantClient()
@@ -43,6 +49,7 @@ public:
         FORMATETC format{DataTimeFormat(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
         DWORD connection = 0;
         EXPECT_EQ(S_OK, data->DAdvise(&format, 0, &sink, &connection));
+        EXPECT_EQ(S_OK, CallbackPoint()->Advise(&callback, &callbackCookie_));
         ComPtr<IOPCItemMgt> items;
         EXPECT_EQ(S_OK, advised_.As(&items));
         OPCITEMDEF definition{};
@@ -108,8 +115,11 @@ public:
             server_.Reset();
             return S_OK;
         case Trigger::OnDataChange:
+        case Trigger::OnCallbackDataChange:
             UpdateAllServers(1000);
             return S_OK;
+        case Trigger::CallbackUnadvise:
+            return CallbackPoint()->Unadvise(callbackCookie_);
         }
         return E_UNEXPECTED;
     }
@@ -127,10 +137,23 @@ public:
     }
 
     RecordingSink sink;  // outlives every group that holds it
+    RecordingCallback callback;
     std::set<std::wstring> enumerated;
     HRESULT callbackResult = S_OK;
 
 private:
+    ComPtr<IConnectionPoint> CallbackPoint()
+    {
+        ComPtr<IConnectionPointContainer> container;
+        EXPECT_EQ(S_OK, advised_.As(&container));
+        ComPtr<IConnectionPoint> point;
+        if (container) {
+            EXPECT_EQ(S_OK, container->FindConnectionPoint(IID_IOPCDataCallback, &point));
+        }
+        return point;
+    }
+
+    DWORD callbackCookie_ = 0;
     ComPtr<IOPCServer> server_;
     ComPtr<IOPCGroupStateMgt> advised_;
     ComPtr<IOPCGroupStateMgt> other_;
@@ -165,20 +188,58 @@ TEST(ReentrantClient, CallsBackFromItsSinkReachNothingDying)
          S_OK},
         {"data change, remove own", Trigger::OnDataChange, Action::RemoveAdvisedGroup, {}, S_OK},
         {"data change, release server", Trigger::OnDataChange, Action::ReleaseServer, {}, S_OK},
+        {"callback unadvise, enumerate",
+         Trigger::CallbackUnadvise,
+         Action::EnumerateGroups,
+         {L"A", L"B"},
+         S_OK},
+        {"callback unadvise, remove own",
+         Trigger::CallbackUnadvise,
+         Action::RemoveAdvisedGroup,
+         {},
+         S_OK},
+        {"callback unadvise, release server",
+         Trigger::CallbackUnadvise,
+         Action::ReleaseServer,
+         {},
+         S_OK},
+        {"callback data change, enumerate",
+         Trigger::OnCallbackDataChange,
+         Action::EnumerateGroups,
+         {L"A", L"B"},
+         S_OK},
+        {"callback data change, remove own",
+         Trigger::OnCallbackDataChange,
+         Action::RemoveAdvisedGroup,
+         {},
+         S_OK},
+        {"callback data change, remove other",
+         Trigger::OnCallbackDataChange,
+         Action::RemoveOtherGroup,
+         {},
+         S_OK},
+        {"callback data change, release server",
+         Trigger::OnCallbackDataChange,
+         Action::ReleaseServer,
+         {},
+         S_OK},
     };
     TestTags tags;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ReentrantClient client;
-        std::function<void()>& callback = c.trigger == Trigger::OnDataChange
-                                              ? client.sink.onFirstStream
-                                              : client.sink.onLastRelease;
+        std::function<void()>& callback =
+            c.trigger == Trigger::OnDataChange           ? client.sink.onFirstStream
+            : c.trigger == Trigger::OnCallbackDataChange ? client.callback.onFirstCall
+            : c.trigger == Trigger::CallbackUnadvise     ? client.callback.onLastRelease
+                                                         : client.sink.onLastRelease;
         callback = [&client, &c] { client.Act(c.action); };
         EXPECT_EQ(S_OK, client.Run(c.trigger));
         EXPECT_EQ(c.enumerated, client.enumerated);
         EXPECT_EQ(c.callbackResult, client.callbackResult);
         client.LetGo();
         EXPECT_EQ(0u, client.sink.refs()) << "every reference the server took is returned";
+        EXPECT_EQ(0u, client.callback.refs()) << "and every one to the data callback";
     }
 }
 

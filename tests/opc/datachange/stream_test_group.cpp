@@ -20,6 +20,32 @@ IOPCAsyncIO* StreamTestGroup::Async()
     return async_.Get();
 }
 
+IOPCAsyncIO2* StreamTestGroup::Async2()
+{
+    if (!async2_) {
+        EXPECT_EQ(S_OK, Items()->QueryInterface(IID_PPV_ARGS(&async2_)));
+    }
+    return async2_.Get();
+}
+
+IConnectionPoint* StreamTestGroup::CallbackPoint()
+{
+    if (!point_) {
+        ComPtr<IConnectionPointContainer> container;
+        EXPECT_EQ(S_OK, Items()->QueryInterface(IID_PPV_ARGS(&container)));
+        if (container) {
+            EXPECT_EQ(S_OK, container->FindConnectionPoint(IID_IOPCDataCallback, &point_));
+        }
+    }
+    return point_.Get();
+}
+
+HRESULT StreamTestGroup::Connect(IUnknown* sink, DWORD* cookie)
+{
+    DWORD ignored = 0;
+    return CallbackPoint()->Advise(sink, cookie ? cookie : &ignored);
+}
+
 HRESULT StreamTestGroup::Advise(CLIPFORMAT format, IAdviseSink* sink)
 {
     FORMATETC formatEtc{format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};

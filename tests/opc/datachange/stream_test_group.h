@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <objidl.h>
+#include <ocidl.h>
 
 #include <cstdint>
 
@@ -17,6 +18,11 @@ public:
 
     IDataObject* Data();
     IOPCAsyncIO* Async();
+    IOPCAsyncIO2* Async2();
+    // The group's connection point for IOPCDataCallback.
+    IConnectionPoint* CallbackPoint();
+    // Connects `sink` through the connection point; returns Advise's result.
+    HRESULT Connect(IUnknown* sink, DWORD* cookie = nullptr);
     // Connects `sink` for the format; returns DAdvise's result.
     HRESULT Advise(CLIPFORMAT format, IAdviseSink* sink);
     void Pass(int32_t periodMs = 1000, const FILETIME& cycleTime = CurrentUtcTime());
@@ -24,4 +30,6 @@ public:
 private:
     ComPtr<IDataObject> data_;
     ComPtr<IOPCAsyncIO> async_;
+    ComPtr<IOPCAsyncIO2> async2_;
+    ComPtr<IConnectionPoint> point_;
 };

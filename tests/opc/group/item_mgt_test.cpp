@@ -299,13 +299,13 @@ TEST_F(ItemMgtTest, ActivationMarksTheItemChangedAndDeactivationClearsTheMask)
     const OPCHANDLE inactive = group_.AddGood(L"INT", FALSE);
     const OPCHANDLE active = group_.AddGood(L"INT", TRUE);
     EXPECT_EQ(0, group_.Item(inactive)->ChangeMask());
-    EXPECT_EQ(kOwedToBothSinks, group_.Item(active)->ChangeMask());
+    EXPECT_EQ(kOwedToEverySink, group_.Item(active)->ChangeMask());
     group_.SetItemActive(inactive, TRUE);
-    EXPECT_EQ(kOwedToBothSinks, group_.Item(inactive)->ChangeMask());
+    EXPECT_EQ(kOwedToEverySink, group_.Item(inactive)->ChangeMask());
     group_.SetItemActive(active, FALSE);
     EXPECT_EQ(0, group_.Item(active)->ChangeMask());
     group_.Item(inactive)->ClearChangeBits(kOwedToDataSink);
-    EXPECT_EQ(kOwedToDataTimeSink, group_.Item(inactive)->ChangeMask());
+    EXPECT_EQ(kOwedToDataTimeSink | kOwedToDataCallback, group_.Item(inactive)->ChangeMask());
 }
 
 TEST_F(ItemMgtTest, RequestedTypesAreTakenAsGivenAndShowAtReadTime)

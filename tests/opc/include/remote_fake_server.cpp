@@ -5,6 +5,7 @@
 #include "server_class_registration.h"
 #include "server_identity.h"
 #include "task_memory.h"
+#include "tests/support/beside_this_program.h"
 
 #include <gtest/gtest.h>
 
@@ -13,14 +14,6 @@
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-std::wstring beside_this_program(const wchar_t* fileName)
-{
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L"\\/") + 1) + fileName;
-}
 
 const registration::ServerClass kFakeClass = {fake::kClsid, L"Parhelionix fake OPC server (tests)",
                                               L"Parhelionix.FakeOPCServer.1",
@@ -31,10 +24,9 @@ public:
     void SetUp() override
     {
         ASSERT_TRUE(
-            registration::register_proxy(HKEY_CLASSES_ROOT, beside_this_program(kProxyDllName))
-                .ok());
+            registration::register_proxy(HKEY_CLASSES_ROOT, BesideThisProgram(kProxyDllName)).ok());
         ASSERT_TRUE(registration::register_server_class(HKEY_CLASSES_ROOT, kFakeClass,
-                                                        beside_this_program(fake::kExeName))
+                                                        BesideThisProgram(fake::kExeName))
                         .ok());
         ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
         ASSERT_HRESULT_SUCCEEDED(

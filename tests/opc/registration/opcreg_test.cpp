@@ -3,6 +3,7 @@
 #include "opc_da.h"
 #include "registry_key.h"
 #include "server_identity.h"
+#include "tests/support/beside_this_program.h"
 
 #include <gtest/gtest.h>
 
@@ -14,18 +15,10 @@ namespace {
 using registration::guid_text;
 using registration::read_string;
 
-std::wstring program_folder()
-{
-    wchar_t path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const std::wstring full(path, length);
-    return full.substr(0, full.find_last_of(L"\\/") + 1);
-}
-
 // Runs opcreg.exe with `arguments` and returns its exit code.
 DWORD run_opcreg(const std::wstring& arguments)
 {
-    std::wstring commandLine = L"\"" + program_folder() + L"opcreg.exe\" " + arguments;
+    std::wstring commandLine = L"\"" + BesideThisProgram(L"opcreg.exe") + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -71,7 +64,7 @@ protected:
     {
         // Beside the test program (the prefix's %TEMP% folder need not exist); ASCII, because
         // Chinese file names fail here while the zh_CN.UTF-8 locale is not generated.
-        folder = program_folder() + L"opcreg test\\";
+        folder = BesideThisProgram(L"opcreg test\\");
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) ||
                     GetLastError() == ERROR_ALREADY_EXISTS)
             << "error " << GetLastError();

@@ -1,15 +1,14 @@
-#include "opc/datachange/stream_delivery.h"
+#include "opc/datachange/group_delivery.h"
 
 #include <wrl/client.h>
 
 #include <new>
 
 #include "opc/datachange/dead_sink_report.h"
-#include "opc/datachange/stream_handover.h"
 
 namespace {
 
-constexpr int kConnections = 3;  // one a stream format
+constexpr int kConnections = kDataCallbackConnection + 1;
 
 LONG g_lastDeliveryId = 0;
 
@@ -26,11 +25,12 @@ bool ClientGone(HRESULT hr)
            hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) || hr == CO_E_OBJNOTCONNECTED;
 }
 
-// OnDataChange returns nothing, so a failed delivery cannot be seen in its result. Marshalling
-// the sink's proxy for an interface it has not got yet asks the client's side, and returns
-// why that failed (Wine's QueryInterface on a proxy turns every failure into E_NOINTERFACE).
-// An OPC sink offers no IAdviseSink2: a live client answers E_NOINTERFACE.
-bool SinkAlive(IAdviseSink& sink)
+// An advise sink's OnDataChange returns nothing, so a failed delivery cannot always be seen in
+// its result. Marshalling the sink's proxy for an interface it has not got yet asks the
+// client's side, and returns why that failed (Wine's QueryInterface on a proxy turns every
+// failure into E_NOINTERFACE). Neither an OPC advise sink nor a data callback offers
+// IAdviseSink2: a live client answers E_NOINTERFACE.
+bool SinkAlive(IUnknown& sink)
 {
     Microsoft::WRL::ComPtr<IStream> stream;
     if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) return true;
@@ -47,10 +47,12 @@ bool SinkAlive(IAdviseSink& sink)
 
 void DeliverAll(DeliveryQueue& queue, DWORD id)
 {
-    Microsoft::WRL::ComPtr<IAdviseSink> sinks[kConnections];
+    // Each the proxy's IUnknown; a call asks it for its interface, which the proxy answers
+    // itself.
+    Microsoft::WRL::ComPtr<IUnknown> sinks[kConnections];
     QueuedDelivery entry;
     while (queue.WaitNext(entry)) {
-        Microsoft::WRL::ComPtr<IAdviseSink>& sink = sinks[entry.connection];
+        Microsoft::WRL::ComPtr<IUnknown>& sink = sinks[entry.connection];
         switch (entry.step) {
         case DeliveryStep::Connect: {
             sink.Reset();
@@ -59,15 +61,16 @@ void DeliverAll(DeliveryQueue& queue, DWORD id)
             if (FAILED(hr)) ReportDeadSink(id);
             break;
         }
-        case DeliveryStep::Stream:
+        case DeliveryStep::Call: {
             if (!sink) break;
-            SendStream(*sink.Get(), entry.format, std::move(entry.block));
-            // Asked once a burst: a healthy client is not asked after every stream.
-            if (queue.Empty() && !SinkAlive(*sink.Get())) {
+            const HRESULT hr = entry.call->MakeOn(*sink.Get());
+            // Asked once a burst: a healthy client is not asked after every call.
+            if (ClientGone(hr) || (queue.Empty() && !SinkAlive(*sink.Get()))) {
                 ReportDeadSink(id);
                 sink.Reset();
             }
             break;
+        }
         case DeliveryStep::Disconnect:
             // The release may wait on a frozen client: it does so here, not on the main thread.
             sink.Reset();
@@ -92,12 +95,12 @@ DWORD WINAPI DeliveryThread(void* parameter)
 
 }  // namespace
 
-StreamDelivery::StreamDelivery(std::shared_ptr<DeliveryQueue> queue, DWORD id)
+GroupDelivery::GroupDelivery(std::shared_ptr<DeliveryQueue> queue, DWORD id)
     : m_queue(std::move(queue)), m_id(id)
 {
 }
 
-std::unique_ptr<StreamDelivery> StreamDelivery::Start()
+std::unique_ptr<GroupDelivery> GroupDelivery::Start()
 {
     std::shared_ptr<DeliveryQueue> queue;
     try {
@@ -106,7 +109,7 @@ std::unique_ptr<StreamDelivery> StreamDelivery::Start()
         return nullptr;
     }
     const DWORD id = static_cast<DWORD>(InterlockedIncrement(&g_lastDeliveryId));
-    std::unique_ptr<StreamDelivery> delivery(new (std::nothrow) StreamDelivery(queue, id));
+    std::unique_ptr<GroupDelivery> delivery(new (std::nothrow) GroupDelivery(queue, id));
     std::unique_ptr<ThreadStart> start(new (std::nothrow) ThreadStart{queue, id});
     if (!delivery || !start) return nullptr;
     // The thread is never joined: it ends on its own once the queue is closed and empty.
@@ -117,23 +120,22 @@ std::unique_ptr<StreamDelivery> StreamDelivery::Start()
     return delivery;
 }
 
-StreamDelivery::~StreamDelivery()
+GroupDelivery::~GroupDelivery()
 {
     for (int connection = 0; connection < kConnections; ++connection) Disconnect(connection);
     m_queue->Close();
 }
 
-Microsoft::WRL::ComPtr<IStream> StreamDelivery::Marshal(IAdviseSink* sink)
+Microsoft::WRL::ComPtr<IStream> GroupDelivery::Marshal(REFIID iid, IUnknown* sink)
 {
     Microsoft::WRL::ComPtr<IStream> marshalled;
-    if (FAILED(CoMarshalInterThreadInterfaceInStream(IID_IAdviseSink, sink,
-                                                     marshalled.GetAddressOf()))) {
+    if (FAILED(CoMarshalInterThreadInterfaceInStream(iid, sink, marshalled.GetAddressOf()))) {
         return nullptr;
     }
     return marshalled;
 }
 
-bool StreamDelivery::Connect(int connection, const Microsoft::WRL::ComPtr<IStream>& marshalledSink)
+bool GroupDelivery::Connect(int connection, const Microsoft::WRL::ComPtr<IStream>& marshalledSink)
 {
     QueuedDelivery entry;
     entry.step = DeliveryStep::Connect;
@@ -144,7 +146,7 @@ bool StreamDelivery::Connect(int connection, const Microsoft::WRL::ComPtr<IStrea
     return false;
 }
 
-void StreamDelivery::Disconnect(int connection)
+void GroupDelivery::Disconnect(int connection)
 {
     QueuedDelivery entry;
     entry.step = DeliveryStep::Disconnect;
@@ -152,12 +154,10 @@ void StreamDelivery::Disconnect(int connection)
     m_queue->Push(std::move(entry));
 }
 
-void StreamDelivery::Send(int connection, CLIPFORMAT format, bool coalesces, StreamBlock block)
+void GroupDelivery::Send(int connection, std::unique_ptr<SinkCall> call)
 {
     QueuedDelivery entry;
     entry.connection = connection;
-    entry.format = format;
-    entry.coalesces = coalesces;
-    entry.block = std::move(block);
-    m_queue->Push(std::move(entry));  // see the declaration: a failure drops the stream
+    entry.call = std::move(call);
+    m_queue->Push(std::move(entry));  // see the declaration: a failure drops the call
 }

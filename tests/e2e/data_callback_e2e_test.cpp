@@ -1,0 +1,229 @@
+// The DA 2.0 side across processes: this test program as a client whose IOPCDataCallback is
+// connected to a group of the running server, beside a DA 1.0 client of the same server with
+// an advise sink; the project's tags change only when a client writes them.
+#include <windows.h>
+#include <olectl.h>
+#include <wrl/client.h>
+#include <ocidl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "opc_da.h"
+#include "opc_error.h"
+#include "server_identity.h"
+#include "tests/e2e/client_group.h"
+#include "tests/e2e/opc_server_e2e_environment.h"
+#include "tests/e2e/server_process.h"
+#include "tests/opc/datachange/recording_callback.h"
+#include "tests/opc/datachange/recording_sink.h"
+#include "tests/opc/include/task_memory.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr int kPatienceMs = 30000;
+constexpr OPCHANDLE kGroupClient = 0x66;
+
+// One server object with one group of the items named, client handles 1, 2, ...
+class GroupClient {
+public:
+    explicit GroupClient(const std::vector<std::wstring>& itemIds)
+    {
+        EXPECT_EQ(S_OK, CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
+                                         IID_PPV_ARGS(&server_)));
+        if (!server_) return;
+        items_ = AddClientGroup(*server_.Get(), L"callback", kGroupClient);
+        if (!items_) return;
+        handles = AddActiveItems(*items_.Get(), itemIds);
+    }
+    ~GroupClient()
+    {
+        if (point_) point_->Unadvise(cookie_);
+        point_.Reset();
+        if (data_) data_->DUnadvise(DataTimeFormat());
+        data_.Reset();
+        items_.Reset();
+        server_.Reset();
+        // No stub may outlive the sinks.
+        CoDisconnectObject(&callback, 0);
+        CoDisconnectObject(&sink, 0);
+    }
+    GroupClient(const GroupClient&) = delete;
+    GroupClient& operator=(const GroupClient&) = delete;
+
+    HRESULT ConnectCallback()
+    {
+        ComPtr<IConnectionPointContainer> container;
+        const HRESULT asked = items_.As(&container);
+        if (FAILED(asked)) return asked;
+        const HRESULT found = container->FindConnectionPoint(IID_IOPCDataCallback, &point_);
+        if (FAILED(found)) return found;
+        return point_->Advise(&callback, &cookie_);
+    }
+    HRESULT AdviseDataTime()
+    {
+        const HRESULT asked = items_.As(&data_);
+        if (FAILED(asked)) return asked;
+        FORMATETC format{DataTimeFormat(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        DWORD token = 0;
+        return data_->DAdvise(&format, 0, &sink, &token);
+    }
+    ComPtr<IOPCAsyncIO2> Async2() const
+    {
+        ComPtr<IOPCAsyncIO2> io;
+        EXPECT_EQ(S_OK, items_.As(&io));
+        return io;
+    }
+    void WriteSync(OPCHANDLE handle, LONG value) const
+    {
+        ComPtr<IOPCSyncIO> io;
+        ASSERT_EQ(S_OK, items_.As(&io));
+        VARIANT variant;
+        VariantInit(&variant);
+        variant.vt = VT_I4;
+        variant.lVal = value;
+        TaskOut<HRESULT> errors;
+        ASSERT_EQ(S_OK, io->Write(1, &handle, &variant, errors.out()));
+    }
+    // Handles messages, and so the server's callbacks, until `count` calls came.
+    bool WaitForCalls(size_t count) const
+    {
+        return WaitUntil([&] { return callback.calls.size() >= count; }, kPatienceMs);
+    }
+
+    RecordingCallback callback;  // before the interfaces: it outlives them
+    RecordingSink sink;
+    std::vector<OPCHANDLE> handles;
+
+private:
+    ComPtr<IOPCServer> server_;
+    ComPtr<IOPCItemMgt> items_;
+    ComPtr<IConnectionPoint> point_;
+    ComPtr<IDataObject> data_;
+    DWORD cookie_ = 0;
+};
+
+TEST(DataCallbackAcrossProcesses, TheCallbackGetsOnlyChangesWhileADa1StreamGetsEveryPeriod)
+{
+    GroupClient da2({L"Level", L"Pump"});
+    GroupClient da1({L"Level"});
+    ASSERT_EQ(S_OK, da1.AdviseDataTime());
+    ASSERT_EQ(S_OK, da2.ConnectCallback());
+    ASSERT_TRUE(da2.WaitForCalls(1));
+    EXPECT_EQ("1=42 2=0", ItemValues(da2.callback.calls[0])) << "every item, Pump as VT_BOOL";
+    EXPECT_EQ(0u, da2.callback.calls[0].transactionId);
+    EXPECT_EQ(kGroupClient, da2.callback.calls[0].group);
+    // Three more periods of the stream, and nothing changed.
+    const size_t streams = da1.sink.streams.size();
+    ASSERT_TRUE(WaitUntil([&] { return da1.sink.streams.size() >= streams + 3; }, kPatienceMs));
+    EXPECT_EQ(1u, da2.callback.calls.size()) << "no change, no callback";
+
+    da2.WriteSync(da2.handles[0], 4242);
+    ASSERT_TRUE(da2.WaitForCalls(2));
+    EXPECT_EQ("1=4242", ItemValues(da2.callback.calls[1])) << "only the item that changed";
+    const size_t after = da1.sink.streams.size();
+    EXPECT_TRUE(WaitUntil([&] { return da1.sink.streams.size() >= after + 2; }, kPatienceMs))
+        << "the DA 1.0 stream goes on";
+    da2.WriteSync(da2.handles[0], 42);
+    EXPECT_TRUE(da2.WaitForCalls(3));
+}
+
+TEST(DataCallbackAcrossProcesses, Async2RequestsEchoTheClientsTransactions)
+{
+    GroupClient client({L"Level", L"Operator"});
+    ASSERT_EQ(S_OK, client.ConnectCallback());
+    ASSERT_TRUE(client.WaitForCalls(1));
+    ComPtr<IOPCAsyncIO2> io = client.Async2();
+    ASSERT_TRUE(io);
+    DWORD readId = 0, writeId = 0, refreshId = 0;
+    TaskOut<HRESULT> readErrors, writeErrors;
+    ASSERT_EQ(S_OK, io->Read(2, client.handles.data(), 0x5151, &readId, readErrors.out()));
+    VARIANT value;
+    VariantInit(&value);
+    value.vt = VT_I4;
+    value.lVal = 77;
+    ASSERT_EQ(S_OK,
+              io->Write(1, client.handles.data(), &value, 0x5252, &writeId, writeErrors.out()));
+    ASSERT_EQ(S_OK, io->Refresh2(OPC_DS_CACHE, 0x5353, &refreshId));
+    EXPECT_NE(readId, writeId);
+    EXPECT_NE(writeId, refreshId);
+    // The write's new value may also come as a data change of its own; the completions come in
+    // the order asked.
+    std::vector<const CallbackRecord*> completions;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            completions.clear();
+            for (const CallbackRecord& call : client.callback.calls) {
+                if (call.transactionId != 0) completions.push_back(&call);
+            }
+            return completions.size() >= 3;
+        },
+        kPatienceMs));
+    ASSERT_EQ(3u, completions.size());
+    EXPECT_EQ(CallbackRecord::ReadComplete, completions[0]->kind);
+    EXPECT_EQ(0x5151u, completions[0]->transactionId);
+    EXPECT_EQ(2u, completions[0]->items.size());
+    EXPECT_EQ(CallbackRecord::WriteComplete, completions[1]->kind);
+    EXPECT_EQ(0x5252u, completions[1]->transactionId);
+    EXPECT_EQ(S_OK, completions[1]->masterError);
+    EXPECT_EQ(CallbackRecord::DataChange, completions[2]->kind);
+    EXPECT_EQ(0x5353u, completions[2]->transactionId);
+    EXPECT_EQ("1=77 2=0", ItemValues(*completions[2])) << "Operator is a string";
+
+    // A cancel that reaches the request before the next pass gets OnCancelComplete; one too
+    // late finds nothing to cancel, and the read completes.
+    const size_t before = client.callback.calls.size();
+    DWORD cancelId = 0;
+    TaskOut<HRESULT> errors;
+    ASSERT_EQ(S_OK, io->Read(1, client.handles.data(), 0x5454, &cancelId, errors.out()));
+    const HRESULT cancelled = io->Cancel2(cancelId);
+    ASSERT_TRUE(cancelled == S_OK || cancelled == E_FAIL);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (size_t i = before; i < client.callback.calls.size(); ++i) {
+                if (client.callback.calls[i].transactionId == 0x5454) return true;
+            }
+            return false;
+        },
+        kPatienceMs));
+    for (size_t i = before; i < client.callback.calls.size(); ++i) {
+        if (client.callback.calls[i].transactionId != 0x5454) continue;
+        EXPECT_EQ(cancelled == S_OK ? CallbackRecord::CancelComplete : CallbackRecord::ReadComplete,
+                  client.callback.calls[i].kind);
+    }
+    EXPECT_EQ(E_FAIL, io->Cancel2(cancelId)) << "completed";
+    client.WriteSync(client.handles[0], 42);
+}
+
+TEST(DataCallbackAcrossProcesses, BadCallsGetTheirCodes)
+{
+    GroupClient client({L"Level"});
+    ComPtr<IOPCAsyncIO2> io = client.Async2();
+    ASSERT_TRUE(io);
+    DWORD cancelId = 0;
+    TaskOut<HRESULT> errors;
+    EXPECT_EQ(CONNECT_E_NOCONNECTION,
+              io->Read(1, client.handles.data(), 1, &cancelId, errors.out()));
+    ASSERT_EQ(S_OK, client.ConnectCallback());
+    RecordingCallback second;
+    ComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(S_OK, io.As(&container));
+    ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(S_OK, container->FindConnectionPoint(IID_IOPCDataCallback, &point));
+    DWORD cookie = 0;
+    EXPECT_EQ(CONNECT_E_ADVISELIMIT, point->Advise(&second, &cookie));
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, point->Unadvise(0xBAD));
+    OPCHANDLE handles[] = {client.handles[0], 0xBAD};
+    TaskOut<HRESULT> some;
+    EXPECT_EQ(S_FALSE, io->Read(2, handles, 3, &cancelId, some.out()));
+    EXPECT_EQ(S_OK, some[0]);
+    EXPECT_EQ(OPC_E_INVALIDHANDLE, some[1]);
+    point.Reset();
+    CoDisconnectObject(&second, 0);
+}
+
+}  // namespace

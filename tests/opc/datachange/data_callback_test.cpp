@@ -1,0 +1,427 @@
+// A group's DA 2.0 side in the server's process: the IOPCDataCallback connection point, the
+// data changes that carry only what changed, and IOPCAsyncIO2's requests and completions.
+#include <gtest/gtest.h>
+
+#include <olectl.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "opc_error.h"
+#include "runtime_link/tag_mirror.h"
+#include "tests/opc/datachange/proxy_registered.h"
+#include "tests/opc/datachange/recording_callback.h"
+#include "tests/opc/datachange/recording_sink.h"
+#include "tests/opc/datachange/sink_in_other_apartment.h"
+#include "tests/opc/datachange/stream_test_group.h"
+#include "tests/opc/datachange/viewer_gone.h"
+#include "tests/opc/group/test_tags.h"
+#include "tests/opc/include/task_memory.h"
+#include "tests/opc/values/variant_maker.h"
+#include "viewer/win_handles.h"
+
+namespace {
+
+constexpr int kIntSlot = 1;
+constexpr OPCHANDLE kGroupClient = 7;
+
+// The calls of a recording callback since `from`, each as its kind ('d' data change, 'r' read,
+// 'w' write, 'c' cancel), its transaction ID when not 0, and its items' "client=value" (a
+// write's "client=error" as 0 or 1), joined by " | ".
+std::string Calls(const RecordingCallback& callback, size_t from = 0)
+{
+    std::string text;
+    for (size_t i = from; i < callback.calls.size(); ++i) {
+        const CallbackRecord& call = callback.calls[i];
+        if (!text.empty()) text += " | ";
+        text += "drwc"[call.kind];
+        if (call.transactionId) text += std::to_string(call.transactionId);
+        if (call.kind == CallbackRecord::WriteComplete) {
+            text += "[";
+            for (const auto& item : call.items) {
+                text += std::to_string(item.client) + "=" + (item.error == S_OK ? "0" : "1") + " ";
+            }
+            text += "]";
+        } else if (call.kind != CallbackRecord::CancelComplete) {
+            text += "[" + ItemValues(call) + "]";
+        }
+    }
+    return text;
+}
+
+class DataCallbackTest : public ::testing::Test {
+protected:
+    MirrorEntry& IntEntry() { return *g_tagMirror[kIntSlot]; }
+    OPCHANDLE Add(const wchar_t* itemId, OPCHANDLE client, BOOL active = TRUE,
+                  VARTYPE requested = VT_EMPTY)
+    {
+        const AddOutcome added = group_.Add(itemId, active, requested, client);
+        EXPECT_EQ(S_OK, added.error);
+        return added.result.hServer;
+    }
+    // The calls the next pass makes.
+    std::string PassCalls()
+    {
+        const size_t before = callback_.calls.size();
+        group_.Pass();
+        return Calls(callback_, before);
+    }
+
+    RecordingCallback callback_;  // outlives the group, which holds it
+    RecordingSink sink_;
+    TestTags tags_;
+    StreamTestGroup group_;
+};
+
+// A sink that answers IUnknown only.
+class NotACallback final : public IUnknown {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = riid == IID_IUnknown ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+};
+
+TEST_F(DataCallbackTest, TheConnectionPointTakesOneCallbackSinkAndRefusesTheRest)
+{
+    ComPtr<IConnectionPointContainer> container;
+    ASSERT_EQ(S_OK, group_.Items()->QueryInterface(IID_PPV_ARGS(&container)));
+    ComPtr<IConnectionPoint> other;
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(IID_IOPCShutdown, &other));
+    EXPECT_EQ(E_POINTER, container->FindConnectionPoint(IID_IOPCDataCallback, nullptr));
+    IConnectionPoint* point = group_.CallbackPoint();
+    IID iid{};
+    EXPECT_EQ(S_OK, point->GetConnectionInterface(&iid));
+    EXPECT_EQ(IID_IOPCDataCallback, iid);
+
+    NotACallback notACallback;
+    RecordingCallback second;
+    DWORD cookie = 0, refused = 0;
+    const struct {
+        const char* name;
+        std::function<HRESULT()> call;
+        HRESULT expected;
+    } steps[] = {
+        {"null sink", [&] { return point->Advise(nullptr, &cookie); }, E_POINTER},
+        {"null cookie", [&] { return point->Advise(&callback_, nullptr); }, E_POINTER},
+        {"a sink without IOPCDataCallback", [&] { return point->Advise(&notACallback, &refused); },
+         CONNECT_E_CANNOTCONNECT},
+        {"unadvise with nothing connected", [&] { return point->Unadvise(1); },
+         CONNECT_E_NOCONNECTION},
+        {"the first sink", [&] { return point->Advise(&callback_, &cookie); }, S_OK},
+        {"a second sink", [&] { return point->Advise(&second, &refused); }, CONNECT_E_ADVISELIMIT},
+        {"unadvise with a wrong cookie", [&] { return point->Unadvise(cookie + 1); },
+         CONNECT_E_NOCONNECTION},
+        {"unadvise", [&] { return point->Unadvise(cookie); }, S_OK},
+        {"unadvise again", [&] { return point->Unadvise(cookie); }, CONNECT_E_NOCONNECTION},
+        {"the second sink once the first has gone", [&] { return point->Advise(&second, &cookie); },
+         S_OK},
+        {"and away", [&] { return point->Unadvise(cookie); }, S_OK},
+    };
+    for (const auto& step : steps) EXPECT_EQ(step.expected, step.call()) << step.name;
+    EXPECT_EQ(0u, callback_.refs());
+    EXPECT_EQ(0u, second.refs());
+}
+
+TEST_F(DataCallbackTest, DataChangesCarryOnlyWhatChangedSinceTheSinkLastGotIt)
+{
+    Add(L"INT", 1);
+    Add(L"TANK1", 2);
+    const OPCHANDLE later = Add(L"REAL", 3, FALSE, VT_I4);  // 1.5 as I4: 2
+    ASSERT_EQ(S_OK, group_.Connect(&callback_));
+    DWORD cancelId = 0;
+    const struct {
+        const char* name;
+        std::function<void()> before;
+        std::string calls;
+    } steps[] = {
+        {"a newly connected sink gets every active item", [] {}, "d[1=42 2=7]"},
+        {"nothing changed: nothing sent", [] {}, ""},
+        {"a value change", [&] { IntEntry().value.integer = 43; }, "d[1=43]"},
+        {"an item activated", [&] { group_.SetItemActive(later, TRUE); }, "d[3=2]"},
+        {"an item added", [&] { Add(L"TANK1", 4); }, "d[4=7]"},
+        {"a refresh sends every active item, with its transaction ID",
+         [&] { EXPECT_EQ(S_OK, group_.Async2()->Refresh2(OPC_DS_CACHE, 77, &cancelId)); },
+         "d77[1=43 2=7 3=2 4=7]"},
+        {"disabled: the change waits",
+         [&] {
+             EXPECT_EQ(S_OK, group_.Async2()->SetEnable(FALSE));
+             IntEntry().value.integer = 44;
+         },
+         ""},
+        {"a refresh still completes while disabled",
+         [&] { EXPECT_EQ(S_OK, group_.Async2()->Refresh2(OPC_DS_DEVICE, 78, &cancelId)); },
+         "d78[1=44 2=7 3=2 4=7]"},
+        {"enabled again: the change that waited",
+         [&] { EXPECT_EQ(S_OK, group_.Async2()->SetEnable(TRUE)); }, "d[1=44]"},
+        {"an inactive group sends nothing",
+         [&] {
+             group_.SetGroupActive(FALSE);
+             IntEntry().value.integer = 45;
+         },
+         ""},
+        {"a group turned active sends every active item", [&] { group_.SetGroupActive(TRUE); },
+         "d[1=45 2=7 3=2 4=7]"},
+        {"a client write of a new value", [&] { group_.Write(later, I4(5).get()); }, "d[3=5]"},
+    };
+    for (const auto& step : steps) {
+        step.before();
+        EXPECT_EQ(step.calls, PassCalls()) << step.name;
+    }
+}
+
+TEST_F(DataCallbackTest, AQualityChangeIsAChange)
+{
+    Add(L"INT", 1);
+    ASSERT_EQ(S_OK, group_.Connect(&callback_));
+    group_.Pass();
+    {
+        ViewerGone gone;
+        group_.Pass();
+        ASSERT_EQ(2u, callback_.calls.size());
+        EXPECT_EQ(OPC_QUALITY_COMM_FAILURE, callback_.calls[1].items.at(0).quality);
+        EXPECT_EQ(S_FALSE, callback_.calls[1].masterQuality);
+        EXPECT_EQ(S_OK, callback_.calls[1].masterError);
+        EXPECT_EQ("", PassCalls()) << "still bad: no change";
+    }
+    EXPECT_EQ("d[1=42]", PassCalls());
+    EXPECT_EQ(S_OK, callback_.calls.back().masterQuality);
+}
+
+TEST_F(DataCallbackTest, StreamSinksAndTheCallbackOnOneGroupDoNotDisturbEachOther)
+{
+    Add(L"INT", 1);
+    ASSERT_EQ(S_OK, group_.Advise(DataTimeFormat(), &sink_));
+    ASSERT_EQ(S_OK, group_.Connect(&callback_));
+    for (int pass = 0; pass < 3; ++pass) group_.Pass();
+    EXPECT_EQ(3u, sink_.streams.size()) << "the stream still goes every period";
+    EXPECT_EQ("d[1=42]", Calls(callback_)) << "the callback only once";
+    DWORD id = 0, cancelId = 0;
+    EXPECT_EQ(S_OK, group_.Async()->Refresh(0, OPC_DS_CACHE, &id));
+    EXPECT_EQ(S_OK, group_.Async2()->Refresh2(OPC_DS_CACHE, 9, &cancelId));
+    group_.Pass();
+    EXPECT_EQ(5u, sink_.streams.size()) << "the period's stream and the refresh's";
+    EXPECT_EQ(id, TransactionOf(sink_.streams.back()));
+    EXPECT_EQ("d[1=42] | d9[1=42]", Calls(callback_));
+}
+
+struct Async2Case {
+    const char* name;
+    // Makes the request on the group's IOPCAsyncIO2 with the item handles {INT, TANK1} (client
+    // handles 1 and 2) and returns its result; the errors and cancel ID go to the outs.
+    std::function<HRESULT(IOPCAsyncIO2&, OPCHANDLE*, DWORD*, HRESULT**)> request;
+    HRESULT result;
+    std::vector<HRESULT> errors;
+    bool cancelled;  // Cancel2 with the request's cancel ID before the pass
+    std::string calls;
+};
+
+TEST_F(DataCallbackTest, Async2RequestsCompleteThroughTheCallbackWithTheClientsTransaction)
+{
+    OPCHANDLE handles[] = {Add(L"INT", 1), Add(L"TANK1", 2), 9999};
+    const Async2Case cases[] = {
+        {"read",
+         [](IOPCAsyncIO2& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+             return io.Read(2, h, 0x1234, id, e);
+         },
+         S_OK,
+         {S_OK, S_OK},
+         false,
+         "r4660[1=42 2=7]"},
+        {"read with an invalid handle",
+         [](IOPCAsyncIO2& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+             return io.Read(3, h, 5, id, e);
+         },
+         S_FALSE,
+         {S_OK, S_OK, OPC_E_INVALIDHANDLE},
+         false,
+         "r5[1=42 2=7]"},
+        {"read with only an invalid handle: nothing queued",
+         [](IOPCAsyncIO2& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+             return io.Read(1, h + 2, 5, id, e);
+         },
+         S_FALSE,
+         {OPC_E_INVALIDHANDLE},
+         false,
+         ""},
+        {"write, one value that does not convert",
+         [](IOPCAsyncIO2& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+             VARIANT values[2];
+             values[0] = I4(50).Release();
+             values[1] = Bstr(L"not a number").Release();
+             const HRESULT hr = io.Write(2, h, values, 6, id, e);
+             VariantClear(&values[1]);
+             return hr;
+         },
+         S_OK,
+         {S_OK, S_OK},
+         false,
+         "d[1=50] | w6[1=0 2=1 ]"},
+        {"refresh",
+         [](IOPCAsyncIO2& io, OPCHANDLE*, DWORD* id, HRESULT**) {
+             return io.Refresh2(OPC_DS_CACHE, 8, id);
+         },
+         S_OK,
+         {},
+         false,
+         "d8[1=42 2=7]"},
+        {"a cancelled read",
+         [](IOPCAsyncIO2& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+             return io.Read(2, h, 10, id, e);
+         },
+         S_OK,
+         {S_OK, S_OK},
+         true,
+         "c10"},
+        {"a cancelled refresh",
+         [](IOPCAsyncIO2& io, OPCHANDLE*, DWORD* id, HRESULT**) {
+             return io.Refresh2(OPC_DS_DEVICE, 11, id);
+         },
+         S_OK,
+         {},
+         true,
+         "c11"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestTags tags;
+        RecordingCallback callback;
+        StreamTestGroup group;
+        OPCHANDLE own[] = {group.Add(L"INT", TRUE, VT_EMPTY, 1).result.hServer,
+                           group.Add(L"TANK1", TRUE, VT_EMPTY, 2).result.hServer, handles[2]};
+        ASSERT_EQ(S_OK, group.Connect(&callback));
+        group.Pass();  // the first data change of the new sink
+        callback.calls.clear();
+        DWORD cancelId = 0;
+        TaskOut<HRESULT> errors;
+        EXPECT_EQ(c.result, c.request(*group.Async2(), own, &cancelId, errors.out()));
+        for (size_t i = 0; i < c.errors.size(); ++i) EXPECT_EQ(c.errors[i], errors[i]) << i;
+        EXPECT_EQ(c.calls.empty(), cancelId == 0) << "the group's cancel ID, for a queued one";
+        if (c.cancelled) {
+            EXPECT_EQ(S_OK, group.Async2()->Cancel2(cancelId));
+        }
+        group.Pass();
+        EXPECT_EQ(c.calls, Calls(callback));
+        for (const CallbackRecord& call : callback.calls) EXPECT_EQ(kGroupClient, call.group);
+        EXPECT_EQ(E_FAIL, group.Async2()->Cancel2(cancelId)) << "completed: nothing to cancel";
+    }
+}
+
+TEST_F(DataCallbackTest, Async2RefusesBadRequestsWithTheirCodes)
+{
+    OPCHANDLE handle = Add(L"INT", 1);
+    IOPCAsyncIO2* io = group_.Async2();
+    DWORD cancelId = 0;
+    HRESULT* errors = nullptr;
+    BOOL enabled = FALSE;
+    VARIANT value = I4(1).Release();
+    const struct {
+        const char* name;
+        std::function<HRESULT()> call;
+        HRESULT expected;
+    } cases[] = {
+        {"read without a callback", [&] { return io->Read(1, &handle, 1, &cancelId, &errors); },
+         CONNECT_E_NOCONNECTION},
+        {"write without a callback",
+         [&] { return io->Write(1, &handle, &value, 1, &cancelId, &errors); },
+         CONNECT_E_NOCONNECTION},
+        {"refresh without a callback", [&] { return io->Refresh2(OPC_DS_CACHE, 1, &cancelId); },
+         CONNECT_E_NOCONNECTION},
+        {"enable without a callback", [&] { return io->SetEnable(TRUE); }, CONNECT_E_NOCONNECTION},
+        {"connect", [&] { return group_.Connect(&callback_); }, S_OK},
+        {"read of no items", [&] { return io->Read(0, &handle, 1, &cancelId, &errors); },
+         E_INVALIDARG},
+        {"write of no items", [&] { return io->Write(0, &handle, &value, 1, &cancelId, &errors); },
+         E_INVALIDARG},
+        {"read without handles", [&] { return io->Read(1, nullptr, 1, &cancelId, &errors); },
+         E_INVALIDARG},
+        {"read without a cancel ID", [&] { return io->Read(1, &handle, 1, nullptr, &errors); },
+         E_INVALIDARG},
+        {"write without values",
+         [&] { return io->Write(1, &handle, nullptr, 1, &cancelId, &errors); }, E_INVALIDARG},
+        {"refresh without a cancel ID", [&] { return io->Refresh2(OPC_DS_CACHE, 1, nullptr); },
+         E_INVALIDARG},
+        {"refresh from no source", [&] { return io->Refresh2(OPCDATASOURCE(9), 1, &cancelId); },
+         E_INVALIDARG},
+        {"cancel of an unknown ID", [&] { return io->Cancel2(12345); }, E_FAIL},
+        {"enable is on at first",
+         [&] { return io->GetEnable(&enabled) == S_OK && enabled ? S_OK : E_FAIL; }, S_OK},
+        {"get enable without a place", [&] { return io->GetEnable(nullptr); }, E_INVALIDARG},
+        {"refresh of an inactive group",
+         [&] {
+             group_.SetGroupActive(FALSE);
+             return io->Refresh2(OPC_DS_CACHE, 1, &cancelId);
+         },
+         E_FAIL},
+        {"refresh of a group with no active item",
+         [&] {
+             group_.SetGroupActive(TRUE);
+             group_.SetItemActive(handle, FALSE);
+             return io->Refresh2(OPC_DS_CACHE, 1, &cancelId);
+         },
+         E_FAIL},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.expected, c.call()) << c.name;
+        EXPECT_EQ(nullptr, errors) << c.name << ": no errors on a refused call";
+    }
+    group_.Pass();
+    EXPECT_EQ("", Calls(callback_)) << "nothing was queued";
+}
+
+TEST_F(DataCallbackTest, ARemovedItemLeavesTheWaitingRequestsAndTheRestComplete)
+{
+    OPCHANDLE handles[] = {Add(L"INT", 1), Add(L"TANK1", 2)};
+    ASSERT_EQ(S_OK, group_.Connect(&callback_));
+    group_.Pass();
+    DWORD cancelId = 0;
+    TaskOut<HRESULT> errors, removed, alone;
+    ASSERT_EQ(S_OK, group_.Async2()->Read(2, handles, 1, &cancelId, errors.out()));
+    ASSERT_EQ(S_OK, group_.Async2()->Read(1, handles, 2, &cancelId, alone.out()));
+    ASSERT_EQ(S_OK, group_.Items()->RemoveItems(1, handles, removed.out()));
+    EXPECT_EQ("r1[2=7]", PassCalls()) << "a read left without items is dropped";
+}
+
+TEST(DataCallbackDelivery, AFrozenCallbacksWaitingDataChangesMergeAndLoseNoItemsLastChange)
+{
+    TestTags tags;
+    ProxyRegistered proxy;
+    SinkInOtherApartment<RecordingCallback> client;
+    // The client stops answering in its first call until thawed, and says when it has two.
+    const UniqueHandle frozen(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const UniqueHandle thawed(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    const UniqueHandle secondCall(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    RecordingCallback& served = client.Served();
+    served.onFirstCall = [&] {
+        SetEvent(frozen.get());
+        WaitForSingleObject(thawed.get(), 10000);
+    };
+    served.onEveryCall = [&] {
+        if (served.calls.size() == 2) SetEvent(secondCall.get());
+    };
+    StreamTestGroup group;
+    group.Add(L"INT", TRUE, VT_EMPTY, 1);
+    group.Add(L"TANK1", TRUE, VT_EMPTY, 2);
+    ASSERT_EQ(S_OK, group.Connect(client.Proxy()));
+    group.Pass();
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(frozen.get(), 10000));
+    const struct {
+        int slot;
+        int32_t value;
+    } changes[] = {{1, 100}, {3, 200}, {1, 101}};  // INT, TANK1, INT again
+    for (const auto& change : changes) {
+        g_tagMirror[change.slot]->value.integer = change.value;
+        group.Pass();
+    }
+    SetEvent(thawed.get());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(secondCall.get(), 10000));
+    client.End();
+    EXPECT_EQ("d[1=42 2=7] | d[1=101 2=200]", Calls(served))
+        << "the three waiting changes as one, each item with its last value";
+}
+
+}  // namespace
