@@ -30,8 +30,11 @@ void Reclaim(ServerObject& server)
     const GroupList list = server.Groups().List(OPC_ENUM_ALL);
     ComPtr<IUnknown> groups[kGroupSlots];
     for (ULONG i = 0; i < list.count; ++i) groups[i] = static_cast<IUnknown*>(list.groups[i]);
-    for (ULONG i = 0; i < list.count; ++i) Disconnect(groups[i].Get());
-    // The shutdown connection point is an object of its own that holds the server.
+    // A connection point is an object of its own that holds its group or server.
+    for (ULONG i = 0; i < list.count; ++i) {
+        Disconnect(list.groups[i]->OutgoingConnection());
+        Disconnect(groups[i].Get());
+    }
     if (ConnectionPoint* point = server.OutgoingConnection()) Disconnect(point);
     Disconnect(static_cast<IUnknown*>(&server));
     GlobalLockScope lock;

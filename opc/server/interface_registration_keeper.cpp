@@ -25,6 +25,7 @@ const IID* const kExportedInterfaces[] = {
     &IID_IOPCItemMgt,
     &IID_IOPCSyncIO,
     &IID_IOPCAsyncIO,
+    &IID_IOPCAsyncIO2,
     &IID_IDataObject,
     &IID_IEnumOPCItemAttributes,
     &IID_IOPCCommon,
