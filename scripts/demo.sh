@@ -127,6 +127,24 @@ write_from_client() {
   wine "$bin/opcclient.exe" read Level --source device | cat
 }
 
+da2_client() {
+  step "an OPC DA 2.0 client: item properties and locales, then a subscription through the group's connection point (only the values that changed), IOPCAsyncIO2 read, write and refresh"
+  wine "$bin/opcclient.exe" properties Temperature + locales | cat
+  wine "$bin/opcclient.exe" watch2 Counter Temperature RunFlag Operator --callbacks 3 --seconds 20 | cat
+  wine "$bin/opcclient.exe" read2 Counter Temperature + write2 Level 55 + refresh2 Counter RunFlag | cat
+}
+
+# A DA 2.0 client waits for the shutdown notice while the server is closed from its tray menu.
+close_server_with_notice() {
+  wine "$bin/opcclient.exe" await-shutdown --seconds 30 >"$demo_dir/shutdown_notice.txt" 2>&1 &
+  local client_pid=$!
+  sleep 3
+  close_server
+  wait "$client_pid" || true
+  step "what the waiting DA 2.0 client received"
+  cat "$demo_dir/shutdown_notice.txt"
+}
+
 unregister_server() {
   step "removing the registration (opcreg.exe /unregister)"
   wine "$bin/opcreg.exe" /unregister
@@ -142,7 +160,8 @@ show_server_polling
 query_server
 watch_values
 write_from_client
-close_server
+da2_client
+close_server_with_notice
 close_viewer
 unregister_server
 step "demo finished"

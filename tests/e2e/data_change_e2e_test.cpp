@@ -532,4 +532,39 @@ TEST(OpcClientDataChange, AsynchronousRequestsCompleteWithTheirTransactions)
         << RequestLog();
 }
 
+TEST(OpcClientDataAccess2, CommandsReachTheServersDa2Interfaces)
+{
+    const struct {
+        const wchar_t* command;
+        std::vector<const char*> expected;
+    } cases[] = {
+        {L"properties Level",
+         {"Level: 6 properties", "1 Item Canonical DataType (VT_I2): ",
+          "5 Item Access Rights (VT_I4): 3 (VT_I4)", "6 Server Scan Rate (VT_R4): 1000"}},
+        {L"locales", {"locales: 0x0800 0x0409 0x0804", "current locale: 0x0800"}},
+        {L"watch2 Operator Pump --callbacks 1 --seconds 30",
+         {"data change: transaction 0, 2 item(s), master quality 0x00000000", "  item 0: \"张三\"",
+          "watched 1 data change(s); disconnected"}},
+        {L"read2 Operator Pump",
+         {"read queued: transaction 1001",
+          "read complete: transaction 1001, 2 item(s), master quality 0x00000000, master error "
+          "0x00000000"}},
+        {L"refresh2 Pump", {"data change: transaction 1001, 1 item(s)"}},
+        {L"write2 Level 4322",
+         {"write complete: transaction 1001, 1 item(s), master error 0x00000000",
+          "item 0: written"}},
+        {L"cancel2 Pump", {"read queued as transaction 1001, cancel: "}},
+    };
+    for (const auto& c : cases) {
+        const std::string output = Opcclient(c.command);
+        for (const char* expected : c.expected) {
+            EXPECT_TRUE(Contains(output, expected)) << expected << " in:\n" << output;
+        }
+    }
+    EXPECT_TRUE(
+        WaitUntil([] { return Contains(RequestLog(), "name=\"Level\" type=11 value=\"4322\""); },
+                  kPatienceMs))
+        << RequestLog();
+}
+
 }  // namespace
