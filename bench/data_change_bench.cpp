@@ -2,13 +2,19 @@
 // items, both data sinks of every group set to counting sinks; one poll cycle with its update
 // pass against the shortest timer period, and stream building against a plain copy of the same
 // bytes. Across processes: the registered OPCServer.exe delivering groups of 100, 1000 and
-// 10000 items to one subscribed client (this program).
+// 10000 items to one subscribed client (this program); then the same group subscribed through
+// the DA 2.0 connection point and a DA 1.0 data-with-time sink at once, its tags changed in the
+// Viewer's area: all of them, or 1%.
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/best_of.h"
@@ -20,6 +26,7 @@
 #include "opc/server/com_server_lifetime.h"
 #include "opc/server/server_table.h"
 #include "opc/values/tag_lookup.h"
+#include "runtime_link/tag_record.h"
 #include "server_identity.h"
 #include "tests/e2e/server_process.h"
 
@@ -33,6 +40,17 @@ constexpr int kGroupsPerServer = 10;
 constexpr int kRounds = 3;
 constexpr double kShortestTimerMs = 55.0;
 constexpr int kPassesAcross = 3;
+
+// Milliseconds from a poll cycle's time (UTC, as the server stamps a changed value) to now.
+double MsSinceCycle(const FILETIME& cycle)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const auto ticks = [](const FILETIME& time) {
+        return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return (static_cast<double>(ticks(now)) - static_cast<double>(ticks(cycle))) / 1e4;
+}
 
 // Counts what it is handed; a pointer per sink slot keeps it from the stack of a frame that
 // ends before the groups do.
@@ -48,13 +66,22 @@ public:
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
     ULONG STDMETHODCALLTYPE Release() override { return --m_refs; }
-    void STDMETHODCALLTYPE OnDataChange(FORMATETC*, STGMEDIUM* medium) override
+    void STDMETHODCALLTYPE OnDataChange(FORMATETC* format, STGMEDIUM* medium) override
     {
         ++callbacks;
         const auto* bytes = static_cast<const BYTE*>(GlobalLock(medium->hGlobal));
         DWORD items = 0;
         std::memcpy(&items, bytes + 4, sizeof items);
         values += items;
+        // The first item of a data-with-time stream carries the time of the poll cycle that
+        // saw its value change.
+        if (stampedFormat && format->cfFormat == stampedFormat && items) {
+            FILETIME stamp;
+            std::memcpy(&stamp,
+                        bytes + sizeof(OPCGROUPHEADER) + offsetof(OPCITEMHEADER1, ftTimeStampItem),
+                        sizeof stamp);
+            latenciesMs.push_back(MsSinceCycle(stamp));
+        }
         GlobalUnlock(medium->hGlobal);
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);
@@ -68,10 +95,102 @@ public:
     unsigned long long callbacks = 0;
     unsigned long long values = 0;
     std::vector<LARGE_INTEGER> arrivals;
+    CLIPFORMAT stampedFormat = 0;  // streams of this format have their latency kept
+    std::vector<double> latenciesMs;
 
 private:
     ULONG m_refs = 0;
 };
+
+// Counts the values of each data change that comes through a group's connection point, with the
+// time from the poll cycle that saw them change (the newest item's stamp) to its coming.
+class CountingCallback final : public IOPCDataCallback {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IOPCDataCallback) return E_NOINTERFACE;
+        *ppv = static_cast<IOPCDataCallback*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++m_refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --m_refs; }
+    HRESULT STDMETHODCALLTYPE OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD dwCount,
+                                           OPCHANDLE*, VARIANT*, WORD*, FILETIME* pftTimeStamps,
+                                           HRESULT*) override
+    {
+        FILETIME newest{};
+        for (DWORD i = 0; pftTimeStamps && i < dwCount; ++i) {
+            if (CompareFileTime(&pftTimeStamps[i], &newest) > 0) newest = pftTimeStamps[i];
+        }
+        calls.push_back(Call{dwCount, dwCount ? MsSinceCycle(newest) : 0.0});
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*,
+                                             VARIANT*, WORD*, FILETIME*, HRESULT*) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*,
+                                              HRESULT*) override
+    {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
+
+    struct Call {
+        DWORD values;
+        double latencyMs;
+    };
+    std::vector<Call> calls;
+
+private:
+    ULONG m_refs = 0;
+};
+
+// Changes the first `count` tags of the Viewer's area (integer tags) four times a poll period,
+// on a thread of its own, while it lives.
+class TagChanger {
+public:
+    explicit TagChanger(int count)
+        : m_mapping(OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kSharedTagAreaName)),
+          m_view(m_mapping ? MapViewOfFile(m_mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr),
+          m_thread([this, count] { Run(count); })
+    {
+    }
+    ~TagChanger()
+    {
+        m_stop = true;
+        m_thread.join();
+        if (m_view) UnmapViewOfFile(m_view);
+        if (m_mapping) CloseHandle(m_mapping);
+    }
+    TagChanger(const TagChanger&) = delete;
+    TagChanger& operator=(const TagChanger&) = delete;
+
+private:
+    void Run(int count)
+    {
+        auto* records = static_cast<TagRecord*>(m_view);
+        while (!m_stop && records) {
+            for (int i = 0; i < count; ++i) ++records[i].integerValue;
+            Sleep(250);
+        }
+    }
+
+    HANDLE m_mapping;
+    void* m_view;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;  // last: it starts once the view is there
+};
+
+double Median(std::vector<double> figures)
+{
+    if (figures.empty()) return 0;
+    std::sort(figures.begin(), figures.end());
+    return figures[figures.size() / 2];
+}
 
 CLIPFORMAT Format(const char* name)
 {
@@ -216,6 +335,69 @@ int InProcess()
     return 0;
 }
 
+// One group of `items` items subscribed both ways while `changing` of its tags change: values
+// per period and the time from the poll cycle to the client, for each way.
+bool MeasureBothWays(IOPCServer* server, int items, int changing)
+{
+    CountingSink streams;
+    streams.stampedFormat = Format("OPCSTMFORMATDATATIME");
+    CountingCallback callback;
+    ComPtr<IOPCItemMgt> group = AddGroupOfItems(
+        server, L"both " + std::to_wstring(items) + L" " + std::to_wstring(changing), items,
+        L"TAG%d");
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    if (!group || !Advise(group.Get(), &streams, {streams.stampedFormat}) ||
+        FAILED(group.As(&container)) ||
+        FAILED(container->FindConnectionPoint(IID_IOPCDataCallback, &point)) ||
+        FAILED(point->Advise(&callback, &cookie))) {
+        std::fprintf(stderr, "cannot subscribe %d items both ways\n", items);
+        return false;
+    }
+    bool complete = false;
+    {
+        const TagChanger changer(changing);
+        // The first call of each way brings every item (a new subscriber): it is left out.
+        complete = WaitUntil(
+            [&] {
+                return callback.calls.size() > kPassesAcross &&
+                       streams.latenciesMs.size() > kPassesAcross;
+            },
+            30000);
+    }
+    point->Unadvise(cookie);
+    ComPtr<IOPCGroupStateMgt> state;
+    group.As(&state);
+    OPCHANDLE handle = 0;
+    state->GetState(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &handle);
+    group.Reset();
+    state.Reset();
+    container.Reset();
+    point.Reset();
+    server->RemoveGroup(handle, TRUE);
+    CoDisconnectObject(&streams, 0);
+    CoDisconnectObject(&callback, 0);
+    if (!complete) {
+        std::fprintf(stderr, "%d items: the calls did not come\n", items);
+        return false;
+    }
+    std::vector<double> callbackValues, callbackLatency, streamLatency;
+    for (size_t i = 1; i < callback.calls.size(); ++i) {
+        callbackValues.push_back(callback.calls[i].values);
+        callbackLatency.push_back(callback.calls[i].latencyMs);
+    }
+    streamLatency.assign(streams.latenciesMs.begin() + 1, streams.latenciesMs.end());
+    const double streamValues = double(streams.values) / double(streams.callbacks);
+    std::printf(
+        "  %5d items, %5d changing: DA 2.0 %7.0f values a period, %7.1f ms after the cycle | "
+        "DA 1.0 %7.0f values a period, %7.1f ms after | ratio %5.2f values, %5.2f time\n",
+        items, changing, Median(callbackValues), Median(callbackLatency), streamValues,
+        Median(streamLatency), Median(callbackValues) / streamValues,
+        Median(callbackLatency) / Median(streamLatency));
+    return true;
+}
+
 int AcrossProcesses()
 {
     ServedProject project(kTags);
@@ -267,6 +449,13 @@ int AcrossProcesses()
             "  %5d items: %8.0f values/s delivered in both formats; one stream "
             "%6.2f ms = capacity %9.0f values/s\n",
             items, 2.0 * items * double(pairs - 1) / window, inPair * 1e3, items / inPair);
+    }
+    std::printf(
+        "DA 2.0 connection point (only changed items) next to a DA 1.0 data-with-time sink on the "
+        "same group, median of %d periods of 1000 ms:\n",
+        kPassesAcross);
+    for (const auto& load : {std::pair<int, int>{1000, 1000}, {10000, 10000}, {10000, 100}}) {
+        if (!MeasureBothWays(server.Get(), load.first, load.second)) return 1;
     }
     return 0;
 }
