@@ -2,12 +2,10 @@
 
 #include "opc/items/item_object.h"
 
-int ItemTable::LowestFreeSlot() const
+int ItemTable::LowestFreeSlot()
 {
-    for (int slot = 0; slot < kItemSlots; ++slot) {
-        if (!m_slots[slot].inUse) return slot;
-    }
-    return -1;
+    while (m_searchFrom < kItemSlots && m_slots[m_searchFrom].inUse) ++m_searchFrom;
+    return m_searchFrom < kItemSlots ? m_searchFrom : -1;
 }
 
 void ItemTable::Place(int slot, ItemObject* item)
@@ -27,6 +25,7 @@ void ItemTable::Remove(OPCHANDLE handle)
     if (!item) return;
     // The slot is free before the item goes, so that nothing finds a dying item.
     m_slots[handle] = Slot{FALSE, nullptr};
+    if (static_cast<int>(handle) < m_searchFrom) m_searchFrom = static_cast<int>(handle);
     item->Release();
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -111,6 +113,41 @@ TEST_F(ItemMgtTest, HandlesAreTheLowestFreeSlotsAndAreReused)
     EXPECT_EQ(0u, group_.AddGood(L"REAL")) << "a freed slot is taken again";
     EXPECT_EQ(VT_R4, group_.Item(0)->CanonicalType());
     EXPECT_EQ(3u, group_.AddGood(L"INT"));
+}
+
+// The table resumes its search for a free slot where the last one ended; the handles must still
+// be those a plain search from slot 0 gives, whatever was removed in between.
+TEST_F(ItemMgtTest, HandlesStayTheLowestFreeSlotsThroughRandomRemovesAndAdds)
+{
+    std::mt19937 random(12);
+    std::set<OPCHANDLE> used;
+    const auto lowestFree = [&used] {
+        OPCHANDLE slot = 0;
+        while (used.count(slot)) ++slot;
+        return slot;
+    };
+    for (int step = 0; step < 200; ++step) {
+        std::vector<OPCHANDLE> removed;
+        for (int n = static_cast<int>(random() % 4); n > 0; --n) {
+            const OPCHANDLE handle = random() % 64;
+            removed.push_back(handle);
+            used.erase(handle);
+        }
+        TaskOut<HRESULT> removeErrors;
+        group_.Items()->RemoveItems(static_cast<DWORD>(removed.size()), removed.data(),
+                                    removeErrors.out());
+        std::vector<OPCITEMDEF> definitions(random() % 5, Definitions({L"INT"})[0]);
+        TaskOut<OPCITEMRESULT> results;
+        TaskOut<HRESULT> errors;
+        group_.Items()->AddItems(static_cast<DWORD>(definitions.size()), definitions.data(),
+                                 results.out(), errors.out());
+        for (size_t i = 0; i < definitions.size(); ++i) {
+            const OPCHANDLE expected = lowestFree();
+            ASSERT_EQ(expected, results[i].hServer) << "step " << step;
+            used.insert(expected);
+        }
+    }
+    EXPECT_EQ(static_cast<int>(used.size()), UsedSlots());
 }
 
 TEST_F(ItemMgtTest, AFailingDefinitionDoesNotStopTheOthers)
@@ -352,7 +389,15 @@ TEST_F(ItemMgtTest, ACloneCarriesCopiesOfTheItemsUnderTheSameHandles)
     ComPtr<IOPCSyncIO> clone;
     ASSERT_EQ(S_OK, state->CloneGroup(L"copy", IID_IOPCSyncIO,
                                       reinterpret_cast<IUnknown**>(clone.GetAddressOf())));
-    OPCHANDLE handles[] = {0, text};
+    ComPtr<IOPCItemMgt> cloneItems;
+    ASSERT_EQ(S_OK, clone.As(&cloneItems));
+    std::vector<OPCITEMDEF> definitions = Definitions({L"REAL", L"REAL"});
+    TaskOut<OPCITEMRESULT> added;
+    TaskOut<HRESULT> addErrors;
+    ASSERT_EQ(S_OK, cloneItems->AddItems(2, definitions.data(), added.out(), addErrors.out()));
+    EXPECT_EQ(0u, added[0].hServer) << "the clone's free slots are the source's";
+    EXPECT_EQ(2u, added[1].hServer);
+    OPCHANDLE handles[] = {3, text};
     TaskOut<OPCITEMSTATE> states;
     TaskOut<HRESULT> readErrors;
     ASSERT_EQ(S_OK, clone->Read(OPC_DS_DEVICE, 2, handles, states.out(), readErrors.out()));
