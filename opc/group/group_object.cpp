@@ -11,6 +11,7 @@
 #include "opc/group/item_mgt.h"
 #include "opc/group/sync_io.h"
 #include "opc/items/item_object.h"
+#include "opc/values/item_value.h"
 
 GroupObject::GroupObject(std::shared_ptr<GroupOwnerLink> ownerLink)
     : m_ownerLink(std::move(ownerLink))
@@ -87,7 +88,8 @@ void GroupObject::RunUpdatePass(int32_t pollPeriodMs, const FILETIME& cycleTime)
 HRESULT GroupObject::CopyItemsFrom(const GroupObject& source)
 {
     HRESULT result = S_OK;
-    source.Items().ForEach([this, &result](const ItemObject& item) {
+    const FILETIME now = CurrentUtcTime();
+    source.Items().ForEach([this, &result, &now](const ItemObject& item) {
         if (FAILED(result)) return;
         auto* copy = new (std::nothrow) ItemObject;
         if (!copy) {
@@ -95,7 +97,7 @@ HRESULT GroupObject::CopyItemsFrom(const GroupObject& source)
             return;
         }
         copy->AddRef();  // the item table's reference
-        result = copy->CopyFrom(item);
+        result = copy->CopyFrom(item, now);
         if (FAILED(result)) {
             copy->Release();
             return;

@@ -6,6 +6,7 @@
 #include "opc/com/task_array.h"
 #include "opc/group/item_attribute_enumerator.h"
 #include "opc/items/item_object.h"
+#include "opc/values/item_value.h"
 #include "opc_error.h"
 
 namespace {
@@ -49,6 +50,9 @@ HRESULT ItemMgtPart::MakeItems(DWORD dwCount, const OPCITEMDEF* pItemArray, bool
     if (!results || !errors) return E_OUTOFMEMORY;
 
     ItemTable& items = owner().Items();
+    // Every item of one call is stamped with the call's time: the clock is read once, not once
+    // an item (a reading costs as much as a quarter of an item).
+    const FILETIME now = CurrentUtcTime();
     HRESULT overall = S_OK;
     for (DWORD i = 0; i < dwCount; ++i) {
         results[i] = OPCITEMRESULT{};
@@ -58,7 +62,7 @@ HRESULT ItemMgtPart::MakeItems(DWORD dwCount, const OPCITEMDEF* pItemArray, bool
         if (item) {
             item->AddRef();
             OPCITEMRESULT made{};
-            hr = item->Initialize(pItemArray[i], static_cast<OPCHANDLE>(slot), made);
+            hr = item->Initialize(pItemArray[i], static_cast<OPCHANDLE>(slot), now, made);
             if (SUCCEEDED(hr)) results[i] = made;
             if (SUCCEEDED(hr) && keep) {
                 items.Place(slot, item);  // the table keeps this reference

@@ -24,7 +24,7 @@ uint64_t g_writeSequence = 0;
 
 }  // namespace
 
-HRESULT ItemObject::TakeTagValue(const wchar_t* itemId)
+HRESULT ItemObject::TakeTagValue(const wchar_t* itemId, const FILETIME& now)
 {
     const int slot = FindTagOfItemId(itemId);
     // An unknown name is reported as a bad type, as the package's clients expect.
@@ -33,15 +33,15 @@ HRESULT ItemObject::TakeTagValue(const wchar_t* itemId)
     if (FAILED(valued)) return valued;
     m_canonicalType = m_value.vt();
     m_quality = OPC_QUALITY_GOOD;
-    m_timestamp = CurrentUtcTime();
+    m_timestamp = now;
     return S_OK;
 }
 
 HRESULT ItemObject::Initialize(const OPCITEMDEF& definition, OPCHANDLE serverHandle,
-                               OPCITEMRESULT& result)
+                               const FILETIME& now, OPCITEMRESULT& result)
 {
     if (!definition.szItemID) return OPC_E_INVALIDITEMID;
-    const HRESULT valued = TakeTagValue(definition.szItemID);
+    const HRESULT valued = TakeTagValue(definition.szItemID, now);
     if (FAILED(valued)) return valued;
     m_requestedType = definition.vtRequestedDataType;
     m_itemId = CopyHeapString(definition.szItemID);
@@ -62,7 +62,7 @@ HRESULT ItemObject::Initialize(const OPCITEMDEF& definition, OPCHANDLE serverHan
     return S_OK;
 }
 
-HRESULT ItemObject::CopyFrom(const ItemObject& source)
+HRESULT ItemObject::CopyFrom(const ItemObject& source, const FILETIME& now)
 {
     HeapString itemId = CopyHeapString(source.m_itemId.get());
     HeapString accessPath = CopyHeapString(source.m_accessPath.get());
@@ -72,7 +72,7 @@ HRESULT ItemObject::CopyFrom(const ItemObject& source)
     // The copy reads its tag as an added item does; what the source still owes (a pending
     // write, its result, its change bits) stays with the source, so that no write is posted
     // twice.
-    const HRESULT valued = TakeTagValue(source.m_itemId.get());
+    const HRESULT valued = TakeTagValue(source.m_itemId.get(), now);
     if (FAILED(valued)) return valued;
     m_itemId = std::move(itemId);
     m_accessPath = std::move(accessPath);

@@ -31,13 +31,15 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
 
     // Resolves the definition's item ID against the tag mirror and takes the tag's canonical
-    // type and value; fills `result` on success. OPC_E_INVALIDITEMID for a null item ID or a
-    // copy that cannot be had, OPC_E_BADTYPE when no tag has that name.
-    HRESULT Initialize(const OPCITEMDEF& definition, OPCHANDLE serverHandle, OPCITEMRESULT& result);
+    // type and value, stamped `now` (the time of the client's call); fills `result` on success.
+    // OPC_E_INVALIDITEMID for a null item ID or a copy that cannot be had, OPC_E_BADTYPE when
+    // no tag has that name.
+    HRESULT Initialize(const OPCITEMDEF& definition, OPCHANDLE serverHandle, const FILETIME& now,
+                       OPCITEMRESULT& result);
     // Makes this item a copy of `source` for a cloned group: the same item ID, access path,
-    // handles, requested type and active flag, with the value, quality and timestamp its tag
-    // gives now; nothing pending and no change bits.
-    HRESULT CopyFrom(const ItemObject& source);
+    // handles, requested type and active flag, with the value and quality its tag gives now,
+    // stamped `now`; nothing pending and no change bits.
+    HRESULT CopyFrom(const ItemObject& source, const FILETIME& now);
 
     // What item read takes from this item.
     ItemReadSource ReadSource() const;
@@ -81,8 +83,8 @@ public:
 private:
     friend class ReferenceCounted<ItemObject>;
     ~ItemObject() = default;
-    // Value, canonical type, quality GOOD and timestamp now from the tag that itemId names.
-    HRESULT TakeTagValue(const wchar_t* itemId);
+    // Value, canonical type, quality GOOD and timestamp `now` from the tag that itemId names.
+    HRESULT TakeTagValue(const wchar_t* itemId, const FILETIME& now);
     // Sets the bits of `sinks`, only while the item is active.
     void MarkChanged(WORD sinks = kOwedToEverySink);
 
