@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -37,8 +38,7 @@ void WriteValueBlock(const VARIANT& value, BYTE* block)
     std::memset(text + bytes, 0, kTerminator);
 }
 
-void WriteItemHeader(DataStreamFormat format, const DataStreamItem& item, DWORD valueOffset,
-                     BYTE* at)
+void WriteItemHeader(DataStreamFormat format, const StreamRecord& item, DWORD valueOffset, BYTE* at)
 {
     if (format == DataStreamFormat::DataTime) {
         const OPCITEMHEADER1 header{item.hClient, valueOffset, item.quality, 0, item.timestamp};
@@ -47,6 +47,11 @@ void WriteItemHeader(DataStreamFormat format, const DataStreamItem& item, DWORD 
         const OPCITEMHEADER2 header{item.hClient, valueOffset, item.quality, 0};
         std::memcpy(at, &header, sizeof header);
     }
+}
+
+uint64_t StreamSize(DataStreamFormat format, size_t items, uint64_t valueBytes)
+{
+    return sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * items + valueBytes;
 }
 
 }  // namespace
@@ -83,28 +88,46 @@ uint64_t MeasureValues(const std::vector<DataStreamItem>& items)
 
 uint64_t DataStreamSize(DataStreamFormat format, const std::vector<DataStreamItem>& items)
 {
-    return sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * items.size() + MeasureValues(items);
+    return StreamSize(format, items.size(), MeasureValues(items));
 }
 
 StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup, DWORD transactionId,
-                            const std::vector<DataStreamItem>& items)
+                            const std::vector<StreamRecord>& records)
 {
-    const uint64_t total = DataStreamSize(format, items);
+    uint64_t valueBytes = 0;
+    for (const StreamRecord& record : records) valueBytes += ValueBlockSize(*record.value);
+    const uint64_t total = StreamSize(format, records.size(), valueBytes);
     StreamBlock block = AllocateStreamBlock(total);
     if (!block) return block;
     auto* bytes = static_cast<BYTE*>(GlobalLock(block.get()));
-    const OPCGROUPHEADER group{static_cast<DWORD>(total), static_cast<DWORD>(items.size()),
+    const OPCGROUPHEADER group{static_cast<DWORD>(total), static_cast<DWORD>(records.size()),
                                hClientGroup, transactionId, S_OK};
     std::memcpy(bytes, &group, sizeof group);
     size_t header = sizeof(OPCGROUPHEADER);
-    size_t value = sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * items.size();
-    for (const DataStreamItem& item : items) {
-        WriteItemHeader(format, item, static_cast<DWORD>(value), bytes + header);
-        WriteValueBlock(item.value.get(), bytes + value);
-        value += ValueBlockSize(item.value.get());
+    size_t value = sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * records.size();
+    for (const StreamRecord& record : records) {
+        WriteItemHeader(format, record, static_cast<DWORD>(value), bytes + header);
+        WriteValueBlock(*record.value, bytes + value);
+        value += ValueBlockSize(*record.value);
         header += ItemHeaderSize(format);
     }
     assert(value == total);
     GlobalUnlock(block.get());
     return block;
+}
+
+StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup, DWORD transactionId,
+                            const std::vector<DataStreamItem>& items)
+{
+    std::vector<StreamRecord> records;
+    try {
+        records.reserve(items.size());
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    for (const DataStreamItem& item : items) {
+        records.push_back(
+            StreamRecord{item.hClient, item.quality, item.timestamp, &item.value.get()});
+    }
+    return BuildDataStream(format, hClientGroup, transactionId, records);
 }

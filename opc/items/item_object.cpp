@@ -31,6 +31,8 @@ HRESULT ItemObject::TakeTagValue(const wchar_t* itemId)
     if (slot == kNoTag) return OPC_E_BADTYPE;
     const HRESULT valued = ValueOfMirrorEntry(*g_tagMirror[slot], m_value.Receive());
     if (FAILED(valued)) return valued;
+    m_tagSlot = slot;
+    m_tagGeneration = TagMirrorGeneration();
     m_canonicalType = m_value.vt();
     m_quality = OPC_QUALITY_GOOD;
     m_timestamp = CurrentUtcTime();

@@ -58,6 +58,9 @@ public:
     // item's is stamped with the poll cycle's time; marks the item for both advise sinks, and
     // for the data callback when its value or quality changed.
     void RefreshFromMirrorEntry(MirrorEntry& entry, const FILETIME& cycleTime);
+    // The mirror entry of the tag the item ID names, or null when there is none. The name is
+    // looked up only when the mirror changed since the item last looked (TagMirrorGeneration).
+    MirrorEntry* TagEntry();
 
     void SetActive(BOOL active);
     void SetClientHandle(OPCHANDLE handle) { m_clientHandle = handle; }
@@ -100,4 +103,6 @@ private:
     DWORD m_writePending = 0;
     uint64_t m_writeSequence = 0;  // the order number of the client's last write
     WORD m_changeMask = 0;
+    int m_tagSlot = kNoTag;        // the tag's mirror slot as of m_tagGeneration
+    uint32_t m_tagGeneration = 0;  // never a generation of the mirror: not looked up yet
 };
