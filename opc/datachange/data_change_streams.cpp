@@ -6,6 +6,7 @@
 
 #include "opc/datachange/delivery_group.h"
 #include "opc/items/item_object.h"
+#include "runtime_link/viewer_link.h"
 
 namespace {
 
@@ -20,27 +21,32 @@ struct OwedItems {
 
 // The record of an item as item read from OPC_DS_CACHE gives it, without copying a value that
 // goes into the stream as it is.
-StreamRecord ReadOwedItem(const ItemObject& item, std::deque<DataStreamItem>& converted)
+StreamRecord ReadOwedItem(const ItemObject& item, bool viewerLinked,
+                          std::deque<DataStreamItem>& converted)
 {
-    const ItemReadSource source = item.ReadSource();
+    const ItemReadSource source = item.ReadSource(viewerLinked);
     if (source.requestedType != VT_EMPTY) {
         converted.push_back(
             ReadItemForStream(source, item.ClientHandle(), item.Timestamp(), false));
         const DataStreamItem& read = converted.back();
-        return StreamRecord{read.hClient, read.quality, read.timestamp, &read.value.get()};
+        return RecordOf(read.hClient, read.quality, read.timestamp, read.value.get());
     }
-    return StreamRecord{item.ClientHandle(),
-                        ReadQuality(OPC_DS_CACHE, source.active, source.storedQuality),
-                        item.Timestamp(), source.value};
+    return RecordOf(item.ClientHandle(),
+                    ReadQuality(OPC_DS_CACHE, source.active, source.storedQuality),
+                    item.Timestamp(), *source.value);
 }
 
 bool ReadOwedItems(ItemTable& table, WORD sinkBits, OwedItems& owed)
 {
+    // No call out is made during the walk: the link stays as it is found.
+    const bool viewerLinked = ViewerLinked();
     try {
-        table.ForEach([&owed, sinkBits](ItemObject& item) {
+        owed.items.reserve(kItemSlots);
+        owed.records.reserve(kItemSlots);
+        table.ForEach([&owed, sinkBits, viewerLinked](ItemObject& item) {
             const WORD bits = item.ChangeMask() & sinkBits;
             if (!item.Active() || bits == 0) return;
-            owed.records.push_back(ReadOwedItem(item, owed.converted));
+            owed.records.push_back(ReadOwedItem(item, viewerLinked, owed.converted));
             owed.items.push_back(&item);
             owed.bitsOfEveryItem &= bits;
         });

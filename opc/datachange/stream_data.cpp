@@ -26,12 +26,12 @@ UINT StringBytes(const VARIANT& value)
     return value.bstrVal ? SysStringByteLen(value.bstrVal) : 0;
 }
 
-// Writes the ValueBlockSize(value) bytes of the value block at block.
-void WriteValueBlock(const VARIANT& value, BYTE* block)
+// Writes the value block of `blockBytes` (its ValueBlockSize) at block.
+void WriteValueBlock(const VARIANT& value, uint32_t blockBytes, BYTE* block)
 {
     std::memcpy(block, &value, kVariantPart);
     if (value.vt != VT_BSTR) return;
-    const DWORD bytes = StringBytes(value);
+    const DWORD bytes = blockBytes - (kVariantPart + kStringLengthField + kTerminator);
     std::memcpy(block + kVariantPart, &bytes, kStringLengthField);
     BYTE* text = block + kVariantPart + kStringLengthField;
     if (bytes) std::memcpy(text, value.bstrVal, bytes);
@@ -55,6 +55,14 @@ uint64_t StreamSize(DataStreamFormat format, size_t items, uint64_t valueBytes)
 }
 
 }  // namespace
+
+StreamRecord RecordOf(OPCHANDLE hClient, WORD quality, const FILETIME& timestamp,
+                      const VARIANT& value)
+{
+    // A block never exceeds the 32-bit size fields: a BSTR's byte length is itself 32 bits.
+    return StreamRecord{hClient, quality, timestamp, &value,
+                        static_cast<uint32_t>(ValueBlockSize(value))};
+}
 
 bool CompletionOutOfService(WORD changeBit, bool groupActive, DWORD pendingReadSource)
 {
@@ -95,7 +103,7 @@ StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup, DWO
                             const std::vector<StreamRecord>& records)
 {
     uint64_t valueBytes = 0;
-    for (const StreamRecord& record : records) valueBytes += ValueBlockSize(*record.value);
+    for (const StreamRecord& record : records) valueBytes += record.valueBytes;
     const uint64_t total = StreamSize(format, records.size(), valueBytes);
     StreamBlock block = AllocateStreamBlock(total);
     if (!block) return block;
@@ -107,8 +115,8 @@ StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup, DWO
     size_t value = sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * records.size();
     for (const StreamRecord& record : records) {
         WriteItemHeader(format, record, static_cast<DWORD>(value), bytes + header);
-        WriteValueBlock(*record.value, bytes + value);
-        value += ValueBlockSize(*record.value);
+        WriteValueBlock(*record.value, record.valueBytes, bytes + value);
+        value += record.valueBytes;
         header += ItemHeaderSize(format);
     }
     assert(value == total);
@@ -126,8 +134,7 @@ StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup, DWO
         return nullptr;
     }
     for (const DataStreamItem& item : items) {
-        records.push_back(
-            StreamRecord{item.hClient, item.quality, item.timestamp, &item.value.get()});
+        records.push_back(RecordOf(item.hClient, item.quality, item.timestamp, item.value.get()));
     }
     return BuildDataStream(format, hClientGroup, transactionId, records);
 }

@@ -29,11 +29,16 @@ struct StreamRecord {
     WORD quality;
     FILETIME timestamp;
     const VARIANT* value;
+    uint32_t valueBytes;  // ValueBlockSize(*value)
 };
 
 // Whether a completion reports its items out of service: change bit 0 (an asynchronous read
 // or refresh being completed) in an inactive group whose pending read is from OPC_DS_CACHE.
 bool CompletionOutOfService(WORD changeBit, bool groupActive, DWORD pendingReadSource);
+
+// The record of a value held elsewhere.
+StreamRecord RecordOf(OPCHANDLE hClient, WORD quality, const FILETIME& timestamp,
+                      const VARIANT& value);
 
 // The item's record the way the streams obtain it: item read from OPC_DS_CACHE (a failed
 // conversion leaves the canonical value and quality OPC_QUALITY_BAD), then out of service

@@ -87,9 +87,7 @@ HRESULT ItemObject::CopyFrom(const ItemObject& source)
 
 ItemReadSource ItemObject::ReadSource() const
 {
-    // Without the Viewer no value is current, whether or not the item was refreshed since.
-    const WORD quality = ViewerLinked() ? m_quality : OPC_QUALITY_COMM_FAILURE;
-    return ItemReadSource{&m_value.get(), m_requestedType, quality, m_active != FALSE};
+    return ReadSource(ViewerLinked());
 }
 
 HRESULT ItemObject::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timestamp) const

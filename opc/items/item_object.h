@@ -41,6 +41,13 @@ public:
 
     // What item read takes from this item.
     ItemReadSource ReadSource() const;
+    // The same with the Viewer link as a walk over many items found it once.
+    ItemReadSource ReadSource(bool viewerLinked) const
+    {
+        // Without the Viewer no value is current, whether or not the item was refreshed since.
+        const WORD quality = viewerLinked ? m_quality : WORD{OPC_QUALITY_COMM_FAILURE};
+        return ItemReadSource{&m_value.get(), m_requestedType, quality, m_active != FALSE};
+    }
     // Value, quality and timestamp as a client reads them from `source`; each is optional.
     HRESULT Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timestamp) const;
     // Stores a client's value in the canonical type and marks it for posting to the mirror;
