@@ -1,6 +1,7 @@
 // Data-change delivery. In-process at full load: 9 server objects x 10 groups x 10000 active
 // items, both data sinks of every group set to counting sinks; one poll cycle with its update
-// pass against the shortest timer period, and stream building against a plain copy of the same
+// pass against the shortest timer period and against a plain copy of the bytes of its streams,
+// the pass by subscribers and by items, and stream building against a plain copy of the same
 // bytes. Across processes: the registered OPCServer.exe delivering groups of 100, 1000 and
 // 10000 items to one subscribed client (this program); then the same group subscribed through
 // the DA 2.0 connection point and a DA 1.0 data-with-time sink at once, its tags changed in the
@@ -240,6 +241,70 @@ ComPtr<IOPCItemMgt> AddGroupOfItems(IOPCServer* server, const std::wstring& name
     return hr == S_OK ? items : nullptr;
 }
 
+// Server objects with groups of active items, every group's sinks set to one sink; the groups
+// are let go before their servers.
+struct Load {
+    std::vector<ComPtr<IOPCServer>> servers;
+    std::vector<ComPtr<IOPCItemMgt>> groups;
+};
+
+bool MakeLoad(int servers, int groupsPerServer, int itemsPerGroup, IAdviseSink* sink,
+              const std::vector<CLIPFORMAT>& formats, Load& load)
+{
+    ComPtr<IClassFactory> factory(new ServerClassFactory);
+    for (int s = 0; s < servers; ++s) {
+        ComPtr<IOPCServer> server;
+        if (FAILED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&server)))) return false;
+        for (int g = 0; g < groupsPerServer; ++g) {
+            ComPtr<IOPCItemMgt> group =
+                AddGroupOfItems(server.Get(), L"G" + std::to_wstring(g), itemsPerGroup, L"TAG%05d");
+            if (!group || !Advise(group.Get(), sink, formats)) {
+                std::fprintf(stderr, "cannot set up group %d of server %d\n", g, s);
+                return false;
+            }
+            load.groups.push_back(group);
+        }
+        load.servers.push_back(server);
+    }
+    return true;
+}
+
+void Unadvise(const Load& load, CLIPFORMAT format)
+{
+    for (const ComPtr<IOPCItemMgt>& group : load.groups) {
+        ComPtr<IDataObject> data;
+        group.As(&data);
+        data->DUnadvise(format);
+    }
+}
+
+// Every pass expires (rate 1000, period 1000): the full work of each group.
+double OnePass()
+{
+    return BestOf(kRounds, [] { UpdateAllServers(1000); });
+}
+
+// What one update pass with both sinks costs as the items grow, in the shapes of the design
+// limit: one group, then groups of 10000 in one server object, then in nine.
+void PrintPassByItems(IAdviseSink* sink, const std::vector<CLIPFORMAT>& formats)
+{
+    const struct {
+        int servers, groups, items;
+    } loads[] = {{1, 1, 1000}, {1, 1, 10000}, {1, 10, 10000}, {kServers, kGroupsPerServer, kTags}};
+    std::printf("one update pass, both sinks, by items:");
+    double perItemAtFirst = 0;
+    for (const auto& shape : loads) {
+        Load load;
+        if (!MakeLoad(shape.servers, shape.groups, shape.items, sink, formats, load)) return;
+        const double pass = OnePass();
+        const double items = double(shape.servers) * shape.groups * shape.items;
+        if (perItemAtFirst == 0) perItemAtFirst = pass / items;
+        std::printf("  %.0f: %.2f ms (%.1f ns/item, x%.2f)", items, pass * 1e3, pass * 1e9 / items,
+                    pass / items / perItemAtFirst);
+    }
+    std::printf("\n");
+}
+
 int InProcess()
 {
     MixedTagArea area;
@@ -249,48 +314,26 @@ int InProcess()
     }
 
     CountingSink sink;
-    const std::vector<CLIPFORMAT> formats = {Format("OPCSTMFORMATDATA"),
-                                             Format("OPCSTMFORMATDATATIME")};
-    ComPtr<IClassFactory> factory(new ServerClassFactory);
-    std::vector<ComPtr<IOPCServer>> servers;
-    std::vector<ComPtr<IOPCItemMgt>> groups;
-    for (int s = 0; s < kServers; ++s) {
-        ComPtr<IOPCServer> server;
-        if (FAILED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&server)))) return 1;
-        for (int g = 0; g < kGroupsPerServer; ++g) {
-            ComPtr<IOPCItemMgt> group =
-                AddGroupOfItems(server.Get(), L"G" + std::to_wstring(g), kTags, L"TAG%05d");
-            if (!group || !Advise(group.Get(), &sink, formats)) {
-                std::fprintf(stderr, "cannot set up group %d of server %d\n", g, s);
-                return 1;
-            }
-            groups.push_back(group);
-        }
-        servers.push_back(server);
-    }
+    const CLIPFORMAT dataFormat = Format("OPCSTMFORMATDATA");
+    const CLIPFORMAT dataTimeFormat = Format("OPCSTMFORMATDATATIME");
+    const std::vector<CLIPFORMAT> formats = {dataFormat, dataTimeFormat};
+    Load load;
+    if (!MakeLoad(kServers, kGroupsPerServer, kTags, &sink, formats, load)) return 1;
 
-    // Every pass expires (rate 1000, period 1000): the full work of each group.
     SetAfterPollCycle(nullptr);
     const double pollOnly = BestOf(kRounds, RunPollCycle);
-    const double updateOnly = BestOf(kRounds, [] { UpdateAllServers(1000); });
+    const double updateOnly = OnePass();
     SetAfterPollCycle(UpdateAllServersIfInUse);
     sink.callbacks = sink.values = 0;
     const double cycle = BestOf(kRounds, RunPollCycle);
     const unsigned long long callbacksPerCycle = sink.callbacks / kRounds;
     const unsigned long long valuesPerCycle = sink.values / kRounds;
     SetAfterPollCycle(nullptr);
-    // Without sinks the pass only refreshes the items from the mirror.
-    for (const ComPtr<IOPCItemMgt>& group : groups) {
-        ComPtr<IDataObject> data;
-        group.As(&data);
-        for (CLIPFORMAT format : formats) data->DUnadvise(format);
-    }
-    const double refreshOnly = BestOf(kRounds, [] { UpdateAllServers(1000); });
 
     // One group's data-with-time stream of 10000 items: reading the items and building the
     // bytes, the building alone, and a plain copy of as many bytes.
     ComPtr<IUnknown> identity;
-    groups[0].As(&identity);
+    load.groups[0].As(&identity);
     GroupObject& group = *static_cast<GroupObject*>(identity.Get());
     std::vector<OPCHANDLE> handles(kTags);
     for (int i = 0; i < kTags; ++i) handles[i] = static_cast<OPCHANDLE>(i);
@@ -303,23 +346,48 @@ int InProcess()
         BestOf(kRounds * 5, [&] { BuildDataStream(DataStreamFormat::DataTime, 1, 0, list.items); });
     const size_t bytes =
         static_cast<size_t>(DataStreamSize(DataStreamFormat::DataTime, list.items));
+    const size_t dataBytes =
+        static_cast<size_t>(DataStreamSize(DataStreamFormat::Data, list.items));
     std::vector<BYTE> from(bytes, 0x5A);
-    const double copy = BestOf(kRounds * 5, [&] {
-        StreamBlock block = AllocateStreamBlock(bytes);
-        std::memcpy(GlobalLock(block.get()), from.data(), bytes);
+    const auto copyInto = [&from](size_t size) {
+        StreamBlock block = AllocateStreamBlock(size);
+        std::memcpy(GlobalLock(block.get()), from.data(), size);
         GlobalUnlock(block.get());
+    };
+    const double copy = BestOf(kRounds * 5, [&] { copyInto(bytes); });
+    // The bytes of every stream of a cycle, each copied into a new block that is freed again as
+    // a sent stream's block is.
+    const size_t groups = load.groups.size();
+    const double copyOfCycle = BestOf(kRounds, [&] {
+        for (size_t g = 0; g < groups; ++g) {
+            copyInto(bytes);
+            copyInto(dataBytes);
+        }
     });
 
+    // Subscribers: the pass with the data-with-time sink alone, and without sinks, where it
+    // only refreshes the items from the mirror.
+    Unadvise(load, dataFormat);
+    const double oneSink = OnePass();
+    Unadvise(load, dataTimeFormat);
+    const double refreshOnly = OnePass();
+
+    const double items = double(kServers) * kGroupsPerServer * kTags;
     std::printf("in process: %d servers x %d groups x %d active items, both data sinks\n", kServers,
                 kGroupsPerServer, kTags);
     std::printf("poll cycle of the mirror alone        %10.1f ms\n", pollOnly * 1e3);
     std::printf("update pass of all servers alone      %10.1f ms\n", updateOnly * 1e3);
     std::printf("poll cycle with its update pass       %10.1f ms  (%llu streams, %llu values)\n",
                 cycle * 1e3, callbacksPerCycle, valuesPerCycle);
-    std::printf("ratio to the shortest timer (55 ms)   %10.1f\n", cycle * 1e3 / kShortestTimerMs);
-    std::printf("update pass without sinks (refresh)   %10.1f ms  %7.1f ns per item\n",
-                refreshOnly * 1e3,
-                refreshOnly * 1e9 / (double(kServers) * kGroupsPerServer * kTags));
+    std::printf("ratio to the shortest timer (55 ms)   %10.2f\n", cycle * 1e3 / kShortestTimerMs);
+    std::printf("plain copy of the cycle's stream bytes %9.1f ms  (%zu streams, %.1f MB)\n",
+                copyOfCycle * 1e3, 2 * groups, double(groups) * (bytes + dataBytes) / 1e6);
+    std::printf("ratio cycle / plain copy of its bytes %10.2f\n", cycle / copyOfCycle);
+    std::printf(
+        "update pass by subscribers: none %.1f ms (%.1f ns/item), data-time sink %.1f ms, "
+        "both sinks %.1f ms (x%.2f of none)\n",
+        refreshOnly * 1e3, refreshOnly * 1e9 / items, oneSink * 1e3, updateOnly * 1e3,
+        updateOnly / refreshOnly);
     std::printf("one data-with-time stream, %d items, %zu bytes:\n", kTags, bytes);
     std::printf("  items read and stream built         %10.2f ms  %7.1f MB/s\n", readAndBuild * 1e3,
                 bytes / readAndBuild / 1e6);
@@ -330,8 +398,9 @@ int InProcess()
     std::printf("  ratio read+build / copy             %10.1f\n", readAndBuild / copy);
     std::printf("  ratio build / copy                  %10.1f\n", build / copy);
 
-    groups.clear();
-    servers.clear();
+    load.groups.clear();
+    load.servers.clear();
+    PrintPassByItems(&sink, formats);
     return 0;
 }
 

@@ -75,23 +75,35 @@ void WideToAnsiField(const wchar_t* text, size_t maxUnits, char* field, size_t f
 {
     if (fieldBytes == 0) return;
     const size_t units = wcsnlen(text, maxUnits);
-    std::string ansi;
-    if (units > 0) {
-        const int bytes = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), nullptr, 0,
-                                              nullptr, nullptr);
-        ansi.resize(bytes > 0 ? static_cast<size_t>(bytes) : 0);
-        if (!ansi.empty())
-            WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), ansi.data(), bytes,
-                                nullptr, nullptr);
+    // No code page makes more than three bytes of one UTF-16 unit, so one call converts the
+    // whole text; a field's text fits on the stack, which keeps the poll cycle's write-back
+    // allocation-free.
+    constexpr size_t kMostBytesPerUnit = 3;
+    char onStack[512];
+    std::string onHeap;
+    char* ansi = onStack;
+    size_t capacity = sizeof onStack;
+    if (units * kMostBytesPerUnit > capacity) {
+        onHeap.resize(units * kMostBytesPerUnit);
+        ansi = onHeap.data();
+        capacity = onHeap.size();
     }
+    const int converted = units == 0
+                              ? 0
+                              : WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), ansi,
+                                                    static_cast<int>(capacity), nullptr, nullptr);
+    const size_t bytes = converted > 0 ? static_cast<size_t>(converted) : 0;
     // Walk whole characters so that a double-byte character is never split.
-    size_t kept = 0;
-    while (kept < ansi.size()) {
-        const size_t width = IsDBCSLeadByte(static_cast<BYTE>(ansi[kept])) ? 2 : 1;
-        if (kept + width > fieldBytes - 1) break;
-        kept += width;
+    size_t kept = bytes;
+    if (kept > fieldBytes - 1) {
+        kept = 0;
+        while (kept < bytes) {
+            const size_t width = IsDBCSLeadByte(static_cast<BYTE>(ansi[kept])) ? 2 : 1;
+            if (kept + width > fieldBytes - 1) break;
+            kept += width;
+        }
     }
-    std::memcpy(field, ansi.data(), kept);
+    std::memcpy(field, ansi, kept);
     field[kept] = '\0';
 }
 

@@ -15,10 +15,33 @@ namespace {
 
 AfterPollCycle g_afterPollCycle = nullptr;
 TagNameIndex g_tagNameIndex;
+uint32_t g_mirrorGeneration = 1;
+
+void IndexNames()
+{
+    g_tagNameIndex.Build();
+    ++g_mirrorGeneration;
+}
+
+// Converting a string costs many times what comparing it does, and most strings stay the same
+// from one cycle to the next. The field is copied before it is converted, so that a Viewer
+// changing it meanwhile cannot leave a text that does not match the bytes remembered.
+void RefreshText(MirrorEntry& entry, const TagRecord& record)
+{
+    const uint32_t known = entry.textSourceBytes;
+    if (known != 0 && std::memcmp(entry.textSource, record.stringValue, known) == 0) return;
+    std::memcpy(entry.textSource, record.stringValue, sizeof entry.textSource);
+    const size_t length = strnlen(entry.textSource, sizeof entry.textSource);
+    AnsiFieldToWide(entry.textSource, length, entry.value.text, kMirrorStringUnits);
+    entry.textSourceBytes = static_cast<uint32_t>(std::min(length + 1, sizeof entry.textSource));
+}
 
 void RefreshValue(MirrorEntry& entry, const TagRecord& record)
 {
-    switch (ValueKindOfTypeCode(record.typeCode)) {
+    const ValueKind kind = ValueKindOfTypeCode(record.typeCode);
+    // Any other value overlays the text.
+    if (kind != kValueKindString && kind != kValueKindNone) entry.textSourceBytes = 0;
+    switch (kind) {
     case kValueKindDiscrete:
         entry.value.integer = record.discreteValue;
         break;
@@ -29,8 +52,7 @@ void RefreshValue(MirrorEntry& entry, const TagRecord& record)
         entry.value.real = record.realValue;
         break;
     case kValueKindString:
-        AnsiFieldToWide(record.stringValue, sizeof record.stringValue, entry.value.text,
-                        kMirrorStringUnits);
+        RefreshText(entry, record);
         break;
     case kValueKindNone:
         break;
@@ -85,6 +107,9 @@ void ExchangeWithTagRecords()
             continue;
         }
         entry->writePending = 0;
+        // The client's text goes into the record (or is dropped): the next refresh converts
+        // the record's string again whether its bytes changed or not.
+        entry->textSourceBytes = 0;
         if (record.writeInhibit == 1) continue;  // dropped; refreshed in the next cycle
         WriteValue(*entry, record);
         PostWriteRequest(record);
@@ -94,7 +119,9 @@ void ExchangeWithTagRecords()
 void DropPendingWrites()
 {
     for (int i = 0; i < g_mirrorCount && i < kMirrorSlots; ++i) {
-        if (g_tagMirror[i]) g_tagMirror[i]->writePending = 0;
+        if (!g_tagMirror[i]) continue;
+        g_tagMirror[i]->writePending = 0;
+        g_tagMirror[i]->textSourceBytes = 0;  // the dropped text gives way to the record's
     }
 }
 
@@ -123,18 +150,23 @@ void BuildTagMirror()
         RefreshValue(*entry, record);
         g_tagMirror[i] = entry;
     }
-    g_tagNameIndex.Build();
+    IndexNames();
 }
 
 void IndexTagMirror(int32_t count)
 {
     g_mirrorCount = count;
-    g_tagNameIndex.Build();
+    IndexNames();
 }
 
 const TagNameIndex& TagMirrorIndex()
 {
     return g_tagNameIndex;
+}
+
+uint32_t TagMirrorGeneration()
+{
+    return g_mirrorGeneration;
 }
 
 void RunPollCycle()
@@ -157,5 +189,6 @@ void ReleaseTagMirror()
         entry = nullptr;
     }
     g_tagNameIndex.Clear();
+    ++g_mirrorGeneration;
     g_mirrorCount = kMirrorSlots;
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "runtime_link/tag_name_index.h"
@@ -22,6 +23,11 @@ struct MirrorEntry {
         wchar_t text[kMirrorStringUnits];
         uint8_t bytes[264];
     } value;
+    // The string field's bytes value.text was last converted from, and how many of them count
+    // (the terminator included, or the whole field when it has none); 0 when value.text was
+    // written or overlaid since. A string whose bytes did not change is not converted again.
+    uint32_t textSourceBytes;
+    char textSource[sizeof TagRecord::stringValue];
 };
 
 // Slot i holds tag i; entries never move once built, so their addresses may be kept.
@@ -41,6 +47,9 @@ void BuildTagMirror();
 void IndexTagMirror(int32_t count);
 // The index of the mirror's names; rebuilt with the mirror.
 const TagNameIndex& TagMirrorIndex();
+// Changes whenever the mirror is built, indexed or released: a slot found by name stays the
+// slot of that name until then.
+uint32_t TagMirrorGeneration();
 // Writes pending client values into their tag records with a write request, refreshes every
 // other entry from its record, then runs the after-poll hook.
 void RunPollCycle();

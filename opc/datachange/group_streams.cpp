@@ -20,6 +20,20 @@ Microsoft::WRL::ComPtr<IAdviseSink> HeldSink(const DeliveryGroup& group, StreamS
     return part ? part->Sink(sink) : nullptr;
 }
 
+// Sets the stream's kind and sink; false when there is nothing to send.
+bool AddressDataStream(const DeliveryGroup& group, DataStreamFormat format, bool hasItems,
+                       DWORD transactionId, PreparedStream& stream)
+{
+    stream.kind = SinkOf(format);
+    stream.coalesces = transactionId == 0;  // requests' transactions are never 0
+    stream.sink = HeldSink(group, stream.kind);
+    if (!stream.sink || !hasItems) {
+        stream.sink.Reset();
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ReadStreamItems(const DeliveryGroup& group, const OPCHANDLE* handles, DWORD count,
@@ -50,14 +64,17 @@ bool ReadStreamItems(const DeliveryGroup& group, const OPCHANDLE* handles, DWORD
 bool PrepareDataStream(const DeliveryGroup& group, DataStreamFormat format,
                        const StreamItemList& list, DWORD transactionId, PreparedStream& stream)
 {
-    stream.kind = SinkOf(format);
-    stream.coalesces = transactionId == 0;  // requests' transactions are never 0
-    stream.sink = HeldSink(group, stream.kind);
-    if (!stream.sink || list.items.empty()) {
-        stream.sink.Reset();
-        return true;
-    }
+    if (!AddressDataStream(group, format, !list.items.empty(), transactionId, stream)) return true;
     stream.block = BuildDataStream(format, group.ClientHandle(), transactionId, list.items);
+    return stream.block != nullptr;
+}
+
+bool PrepareDataStream(const DeliveryGroup& group, DataStreamFormat format,
+                       const std::vector<StreamRecord>& records, DWORD transactionId,
+                       PreparedStream& stream)
+{
+    if (!AddressDataStream(group, format, !records.empty(), transactionId, stream)) return true;
+    stream.block = BuildDataStream(format, group.ClientHandle(), transactionId, records);
     return stream.block != nullptr;
 }
 

@@ -42,6 +42,10 @@ struct PreparedStream {
 // and the result is true.
 bool PrepareDataStream(const DeliveryGroup& group, DataStreamFormat format,
                        const StreamItemList& list, DWORD transactionId, PreparedStream& stream);
+// The same with items given as stream records.
+bool PrepareDataStream(const DeliveryGroup& group, DataStreamFormat format,
+                       const std::vector<StreamRecord>& records, DWORD transactionId,
+                       PreparedStream& stream);
 
 // Builds the write-complete stream of the listed items with their write results; false only
 // when the block cannot be had.

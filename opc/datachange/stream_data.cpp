@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cstddef>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -25,20 +26,19 @@ UINT StringBytes(const VARIANT& value)
     return value.bstrVal ? SysStringByteLen(value.bstrVal) : 0;
 }
 
-// Writes the ValueBlockSize(value) bytes of the value block at block.
-void WriteValueBlock(const VARIANT& value, BYTE* block)
+// Writes the value block of `blockBytes` (its ValueBlockSize) at block.
+void WriteValueBlock(const VARIANT& value, uint32_t blockBytes, BYTE* block)
 {
     std::memcpy(block, &value, kVariantPart);
     if (value.vt != VT_BSTR) return;
-    const DWORD bytes = StringBytes(value);
+    const DWORD bytes = blockBytes - (kVariantPart + kStringLengthField + kTerminator);
     std::memcpy(block + kVariantPart, &bytes, kStringLengthField);
     BYTE* text = block + kVariantPart + kStringLengthField;
     if (bytes) std::memcpy(text, value.bstrVal, bytes);
     std::memset(text + bytes, 0, kTerminator);
 }
 
-void WriteItemHeader(DataStreamFormat format, const DataStreamItem& item, DWORD valueOffset,
-                     BYTE* at)
+void WriteItemHeader(DataStreamFormat format, const StreamRecord& item, DWORD valueOffset, BYTE* at)
 {
     if (format == DataStreamFormat::DataTime) {
         const OPCITEMHEADER1 header{item.hClient, valueOffset, item.quality, 0, item.timestamp};
@@ -49,7 +49,20 @@ void WriteItemHeader(DataStreamFormat format, const DataStreamItem& item, DWORD 
     }
 }
 
+uint64_t StreamSize(DataStreamFormat format, size_t items, uint64_t valueBytes)
+{
+    return sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * items + valueBytes;
+}
+
 }  // namespace
+
+StreamRecord RecordOf(OPCHANDLE hClient, WORD quality, const FILETIME& timestamp,
+                      const VARIANT& value)
+{
+    // A block never exceeds the 32-bit size fields: a BSTR's byte length is itself 32 bits.
+    return StreamRecord{hClient, quality, timestamp, &value,
+                        static_cast<uint32_t>(ValueBlockSize(value))};
+}
 
 bool CompletionOutOfService(WORD changeBit, bool groupActive, DWORD pendingReadSource)
 {
@@ -83,28 +96,45 @@ uint64_t MeasureValues(const std::vector<DataStreamItem>& items)
 
 uint64_t DataStreamSize(DataStreamFormat format, const std::vector<DataStreamItem>& items)
 {
-    return sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * items.size() + MeasureValues(items);
+    return StreamSize(format, items.size(), MeasureValues(items));
 }
 
 StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup, DWORD transactionId,
-                            const std::vector<DataStreamItem>& items)
+                            const std::vector<StreamRecord>& records)
 {
-    const uint64_t total = DataStreamSize(format, items);
+    uint64_t valueBytes = 0;
+    for (const StreamRecord& record : records) valueBytes += record.valueBytes;
+    const uint64_t total = StreamSize(format, records.size(), valueBytes);
     StreamBlock block = AllocateStreamBlock(total);
     if (!block) return block;
     auto* bytes = static_cast<BYTE*>(GlobalLock(block.get()));
-    const OPCGROUPHEADER group{static_cast<DWORD>(total), static_cast<DWORD>(items.size()),
+    const OPCGROUPHEADER group{static_cast<DWORD>(total), static_cast<DWORD>(records.size()),
                                hClientGroup, transactionId, S_OK};
     std::memcpy(bytes, &group, sizeof group);
     size_t header = sizeof(OPCGROUPHEADER);
-    size_t value = sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * items.size();
-    for (const DataStreamItem& item : items) {
-        WriteItemHeader(format, item, static_cast<DWORD>(value), bytes + header);
-        WriteValueBlock(item.value.get(), bytes + value);
-        value += ValueBlockSize(item.value.get());
+    size_t value = sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * records.size();
+    for (const StreamRecord& record : records) {
+        WriteItemHeader(format, record, static_cast<DWORD>(value), bytes + header);
+        WriteValueBlock(*record.value, record.valueBytes, bytes + value);
+        value += record.valueBytes;
         header += ItemHeaderSize(format);
     }
     assert(value == total);
     GlobalUnlock(block.get());
     return block;
+}
+
+StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup, DWORD transactionId,
+                            const std::vector<DataStreamItem>& items)
+{
+    std::vector<StreamRecord> records;
+    try {
+        records.reserve(items.size());
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    for (const DataStreamItem& item : items) {
+        records.push_back(RecordOf(item.hClient, item.quality, item.timestamp, item.value.get()));
+    }
+    return BuildDataStream(format, hClientGroup, transactionId, records);
 }

@@ -22,9 +22,23 @@ struct DataStreamItem {
     VariantOwner value;       // the value as delivered, owned by the record
 };
 
+// One item as the stream builder takes it; the value is held elsewhere (by the item itself, or
+// by a DataStreamItem read from it) while the stream is built.
+struct StreamRecord {
+    OPCHANDLE hClient;
+    WORD quality;
+    FILETIME timestamp;
+    const VARIANT* value;
+    uint32_t valueBytes;  // ValueBlockSize(*value)
+};
+
 // Whether a completion reports its items out of service: change bit 0 (an asynchronous read
 // or refresh being completed) in an inactive group whose pending read is from OPC_DS_CACHE.
 bool CompletionOutOfService(WORD changeBit, bool groupActive, DWORD pendingReadSource);
+
+// The record of a value held elsewhere.
+StreamRecord RecordOf(OPCHANDLE hClient, WORD quality, const FILETIME& timestamp,
+                      const VARIANT& value);
 
 // The item's record the way the streams obtain it: item read from OPC_DS_CACHE (a failed
 // conversion leaves the canonical value and quality OPC_QUALITY_BAD), then out of service
@@ -41,5 +55,7 @@ uint64_t MeasureValues(const std::vector<DataStreamItem>& items);
 uint64_t DataStreamSize(DataStreamFormat format, const std::vector<DataStreamItem>& items);
 
 // The stream in a new block, or null when the block cannot be allocated. hrStatus is S_OK.
+StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup, DWORD transactionId,
+                            const std::vector<StreamRecord>& records);
 StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup, DWORD transactionId,
                             const std::vector<DataStreamItem>& items);

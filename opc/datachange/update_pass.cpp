@@ -2,54 +2,39 @@
 // the tag mirror, its data-change streams and the completion of its asynchronous requests.
 #include <algorithm>
 #include <cstdint>
-#include <memory>
-#include <new>
+#include <utility>
 
 #include "opc/datachange/update_pass.h"
 
 #include "opc/datachange/callback_update.h"
+#include "opc/datachange/data_change_streams.h"
 #include "opc/datachange/data_object.h"
 #include "opc/datachange/delivery_group.h"
 #include "opc/datachange/group_streams.h"
 #include "opc/items/item_object.h"
-#include "opc/values/tag_lookup.h"
 #include "runtime_link/tag_mirror.h"
 
 namespace {
 
-void RefreshItems(const ItemTable& items, const FILETIME& cycleTime)
+void RefreshItems(ItemTable& items, const FILETIME& cycleTime)
 {
     items.ForEach([&cycleTime](ItemObject& item) {
         if (!item.Active()) return;
-        const int slot = FindTagOfItemId(item.ItemId());
-        if (slot == kNoTag || !g_tagMirror[slot]) return;
-        item.RefreshFromMirrorEntry(*g_tagMirror[slot], cycleTime);
+        MirrorEntry* entry = item.TagEntry();
+        if (entry) item.RefreshFromMirrorEntry(*entry, cycleTime);
     });
 }
 
-// The active items still owed to one sink, in ascending slot order, in one stream.
-void SendDataChange(DeliveryGroup& group, DataStreamFormat format, StreamSink sink, WORD changeBit)
+// The data-change streams of both formats are built before either is sent, so that they carry
+// the same read of the items.
+void SendDataChangeStreams(DeliveryGroup& group)
 {
-    if (!group.IsActive() || !group.DataObject()->Sink(sink)) return;
-    std::unique_ptr<OPCHANDLE[]> handles(new (std::nothrow) OPCHANDLE[kItemSlots]);
-    if (!handles) return;  // the bits stay: the items go with the next period
-    DWORD count = 0;
-    group.Items().ForEach([&](const ItemObject& item) {
-        if (item.Active() && (item.ChangeMask() & changeBit)) {
-            handles[count++] = item.ServerHandle();
-        }
-    });
-    if (count == 0) return;
-    StreamItemList list;
-    PreparedStream stream;
-    // When the block cannot be had the bits stay: the items go with the next period.
-    if (!ReadStreamItems(group, handles.get(), count, changeBit, list) ||
-        !PrepareDataStream(group, format, list, 0, stream) || !stream.sink) {
-        return;
-    }
-    ItemTable& items = group.Items();
-    for (OPCHANDLE handle : list.handles) items.Find(handle)->ClearChangeBits(changeBit);
-    SendPreparedStream(group, std::move(stream));
+    if (!group.IsActive()) return;
+    PreparedStream dataTime;
+    PreparedStream data;
+    PrepareDataChangeStreams(group, dataTime, data);
+    SendPreparedStream(group, std::move(dataTime));
+    SendPreparedStream(group, std::move(data));
 }
 
 // Whether a request waits in its record to be completed; a cancelled one is dropped unsent.
@@ -113,11 +98,7 @@ void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& c
     CompleteCallbackRequests(group);
     const DataObjectPart* dataObject = group.DataObject();
     if (!dataObject) return;  // no client asked for IDataObject: nobody to send to
-    if (expired && dataObject->HasDataSink()) {
-        SendDataChange(group, DataStreamFormat::DataTime, StreamSink::DataTime,
-                       kOwedToDataTimeSink);
-        SendDataChange(group, DataStreamFormat::Data, StreamSink::Data, kOwedToDataSink);
-    }
+    if (expired && dataObject->HasDataSink()) SendDataChangeStreams(group);
     // Completions go out on every pass, expired or not, active group or not.
     if (dataObject->HasDataSink()) {
         CompleteRead(group, group.Requests().refresh);

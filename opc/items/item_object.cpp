@@ -31,6 +31,8 @@ HRESULT ItemObject::TakeTagValue(const wchar_t* itemId, const FILETIME& now)
     if (slot == kNoTag) return OPC_E_BADTYPE;
     const HRESULT valued = ValueOfMirrorEntry(*g_tagMirror[slot], m_value.Receive());
     if (FAILED(valued)) return valued;
+    m_tagSlot = slot;
+    m_tagGeneration = TagMirrorGeneration();
     m_canonicalType = m_value.vt();
     m_quality = OPC_QUALITY_GOOD;
     m_timestamp = now;
@@ -85,9 +87,7 @@ HRESULT ItemObject::CopyFrom(const ItemObject& source, const FILETIME& now)
 
 ItemReadSource ItemObject::ReadSource() const
 {
-    // Without the Viewer no value is current, whether or not the item was refreshed since.
-    const WORD quality = ViewerLinked() ? m_quality : OPC_QUALITY_COMM_FAILURE;
-    return ItemReadSource{&m_value.get(), m_requestedType, quality, m_active != FALSE};
+    return ReadSource(ViewerLinked());
 }
 
 HRESULT ItemObject::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timestamp) const

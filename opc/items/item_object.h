@@ -43,6 +43,13 @@ public:
 
     // What item read takes from this item.
     ItemReadSource ReadSource() const;
+    // The same with the Viewer link as a walk over many items found it once.
+    ItemReadSource ReadSource(bool viewerLinked) const
+    {
+        // Without the Viewer no value is current, whether or not the item was refreshed since.
+        const WORD quality = viewerLinked ? m_quality : WORD{OPC_QUALITY_COMM_FAILURE};
+        return ItemReadSource{&m_value.get(), m_requestedType, quality, m_active != FALSE};
+    }
     // Value, quality and timestamp as a client reads them from `source`; each is optional.
     HRESULT Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timestamp) const;
     // Stores a client's value in the canonical type and marks it for posting to the mirror;
@@ -60,6 +67,9 @@ public:
     // item's is stamped with the poll cycle's time; marks the item for both advise sinks, and
     // for the data callback when its value or quality changed.
     void RefreshFromMirrorEntry(MirrorEntry& entry, const FILETIME& cycleTime);
+    // The mirror entry of the tag the item ID names, or null when there is none. The name is
+    // looked up only when the mirror changed since the item last looked (TagMirrorGeneration).
+    MirrorEntry* TagEntry();
 
     void SetActive(BOOL active);
     void SetClientHandle(OPCHANDLE handle) { m_clientHandle = handle; }
@@ -102,4 +112,6 @@ private:
     DWORD m_writePending = 0;
     uint64_t m_writeSequence = 0;  // the order number of the client's last write
     WORD m_changeMask = 0;
+    int m_tagSlot = kNoTag;        // the tag's mirror slot as of m_tagGeneration
+    uint32_t m_tagGeneration = 0;  // never a generation of the mirror: not looked up yet
 };

@@ -2,7 +2,17 @@
 // operations.
 #include "opc/items/item_object.h"
 #include "opc/values/item_value.h"
+#include "opc/values/tag_lookup.h"
 #include "runtime_link/viewer_link.h"
+
+MirrorEntry* ItemObject::TagEntry()
+{
+    if (m_tagGeneration != TagMirrorGeneration()) {
+        m_tagSlot = FindTagOfItemId(m_itemId.get());
+        m_tagGeneration = TagMirrorGeneration();
+    }
+    return m_tagSlot == kNoTag ? nullptr : g_tagMirror[m_tagSlot];
+}
 
 void ItemObject::RefreshFromMirrorEntry(MirrorEntry& entry, const FILETIME& cycleTime)
 {
@@ -22,8 +32,10 @@ void ItemObject::RefreshFromMirrorEntry(MirrorEntry& entry, const FILETIME& cycl
             entry.writeSequence = m_writeSequence;
         }
         m_writePending = 0;
-    } else if (CanonicalTypeOfKind(entry.kind) != VT_EMPTY) {
-        // A string that cannot be copied leaves the item's value as it was.
+    } else if (CanonicalTypeOfKind(entry.kind) != VT_EMPTY &&
+               !HoldsValueOfMirrorEntry(m_value.get(), entry)) {
+        // Only a value that differs is made anew. A string that cannot be copied leaves the
+        // item's value as it was.
         VariantOwner value;
         if (SUCCEEDED(ValueOfMirrorEntry(entry, value.Receive()))) {
             // The timestamp says when the value was last seen to change; an unchanged value

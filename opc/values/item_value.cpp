@@ -28,6 +28,39 @@ void StoreText(BSTR text, MirrorEntry& entry)
     entry.value.text[units] = L'\0';
 }
 
+// The type, three reserved words and 8-byte value: what a stream's value block carries of a
+// VARIANT.
+constexpr size_t kStreamedVariantBytes = 16;
+
+// The entry's value in a zeroed VARIANT of its canonical type, a string's text not yet copied.
+// A discrete value is the word's low 16 bits as they are; a real is copied bit for bit.
+VARIANT ScalarOfMirrorEntry(const MirrorEntry& entry)
+{
+    VARIANT made;
+    std::memset(&made, 0, sizeof made);
+    switch (entry.kind) {
+    case kValueKindDiscrete:
+        made.boolVal = static_cast<VARIANT_BOOL>(entry.value.integer & 0xFFFF);
+        break;
+    case kValueKindInteger:
+        made.lVal = entry.value.integer;
+        break;
+    case kValueKindReal:
+        std::memcpy(&made.fltVal, &entry.value.real, sizeof made.fltVal);
+        break;
+    default:
+        break;
+    }
+    made.vt = CanonicalTypeOfKind(entry.kind);
+    return made;
+}
+
+// The field is terminated within its width; the bound guards an entry that is not.
+UINT EntryTextUnits(const MirrorEntry& entry)
+{
+    return static_cast<UINT>(wcsnlen(entry.value.text, kMirrorTextUnits));
+}
+
 }  // namespace
 
 VARTYPE CanonicalTypeOfKind(int32_t kind)
@@ -48,31 +81,26 @@ VARTYPE CanonicalTypeOfKind(int32_t kind)
 
 HRESULT ValueOfMirrorEntry(const MirrorEntry& entry, VARIANT* value)
 {
-    VariantOwner made;
-    VARIANT* v = made.Receive();
-    switch (entry.kind) {
-    case kValueKindDiscrete:
-        v->boolVal = static_cast<VARIANT_BOOL>(entry.value.integer & 0xFFFF);
-        break;
-    case kValueKindInteger:
-        v->lVal = entry.value.integer;
-        break;
-    case kValueKindReal:
-        std::memcpy(&v->fltVal, &entry.value.real, sizeof v->fltVal);
-        break;
-    case kValueKindString:
-        // The field is terminated within its width; the bound guards an entry that is not.
-        v->bstrVal = SysAllocStringLen(
-            entry.value.text, static_cast<UINT>(wcsnlen(entry.value.text, kMirrorTextUnits)));
-        if (!v->bstrVal) return E_OUTOFMEMORY;
-        break;
-    default:
-        break;
+    VARIANT made = ScalarOfMirrorEntry(entry);
+    if (made.vt == VT_BSTR) {
+        made.bstrVal = SysAllocStringLen(entry.value.text, EntryTextUnits(entry));
+        if (!made.bstrVal) return E_OUTOFMEMORY;
     }
-    v->vt = CanonicalTypeOfKind(entry.kind);
     VariantClear(value);
-    *value = made.Release();
+    *value = made;
     return S_OK;
+}
+
+bool HoldsValueOfMirrorEntry(const VARIANT& value, const MirrorEntry& entry)
+{
+    const VARIANT made = ScalarOfMirrorEntry(entry);
+    if (made.vt != VT_BSTR) return std::memcmp(&value, &made, kStreamedVariantBytes) == 0;
+    if (value.vt != VT_BSTR || value.wReserved1 || value.wReserved2 || value.wReserved3) {
+        return false;
+    }
+    const UINT units = EntryTextUnits(entry);
+    return SysStringLen(value.bstrVal) == units &&
+           (units == 0 || std::wmemcmp(value.bstrVal, entry.value.text, units) == 0);
 }
 
 void StoreValueInMirrorEntry(const VARIANT& value, MirrorEntry& entry)

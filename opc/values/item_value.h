@@ -19,6 +19,10 @@ VARTYPE CanonicalTypeOfKind(int32_t kind);
 // discrete value is the word's low 16 bits as they are (1 stays 1, not VARIANT_TRUE); a real
 // is copied bit for bit. E_OUTOFMEMORY when a string cannot be copied; *value is then left as it was.
 HRESULT ValueOfMirrorEntry(const MirrorEntry& entry, VARIANT* value);
+// Whether `value` already is what ValueOfMirrorEntry makes of the entry: the same 16 bytes of
+// type, reserved words and value that a stream carries, or for a string the same type, zero
+// reserved words and the same text. The update pass then keeps the value it has.
+bool HoldsValueOfMirrorEntry(const VARIANT& value, const MirrorEntry& entry);
 
 // Stores a client's value, already in its canonical type, into the entry's value field by
 // the VARIANT's type: VT_I4 and VT_R4 as their 32 bits, VT_BOOL widened with sign, VT_BSTR as

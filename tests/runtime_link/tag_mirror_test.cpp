@@ -368,4 +368,57 @@ TEST_F(TagMirrorTest, TheViewersGoingLetsTheAreaGoAndItsReturnAttachesItAgain)
     WatchViewer(nullptr);
 }
 
+// A string is converted only when its bytes change; whatever happens between cycles (a new
+// text, the same text, a record retyped to another kind and back, a client's text written back
+// or dropped at an inhibited tag), every entry of a string tag holds after each cycle what a
+// fresh conversion of its record gives.
+TEST_F(TagMirrorTest, StringEntriesMatchAFreshConversionOfTheirRecordsAfterEveryCycle)
+{
+    constexpr int kTags = 6;
+    Attach(20, kTags);
+    for (int i = 0; i < kTags; ++i) {
+        Define(i, L"s", 3);
+        SetString(i, L"初值");
+    }
+    BuildTagMirror();
+    enum Step { NewText, SameText, Retype, ClientText, InhibitedClientText, kSteps };
+    const wchar_t* texts[] = {L"", L"a", L"温度", L"\x263A not in the code page", L"abc"};
+    uint32_t seed = 7;
+    const auto pick = [&seed](uint32_t count) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % count;
+    };
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        const int i = static_cast<int>(pick(kTags));
+        const uint32_t step = pick(kSteps);
+        Record(i).writeInhibit = step == InhibitedClientText ? 1 : 0;
+        switch (step) {
+        case NewText:
+            SetString(i, texts[pick(5)]);
+            break;
+        case Retype:
+            Record(i).typeCode = Record(i).typeCode == 3 ? 1 : 3;
+            Record(i).integerValue = static_cast<int32_t>(pick(1000));
+            break;
+        case ClientText:
+        case InhibitedClientText:
+            PendString(i, texts[pick(5)]);
+            break;
+        }
+        const bool twoCycles = pick(2) == 1;
+        RunPollCycle();
+        if (twoCycles) RunPollCycle();
+        for (int t = 0; t < kTags; ++t) {
+            if (Record(t).typeCode != 3) continue;
+            // The cycle that takes a client's text keeps it in the entry (written or dropped).
+            const bool clientText = step == ClientText || step == InhibitedClientText;
+            if (t == i && clientText && !twoCycles) continue;
+            wchar_t fresh[kMirrorStringUnits];
+            AnsiFieldToWide(Record(t).stringValue, sizeof Record(t).stringValue, fresh,
+                            kMirrorStringUnits);
+            EXPECT_STREQ(fresh, Entry(t).value.text) << "cycle " << cycle << ", tag " << t;
+        }
+    }
+}
+
 }  // namespace

@@ -2,11 +2,16 @@
 
 #include <cwchar>
 #include <memory>
+#include <optional>
+#include <random>
 #include <set>
 #include <string>
 
+#include "opc/datachange/group_streams.h"
+#include "opc/group/group_object.h"
 #include "opc/items/item_object.h"
 #include "opc/server/server_table.h"
+#include "opc/values/tag_lookup.h"
 #include "opc_error.h"
 #include "runtime_link/tag_mirror.h"
 #include "tests/opc/datachange/recording_sink.h"
@@ -262,6 +267,135 @@ TEST(UpdatePassCallbacks, AClientMayLetGoOfEverythingFromWithinOnDataChange)
     ASSERT_FALSE(group);
     EXPECT_EQ(2u, sink.streams.size()) << "the pass under way finishes";
     EXPECT_EQ(0u, sink.refs()) << "then the group goes with its server";
+}
+
+// A received stream without the bytes that differ from one read of the same items to the next:
+// the addresses string values had in the server, and in values converted to a requested type
+// the reserved words and the value's unused bytes (VariantChangeType leaves them as they were
+// in its own memory).
+std::vector<BYTE> WithoutUnsetBytes(const ReceivedStream& stream,
+                                    const std::set<OPCHANDLE>& converted)
+{
+    std::vector<BYTE> bytes = stream.bytes;
+    for (const StreamItem& item : ItemsOf(stream)) {
+        BYTE* block = &bytes[item.valueOffset];
+        if (item.vt == VT_BSTR) std::memset(block + 8, 0, 8);
+        if (!converted.count(item.client)) continue;
+        const size_t used = item.vt == VT_BOOL ? 2 : (item.vt == VT_I4 || item.vt == VT_R4) ? 4 : 8;
+        std::memset(block + 2, 0, 6);
+        std::memset(block + 8 + used, 0, 8 - used);
+    }
+    return bytes;
+}
+
+// The pass builds its streams straight from the items and keeps a value its tag did not
+// change; the streams must be what reading each item one by one gives, and every refreshed
+// value what a fresh read of its mirror entry gives, through changed, overlaid (a retyped
+// record) and unchanged values, client writes, requested types and active flags.
+TEST_F(UpdatePassTest, StreamsAndValuesMatchTheItemsReadOneByOne)
+{
+    ASSERT_EQ(S_OK, group_.Advise(DataFormat(), &sink_));
+    ASSERT_EQ(S_OK, group_.Advise(DataTimeFormat(), &sink_));
+    const wchar_t* names[] = {L"DISC", L"INT", L"REAL", L"TANK1", L"TEXT", L"\x6C34\x4F4D"};
+    const VARTYPE requested[] = {VT_EMPTY, VT_EMPTY, VT_EMPTY, VT_I4, VT_R8, VT_BSTR, VT_BOOL};
+    std::mt19937 random(12);
+    const auto pick = [&random](size_t count) { return static_cast<size_t>(random() % count); };
+    std::vector<OPCHANDLE> handles;
+    std::set<OPCHANDLE> converted;  // client handles
+    for (OPCHANDLE client = 100; client < 160; ++client) {
+        const VARTYPE type = requested[pick(7)];
+        handles.push_back(group_.Add(names[pick(6)], pick(4) != 0, type, client).result.hServer);
+        if (type != VT_EMPTY) converted.insert(client);
+    }
+    for (int pass = 0; pass < 40; ++pass) {
+        SCOPED_TRACE(pass);
+        const bool writes = pass % 2 == 1;
+        Entry(0).value.integer = static_cast<int32_t>(pick(3));
+        if (pick(2)) Entry(kIntSlot).value.integer = static_cast<int32_t>(random());
+        Entry(2).value.real = static_cast<float>(pick(4)) / 4;
+        if (pass % 5 == 0) {
+            std::wmemcpy(Entry(kIntSlot).value.text, L"overlaid", 9);  // retyped to a string
+        }
+        if (pick(2)) {
+            std::swprintf(Entry(kTextSlot).value.text, kMirrorStringUnits, L"text %d",
+                          static_cast<int>(pick(3)));
+        }
+        if (writes) {
+            for (int i = 0; i < 5; ++i) {
+                group_.Write(handles[pick(handles.size())], I4(static_cast<LONG>(pick(9))).get());
+            }
+        }
+        if (pick(3) == 0) {
+            const OPCHANDLE handle = handles[pick(handles.size())];
+            group_.SetItemActive(handle, !group_.Item(handle)->Active());
+        }
+        bool pending = false;  // a write held back by an inactive item
+        for (OPCHANDLE handle : handles) pending = pending || group_.Item(handle)->WritePending();
+        sink_.streams.clear();
+        group_.Pass();
+        for (int slot = 0; slot < 8; ++slot) Entry(slot).writePending = 0;
+
+        std::vector<OPCHANDLE> active;
+        for (OPCHANDLE handle : handles) {
+            if (group_.Item(handle)->Active()) active.push_back(handle);
+        }
+        StreamItemList list;
+        ASSERT_TRUE(ReadStreamItems(group_.Object(), active.data(),
+                                    static_cast<DWORD>(active.size()), kOwedToDataSink, list));
+        ASSERT_EQ(2u, sink_.streams.size());
+        for (const ReceivedStream& stream : sink_.streams) {
+            const DataStreamFormat format = stream.format == DataTimeFormat()
+                                                ? DataStreamFormat::DataTime
+                                                : DataStreamFormat::Data;
+            const StreamBlock expected =
+                BuildDataStream(format, group_.Object().ClientHandle(), 0, list.items);
+            const ReceivedStream one{stream.format, TYMED_HGLOBAL,
+                                     BytesOf(expected, DataStreamSize(format, list.items)), 0};
+            EXPECT_EQ(WithoutUnsetBytes(one, converted), WithoutUnsetBytes(stream, converted));
+        }
+        // A written value is posted, not re-read: only after a pass that posts nothing does
+        // every item hold its entry's value.
+        if (pending) continue;
+        for (OPCHANDLE handle : active) {
+            const ItemObject& item = *group_.Item(handle);
+            VariantOwner fresh;
+            ASSERT_EQ(S_OK, ValueOfMirrorEntry(*g_tagMirror[FindTagOfItemId(item.ItemId())],
+                                               fresh.Receive()));
+            const VARIANT& held = *item.ReadSource().value;
+            EXPECT_TRUE(SameItemValue(held, fresh.get())) << item.ItemId();
+            // A string's address is its own; every other byte a stream carries is the same.
+            const size_t streamed = fresh.vt() == VT_BSTR ? 8 : 16;
+            EXPECT_EQ(0, std::memcmp(&held, &fresh.get(), streamed)) << item.ItemId();
+        }
+    }
+}
+
+// An item finds its tag by name once; when the mirror is built anew it finds it again, in
+// whatever slot the tag now is, or not at all.
+TEST(UpdatePassTagSlots, ItemsFindTheirTagsAgainWhenTheMirrorIsRebuilt)
+{
+    RecordingSink sink;
+    std::optional<TestTags> tags(std::in_place);
+    StreamTestGroup group;
+    ASSERT_EQ(S_OK, group.Advise(DataTimeFormat(), &sink));
+    const OPCHANDLE integer = group.AddGood(L"INT");
+    const OPCHANDLE text = group.AddGood(L"TEXT");
+    group.Pass();
+    ASSERT_EQ(1u, sink.streams.size());
+
+    tags.reset();
+    std::vector<TestTag> moved = KindTags();
+    std::swap(moved[0], moved[1]);  // INT now in slot 0
+    moved[1].integer = 17;          // and DISC, in slot 1, is 17
+    moved[6].name = L"RENAMED";     // TEXT is gone
+    tags.emplace(moved);
+    group.Pass();
+    ASSERT_EQ(2u, sink.streams.size());
+    const std::vector<StreamItem> items = ItemsOf(sink.streams[1]);
+    ASSERT_EQ(1u, items.size()) << "an item whose tag is gone is neither refreshed nor sent";
+    EXPECT_EQ(42, items[0].i4);
+    EXPECT_EQ(42, group.Read(integer).value.get().lVal);
+    EXPECT_STREQ(L"abc", group.Read(text).value.get().bstrVal) << "its last value";
 }
 
 }  // namespace
