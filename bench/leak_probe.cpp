@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/client_calls.h"
 #include "bench/served_project.h"
 #include "bench/server_figures.h"
 #include "opc_da.h"
@@ -26,15 +27,6 @@ namespace {
 
 constexpr int kTags = 10;
 constexpr int kWarmUpCalls = 2000;
-
-void FreeResults(DWORD count, OPCITEMRESULT* results, HRESULT* errors)
-{
-    if (results) {
-        for (DWORD i = 0; i < count; ++i) CoTaskMemFree(results[i].pBlob);
-    }
-    CoTaskMemFree(results);
-    CoTaskMemFree(errors);
-}
 
 struct Definitions {
     explicit Definitions(int count, const wchar_t* accessPath)
@@ -93,39 +85,6 @@ bool WriteValue(IOPCSyncIO* io, OPCHANDLE item)
     const HRESULT hr = io->Write(1, &item, &value, &errors);
     VariantClear(&value);
     CoTaskMemFree(errors);
-    return SUCCEEDED(hr);
-}
-
-bool ReadValues(IOPCSyncIO* io, std::vector<OPCHANDLE>& handles)
-{
-    const DWORD count = static_cast<DWORD>(handles.size());
-    OPCITEMSTATE* states = nullptr;
-    HRESULT* errors = nullptr;
-    const HRESULT hr = io->Read(OPC_DS_CACHE, count, handles.data(), &states, &errors);
-    for (DWORD i = 0; states && i < count; ++i) VariantClear(&states[i].vDataValue);
-    CoTaskMemFree(states);
-    CoTaskMemFree(errors);
-    return SUCCEEDED(hr);
-}
-
-bool EnumerateAttributes(IOPCItemMgt* items)
-{
-    ComPtr<IUnknown> unknown;
-    ComPtr<IEnumOPCItemAttributes> attributes;
-    if (FAILED(items->CreateEnumerator(IID_IEnumOPCItemAttributes, unknown.GetAddressOf())) ||
-        FAILED(unknown.As(&attributes))) {
-        return false;
-    }
-    OPCITEMATTRIBUTES* records = nullptr;
-    ULONG fetched = 0;
-    const HRESULT hr = attributes->Next(kTags + 1, &records, &fetched);
-    for (ULONG i = 0; records && i < fetched; ++i) {
-        CoTaskMemFree(records[i].szAccessPath);
-        CoTaskMemFree(records[i].szItemID);
-        CoTaskMemFree(records[i].pBlob);
-        VariantClear(&records[i].vEUInfo);
-    }
-    CoTaskMemFree(records);
     return SUCCEEDED(hr);
 }
 
@@ -244,7 +203,7 @@ int Probe(int validateCalls, int groupPairs)
         {"IOPCSyncIO::Write, 1 BSTR value", few, [&] { return WriteValue(io.Get(), writtenItem); }},
         {"IOPCSyncIO::Read, 10 items", few, [&] { return ReadValues(io.Get(), readItems); }},
         {"item attribute enumerator, Next of 11 items", few,
-         [&] { return EnumerateAttributes(items.Get()); }},
+         [&] { return EnumerateAttributes(items.Get(), kTags + 1); }},
         {"server object made and released", few / 2, [] { return CreateAndReleaseServer(); }},
         {"AddGroup + RemoveGroup, unnamed", groupPairs / 2 > 0 ? groupPairs / 2 : 1,
          [&] { return AddAndRemoveGroup(server.Get(), L""); }},

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/client_calls.h"
 #include "opc_da.h"
 #include "server_identity.h"
 
@@ -62,15 +63,6 @@ struct ItemDefinitions {
     std::vector<OPCITEMDEF> items;
 };
 
-void FreeResults(DWORD count, OPCITEMRESULT* results, HRESULT* errors)
-{
-    if (results) {
-        for (DWORD i = 0; i < count; ++i) CoTaskMemFree(results[i].pBlob);
-    }
-    CoTaskMemFree(results);
-    CoTaskMemFree(errors);
-}
-
 // Adds every definition; the server handles, empty when the server refused.
 std::vector<OPCHANDLE> AddItems(IOPCItemMgt* items, ItemDefinitions& definitions)
 {
@@ -93,46 +85,19 @@ bool AddGroup(IOPCServer* server, const wchar_t* name, DWORD rateMs, OPCHANDLE& 
                                       reinterpret_cast<IUnknown**>(items.GetAddressOf())));
 }
 
-bool EnumerateAttributes(IOPCItemMgt* items)
-{
-    ComPtr<IUnknown> unknown;
-    ComPtr<IEnumOPCItemAttributes> attributes;
-    if (FAILED(items->CreateEnumerator(IID_IEnumOPCItemAttributes, unknown.GetAddressOf())) ||
-        FAILED(unknown.As(&attributes))) {
-        return false;
-    }
-    OPCITEMATTRIBUTES* records = nullptr;
-    ULONG fetched = 0;
-    const HRESULT hr = attributes->Next(kSoakTags, &records, &fetched);
-    for (ULONG i = 0; records && i < fetched; ++i) {
-        CoTaskMemFree(records[i].szAccessPath);
-        CoTaskMemFree(records[i].szItemID);
-        CoTaskMemFree(records[i].pBlob);
-        VariantClear(&records[i].vEUInfo);
-    }
-    CoTaskMemFree(records);
-    return SUCCEEDED(hr);
-}
-
 bool ReadAndWrite(IOPCItemMgt* items, std::vector<OPCHANDLE>& handles)
 {
     ComPtr<IOPCSyncIO> io;
     if (FAILED(items->QueryInterface(IID_PPV_ARGS(&io)))) return false;
-    const DWORD count = static_cast<DWORD>(handles.size());
-    OPCITEMSTATE* states = nullptr;
-    HRESULT* errors = nullptr;
-    const HRESULT read = io->Read(OPC_DS_CACHE, count, handles.data(), &states, &errors);
-    for (DWORD i = 0; states && i < count; ++i) VariantClear(&states[i].vDataValue);
-    CoTaskMemFree(states);
-    CoTaskMemFree(errors);
+    const bool read = ReadValues(io.Get(), handles);
     VARIANT value;
     VariantInit(&value);
     value.vt = VT_I4;
     value.lVal = 7;
-    errors = nullptr;
+    HRESULT* errors = nullptr;
     const HRESULT write = io->Write(1, handles.data(), &value, &errors);
     CoTaskMemFree(errors);
-    return SUCCEEDED(read) && SUCCEEDED(write);
+    return read && SUCCEEDED(write);
 }
 
 bool ChurnOnce(IOPCServer* server, ItemDefinitions& definitions)
@@ -141,8 +106,8 @@ bool ChurnOnce(IOPCServer* server, ItemDefinitions& definitions)
     ComPtr<IOPCItemMgt> items;
     if (!AddGroup(server, L"", 100, group, items)) return false;
     std::vector<OPCHANDLE> handles = AddItems(items.Get(), definitions);
-    bool good =
-        !handles.empty() && EnumerateAttributes(items.Get()) && ReadAndWrite(items.Get(), handles);
+    bool good = !handles.empty() && EnumerateAttributes(items.Get(), kSoakTags) &&
+                ReadAndWrite(items.Get(), handles);
     OPCITEMRESULT* results = nullptr;
     HRESULT* errors = nullptr;
     good = good && SUCCEEDED(items->ValidateItems(definitions.Count(), definitions.items.data(),

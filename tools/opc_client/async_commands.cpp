@@ -1,7 +1,6 @@
 // async-read, async-write, async-refresh, async-cancel: IOPCAsyncIO on a group of the
 // command's own; each waits for its completion stream, which the server sends with its next
 // poll cycle, and prints it.
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "option_arguments.h"
 #include "subscribed_group.h"
 #include "task_block.h"
+#include "value_text.h"
 
 namespace {
 
@@ -104,12 +104,9 @@ HRESULT RunAsyncWrite(ClientSession& session, const CommandArguments& arguments)
     if (arguments.size() != 2) return E_INVALIDARG;
     // Sent as text: the server converts it to the item's type, and a failed conversion shows
     // in the write-complete stream.
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_BSTR;
-    value.bstrVal = SysAllocString(arguments[1].c_str());
-    if (!value.bstrVal) return E_OUTOFMEMORY;
-    std::unique_ptr<VARIANT, decltype(&VariantClear)> owner(&value, &VariantClear);
+    TextValue text(arguments[1]);
+    if (!text.Made()) return E_OUTOFMEMORY;
+    VARIANT& value = text.Value();
 
     SubscribedGroup group;
     Microsoft::WRL::ComPtr<IOPCAsyncIO> io;

@@ -121,12 +121,9 @@ HRESULT RunWrite2(ClientSession& session, const CommandArguments& arguments)
 {
     if (arguments.size() != 2) return E_INVALIDARG;
     // Sent as text: the server converts it to the item's type.
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_BSTR;
-    value.bstrVal = SysAllocString(arguments[1].c_str());
-    if (!value.bstrVal) return E_OUTOFMEMORY;
-    std::unique_ptr<VARIANT, decltype(&VariantClear)> owner(&value, &VariantClear);
+    TextValue text(arguments[1]);
+    if (!text.Made()) return E_OUTOFMEMORY;
+    VARIANT& value = text.Value();
 
     CallbackGroup group;
     HRESULT hr = group.Create(session, {arguments[0]}, kRateMs);

@@ -150,12 +150,9 @@ HRESULT RunWrite(ClientSession& session, const CommandArguments& arguments)
     ItemArguments parsed;
     if (!ParseItemArguments(arguments, parsed) || parsed.words.size() != 2) return E_INVALIDARG;
     // The text becomes the value a client program would send: of the type asked for, or text.
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_BSTR;
-    value.bstrVal = SysAllocString(parsed.words[1].c_str());
-    if (!value.bstrVal) return E_OUTOFMEMORY;
-    std::unique_ptr<VARIANT, decltype(&VariantClear)> owner(&value, &VariantClear);
+    TextValue text(parsed.words[1]);
+    if (!text.Made()) return E_OUTOFMEMORY;
+    VARIANT& value = text.Value();
     if (parsed.type != VT_EMPTY && parsed.type != VT_BSTR) {
         const HRESULT converted = VariantChangeType(&value, &value, 0, parsed.type);
         if (FAILED(converted)) return converted;

@@ -19,3 +19,24 @@ std::wstring QualityText(WORD quality);
 std::wstring TimeText(const FILETIME& time);
 // "0x0000001C" for (0x1C, 8): the number in hexadecimal with at least `digits` digits.
 std::wstring HexText(unsigned long number, int digits = 8);
+
+// A VARIANT holding a copy of `text` as VT_BSTR, cleared when it goes; Made() is false when the
+// string could not be had.
+class TextValue {
+public:
+    explicit TextValue(const std::wstring& text)
+    {
+        VariantInit(&m_value);
+        m_value.bstrVal = SysAllocString(text.c_str());
+        if (m_value.bstrVal) m_value.vt = VT_BSTR;
+    }
+    ~TextValue() { VariantClear(&m_value); }
+    TextValue(const TextValue&) = delete;
+    TextValue& operator=(const TextValue&) = delete;
+
+    bool Made() const { return m_value.vt == VT_BSTR; }
+    VARIANT& Value() { return m_value; }
+
+private:
+    VARIANT m_value;
+};
