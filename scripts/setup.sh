@@ -3,17 +3,24 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine_env.sh"
 
-packages=(cmake make wine wine64 mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix
-          xvfb xauth googletest libwine-dev
+# wine32 runs the 32-bit clients (and their proxy/stub DLL) beside the 64-bit server;
+# wixl builds the installer.
+packages=(cmake make wine wine64 wine32:i386 mingw-w64 mingw-w64-tools
+          g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+          xvfb xauth googletest libwine-dev wixl
           fonts-wqy-microhei)  # a CJK font, so that windows draw the Chinese tag names
+sudo_cmd=""
+[ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "== adding the i386 architecture (for wine32)"
+  $sudo_cmd dpkg --add-architecture i386
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if ((${#missing[@]})); then
   echo "== installing: ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd=sudo
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
@@ -23,6 +30,13 @@ cmake -S "$repo_root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw64-toolchain.cmake" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"
 
+# A prefix made while wine32 was missing has an empty syswow64 and runs nothing once wine32 is
+# there ("could not load kernel32.dll"): make it anew.
+if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+  echo "== remaking Wine prefix $WINEPREFIX (made without 32-bit Wine)"
+  wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "== creating Wine prefix $WINEPREFIX"
   wineboot -i >/dev/null 2>&1 || true
