@@ -29,6 +29,32 @@ std::string BytesFrom(UINT codePage, std::wstring_view text)
     return narrow;
 }
 
+// Every ANSI code page keeps 0x00-0x7F as ASCII, and most tag strings are ASCII: those are
+// widened or narrowed unit by unit, many times faster than a trip through the code page.
+bool WidenAscii(const char* text, size_t length, wchar_t* out)
+{
+    for (size_t i = 0; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x80) return false;
+        out[i] = static_cast<wchar_t>(byte);
+    }
+    return true;
+}
+
+// ASCII text goes straight into the field, cut to fit (a byte a unit, so no character can be
+// split). False when the text holds other characters; the bytes written by then are the ones
+// the full conversion writes there too.
+bool NarrowAsciiIntoField(const wchar_t* text, size_t maxUnits, char* field, size_t fieldBytes)
+{
+    size_t i = 0;
+    for (; i < maxUnits && i + 1 < fieldBytes && text[i] != 0; ++i) {
+        if (text[i] >= 0x80) return false;
+        field[i] = static_cast<char>(text[i]);
+    }
+    field[i] = '\0';
+    return true;
+}
+
 }  // namespace
 
 std::string AnsiFromWide(std::wstring_view text)
@@ -58,10 +84,12 @@ void AnsiFieldToWide(const char* field, size_t fieldBytes, wchar_t* out, size_t 
     constexpr size_t kLongestField = 256;
     const size_t length = strnlen(field, fieldBytes < kLongestField ? fieldBytes : kLongestField);
     wchar_t wide[kLongestField];
-    const int units = length == 0 ? 0
-                                  : MultiByteToWideChar(CP_ACP, 0, field, static_cast<int>(length),
-                                                        wide, static_cast<int>(kLongestField));
-    size_t kept = units > 0 ? static_cast<size_t>(units) : 0;
+    size_t kept = length;
+    if (!WidenAscii(field, length, wide)) {
+        const int units = MultiByteToWideChar(CP_ACP, 0, field, static_cast<int>(length), wide,
+                                              static_cast<int>(kLongestField));
+        kept = units > 0 ? static_cast<size_t>(units) : 0;
+    }
     if (kept > outUnits - 1) {
         kept = outUnits - 1;
         // Never keep the first half of a surrogate pair.
@@ -74,6 +102,7 @@ void AnsiFieldToWide(const char* field, size_t fieldBytes, wchar_t* out, size_t 
 void WideToAnsiField(const wchar_t* text, size_t maxUnits, char* field, size_t fieldBytes)
 {
     if (fieldBytes == 0) return;
+    if (NarrowAsciiIntoField(text, maxUnits, field, fieldBytes)) return;
     const size_t units = wcsnlen(text, maxUnits);
     // No code page makes more than three bytes of one UTF-16 unit, so one call converts the
     // whole text; a field's text fits on the stack, which keeps the poll cycle's write-back
@@ -88,10 +117,8 @@ void WideToAnsiField(const wchar_t* text, size_t maxUnits, char* field, size_t f
         ansi = onHeap.data();
         capacity = onHeap.size();
     }
-    const int converted = units == 0
-                              ? 0
-                              : WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), ansi,
-                                                    static_cast<int>(capacity), nullptr, nullptr);
+    const int converted = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(units), ansi,
+                                              static_cast<int>(capacity), nullptr, nullptr);
     const size_t bytes = converted > 0 ? static_cast<size_t>(converted) : 0;
     // Walk whole characters so that a double-byte character is never split.
     size_t kept = bytes;

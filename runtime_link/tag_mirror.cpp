@@ -23,33 +23,63 @@ void IndexNames()
     ++g_mirrorGeneration;
 }
 
+// Whether the first count bytes of a and b are the same. Inlined word by word, the last word
+// overlapping the one before: most strings are a few words long, less than a library call
+// costs, and their lengths vary too much for a loop over the last bytes to be predicted.
+bool SameBytes(const char* a, const char* b, size_t count)
+{
+    const auto word = [](const char* bytes) {
+        uint64_t value;
+        std::memcpy(&value, bytes, sizeof value);
+        return value;
+    };
+    if (count < sizeof(uint64_t)) return std::memcmp(a, b, count) == 0;
+    for (size_t i = 0; i + sizeof(uint64_t) < count; i += sizeof(uint64_t)) {
+        if (word(a + i) != word(b + i)) return false;
+    }
+    const size_t last = count - sizeof(uint64_t);
+    return word(a + last) == word(b + last);
+}
+
+// Stores only a value that differs: most tags keep theirs from one cycle to the next, and an
+// entry left clean is not written back to memory. Compared bit for bit, so that 0.0 and -0.0
+// are told apart.
+template <typename Field>
+void KeepValue(Field& field, Field value)
+{
+    if (std::memcmp(&field, &value, sizeof field) != 0) field = value;
+}
+
 // Converting a string costs many times what comparing it does, and most strings stay the same
 // from one cycle to the next. The field is copied before it is converted, so that a Viewer
 // changing it meanwhile cannot leave a text that does not match the bytes remembered.
-void RefreshText(MirrorEntry& entry, const TagRecord& record)
+[[gnu::noinline]] void RefreshText(MirrorEntry& entry, const TagRecord& record)
 {
     const uint32_t known = entry.textSourceBytes;
-    if (known != 0 && std::memcmp(entry.textSource, record.stringValue, known) == 0) return;
+    if (known != 0 && SameBytes(entry.textSource, record.stringValue, known)) return;
     std::memcpy(entry.textSource, record.stringValue, sizeof entry.textSource);
     const size_t length = strnlen(entry.textSource, sizeof entry.textSource);
     AnsiFieldToWide(entry.textSource, length, entry.value.text, kMirrorStringUnits);
     entry.textSourceBytes = static_cast<uint32_t>(std::min(length + 1, sizeof entry.textSource));
 }
 
-void RefreshValue(MirrorEntry& entry, const TagRecord& record)
+// Inlined into the poll cycle's loop: a call per tag is a good share of a number tag's cost.
+[[gnu::always_inline]] inline void RefreshValue(MirrorEntry& entry, const TagRecord& record)
 {
     const ValueKind kind = ValueKindOfTypeCode(record.typeCode);
     // Any other value overlays the text.
-    if (kind != kValueKindString && kind != kValueKindNone) entry.textSourceBytes = 0;
+    if (kind != kValueKindString && kind != kValueKindNone && entry.textSourceBytes != 0) {
+        entry.textSourceBytes = 0;
+    }
     switch (kind) {
     case kValueKindDiscrete:
-        entry.value.integer = record.discreteValue;
+        KeepValue(entry.value.integer, record.discreteValue);
         break;
     case kValueKindInteger:
-        entry.value.integer = record.integerValue;
+        KeepValue(entry.value.integer, record.integerValue);
         break;
     case kValueKindReal:
-        entry.value.real = record.realValue;
+        KeepValue(entry.value.real, record.realValue);
         break;
     case kValueKindString:
         RefreshText(entry, record);
@@ -92,27 +122,33 @@ void PostWriteRequest(TagRecord& record)
     record.writeRequest = 1;
 }
 
+// The client's value goes into its record with a write request, unless the tag is
+// write-inhibited. Either way the client's text gives way: the next refresh converts the
+// record's string again whether its bytes changed or not.
+[[gnu::noinline]] void PostClientValue(MirrorEntry& entry, TagRecord& record)
+{
+    entry.writePending = 0;
+    entry.textSourceBytes = 0;
+    if (record.writeInhibit == 1) return;  // dropped; refreshed in the next cycle
+    WriteValue(entry, record);
+    PostWriteRequest(record);
+}
+
 // Pending client values go into their records with a write request; every other entry is
 // refreshed from its record. Records beyond the attached area (a Viewer come back with a smaller
 // one) are not touched.
 void ExchangeWithTagRecords()
 {
     const int count = std::min({g_tagCount, g_mirrorCount, g_sharedTagRecordCapacity});
+    TagRecord* const records = g_sharedTagArea;
     for (int i = 0; i < count; ++i) {
         MirrorEntry* entry = g_tagMirror[i];
         if (!entry) continue;
-        TagRecord& record = g_sharedTagArea[i];
-        if (entry->writePending != 1) {
-            RefreshValue(*entry, record);
-            continue;
+        if (entry->writePending == 1) {
+            PostClientValue(*entry, records[i]);
+        } else {
+            RefreshValue(*entry, records[i]);
         }
-        entry->writePending = 0;
-        // The client's text goes into the record (or is dropped): the next refresh converts
-        // the record's string again whether its bytes changed or not.
-        entry->textSourceBytes = 0;
-        if (record.writeInhibit == 1) continue;  // dropped; refreshed in the next cycle
-        WriteValue(*entry, record);
-        PostWriteRequest(record);
     }
 }
 

@@ -9,11 +9,15 @@ constexpr int kMirrorSlots = 10000;
 constexpr int kMirrorNameUnits = 36;
 constexpr int kMirrorStringUnits = 132;  // including the terminator
 
-// The server's own copy of one tag, with texts already in UTF-16.
+// The server's own copy of one tag, with texts already in UTF-16. The fields the poll cycle
+// reads for every tag come first, so that a number tag costs one cache line of its entry.
 struct MirrorEntry {
-    int32_t kind;  // ValueKind; kValueKindNone when the tag has no value
-    wchar_t name[kMirrorNameUnits];
+    int32_t kind;          // ValueKind; kValueKindNone when the tag has no value
     int32_t writePending;  // exactly 1 while value waits to reach the tag record
+    // How many bytes of textSource value.text was last converted from (the terminator
+    // included, or the whole field when it has none); 0 when value.text was written or
+    // overlaid since. A string whose bytes did not change is not converted again.
+    uint32_t textSourceBytes;
     // The order number of the client write the entry took last: an older write is not posted
     // over it, so that of several clients' writes the last one made wins.
     uint64_t writeSequence;
@@ -23,11 +27,8 @@ struct MirrorEntry {
         wchar_t text[kMirrorStringUnits];
         uint8_t bytes[264];
     } value;
-    // The string field's bytes value.text was last converted from, and how many of them count
-    // (the terminator included, or the whole field when it has none); 0 when value.text was
-    // written or overlaid since. A string whose bytes did not change is not converted again.
-    uint32_t textSourceBytes;
-    char textSource[sizeof TagRecord::stringValue];
+    char textSource[sizeof TagRecord::stringValue];  // the string field value.text came from
+    wchar_t name[kMirrorNameUnits];
 };
 
 // Slot i holds tag i; entries never move once built, so their addresses may be kept.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -67,6 +68,43 @@ TEST(AnsiText, UnterminatedWideTextIsBoundedByMaxUnits)
     char field[16];
     WideToAnsiField(text, 4, field, sizeof field);
     EXPECT_STREQ("abcd", field);
+}
+
+// ASCII texts take a shortcut past the code page; every text, whatever its mix and length,
+// must come out as the code page's own conversion, cut at a whole character.
+TEST(AnsiText, FieldConversionsMatchTheCodePageForEveryMixOfText)
+{
+    const std::wstring texts[] = {
+        L"",
+        L"value of tag 17",
+        L"\x7f edge",
+        L"\x80 past ASCII",
+        L"\u20ac euro",
+        L"温度 Temperature",
+        L"Temperature 温度",
+        std::wstring(20, L'a'),
+        std::wstring(19, L'a') + L"中",  // the double-byte character does not fit after 19
+        std::wstring(30, L'b') + L"中",  // cut in the ASCII part, before the Chinese
+        std::wstring(40, L'c'),
+    };
+    constexpr size_t kField = 21;
+    for (const std::wstring& text : texts) {
+        SCOPED_TRACE(testing::Message() << "text of " << text.size() << " units");
+        char field[kField + 1];
+        std::memset(field, 'x', sizeof field);
+        WideToAnsiField(text.c_str(), text.size() + 1, field, kField);
+        char expected[kField];
+        CopyAnsiField(expected, kField, AnsiFromWide(text));
+        EXPECT_STREQ(expected, field);
+        EXPECT_EQ('x', field[kField]) << "nothing written past the field";
+
+        const std::string ansi = AnsiFromWide(text);
+        char source[64] = {};
+        std::memcpy(source, ansi.data(), std::min(ansi.size(), sizeof source - 1));
+        wchar_t wide[64];
+        AnsiFieldToWide(source, sizeof source, wide, 64);
+        EXPECT_EQ(WideFromAnsi(source), wide);
+    }
 }
 
 }  // namespace

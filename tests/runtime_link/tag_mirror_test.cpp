@@ -382,7 +382,17 @@ TEST_F(TagMirrorTest, StringEntriesMatchAFreshConversionOfTheirRecordsAfterEvery
     }
     BuildTagMirror();
     enum Step { NewText, SameText, Retype, ClientText, InhibitedClientText, kSteps };
-    const wchar_t* texts[] = {L"", L"a", L"温度", L"\x263A not in the code page", L"abc"};
+    // Texts of one length that differ only in their last bytes, or in one word of several.
+    const wchar_t* texts[] = {L"",
+                              L"a",
+                              L"温度",
+                              L"\x263A not in the code page",
+                              L"abc",
+                              L"value of tag 10",
+                              L"value of tag 11",
+                              L"value of tag 1",
+                              L"value xf tag 10"};
+    constexpr uint32_t kTexts = sizeof texts / sizeof texts[0];
     uint32_t seed = 7;
     const auto pick = [&seed](uint32_t count) {
         seed = seed * 1103515245u + 12345u;
@@ -394,7 +404,7 @@ TEST_F(TagMirrorTest, StringEntriesMatchAFreshConversionOfTheirRecordsAfterEvery
         Record(i).writeInhibit = step == InhibitedClientText ? 1 : 0;
         switch (step) {
         case NewText:
-            SetString(i, texts[pick(5)]);
+            SetString(i, texts[pick(kTexts)]);
             break;
         case Retype:
             Record(i).typeCode = Record(i).typeCode == 3 ? 1 : 3;
@@ -402,7 +412,7 @@ TEST_F(TagMirrorTest, StringEntriesMatchAFreshConversionOfTheirRecordsAfterEvery
             break;
         case ClientText:
         case InhibitedClientText:
-            PendString(i, texts[pick(5)]);
+            PendString(i, texts[pick(kTexts)]);
             break;
         }
         const bool twoCycles = pick(2) == 1;
