@@ -12,20 +12,20 @@ struct BstrFree {
 };
 using BstrOwner = std::unique_ptr<OLECHAR, BstrFree>;
 
+// An empty value is all zero bytes, not only VT_EMPTY: VariantChangeType and the other
+// producers write the type and the value's own bytes, and whatever else the VARIANT held (its
+// reserved words, the rest of the union) would go to clients in streams and replies.
 class VariantOwner {
 public:
-    VariantOwner() { VariantInit(&value_); }
+    VariantOwner() : value_{} {}
     ~VariantOwner() { VariantClear(&value_); }
-    VariantOwner(VariantOwner&& other) noexcept : value_(other.value_)
-    {
-        VariantInit(&other.value_);
-    }
+    VariantOwner(VariantOwner&& other) noexcept : value_(other.value_) { other.value_ = VARIANT{}; }
     VariantOwner& operator=(VariantOwner&& other) noexcept
     {
         if (this != &other) {
             VariantClear(&value_);
             value_ = other.value_;
-            VariantInit(&other.value_);
+            other.value_ = VARIANT{};
         }
         return *this;
     }
@@ -37,6 +37,7 @@ public:
     VARIANT* Receive()
     {
         VariantClear(&value_);
+        value_ = VARIANT{};
         return &value_;
     }
     VARTYPE vt() const { return value_.vt; }
@@ -44,7 +45,7 @@ public:
     VARIANT Release()
     {
         const VARIANT value = value_;
-        VariantInit(&value_);
+        value_ = VARIANT{};
         return value;
     }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <new>
 #include <string>
 
 #include "variant_maker.h"
@@ -173,6 +175,30 @@ TEST(ConvertValue, RefusesClientValuesThatPointOutside)
         }
     }
     EXPECT_EQ(0, object.calls);
+}
+
+// A converted value goes to clients byte for byte (in streams and replies): nothing of what the
+// memory held before, the caller's or the conversion's own, may remain beside the type and the
+// value.
+TEST(ConvertValue, ConvertedValueCarriesNoStaleBytes)
+{
+    const struct {
+        VARTYPE type;
+        size_t valueBytes;
+    } cases[] = {{VT_I2, 2}, {VT_UI1, 1}, {VT_R4, 4}, {VT_BOOL, 2}, {VT_R8, 8}, {VT_BSTR, 8}};
+    for (const auto& c : cases) {
+        alignas(VariantOwner) unsigned char memory[sizeof(VariantOwner)];
+        std::memset(memory, 0xCC, sizeof memory);
+        auto* owner = new (memory) VariantOwner;
+        ASSERT_EQ(S_OK, ConvertValue(R8(2.0).get(), c.type, owner->Receive())) << c.type;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&owner->get());
+        const size_t valueAt = offsetof(VARIANT, llVal);
+        for (size_t i = sizeof(VARTYPE); i < sizeof(VARIANT); ++i) {
+            if (i >= valueAt && i < valueAt + c.valueBytes) continue;
+            EXPECT_EQ(0, bytes[i]) << "type " << c.type << ", byte " << i;
+        }
+        owner->~VariantOwner();
+    }
 }
 
 }  // namespace
