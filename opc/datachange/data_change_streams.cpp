@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "opc/datachange/delivery_group.h"
+#include "opc/datachange/previous_streams.h"
 #include "opc/items/item_object.h"
 #include "runtime_link/viewer_link.h"
 
@@ -36,10 +37,8 @@ StreamRecord ReadOwedItem(const ItemObject& item, bool viewerLinked,
                     item.Timestamp(), *source.value);
 }
 
-bool ReadOwedItems(ItemTable& table, WORD sinkBits, OwedItems& owed)
+bool ReadOwedItems(ItemTable& table, WORD sinkBits, bool viewerLinked, OwedItems& owed)
 {
-    // No call out is made during the walk: the link stays as it is found.
-    const bool viewerLinked = ViewerLinked();
     try {
         owed.items.reserve(kItemSlots);
         owed.records.reserve(kItemSlots);
@@ -57,6 +56,7 @@ bool ReadOwedItems(ItemTable& table, WORD sinkBits, OwedItems& owed)
 }
 
 // The stream of one format with the listed items that owe its bit: usually every one of them.
+// A stream of every listed item is kept for the next period.
 void PrepareOwedStream(DeliveryGroup& group, DataStreamFormat format, WORD bit,
                        const OwedItems& owed, PreparedStream& stream)
 {
@@ -75,8 +75,113 @@ void PrepareOwedStream(DeliveryGroup& group, DataStreamFormat format, WORD bit,
         !stream.sink) {
         return;
     }
+    if (everyItem) group.LastDataChangeStreams().Keep(format, stream.block.get());
     // An item without the bit is not in the stream, and clearing changes nothing for it.
     for (ItemObject* item : owed.items) item->ClearChangeBits(bit);
+}
+
+// The streams read from every item, kept for the next period when they carry every owed item.
+void BuildDataChangeStreams(DeliveryGroup& group, WORD sinkBits, bool viewerLinked,
+                            PreparedStream& dataTime, PreparedStream& data)
+{
+    PreviousStreams& previous = group.LastDataChangeStreams();
+    OwedItems owed;
+    if (!ReadOwedItems(group.Items(), sinkBits, viewerLinked, owed)) {
+        previous.Forget();
+        return;
+    }
+    if (owed.items.empty() || !previous.Begin(sinkBits, viewerLinked, owed.items)) {
+        previous.Forget();
+    }
+    if (sinkBits & kOwedToDataTimeSink) {
+        PrepareOwedStream(group, DataStreamFormat::DataTime, kOwedToDataTimeSink, owed, dataTime);
+    }
+    if (sinkBits & kOwedToDataSink) {
+        PrepareOwedStream(group, DataStreamFormat::Data, kOwedToDataSink, owed, data);
+    }
+    if (!previous.Complete()) {
+        previous.Forget();
+        return;
+    }
+    // Every item is now as the kept streams carry it, or (an inactive one) not in them.
+    group.Items().ForEach([](ItemObject& item) { item.MarkStreamed(); });
+}
+
+// An item changed since the kept streams, with its new record.
+struct ChangedRecord {
+    ItemObject* item;
+    size_t index;
+    StreamRecord record;
+};
+
+// The items changed since the kept streams, each with its record there; false when the kept
+// streams no longer carry exactly the group's owed items, or a changed value block is of
+// another size: the streams are then built anew.
+bool ReadChangedItems(ItemTable& table, WORD sinkBits, bool viewerLinked,
+                      const PreviousStreams& previous, std::vector<ChangedRecord>& changed,
+                      std::deque<DataStreamItem>& converted)
+{
+    size_t owedItems = 0;
+    bool fits = true;
+    try {
+        table.ForEach([&](ItemObject& item) {
+            if (!fits) return;
+            const bool owed = item.Active() && (item.ChangeMask() & sinkBits) != 0;
+            // The kept streams carry every owed item with every sink's bit, and nothing else.
+            if (owed && (item.ChangeMask() & sinkBits) != sinkBits) fits = false;
+            owedItems += owed;
+            if (item.Streamed()) return;
+            const int index = previous.RecordOfSlot(item.ServerHandle());
+            if (owed != (index >= 0)) {
+                fits = false;
+                return;
+            }
+            if (!owed) return;
+            const StreamRecord record = ReadOwedItem(item, viewerLinked, converted);
+            if (!previous.SameValueBlockSize(static_cast<size_t>(index), record)) {
+                fits = false;
+                return;
+            }
+            changed.push_back(ChangedRecord{&item, static_cast<size_t>(index), record});
+        });
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return fits && owedItems == previous.Records();
+}
+
+// The streams copied from the kept ones with the changed items rewritten; false when they must
+// be built anew.
+bool CopyDataChangeStreams(DeliveryGroup& group, WORD sinkBits, bool viewerLinked,
+                           PreparedStream& dataTime, PreparedStream& data)
+{
+    PreviousStreams& previous = group.LastDataChangeStreams();
+    std::vector<ChangedRecord> changed;
+    std::deque<DataStreamItem> converted;
+    if (!ReadChangedItems(group.Items(), sinkBits, viewerLinked, previous, changed, converted)) {
+        return false;
+    }
+    for (const ChangedRecord& change : changed) {
+        previous.Rewrite(change.index, change.record);
+        change.item->MarkStreamed();
+    }
+    WORD sent = 0;
+    for (DataStreamFormat format : {DataStreamFormat::DataTime, DataStreamFormat::Data}) {
+        const WORD bit =
+            format == DataStreamFormat::DataTime ? kOwedToDataTimeSink : kOwedToDataSink;
+        if (!(sinkBits & bit)) continue;
+        PreparedStream& stream = format == DataStreamFormat::DataTime ? dataTime : data;
+        if (!AddressDataStream(group, format, previous.Records() != 0, 0, stream)) continue;
+        stream.block = previous.Copy(format, group.ClientHandle());
+        // Without its block the stream is not sent, and its items go with the next period.
+        if (!stream.block) {
+            stream.sink.Reset();
+            continue;
+        }
+        sent |= bit;
+    }
+    if (sent) group.Items().ForEach([sent](ItemObject& item) { item.ClearChangeBits(sent); });
+    return true;
 }
 
 }  // namespace
@@ -88,12 +193,12 @@ void PrepareDataChangeStreams(DeliveryGroup& group, PreparedStream& dataTime, Pr
     WORD sinkBits = 0;
     if (part->Sink(StreamSink::DataTime)) sinkBits |= kOwedToDataTimeSink;
     if (part->Sink(StreamSink::Data)) sinkBits |= kOwedToDataSink;
-    OwedItems owed;
-    if (sinkBits == 0 || !ReadOwedItems(group.Items(), sinkBits, owed)) return;
-    if (sinkBits & kOwedToDataTimeSink) {
-        PrepareOwedStream(group, DataStreamFormat::DataTime, kOwedToDataTimeSink, owed, dataTime);
+    if (sinkBits == 0) return;
+    // No call out is made while the streams are prepared: the link stays as it is found.
+    const bool viewerLinked = ViewerLinked();
+    if (group.LastDataChangeStreams().Fit(sinkBits, viewerLinked) &&
+        CopyDataChangeStreams(group, sinkBits, viewerLinked, dataTime, data)) {
+        return;
     }
-    if (sinkBits & kOwedToDataSink) {
-        PrepareOwedStream(group, DataStreamFormat::Data, kOwedToDataSink, owed, data);
-    }
+    BuildDataChangeStreams(group, sinkBits, viewerLinked, dataTime, data);
 }

@@ -12,16 +12,21 @@
 #include "opc/datachange/delivery_group.h"
 #include "opc/datachange/group_streams.h"
 #include "opc/items/item_object.h"
+#include "opc/values/tag_changes.h"
 #include "runtime_link/tag_mirror.h"
+#include "runtime_link/viewer_link.h"
 
 namespace {
 
 void RefreshItems(ItemTable& items, const FILETIME& cycleTime)
 {
-    items.ForEach([&cycleTime](ItemObject& item) {
-        if (!item.Active()) return;
-        MirrorEntry* entry = item.TagEntry();
-        if (entry) item.RefreshFromMirrorEntry(*entry, cycleTime);
+    // No call out is made during the walk: the link stays as it is found.
+    const RefreshPass pass{cycleTime,
+                           ViewerLinked() ? WORD{OPC_QUALITY_GOOD} : WORD{OPC_QUALITY_COMM_FAILURE},
+                           TagMirrorGeneration()};
+    const TagChangeLook look;
+    items.ForEach([&pass](ItemObject& item) {
+        if (item.Active()) item.Refresh(pass);
     });
 }
 
