@@ -7,6 +7,7 @@
 #include "opc/datachange/delivery_group.h"
 #include "opc/datachange/previous_streams.h"
 #include "opc/items/item_object.h"
+#include "opc/values/tag_changes.h"
 #include "runtime_link/viewer_link.h"
 
 namespace {
@@ -150,21 +151,12 @@ bool ReadChangedItems(ItemTable& table, WORD sinkBits, bool viewerLinked,
     return fits && owedItems == previous.Records();
 }
 
-// The streams copied from the kept ones with the changed items rewritten; false when they must
-// be built anew.
-bool CopyDataChangeStreams(DeliveryGroup& group, WORD sinkBits, bool viewerLinked,
-                           PreparedStream& dataTime, PreparedStream& data)
+// Sends copies of the kept streams to the group's sinks of `sinkBits`; returns the bits of
+// those sent.
+WORD SendKeptStreams(const DeliveryGroup& group, WORD sinkBits, PreparedStream& dataTime,
+                     PreparedStream& data)
 {
-    PreviousStreams& previous = group.LastDataChangeStreams();
-    std::vector<ChangedRecord> changed;
-    std::deque<DataStreamItem> converted;
-    if (!ReadChangedItems(group.Items(), sinkBits, viewerLinked, previous, changed, converted)) {
-        return false;
-    }
-    for (const ChangedRecord& change : changed) {
-        previous.Rewrite(change.index, change.record);
-        change.item->MarkStreamed();
-    }
+    const PreviousStreams& previous = group.LastDataChangeStreams();
     WORD sent = 0;
     for (DataStreamFormat format : {DataStreamFormat::DataTime, DataStreamFormat::Data}) {
         const WORD bit =
@@ -180,25 +172,76 @@ bool CopyDataChangeStreams(DeliveryGroup& group, WORD sinkBits, bool viewerLinke
         }
         sent |= bit;
     }
+    return sent;
+}
+
+// The streams copied from the kept ones with the changed items rewritten; false when they must
+// be built anew.
+bool CopyDataChangeStreams(DeliveryGroup& group, WORD sinkBits, bool viewerLinked,
+                           PreparedStream& dataTime, PreparedStream& data)
+{
+    PreviousStreams& previous = group.LastDataChangeStreams();
+    std::vector<ChangedRecord> changed;
+    std::deque<DataStreamItem> converted;
+    if (!ReadChangedItems(group.Items(), sinkBits, viewerLinked, previous, changed, converted)) {
+        return false;
+    }
+    for (const ChangedRecord& change : changed) {
+        previous.Rewrite(change.index, change.record);
+        change.item->MarkStreamed();
+    }
+    const WORD sent = SendKeptStreams(group, sinkBits, dataTime, data);
     if (sent) group.Items().ForEach([sent](ItemObject& item) { item.ClearChangeBits(sent); });
     return true;
 }
 
+WORD SinkBitsOf(const DataObjectPart& part)
+{
+    WORD sinkBits = 0;
+    if (part.Sink(StreamSink::DataTime)) sinkBits |= kOwedToDataTimeSink;
+    if (part.Sink(StreamSink::Data)) sinkBits |= kOwedToDataSink;
+    return sinkBits;
+}
+
 }  // namespace
 
-void PrepareDataChangeStreams(DeliveryGroup& group, PreparedStream& dataTime, PreparedStream& data)
+bool DataChangeStreamsCurrent(const DeliveryGroup& group, const ItemMarks& marks)
+{
+    const DataObjectPart* part = group.DataObject();
+    if (!group.IsActive() || !part) return false;
+    const PreviousStreams& previous = group.LastDataChangeStreams();
+    return previous.CurrentAt(marks) && previous.Fit(SinkBitsOf(*part), ViewerLinked());
+}
+
+void PrepareDataChangeStreams(DeliveryGroup& group, const PassRefresh& refresh,
+                              PreparedStream& dataTime, PreparedStream& data)
 {
     const DataObjectPart* part = group.DataObject();
     if (!part) return;
-    WORD sinkBits = 0;
-    if (part->Sink(StreamSink::DataTime)) sinkBits |= kOwedToDataTimeSink;
-    if (part->Sink(StreamSink::Data)) sinkBits |= kOwedToDataSink;
+    const WORD sinkBits = SinkBitsOf(*part);
     if (sinkBits == 0) return;
     // No call out is made while the streams are prepared: the link stays as it is found.
     const bool viewerLinked = ViewerLinked();
-    if (group.LastDataChangeStreams().Fit(sinkBits, viewerLinked) &&
-        CopyDataChangeStreams(group, sinkBits, viewerLinked, dataTime, data)) {
-        return;
+    PreviousStreams& previous = group.LastDataChangeStreams();
+    ItemTable& items = group.Items();
+    if (refresh.skipped) {
+        const ItemMarks now{refresh.marks.tagChange, items.Edits(), refresh.marks.quality};
+        if (previous.CurrentAt(now) && previous.Fit(sinkBits, viewerLinked)) {
+            SendKeptStreams(group, sinkBits, dataTime, data);
+            return;
+        }
+        items.ForEach([](ItemObject& item) {
+            if (item.Active()) item.MarkRefreshedUnchanged();
+        });
     }
-    BuildDataChangeStreams(group, sinkBits, viewerLinked, dataTime, data);
+    if (!previous.Fit(sinkBits, viewerLinked) ||
+        !CopyDataChangeStreams(group, sinkBits, viewerLinked, dataTime, data)) {
+        BuildDataChangeStreams(group, sinkBits, viewerLinked, dataTime, data);
+    }
+    if (!refresh.skipped && refresh.settled && items.Edits() == refresh.marks.tableEdits &&
+        LastTagChange() == refresh.marks.tagChange) {
+        previous.MadeCurrent(refresh.marks);
+    } else {
+        previous.NoLongerCurrent();
+    }
 }

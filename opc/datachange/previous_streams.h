@@ -16,6 +16,19 @@
 
 class ItemObject;
 
+// What a pass found before it refreshed the group's items: the tags' last change
+// (LastTagChange), the item table's edits and the quality the Viewer link gives.
+struct ItemMarks {
+    uint32_t tagChange;
+    uint32_t tableEdits;
+    WORD quality;
+    bool operator==(const ItemMarks& other) const
+    {
+        return tagChange == other.tagChange && tableEdits == other.tableEdits &&
+               quality == other.quality;
+    }
+};
+
 class PreviousStreams {
 public:
     // Whether streams are kept for exactly the sinks of `sinkBits` (kOwedToDataSink,
@@ -24,6 +37,17 @@ public:
     {
         return m_sinkBits != 0 && m_sinkBits == sinkBits && m_viewerLinked == viewerLinked;
     }
+    // Whether the kept streams are what the items give at `marks`: they were made current
+    // (MadeCurrent) by a pass that found the same marks and left every item holding its tag's
+    // value. Such a pass need neither refresh nor read the items.
+    bool CurrentAt(const ItemMarks& marks) const { return m_current && m_currentAt == marks; }
+    // The streams were just made from the items as a refresh at `marks` left them.
+    void MadeCurrent(const ItemMarks& marks)
+    {
+        m_current = m_sinkBits != 0;
+        m_currentAt = marks;
+    }
+    void NoLongerCurrent() { m_current = false; }
     // The number of items each kept stream carries.
     size_t Records() const { return m_records; }
     // The record of the item in `slot`, or -1 when the streams do not carry it.
@@ -56,4 +80,6 @@ private:
     std::vector<int32_t> m_recordOfSlot;  // kItemSlots entries, -1 where no item is carried
     WORD m_sinkBits = 0;                  // 0: nothing kept
     bool m_viewerLinked = false;
+    bool m_current = false;
+    ItemMarks m_currentAt = {};
 };

@@ -18,26 +18,36 @@
 
 namespace {
 
-void RefreshItems(ItemTable& items, const FILETIME& cycleTime)
+// The item refresh of an expired period. A group whose kept streams are current has nothing to
+// refresh: every item still holds its tag's value.
+PassRefresh RefreshItems(DeliveryGroup& group, const FILETIME& cycleTime)
 {
     // No call out is made during the walk: the link stays as it is found.
     const RefreshPass pass{cycleTime,
                            ViewerLinked() ? WORD{OPC_QUALITY_GOOD} : WORD{OPC_QUALITY_COMM_FAILURE},
                            TagMirrorGeneration()};
-    const TagChangeLook look;
-    items.ForEach([&pass](ItemObject& item) {
-        if (item.Active()) item.Refresh(pass);
+    PassRefresh refresh;
+    refresh.marks = ItemMarks{LastTagChange(), group.Items().Edits(), pass.quality};
+    if (DataChangeStreamsCurrent(group, refresh.marks)) {
+        refresh.skipped = true;
+        return refresh;
+    }
+    bool settled = true;
+    group.Items().ForEach([&pass, &settled](ItemObject& item) {
+        if (item.Active()) settled = item.Refresh(pass) && settled;
     });
+    refresh.settled = settled;
+    return refresh;
 }
 
 // The data-change streams of both formats are built before either is sent, so that they carry
 // the same read of the items.
-void SendDataChangeStreams(DeliveryGroup& group)
+void SendDataChangeStreams(DeliveryGroup& group, const PassRefresh& refresh)
 {
     if (!group.IsActive()) return;
     PreparedStream dataTime;
     PreparedStream data;
-    PrepareDataChangeStreams(group, dataTime, data);
+    PrepareDataChangeStreams(group, refresh, dataTime, data);
     SendPreparedStream(group, std::move(dataTime));
     SendPreparedStream(group, std::move(data));
 }
@@ -92,8 +102,11 @@ void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& c
     int32_t& countdown = group.UpdateCountdown();
     countdown -= pollPeriodMs;
     const bool expired = countdown <= 0;
+    // Every pass of an update of all servers shares its look; a pass on its own looks itself.
+    const TagChangeLook look;
+    PassRefresh refresh;
     if (expired) {
-        RefreshItems(group.Items(), cycleTime);
+        refresh = RefreshItems(group, cycleTime);
         // The overshoot is dropped: the period restarts from this pass.
         countdown = static_cast<int32_t>(std::min<DWORD>(group.UpdateRate(), INT32_MAX));
     }
@@ -103,7 +116,7 @@ void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& c
     CompleteCallbackRequests(group);
     const DataObjectPart* dataObject = group.DataObject();
     if (!dataObject) return;  // no client asked for IDataObject: nobody to send to
-    if (expired && dataObject->HasDataSink()) SendDataChangeStreams(group);
+    if (expired && dataObject->HasDataSink()) SendDataChangeStreams(group, refresh);
     // Completions go out on every pass, expired or not, active group or not.
     if (dataObject->HasDataSink()) {
         CompleteRead(group, group.Requests().refresh);

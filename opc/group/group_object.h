@@ -67,6 +67,10 @@ public:
     const ItemTable& Items() const override { return m_items; }
     int32_t& UpdateCountdown() override { return m_updateCountdown; }
     PreviousStreams& LastDataChangeStreams() override { return m_lastDataChangeStreams; }
+    const PreviousStreams& LastDataChangeStreams() const override
+    {
+        return m_lastDataChangeStreams;
+    }
     DataCallback& Callback() override { return m_dataCallback; }
     CallbackRequests& CallbackQueue() override { return m_callbackRequests; }
     GroupDelivery* Delivery() override { return m_delivery.get(); }

@@ -109,7 +109,7 @@ HRESULT ItemObject::Write(const VARIANT& value)
     m_value = std::move(converted);
     // The item no longer holds its tag's value.
     m_seenTagChange = kTagChangeNotSeen;
-    m_streamed = false;
+    Edited();
     m_writePending = 1;
     m_writeSequence = ++g_writeSequence;
     m_timestamp = CurrentUtcTime();
@@ -125,7 +125,7 @@ HRESULT ItemObject::WriteAsync(const VARIANT& value)
 void ItemObject::SetActive(BOOL active)
 {
     m_active = active;
-    m_streamed = false;
+    Edited();
     if (active) {
         MarkChanged();
     } else {

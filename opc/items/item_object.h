@@ -4,6 +4,7 @@
 
 #include "opc/com/heap_string.h"
 #include "opc/com/reference_counted.h"
+#include "opc/items/item_table.h"
 #include "opc/values/item_value.h"
 #include "opc/values/item_value_owner.h"
 #include "opc/values/tag_changes.h"
@@ -76,14 +77,21 @@ public:
     // for the data callback when its value or quality changed. An item with nothing to post
     // whose quality and tag did not change since it last took its tag's value (TagChangeNumber)
     // holds that value still: it is only marked for both advise sinks.
-    void Refresh(const RefreshPass& pass)
+    // Returns whether the item then holds its tag's value (or has no tag): a pass that finds
+    // nothing changed need not refresh it.
+    bool Refresh(const RefreshPass& pass)
     {
-        if (m_tagGeneration == pass.mirrorGeneration && m_tagSlot != kNoTag && !m_writePending &&
-            m_quality == pass.quality && m_seenTagChange == TagChangeNumber(m_tagSlot)) {
-            m_changeMask |= kOwedToBothSinks;
-            return;
+        if (HoldsTagValue(pass)) {
+            MarkRefreshedUnchanged();
+            return true;
         }
         RefreshFromTag(pass);
+        return m_tagSlot == kNoTag || HoldsTagValue(pass);
+    }
+    // What Refresh does to an item that holds its tag's value, or has no tag.
+    void MarkRefreshedUnchanged()
+    {
+        if (m_tagSlot != kNoTag) m_changeMask |= kOwedToBothSinks;
     }
     // The mirror entry of the tag the item ID names, or null when there is none. The name is
     // looked up only when the mirror changed since the item last looked (TagMirrorGeneration).
@@ -92,17 +100,19 @@ public:
     // every change to what a stream carries of it, or to whether it is carried, clears this.
     bool Streamed() const { return m_streamed; }
     void MarkStreamed() { m_streamed = true; }
+    // The table whose edits the item's changes move (ItemTable::Edits); set by the table.
+    void SetTable(ItemTable* table) { m_table = table; }
 
     void SetActive(BOOL active);
     void SetClientHandle(OPCHANDLE handle)
     {
         m_clientHandle = handle;
-        m_streamed = false;
+        Edited();
     }
     void SetRequestedType(VARTYPE type)
     {
         m_requestedType = type;
-        m_streamed = false;
+        Edited();
     }
     void ClearChangeBits(WORD bits) { m_changeMask &= static_cast<WORD>(~bits); }
     // A newly connected data callback, or a group turned active, is owed the item as if it
@@ -127,6 +137,17 @@ private:
     HRESULT TakeTagValue(const wchar_t* itemId, const FILETIME& now);
     // Sets the bits of `sinks`, only while the item is active.
     void MarkChanged(WORD sinks = kOwedToEverySink);
+    bool HoldsTagValue(const RefreshPass& pass) const
+    {
+        return m_tagGeneration == pass.mirrorGeneration && m_tagSlot != kNoTag && !m_writePending &&
+               m_quality == pass.quality && m_seenTagChange == TagChangeNumber(m_tagSlot);
+    }
+    // A client changed what a stream carries of the item.
+    void Edited()
+    {
+        m_streamed = false;
+        if (m_table) m_table->NoteEdit();
+    }
     void RefreshFromTag(const RefreshPass& pass);
     void RefreshFromMirrorEntry(MirrorEntry& entry, const RefreshPass& pass);
 
@@ -149,4 +170,5 @@ private:
     HeapString m_accessPath;
     HRESULT m_writeResult = S_OK;
     uint64_t m_writeSequence = 0;  // the order number of the client's last write
+    ItemTable* m_table = nullptr;
 };

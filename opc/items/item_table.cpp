@@ -11,6 +11,8 @@ int ItemTable::LowestFreeSlot()
 void ItemTable::Place(int slot, ItemObject* item)
 {
     m_slots[slot] = Slot{TRUE, item};
+    item->SetTable(this);
+    NoteEdit();
 }
 
 ItemObject* ItemTable::Find(OPCHANDLE handle) const
@@ -25,6 +27,8 @@ void ItemTable::Remove(OPCHANDLE handle)
     if (!item) return;
     // The slot is free before the item goes, so that nothing finds a dying item.
     m_slots[handle] = Slot{FALSE, nullptr};
+    item->SetTable(nullptr);
+    NoteEdit();
     if (static_cast<int>(handle) < m_searchFrom) m_searchFrom = static_cast<int>(handle);
     item->Release();
 }

@@ -1,6 +1,8 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
+
 #include "opc_da.h"
 
 class ItemObject;
@@ -25,6 +27,10 @@ public:
     // Releases the item of a valid handle and frees its slot.
     void Remove(OPCHANDLE handle);
     void RemoveAll();
+    // Moves with every change a client makes to the table or its items (ItemObject), never
+    // with an update pass's refresh.
+    uint32_t Edits() const { return m_edits; }
+    void NoteEdit() { ++m_edits; }
 
     template <class Visit>
     void ForEach(Visit visit) const
@@ -43,4 +49,5 @@ private:
     // Every slot below it is in use: the search for a free slot starts here, so that adding n
     // items one after another costs n steps instead of n * n / 2.
     int m_searchFrom = 0;
+    uint32_t m_edits = 0;
 };

@@ -73,6 +73,11 @@ void LookAtEveryTag()
 
 }  // namespace
 
+uint32_t LastTagChange()
+{
+    return g_lastNumber;
+}
+
 void NoteTagWritten(int slot)
 {
     MoveNumber(slot);

@@ -18,6 +18,9 @@ inline uint32_t TagChangeNumber(int slot)
     return g_tagChangeNumbers[slot];
 }
 
+// The newest number of any slot: it moves with every change of any tag.
+uint32_t LastTagChange();
+
 // An item posted a client value into the slot's entry.
 void NoteTagWritten(int slot);
 
