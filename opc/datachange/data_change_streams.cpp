@@ -195,6 +195,36 @@ bool CopyDataChangeStreams(DeliveryGroup& group, WORD sinkBits, bool viewerLinke
     return true;
 }
 
+// The kept streams with the listed items (refreshed for their changed tags) rewritten, sent;
+// false when one of them no longer fits its record: the streams are then read from the items.
+bool RewriteRefreshedItems(DeliveryGroup& group, const std::vector<OPCHANDLE>& refreshed,
+                           WORD sinkBits, bool viewerLinked, PreparedStream& dataTime,
+                           PreparedStream& data)
+{
+    PreviousStreams& previous = group.LastDataChangeStreams();
+    ItemTable& items = group.Items();
+    std::deque<DataStreamItem> converted;
+    try {
+        for (OPCHANDLE handle : refreshed) {
+            // No client changed the table since the refresh: every listed item is there.
+            ItemObject& item = *items.Find(handle);
+            if (item.Streamed()) continue;
+            const int index = previous.RecordOfSlot(handle);
+            if (index < 0) return false;
+            const StreamRecord record = ReadOwedItem(item, viewerLinked, converted);
+            if (!previous.SameValueBlockSize(static_cast<size_t>(index), record)) return false;
+            previous.Rewrite(static_cast<size_t>(index), record);
+            item.MarkStreamed();
+            converted.clear();
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const WORD sent = SendKeptStreams(group, sinkBits, dataTime, data);
+    for (OPCHANDLE handle : refreshed) items.Find(handle)->ClearChangeBits(sent);
+    return true;
+}
+
 WORD SinkBitsOf(const DataObjectPart& part)
 {
     WORD sinkBits = 0;
@@ -224,21 +254,23 @@ void PrepareDataChangeStreams(DeliveryGroup& group, const PassRefresh& refresh,
     const bool viewerLinked = ViewerLinked();
     PreviousStreams& previous = group.LastDataChangeStreams();
     ItemTable& items = group.Items();
-    if (refresh.skipped) {
+    bool sent = false;
+    if (refresh.onlyChangedTags) {
         const ItemMarks now{refresh.marks.tagChange, items.Edits(), refresh.marks.quality};
-        if (previous.CurrentAt(now) && previous.Fit(sinkBits, viewerLinked)) {
-            SendKeptStreams(group, sinkBits, dataTime, data);
-            return;
+        sent =
+            previous.CurrentAt(now) && previous.Fit(sinkBits, viewerLinked) &&
+            RewriteRefreshedItems(group, refresh.refreshed, sinkBits, viewerLinked, dataTime, data);
+        if (!sent) {
+            items.ForEach([](ItemObject& item) {
+                if (item.Active()) item.MarkRefreshedUnchanged();
+            });
         }
-        items.ForEach([](ItemObject& item) {
-            if (item.Active()) item.MarkRefreshedUnchanged();
-        });
     }
-    if (!previous.Fit(sinkBits, viewerLinked) ||
-        !CopyDataChangeStreams(group, sinkBits, viewerLinked, dataTime, data)) {
+    if (!sent && (!previous.Fit(sinkBits, viewerLinked) ||
+                  !CopyDataChangeStreams(group, sinkBits, viewerLinked, dataTime, data))) {
         BuildDataChangeStreams(group, sinkBits, viewerLinked, dataTime, data);
     }
-    if (!refresh.skipped && refresh.settled && items.Edits() == refresh.marks.tableEdits &&
+    if (refresh.settled && items.Edits() == refresh.marks.tableEdits &&
         LastTagChange() == refresh.marks.tagChange) {
         previous.MadeCurrent(refresh.marks);
     } else {

@@ -19,14 +19,9 @@ class ItemObject;
 // What a pass found before it refreshed the group's items: the tags' last change
 // (LastTagChange), the item table's edits and the quality the Viewer link gives.
 struct ItemMarks {
-    uint32_t tagChange;
+    uint64_t tagChange;
     uint32_t tableEdits;
     WORD quality;
-    bool operator==(const ItemMarks& other) const
-    {
-        return tagChange == other.tagChange && tableEdits == other.tableEdits &&
-               quality == other.quality;
-    }
 };
 
 class PreviousStreams {
@@ -37,10 +32,17 @@ public:
     {
         return m_sinkBits != 0 && m_sinkBits == sinkBits && m_viewerLinked == viewerLinked;
     }
-    // Whether the kept streams are what the items give at `marks`: they were made current
-    // (MadeCurrent) by a pass that found the same marks and left every item holding its tag's
-    // value. Such a pass need neither refresh nor read the items.
-    bool CurrentAt(const ItemMarks& marks) const { return m_current && m_currentAt == marks; }
+    // Whether the kept streams are what the items give at `marks` but for the items of tags
+    // changed since CurrentSince: they were made current (MadeCurrent) by a pass that found the
+    // same edits and quality and left every item holding its tag's value. Such a pass need
+    // refresh and rewrite only the items of those tags.
+    bool CurrentAt(const ItemMarks& marks) const
+    {
+        return m_current && m_currentAt.tableEdits == marks.tableEdits &&
+               m_currentAt.quality == marks.quality;
+    }
+    // The tags' last change (LastTagChange) when the streams were made current.
+    uint64_t CurrentSince() const { return m_currentAt.tagChange; }
     // The streams were just made from the items as a refresh at `marks` left them.
     void MadeCurrent(const ItemMarks& marks)
     {

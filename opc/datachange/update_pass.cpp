@@ -18,25 +18,56 @@
 
 namespace {
 
-// The item refresh of an expired period. A group whose kept streams are current has nothing to
-// refresh: every item still holds its tag's value.
+// The active items of the tags changed since the group's kept streams were made current,
+// refreshed; false when memory is short.
+bool RefreshItemsOfChangedTags(ItemTable& items, const RefreshPass& pass, uint64_t since,
+                               PassRefresh& refresh)
+{
+    try {
+        if (LastTagChange() == since) return true;
+        for (int tag = 0; tag < kMirrorSlots; ++tag) {
+            if (TagChangeNumber(tag) <= since) continue;
+            items.ForEachOfTag(tag, [&pass, &refresh](ItemObject& item) {
+                if (!item.Active()) return;
+                refresh.settled = item.Refresh(pass) && refresh.settled;
+                refresh.refreshed.push_back(item.ServerHandle());
+            });
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+// The item refresh of an expired period: of every active item, or only of those whose tags
+// changed when the group's kept streams are current.
 PassRefresh RefreshItems(DeliveryGroup& group, const FILETIME& cycleTime)
 {
     // No call out is made during the walk: the link stays as it is found.
     const RefreshPass pass{cycleTime,
                            ViewerLinked() ? WORD{OPC_QUALITY_GOOD} : WORD{OPC_QUALITY_COMM_FAILURE},
                            TagMirrorGeneration()};
+    ItemTable& items = group.Items();
     PassRefresh refresh;
-    refresh.marks = ItemMarks{LastTagChange(), group.Items().Edits(), pass.quality};
-    if (DataChangeStreamsCurrent(group, refresh.marks)) {
-        refresh.skipped = true;
-        return refresh;
+    refresh.marks = ItemMarks{LastTagChange(), items.Edits(), pass.quality};
+    if (items.TagIndexGeneration() == pass.mirrorGeneration &&
+        DataChangeStreamsCurrent(group, refresh.marks)) {
+        refresh.onlyChangedTags = RefreshItemsOfChangedTags(
+            items, pass, group.LastDataChangeStreams().CurrentSince(), refresh);
+        if (refresh.onlyChangedTags) return refresh;
     }
     bool settled = true;
-    group.Items().ForEach([&pass, &settled](ItemObject& item) {
-        if (item.Active()) settled = item.Refresh(pass) && settled;
+    bool indexed = items.TagIndexGeneration() == pass.mirrorGeneration;
+    items.ForEach([&pass, &settled, &indexed, &items](ItemObject& item) {
+        if (!item.Active()) return;
+        settled = item.Refresh(pass) && settled;
+        // An item made active again may have looked its tag up anew only now.
+        indexed = indexed && items.IndexedTag(item.ServerHandle()) == item.TagSlot();
     });
     refresh.settled = settled;
+    refresh.refreshed.clear();
+    // Every active item has now looked its tag up in this mirror.
+    if (!indexed) items.IndexTags(pass.mirrorGeneration);
     return refresh;
 }
 

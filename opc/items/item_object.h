@@ -120,6 +120,8 @@ public:
     void MarkOwedToDataCallback();
 
     OPCHANDLE ServerHandle() const { return m_serverHandle; }
+    // The mirror slot of the item's tag as it last looked it up; kNoTag when it found none.
+    int TagSlot() const { return m_tagSlot; }
     OPCHANDLE ClientHandle() const { return m_clientHandle; }
     VARTYPE CanonicalType() const { return m_canonicalType; }
     VARTYPE RequestedType() const { return m_requestedType; }
@@ -158,7 +160,7 @@ private:
     DWORD m_writePending = 0;
     int m_tagSlot = kNoTag;        // the tag's mirror slot as of m_tagGeneration
     uint32_t m_tagGeneration = 0;  // never a generation of the mirror: not looked up yet
-    uint32_t m_seenTagChange = kTagChangeNotSeen;  // the slot's number when its value was taken
+    uint64_t m_seenTagChange = kTagChangeNotSeen;  // the slot's number when its value was taken
     bool m_streamed = false;
     OPCHANDLE m_serverHandle = 0;
     OPCHANDLE m_clientHandle = 0;

@@ -7,7 +7,7 @@
 
 #include "opc/values/item_value.h"
 
-uint32_t g_tagChangeNumbers[kMirrorSlots];
+uint64_t g_tagChangeNumbers[kMirrorSlots];
 
 namespace {
 
@@ -26,7 +26,7 @@ constexpr int32_t kNotAKind = -1;
 
 std::unique_ptr<SeenValue[]> g_seen;
 uint32_t g_seenGeneration = 0;  // the mirror the copies are of; never a generation
-uint32_t g_lastNumber = kTagChangeNotSeen;
+uint64_t g_lastNumber = kTagChangeNotSeen;
 int g_looksOpen = 0;
 
 void MoveNumber(int slot)
@@ -73,7 +73,7 @@ void LookAtEveryTag()
 
 }  // namespace
 
-uint32_t LastTagChange()
+uint64_t LastTagChange()
 {
     return g_lastNumber;
 }

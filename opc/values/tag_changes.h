@@ -9,17 +9,19 @@
 #include "runtime_link/tag_mirror.h"
 
 // No slot ever has this number: an item that holds it has not yet compared its value.
-constexpr uint32_t kTagChangeNotSeen = 0;
+constexpr uint64_t kTagChangeNotSeen = 0;
 
-extern uint32_t g_tagChangeNumbers[kMirrorSlots];
+// Numbers only grow: a slot changed after a number was the newest has a greater one. 64 bits,
+// as 10000 tags changing every 55 ms would wrap 32 bits within hours.
+extern uint64_t g_tagChangeNumbers[kMirrorSlots];
 
-inline uint32_t TagChangeNumber(int slot)
+inline uint64_t TagChangeNumber(int slot)
 {
     return g_tagChangeNumbers[slot];
 }
 
 // The newest number of any slot: it moves with every change of any tag.
-uint32_t LastTagChange();
+uint64_t LastTagChange();
 
 // An item posted a client value into the slot's entry.
 void NoteTagWritten(int slot);

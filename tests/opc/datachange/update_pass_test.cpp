@@ -294,8 +294,8 @@ std::vector<BYTE> WithoutUnsetBytes(const ReceivedStream& stream,
 // the items that changed; the streams must be what reading each item one by one gives, and
 // every refreshed value what a fresh read of its mirror entry gives, through changed, overlaid
 // (a retyped record) and unchanged values, texts growing and shrinking, client writes, requested
-// types, client handles, active flags, items added and removed, the Viewer gone and back, and
-// passes in which nothing changed at all.
+// types, client handles, active flags of items and of the group, items added and removed, the
+// mirror indexed anew, the Viewer gone and back, and passes in which nothing changed at all.
 TEST_F(UpdatePassTest, StreamsAndValuesMatchTheItemsReadOneByOne)
 {
     ASSERT_EQ(S_OK, group_.Advise(DataFormat(), &sink_));
@@ -314,7 +314,8 @@ TEST_F(UpdatePassTest, StreamsAndValuesMatchTheItemsReadOneByOne)
     };
     for (int i = 0; i < 60; ++i) add();
     std::optional<ViewerGone> gone;
-    for (int pass = 0; pass < 200; ++pass) {
+    bool groupActive = true;
+    for (int pass = 0; pass < 300; ++pass) {
         SCOPED_TRACE(pass);
         // A quiet pass: the streams are copies of the last ones.
         const bool quiet = pick(3) == 0;
@@ -366,6 +367,12 @@ TEST_F(UpdatePassTest, StreamsAndValuesMatchTheItemsReadOneByOne)
                                             &client));
         }
         if (!quiet && pick(8) == 0) {
+            groupActive = !groupActive;
+            group_.SetGroupActive(groupActive);
+        }
+        // The same tags in a mirror indexed anew: every item looks its tag up again.
+        if (!quiet && pick(10) == 0) IndexTagMirror(static_cast<int32_t>(KindTags().size()));
+        if (!quiet && pick(8) == 0) {
             if (gone) {
                 gone.reset();
             } else {
@@ -389,7 +396,7 @@ TEST_F(UpdatePassTest, StreamsAndValuesMatchTheItemsReadOneByOne)
         StreamItemList list;
         ASSERT_TRUE(ReadStreamItems(group_.Object(), active.data(),
                                     static_cast<DWORD>(active.size()), kOwedToDataSink, list));
-        ASSERT_EQ(active.empty() ? 0u : 2u, sink_.streams.size());
+        ASSERT_EQ(active.empty() || !groupActive ? 0u : 2u, sink_.streams.size());
         for (const ReceivedStream& stream : sink_.streams) {
             const DataStreamFormat format = stream.format == DataTimeFormat()
                                                 ? DataStreamFormat::DataTime

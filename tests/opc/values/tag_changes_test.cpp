@@ -9,7 +9,7 @@
 namespace {
 
 // The number of slot 0 after a look, with `change` made to its entry before that look.
-uint32_t NumberAfter(const std::function<void(MirrorEntry&)>& change)
+uint64_t NumberAfter(const std::function<void(MirrorEntry&)>& change)
 {
     change(*g_tagMirror[0]);
     const TagChangeLook look;
@@ -40,9 +40,9 @@ TEST(TagChanges, ANumberMovesWhenItsEntryIsSeenToChangeAndOnlyThen)
         {"a text of the same length", [](MirrorEntry& e) { e.value.text[0] = L'X'; }, true},
     };
     TestMirror mirror({L"A", L"B"});
-    uint32_t before = NumberAfter([](MirrorEntry&) {});
+    uint64_t before = NumberAfter([](MirrorEntry&) {});
     for (const auto& c : cases) {
-        const uint32_t after = NumberAfter(c.change);
+        const uint64_t after = NumberAfter(c.change);
         EXPECT_EQ(c.moves, after != before) << c.what;
         EXPECT_NE(kTagChangeNotSeen, after) << c.what;
         before = after;
@@ -54,7 +54,7 @@ TEST(TagChanges, ANumberMovesWhenItsEntryIsSeenToChangeAndOnlyThen)
 TEST(TagChanges, AWrittenEntryIsChangedAgainWhenItsOldValueComesBack)
 {
     TestMirror mirror({L"A", L"B"});
-    uint32_t seen = 0;
+    uint64_t seen = 0;
     {
         const TagChangeLook look;
         seen = TagChangeNumber(1);
@@ -62,7 +62,7 @@ TEST(TagChanges, AWrittenEntryIsChangedAgainWhenItsOldValueComesBack)
     const int32_t old = g_tagMirror[1]->value.integer;
     g_tagMirror[1]->value.integer = 99;
     NoteTagWritten(1);
-    const uint32_t written = TagChangeNumber(1);
+    const uint64_t written = TagChangeNumber(1);
     EXPECT_NE(seen, written);
     g_tagMirror[1]->value.integer = old;
     const TagChangeLook look;
@@ -71,7 +71,7 @@ TEST(TagChanges, AWrittenEntryIsChangedAgainWhenItsOldValueComesBack)
 
 TEST(TagChanges, EveryNumberMovesWhenTheMirrorIsBuiltAnew)
 {
-    uint32_t numbers[2] = {};
+    uint64_t numbers[2] = {};
     {
         TestMirror mirror({L"A", L"B"});
         const TagChangeLook look;
@@ -89,7 +89,7 @@ TEST(TagChanges, PassesWithinOneLookShareIt)
 {
     TestMirror mirror({L"A"});
     const TagChangeLook outer;
-    const uint32_t number = TagChangeNumber(0);
+    const uint64_t number = TagChangeNumber(0);
     ++g_tagMirror[0]->value.integer;
     {
         const TagChangeLook inner;
