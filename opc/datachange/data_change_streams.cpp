@@ -235,14 +235,6 @@ WORD SinkBitsOf(const DataObjectPart& part)
 
 }  // namespace
 
-bool DataChangeStreamsCurrent(const DeliveryGroup& group, const ItemMarks& marks)
-{
-    const DataObjectPart* part = group.DataObject();
-    if (!group.IsActive() || !part) return false;
-    const PreviousStreams& previous = group.LastDataChangeStreams();
-    return previous.CurrentAt(marks) && previous.Fit(SinkBitsOf(*part), ViewerLinked());
-}
-
 void PrepareDataChangeStreams(DeliveryGroup& group, const PassRefresh& refresh,
                               PreparedStream& dataTime, PreparedStream& data)
 {
@@ -256,9 +248,11 @@ void PrepareDataChangeStreams(DeliveryGroup& group, const PassRefresh& refresh,
     ItemTable& items = group.Items();
     bool sent = false;
     if (refresh.onlyChangedTags) {
-        const ItemMarks now{refresh.marks.tagChange, items.Edits(), refresh.marks.quality};
+        // Only the listed items can differ from the kept streams while no client changed the
+        // group since the refresh.
         sent =
-            previous.CurrentAt(now) && previous.Fit(sinkBits, viewerLinked) &&
+            refresh.streamsCurrent && items.Edits() == refresh.marks.tableEdits &&
+            previous.Fit(sinkBits, viewerLinked) &&
             RewriteRefreshedItems(group, refresh.refreshed, sinkBits, viewerLinked, dataTime, data);
         if (!sent) {
             items.ForEach([](ItemObject& item) {
@@ -270,9 +264,8 @@ void PrepareDataChangeStreams(DeliveryGroup& group, const PassRefresh& refresh,
                   !CopyDataChangeStreams(group, sinkBits, viewerLinked, dataTime, data))) {
         BuildDataChangeStreams(group, sinkBits, viewerLinked, dataTime, data);
     }
-    if (refresh.settled && items.Edits() == refresh.marks.tableEdits &&
-        LastTagChange() == refresh.marks.tagChange) {
-        previous.MadeCurrent(refresh.marks);
+    if (items.Edits() == refresh.marks.tableEdits) {
+        previous.StreamsMadeCurrent();
     } else {
         previous.NoLongerCurrent();
     }

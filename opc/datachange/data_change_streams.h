@@ -12,17 +12,14 @@ class DeliveryGroup;
 // What the pass's item refresh did.
 struct PassRefresh {
     ItemMarks marks;  // found before the refresh
-    // The kept streams were current at the marks: only the active items of tags changed since
-    // were refreshed, and are listed.
+    // The items were current at the marks (PreviousStreams::ItemsCurrentAt): only the active
+    // items of tags changed since were refreshed, and are listed.
     bool onlyChangedTags = false;
     std::vector<OPCHANDLE> refreshed;
+    // The kept streams were what the items gave before this refresh.
+    bool streamsCurrent = false;
     bool settled = true;  // every item held its tag's value after the refresh
 };
-
-// Whether the group's kept streams are current at `marks` (PreviousStreams::CurrentAt) and will
-// be sent from them: the group is active and has the sinks and the Viewer link they were kept
-// for. The pass then refreshes only the items of changed tags.
-bool DataChangeStreamsCurrent(const DeliveryGroup& group, const ItemMarks& marks);
 
 // Builds the streams for the group's data-with-time and data sinks; a format without a sink or
 // without an item owed to it gets no sink and is not sent. Each built stream clears its bit in

@@ -55,7 +55,7 @@ bool PreviousStreams::Begin(WORD sinkBits, bool viewerLinked, const std::vector<
 {
     // The memory kept is used again: a group's streams mostly keep their size.
     m_sinkBits = 0;
-    m_current = false;
+    m_streamsCurrent = false;
     for (std::vector<BYTE>& bytes : m_bytes) bytes.clear();
     try {
         m_recordOfSlot.assign(kItemSlots, -1);
@@ -104,5 +104,5 @@ void PreviousStreams::Forget()
     std::vector<int32_t>().swap(m_recordOfSlot);
     m_records = 0;
     m_sinkBits = 0;
-    m_current = false;
+    m_streamsCurrent = false;
 }

@@ -32,24 +32,34 @@ public:
     {
         return m_sinkBits != 0 && m_sinkBits == sinkBits && m_viewerLinked == viewerLinked;
     }
-    // Whether the kept streams are what the items give at `marks` but for the items of tags
-    // changed since CurrentSince: they were made current (MadeCurrent) by a pass that found the
-    // same edits and quality and left every item holding its tag's value. Such a pass need
-    // refresh and rewrite only the items of those tags.
-    bool CurrentAt(const ItemMarks& marks) const
+    // Whether every active item holds its tag's value but for the items of tags changed since
+    // ItemsCurrentSince: the group's last refresh found the same edits and quality and left
+    // every item so. A pass at `marks` then refreshes only the items of those tags.
+    bool ItemsCurrentAt(const ItemMarks& marks) const
     {
-        return m_current && m_currentAt.tableEdits == marks.tableEdits &&
-               m_currentAt.quality == marks.quality;
+        return m_itemsCurrent && m_itemsAt.tableEdits == marks.tableEdits &&
+               m_itemsAt.quality == marks.quality;
     }
-    // The tags' last change (LastTagChange) when the streams were made current.
-    uint64_t CurrentSince() const { return m_currentAt.tagChange; }
-    // The streams were just made from the items as a refresh at `marks` left them.
-    void MadeCurrent(const ItemMarks& marks)
+    // The tags' last change (LastTagChange) when the items were last made current.
+    uint64_t ItemsCurrentSince() const { return m_itemsAt.tagChange; }
+    // Whether the kept streams are what the items gave when they were last made current.
+    bool StreamsCurrent() const { return m_streamsCurrent && m_sinkBits != 0; }
+    // A refresh at `marks` just left every item holding its tag's value (current), or not;
+    // the kept streams are not yet made from it.
+    void ItemsRefreshed(bool current, const ItemMarks& marks)
     {
-        m_current = m_sinkBits != 0;
-        m_currentAt = marks;
+        m_itemsCurrent = current;
+        m_itemsAt = marks;
+        m_streamsCurrent = false;
     }
-    void NoLongerCurrent() { m_current = false; }
+    // The kept streams were just made from the items as the last refresh left them.
+    void StreamsMadeCurrent() { m_streamsCurrent = m_itemsCurrent; }
+    // A client changed the group since the last refresh.
+    void NoLongerCurrent()
+    {
+        m_itemsCurrent = false;
+        m_streamsCurrent = false;
+    }
     // The number of items each kept stream carries.
     size_t Records() const { return m_records; }
     // The record of the item in `slot`, or -1 when the streams do not carry it.
@@ -82,6 +92,7 @@ private:
     std::vector<int32_t> m_recordOfSlot;  // kItemSlots entries, -1 where no item is carried
     WORD m_sinkBits = 0;                  // 0: nothing kept
     bool m_viewerLinked = false;
-    bool m_current = false;
-    ItemMarks m_currentAt = {};
+    bool m_itemsCurrent = false;
+    ItemMarks m_itemsAt = {};
+    bool m_streamsCurrent = false;
 };

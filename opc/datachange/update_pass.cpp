@@ -39,23 +39,10 @@ bool RefreshItemsOfChangedTags(ItemTable& items, const RefreshPass& pass, uint64
     return true;
 }
 
-// The item refresh of an expired period: of every active item, or only of those whose tags
-// changed when the group's kept streams are current.
-PassRefresh RefreshItems(DeliveryGroup& group, const FILETIME& cycleTime)
+// Refreshes every active item, and indexes the items by tag anew when one looked its tag up
+// anew.
+void RefreshEveryItem(ItemTable& items, const RefreshPass& pass, PassRefresh& refresh)
 {
-    // No call out is made during the walk: the link stays as it is found.
-    const RefreshPass pass{cycleTime,
-                           ViewerLinked() ? WORD{OPC_QUALITY_GOOD} : WORD{OPC_QUALITY_COMM_FAILURE},
-                           TagMirrorGeneration()};
-    ItemTable& items = group.Items();
-    PassRefresh refresh;
-    refresh.marks = ItemMarks{LastTagChange(), items.Edits(), pass.quality};
-    if (items.TagIndexGeneration() == pass.mirrorGeneration &&
-        DataChangeStreamsCurrent(group, refresh.marks)) {
-        refresh.onlyChangedTags = RefreshItemsOfChangedTags(
-            items, pass, group.LastDataChangeStreams().CurrentSince(), refresh);
-        if (refresh.onlyChangedTags) return refresh;
-    }
     bool settled = true;
     bool indexed = items.TagIndexGeneration() == pass.mirrorGeneration;
     items.ForEach([&pass, &settled, &indexed, &items](ItemObject& item) {
@@ -68,6 +55,30 @@ PassRefresh RefreshItems(DeliveryGroup& group, const FILETIME& cycleTime)
     refresh.refreshed.clear();
     // Every active item has now looked its tag up in this mirror.
     if (!indexed) items.IndexTags(pass.mirrorGeneration);
+}
+
+// The item refresh of an expired period: of every active item, or only of those whose tags
+// changed when the items are current (PreviousStreams::ItemsCurrentAt).
+PassRefresh RefreshItems(DeliveryGroup& group, const FILETIME& cycleTime)
+{
+    // No call out is made during the walk: the link stays as it is found.
+    const RefreshPass pass{cycleTime,
+                           ViewerLinked() ? WORD{OPC_QUALITY_GOOD} : WORD{OPC_QUALITY_COMM_FAILURE},
+                           TagMirrorGeneration()};
+    ItemTable& items = group.Items();
+    PassRefresh refresh;
+    refresh.marks = ItemMarks{LastTagChange(), items.Edits(), pass.quality};
+    PreviousStreams& previous = group.LastDataChangeStreams();
+    refresh.streamsCurrent = previous.StreamsCurrent();
+    if (items.TagIndexGeneration() == pass.mirrorGeneration &&
+        previous.ItemsCurrentAt(refresh.marks)) {
+        refresh.onlyChangedTags =
+            RefreshItemsOfChangedTags(items, pass, previous.ItemsCurrentSince(), refresh);
+    }
+    if (!refresh.onlyChangedTags) RefreshEveryItem(items, pass, refresh);
+    // A write the refresh posted changed a tag after the marks: the items are not current.
+    previous.ItemsRefreshed(refresh.settled && LastTagChange() == refresh.marks.tagChange,
+                            refresh.marks);
     return refresh;
 }
 

@@ -295,7 +295,8 @@ std::vector<BYTE> WithoutUnsetBytes(const ReceivedStream& stream,
 // every refreshed value what a fresh read of its mirror entry gives, through changed, overlaid
 // (a retyped record) and unchanged values, texts growing and shrinking, client writes, requested
 // types, client handles, active flags of items and of the group, items added and removed, the
-// mirror indexed anew, the Viewer gone and back, and passes in which nothing changed at all.
+// mirror indexed anew, the Viewer gone and back, sinks let go of and advised again, and passes
+// in which nothing changed at all.
 TEST_F(UpdatePassTest, StreamsAndValuesMatchTheItemsReadOneByOne)
 {
     ASSERT_EQ(S_OK, group_.Advise(DataFormat(), &sink_));
@@ -315,11 +316,12 @@ TEST_F(UpdatePassTest, StreamsAndValuesMatchTheItemsReadOneByOne)
     for (int i = 0; i < 60; ++i) add();
     std::optional<ViewerGone> gone;
     bool groupActive = true;
+    std::set<CLIPFORMAT> advised = {DataFormat(), DataTimeFormat()};
     // Each pass makes changes of one kind, so that no other change has the streams read anew
     // and hides a change missed; kind 0 changes nothing.
     for (int pass = 0; pass < 600; ++pass) {
         SCOPED_TRACE(pass);
-        switch (pick(12)) {
+        switch (pick(14)) {
         case 1:
             Entry(0).value.integer = static_cast<int32_t>(pick(3));
             Entry(kIntSlot).value.integer = static_cast<int32_t>(pick(4));
@@ -385,6 +387,18 @@ TEST_F(UpdatePassTest, StreamsAndValuesMatchTheItemsReadOneByOne)
                 gone.emplace();
             }
             break;
+        case 12:
+        case 13: {
+            // A sink let go of or advised again; with neither, the pass only refreshes.
+            const CLIPFORMAT format = pick(2) ? DataFormat() : DataTimeFormat();
+            if (advised.erase(format)) {
+                ASSERT_EQ(S_OK, group_.Data()->DUnadvise(format));
+            } else {
+                ASSERT_EQ(S_OK, group_.Advise(format, &sink_));
+                advised.insert(format);
+            }
+            break;
+        }
         default:
             break;
         }
@@ -405,7 +419,7 @@ TEST_F(UpdatePassTest, StreamsAndValuesMatchTheItemsReadOneByOne)
         StreamItemList list;
         ASSERT_TRUE(ReadStreamItems(group_.Object(), active.data(),
                                     static_cast<DWORD>(active.size()), kOwedToDataSink, list));
-        ASSERT_EQ(active.empty() || !groupActive ? 0u : 2u, sink_.streams.size());
+        ASSERT_EQ(active.empty() || !groupActive ? 0u : advised.size(), sink_.streams.size());
         for (const ReceivedStream& stream : sink_.streams) {
             const DataStreamFormat format = stream.format == DataTimeFormat()
                                                 ? DataStreamFormat::DataTime
