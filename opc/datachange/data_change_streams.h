@@ -1,7 +1,9 @@
 #pragma once
-// The update pass's data and data-with-time streams: the active items owed to either advise
-// sink are read once for both formats, and each stream is written straight from the items' own
-// values; only an item with a requested type has its value converted into a copy first.
+// The update pass's data and data-with-time streams: copies of the group's kept streams
+// (PreviousStreams) with the records of changed items rewritten, or, when the kept ones no
+// longer fit, read anew: the active items owed to either advise sink are read once for both
+// formats, and each stream is written straight from the items' own values; only an item with a
+// requested type has its value converted into a copy first.
 #include <vector>
 
 #include "opc/datachange/group_streams.h"
