@@ -1,7 +1,9 @@
 // Data-change delivery. In-process at full load: 9 server objects x 10 groups x 10000 active
 // items, both data sinks of every group set to counting sinks; one poll cycle with its update
-// pass against the shortest timer period and against a plain copy of the bytes of its streams,
-// the pass by subscribers and by items, and stream building against a plain copy of the same
+// pass, with no tag changing and with a tenth of the tags changing each cycle, against the
+// shortest timer period and against a plain copy of the bytes of its streams (from one source
+// hot in the caches, and from a source apart for each stream), the pass by subscribers and by
+// items, and stream building against a plain copy of the same
 // bytes. Across processes: the registered OPCServer.exe delivering groups of 100, 1000 and
 // 10000 items to one subscribed client (this program); then the same group subscribed through
 // the DA 2.0 connection point and a DA 1.0 data-with-time sink at once, its tags changed in the
@@ -278,6 +280,22 @@ void Unadvise(const Load& load, CLIPFORMAT format)
     }
 }
 
+// Changes every tenth tag's value in the Viewer's area, as the Viewer would between two poll
+// cycles: each kind by turns, a string keeping its length.
+constexpr int kChangingEvery = 10;
+void ChangeEveryTenthTag()
+{
+    static int round = 0;
+    ++round;
+    for (int i = 0; i < kMixedTags; i += kChangingEvery) {
+        TagRecord& r = g_sharedTagArea[i + round % kChangingEvery];
+        r.discreteValue ^= 1;
+        ++r.integerValue;
+        r.realValue += 1;
+        r.stringValue[0] = r.stringValue[0] == 'v' ? 'V' : 'v';
+    }
+}
+
 // Every pass expires (rate 1000, period 1000): the full work of each group.
 double OnePass()
 {
@@ -328,6 +346,10 @@ int InProcess()
     const double cycle = BestOf(kRounds, RunPollCycle);
     const unsigned long long callbacksPerCycle = sink.callbacks / kRounds;
     const unsigned long long valuesPerCycle = sink.values / kRounds;
+    const double changingCycle = BestOf(kRounds, [] {
+        ChangeEveryTenthTag();
+        RunPollCycle();
+    });
     SetAfterPollCycle(nullptr);
 
     // One group's data-with-time stream of 10000 items: reading the items and building the
@@ -364,6 +386,21 @@ int InProcess()
             copyInto(dataBytes);
         }
     });
+    // The same bytes as they lie in a server: every stream in memory of its own, most of it
+    // not in the caches, where the copy above reads one stream's bytes again and again.
+    std::vector<std::vector<BYTE>> sources;
+    for (size_t g = 0; g < groups; ++g) {
+        sources.emplace_back(bytes, BYTE(g));
+        sources.emplace_back(dataBytes, BYTE(g));
+    }
+    const double copyOfCycleApart = BestOf(kRounds, [&] {
+        for (const std::vector<BYTE>& source : sources) {
+            StreamBlock block = AllocateStreamBlock(source.size());
+            std::memcpy(GlobalLock(block.get()), source.data(), source.size());
+            GlobalUnlock(block.get());
+        }
+    });
+    sources.clear();
 
     // Subscribers: the pass with the data-with-time sink alone, and without sinks, where it
     // only refreshes the items from the mirror.
@@ -379,10 +416,20 @@ int InProcess()
     std::printf("update pass of all servers alone      %10.1f ms\n", updateOnly * 1e3);
     std::printf("poll cycle with its update pass       %10.1f ms  (%llu streams, %llu values)\n",
                 cycle * 1e3, callbacksPerCycle, valuesPerCycle);
-    std::printf("ratio to the shortest timer (55 ms)   %10.2f\n", cycle * 1e3 / kShortestTimerMs);
+    std::printf(
+        "  no tag changing: ratio to the shortest timer (55 ms) %.2f, to a plain copy %.2f "
+        "(from sources apart %.2f)\n",
+        cycle * 1e3 / kShortestTimerMs, cycle / copyOfCycle, cycle / copyOfCycleApart);
+    std::printf("the same, 1 tag in %d changing a cycle %8.1f ms\n", kChangingEvery,
+                changingCycle * 1e3);
+    std::printf(
+        "  %d%% changing: ratio to the shortest timer (55 ms) %.2f, to a plain copy %.2f "
+        "(from sources apart %.2f)\n",
+        100 / kChangingEvery, changingCycle * 1e3 / kShortestTimerMs, changingCycle / copyOfCycle,
+        changingCycle / copyOfCycleApart);
     std::printf("plain copy of the cycle's stream bytes %9.1f ms  (%zu streams, %.1f MB)\n",
                 copyOfCycle * 1e3, 2 * groups, double(groups) * (bytes + dataBytes) / 1e6);
-    std::printf("ratio cycle / plain copy of its bytes %10.2f\n", cycle / copyOfCycle);
+    std::printf("  the same from a source apart each    %9.1f ms\n", copyOfCycleApart * 1e3);
     std::printf(
         "update pass by subscribers: none %.1f ms (%.1f ns/item), data-time sink %.1f ms, "
         "both sinks %.1f ms (x%.2f of none)\n",

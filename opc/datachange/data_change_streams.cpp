@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "opc/datachange/delivery_group.h"
+#include "opc/datachange/previous_streams.h"
 #include "opc/items/item_object.h"
+#include "opc/values/tag_changes.h"
 #include "runtime_link/viewer_link.h"
 
 namespace {
@@ -36,10 +38,8 @@ StreamRecord ReadOwedItem(const ItemObject& item, bool viewerLinked,
                     item.Timestamp(), *source.value);
 }
 
-bool ReadOwedItems(ItemTable& table, WORD sinkBits, OwedItems& owed)
+bool ReadOwedItems(ItemTable& table, WORD sinkBits, bool viewerLinked, OwedItems& owed)
 {
-    // No call out is made during the walk: the link stays as it is found.
-    const bool viewerLinked = ViewerLinked();
     try {
         owed.items.reserve(kItemSlots);
         owed.records.reserve(kItemSlots);
@@ -57,6 +57,7 @@ bool ReadOwedItems(ItemTable& table, WORD sinkBits, OwedItems& owed)
 }
 
 // The stream of one format with the listed items that owe its bit: usually every one of them.
+// A stream of every listed item is kept for the next period.
 void PrepareOwedStream(DeliveryGroup& group, DataStreamFormat format, WORD bit,
                        const OwedItems& owed, PreparedStream& stream)
 {
@@ -75,25 +76,197 @@ void PrepareOwedStream(DeliveryGroup& group, DataStreamFormat format, WORD bit,
         !stream.sink) {
         return;
     }
+    if (everyItem) group.LastDataChangeStreams().Keep(format, stream.block.get());
     // An item without the bit is not in the stream, and clearing changes nothing for it.
     for (ItemObject* item : owed.items) item->ClearChangeBits(bit);
 }
 
-}  // namespace
-
-void PrepareDataChangeStreams(DeliveryGroup& group, PreparedStream& dataTime, PreparedStream& data)
+// The streams read from every item, kept for the next period when they carry every owed item.
+void BuildDataChangeStreams(DeliveryGroup& group, WORD sinkBits, bool viewerLinked,
+                            PreparedStream& dataTime, PreparedStream& data)
 {
-    const DataObjectPart* part = group.DataObject();
-    if (!part) return;
-    WORD sinkBits = 0;
-    if (part->Sink(StreamSink::DataTime)) sinkBits |= kOwedToDataTimeSink;
-    if (part->Sink(StreamSink::Data)) sinkBits |= kOwedToDataSink;
+    PreviousStreams& previous = group.LastDataChangeStreams();
     OwedItems owed;
-    if (sinkBits == 0 || !ReadOwedItems(group.Items(), sinkBits, owed)) return;
+    if (!ReadOwedItems(group.Items(), sinkBits, viewerLinked, owed)) {
+        previous.Forget();
+        return;
+    }
+    if (owed.items.empty() || !previous.Begin(sinkBits, viewerLinked, owed.items)) {
+        previous.Forget();
+    }
     if (sinkBits & kOwedToDataTimeSink) {
         PrepareOwedStream(group, DataStreamFormat::DataTime, kOwedToDataTimeSink, owed, dataTime);
     }
     if (sinkBits & kOwedToDataSink) {
         PrepareOwedStream(group, DataStreamFormat::Data, kOwedToDataSink, owed, data);
+    }
+    if (!previous.Complete()) {
+        previous.Forget();
+        return;
+    }
+    // Every item is now as the kept streams carry it, or (an inactive one) not in them.
+    group.Items().ForEach([](ItemObject& item) { item.MarkStreamed(); });
+}
+
+// An item changed since the kept streams, with its new record.
+struct ChangedRecord {
+    ItemObject* item;
+    size_t index;
+    StreamRecord record;
+};
+
+// The items changed since the kept streams, each with its record there; false when the kept
+// streams no longer carry exactly the group's owed items, or a changed value block is of
+// another size: the streams are then built anew.
+bool ReadChangedItems(ItemTable& table, WORD sinkBits, bool viewerLinked,
+                      const PreviousStreams& previous, std::vector<ChangedRecord>& changed,
+                      std::deque<DataStreamItem>& converted)
+{
+    size_t owedItems = 0;
+    bool fits = true;
+    try {
+        table.ForEach([&](ItemObject& item) {
+            if (!fits) return;
+            const bool owed = item.Active() && (item.ChangeMask() & sinkBits) != 0;
+            // The kept streams carry every owed item with every sink's bit, and nothing else.
+            if (owed && (item.ChangeMask() & sinkBits) != sinkBits) fits = false;
+            owedItems += owed;
+            if (item.Streamed()) return;
+            const int index = previous.RecordOfSlot(item.ServerHandle());
+            if (owed != (index >= 0)) {
+                fits = false;
+                return;
+            }
+            if (!owed) return;
+            const StreamRecord record = ReadOwedItem(item, viewerLinked, converted);
+            if (!previous.SameValueBlockSize(static_cast<size_t>(index), record)) {
+                fits = false;
+                return;
+            }
+            changed.push_back(ChangedRecord{&item, static_cast<size_t>(index), record});
+        });
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return fits && owedItems == previous.Records();
+}
+
+// Sends copies of the kept streams to the group's sinks of `sinkBits`; returns the bits of
+// those sent.
+WORD SendKeptStreams(const DeliveryGroup& group, WORD sinkBits, PreparedStream& dataTime,
+                     PreparedStream& data)
+{
+    const PreviousStreams& previous = group.LastDataChangeStreams();
+    WORD sent = 0;
+    for (DataStreamFormat format : {DataStreamFormat::DataTime, DataStreamFormat::Data}) {
+        const WORD bit =
+            format == DataStreamFormat::DataTime ? kOwedToDataTimeSink : kOwedToDataSink;
+        if (!(sinkBits & bit)) continue;
+        PreparedStream& stream = format == DataStreamFormat::DataTime ? dataTime : data;
+        if (!AddressDataStream(group, format, previous.Records() != 0, 0, stream)) continue;
+        stream.block = previous.Copy(format, group.ClientHandle());
+        // Without its block the stream is not sent, and its items go with the next period.
+        if (!stream.block) {
+            stream.sink.Reset();
+            continue;
+        }
+        sent |= bit;
+    }
+    return sent;
+}
+
+// The streams copied from the kept ones with the changed items rewritten; false when they must
+// be built anew.
+bool CopyDataChangeStreams(DeliveryGroup& group, WORD sinkBits, bool viewerLinked,
+                           PreparedStream& dataTime, PreparedStream& data)
+{
+    PreviousStreams& previous = group.LastDataChangeStreams();
+    std::vector<ChangedRecord> changed;
+    std::deque<DataStreamItem> converted;
+    if (!ReadChangedItems(group.Items(), sinkBits, viewerLinked, previous, changed, converted)) {
+        return false;
+    }
+    for (const ChangedRecord& change : changed) {
+        previous.Rewrite(change.index, change.record);
+        change.item->MarkStreamed();
+    }
+    const WORD sent = SendKeptStreams(group, sinkBits, dataTime, data);
+    if (sent) group.Items().ForEach([sent](ItemObject& item) { item.ClearChangeBits(sent); });
+    return true;
+}
+
+// The kept streams with the listed items (refreshed for their changed tags) rewritten, sent;
+// false when one of them no longer fits its record: the streams are then read from the items.
+bool RewriteRefreshedItems(DeliveryGroup& group, const std::vector<OPCHANDLE>& refreshed,
+                           WORD sinkBits, bool viewerLinked, PreparedStream& dataTime,
+                           PreparedStream& data)
+{
+    PreviousStreams& previous = group.LastDataChangeStreams();
+    ItemTable& items = group.Items();
+    std::deque<DataStreamItem> converted;
+    try {
+        for (OPCHANDLE handle : refreshed) {
+            // No client changed the table since the refresh: every listed item is there.
+            ItemObject& item = *items.Find(handle);
+            if (item.Streamed()) continue;
+            const int index = previous.RecordOfSlot(handle);
+            if (index < 0) return false;
+            const StreamRecord record = ReadOwedItem(item, viewerLinked, converted);
+            if (!previous.SameValueBlockSize(static_cast<size_t>(index), record)) return false;
+            previous.Rewrite(static_cast<size_t>(index), record);
+            item.MarkStreamed();
+            converted.clear();
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    const WORD sent = SendKeptStreams(group, sinkBits, dataTime, data);
+    for (OPCHANDLE handle : refreshed) items.Find(handle)->ClearChangeBits(sent);
+    return true;
+}
+
+WORD SinkBitsOf(const DataObjectPart& part)
+{
+    WORD sinkBits = 0;
+    if (part.Sink(StreamSink::DataTime)) sinkBits |= kOwedToDataTimeSink;
+    if (part.Sink(StreamSink::Data)) sinkBits |= kOwedToDataSink;
+    return sinkBits;
+}
+
+}  // namespace
+
+void PrepareDataChangeStreams(DeliveryGroup& group, const PassRefresh& refresh,
+                              PreparedStream& dataTime, PreparedStream& data)
+{
+    const DataObjectPart* part = group.DataObject();
+    if (!part) return;
+    const WORD sinkBits = SinkBitsOf(*part);
+    if (sinkBits == 0) return;
+    // No call out is made while the streams are prepared: the link stays as it is found.
+    const bool viewerLinked = ViewerLinked();
+    PreviousStreams& previous = group.LastDataChangeStreams();
+    ItemTable& items = group.Items();
+    bool sent = false;
+    if (refresh.onlyChangedTags) {
+        // Only the listed items can differ from the kept streams while no client changed the
+        // group since the refresh.
+        sent =
+            refresh.streamsCurrent && items.Edits() == refresh.marks.tableEdits &&
+            previous.Fit(sinkBits, viewerLinked) &&
+            RewriteRefreshedItems(group, refresh.refreshed, sinkBits, viewerLinked, dataTime, data);
+        if (!sent) {
+            items.ForEach([](ItemObject& item) {
+                if (item.Active()) item.MarkRefreshedUnchanged();
+            });
+        }
+    }
+    if (!sent && (!previous.Fit(sinkBits, viewerLinked) ||
+                  !CopyDataChangeStreams(group, sinkBits, viewerLinked, dataTime, data))) {
+        BuildDataChangeStreams(group, sinkBits, viewerLinked, dataTime, data);
+    }
+    if (items.Edits() == refresh.marks.tableEdits) {
+        previous.StreamsMadeCurrent();
+    } else {
+        previous.NoLongerCurrent();
     }
 }

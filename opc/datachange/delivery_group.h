@@ -14,6 +14,7 @@ class CallbackRequests;
 class DataCallback;
 class DataObjectPart;
 class GroupDelivery;
+class PreviousStreams;
 
 class DeliveryGroup : public IUnknown {
 public:
@@ -36,6 +37,9 @@ public:
     virtual GroupDelivery* Delivery() = 0;
     // The same, started on first need; null when it cannot be had.
     virtual GroupDelivery* StartDelivery() = 0;
+    // The group's last data-change streams, kept for the next period.
+    virtual PreviousStreams& LastDataChangeStreams() = 0;
+    virtual const PreviousStreams& LastDataChangeStreams() const = 0;
     // Milliseconds left of the update period; the period expires at 0 or less.
     virtual int32_t& UpdateCountdown() = 0;
     // False once the group's server object is destroyed: transaction IDs come from it.

@@ -20,7 +20,8 @@ Microsoft::WRL::ComPtr<IAdviseSink> HeldSink(const DeliveryGroup& group, StreamS
     return part ? part->Sink(sink) : nullptr;
 }
 
-// Sets the stream's kind and sink; false when there is nothing to send.
+}  // namespace
+
 bool AddressDataStream(const DeliveryGroup& group, DataStreamFormat format, bool hasItems,
                        DWORD transactionId, PreparedStream& stream)
 {
@@ -33,8 +34,6 @@ bool AddressDataStream(const DeliveryGroup& group, DataStreamFormat format, bool
     }
     return true;
 }
-
-}  // namespace
 
 bool ReadStreamItems(const DeliveryGroup& group, const OPCHANDLE* handles, DWORD count,
                      WORD changeBit, StreamItemList& list)

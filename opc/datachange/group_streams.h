@@ -37,6 +37,11 @@ struct PreparedStream {
     StreamBlock block;
 };
 
+// Sets the stream's kind, whether it coalesces (a data change: transaction 0) and the group's
+// sink of `format`; false, with no sink, when there is none or nothing to send.
+bool AddressDataStream(const DeliveryGroup& group, DataStreamFormat format, bool hasItems,
+                       DWORD transactionId, PreparedStream& stream);
+
 // Builds the stream of `format` with the listed items for the group's sink of that format.
 // False only when the block cannot be had; with no sink or no items there is nothing to send
 // and the result is true.

@@ -49,6 +49,19 @@ void WriteItemHeader(DataStreamFormat format, const StreamRecord& item, DWORD va
     }
 }
 
+DWORD ValueOffsetOf(DataStreamFormat format, const BYTE* stream, size_t index)
+{
+    // dwValueOffset follows hClient in both item headers.
+    static_assert(offsetof(OPCITEMHEADER1, dwValueOffset) == 4, "value offset after hClient");
+    static_assert(offsetof(OPCITEMHEADER2, dwValueOffset) == 4, "value offset after hClient");
+    DWORD offset = 0;
+    std::memcpy(&offset,
+                stream + sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * index +
+                    offsetof(OPCITEMHEADER1, dwValueOffset),
+                sizeof offset);
+    return offset;
+}
+
 uint64_t StreamSize(DataStreamFormat format, size_t items, uint64_t valueBytes)
 {
     return sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * items + valueBytes;
@@ -137,4 +150,23 @@ StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup, DWO
         records.push_back(RecordOf(item.hClient, item.quality, item.timestamp, item.value.get()));
     }
     return BuildDataStream(format, hClientGroup, transactionId, records);
+}
+
+uint32_t StreamValueBlockBytes(DataStreamFormat format, const BYTE* stream, size_t size,
+                               size_t index)
+{
+    DWORD items = 0;
+    std::memcpy(&items, stream + offsetof(OPCGROUPHEADER, dwItemCount), sizeof items);
+    const DWORD end =
+        index + 1 < items ? ValueOffsetOf(format, stream, index + 1) : static_cast<DWORD>(size);
+    return end - ValueOffsetOf(format, stream, index);
+}
+
+void RewriteStreamRecord(DataStreamFormat format, BYTE* stream, size_t index,
+                         const StreamRecord& record)
+{
+    const DWORD value = ValueOffsetOf(format, stream, index);
+    WriteItemHeader(format, record, value,
+                    stream + sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * index);
+    WriteValueBlock(*record.value, record.valueBytes, stream + value);
 }

@@ -59,3 +59,11 @@ StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup, DWO
                             const std::vector<StreamRecord>& records);
 StreamBlock BuildDataStream(DataStreamFormat format, OPCHANDLE hClientGroup, DWORD transactionId,
                             const std::vector<DataStreamItem>& items);
+
+// In a built stream of `size` bytes: the size of item `index`'s value block.
+uint32_t StreamValueBlockBytes(DataStreamFormat format, const BYTE* stream, size_t size,
+                               size_t index);
+// Rewrites item `index` of a built stream in place with `record`, whose value block has the
+// size of the one it replaces.
+void RewriteStreamRecord(DataStreamFormat format, BYTE* stream, size_t index,
+                         const StreamRecord& record);

@@ -12,27 +12,84 @@
 #include "opc/datachange/delivery_group.h"
 #include "opc/datachange/group_streams.h"
 #include "opc/items/item_object.h"
+#include "opc/values/tag_changes.h"
 #include "runtime_link/tag_mirror.h"
+#include "runtime_link/viewer_link.h"
 
 namespace {
 
-void RefreshItems(ItemTable& items, const FILETIME& cycleTime)
+// The active items of the tags changed since the group's kept streams were made current,
+// refreshed; false when memory is short.
+bool RefreshItemsOfChangedTags(ItemTable& items, const RefreshPass& pass, uint64_t since,
+                               PassRefresh& refresh)
 {
-    items.ForEach([&cycleTime](ItemObject& item) {
+    try {
+        if (LastTagChange() == since) return true;
+        for (int tag = 0; tag < kMirrorSlots; ++tag) {
+            if (TagChangeNumber(tag) <= since) continue;
+            items.ForEachOfTag(tag, [&pass, &refresh](ItemObject& item) {
+                if (!item.Active()) return;
+                refresh.settled = item.Refresh(pass) && refresh.settled;
+                refresh.refreshed.push_back(item.ServerHandle());
+            });
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+// Refreshes every active item, and indexes the items by tag anew when one looked its tag up
+// anew.
+void RefreshEveryItem(ItemTable& items, const RefreshPass& pass, PassRefresh& refresh)
+{
+    bool settled = true;
+    bool indexed = items.TagIndexGeneration() == pass.mirrorGeneration;
+    items.ForEach([&pass, &settled, &indexed, &items](ItemObject& item) {
         if (!item.Active()) return;
-        MirrorEntry* entry = item.TagEntry();
-        if (entry) item.RefreshFromMirrorEntry(*entry, cycleTime);
+        settled = item.Refresh(pass) && settled;
+        // An item made active again may have looked its tag up anew only now.
+        indexed = indexed && items.IndexedTag(item.ServerHandle()) == item.TagSlot();
     });
+    refresh.settled = settled;
+    refresh.refreshed.clear();
+    // Every active item has now looked its tag up in this mirror.
+    if (!indexed) items.IndexTags(pass.mirrorGeneration);
+}
+
+// The item refresh of an expired period: of every active item, or only of those whose tags
+// changed when the items are current (PreviousStreams::ItemsCurrentAt).
+PassRefresh RefreshItems(DeliveryGroup& group, const FILETIME& cycleTime)
+{
+    // No call out is made during the walk: the link stays as it is found.
+    const RefreshPass pass{cycleTime,
+                           ViewerLinked() ? WORD{OPC_QUALITY_GOOD} : WORD{OPC_QUALITY_COMM_FAILURE},
+                           TagMirrorGeneration()};
+    ItemTable& items = group.Items();
+    PassRefresh refresh;
+    refresh.marks = ItemMarks{LastTagChange(), items.Edits(), pass.quality};
+    PreviousStreams& previous = group.LastDataChangeStreams();
+    refresh.streamsCurrent = previous.StreamsCurrent();
+    if (items.TagIndexGeneration() == pass.mirrorGeneration &&
+        previous.ItemsCurrentAt(refresh.marks)) {
+        refresh.onlyChangedTags =
+            RefreshItemsOfChangedTags(items, pass, previous.ItemsCurrentSince(), refresh);
+    }
+    if (!refresh.onlyChangedTags) RefreshEveryItem(items, pass, refresh);
+    // A write the refresh posted changed a tag after the marks: the items are not current.
+    previous.ItemsRefreshed(refresh.settled && LastTagChange() == refresh.marks.tagChange,
+                            refresh.marks);
+    return refresh;
 }
 
 // The data-change streams of both formats are built before either is sent, so that they carry
 // the same read of the items.
-void SendDataChangeStreams(DeliveryGroup& group)
+void SendDataChangeStreams(DeliveryGroup& group, const PassRefresh& refresh)
 {
     if (!group.IsActive()) return;
     PreparedStream dataTime;
     PreparedStream data;
-    PrepareDataChangeStreams(group, dataTime, data);
+    PrepareDataChangeStreams(group, refresh, dataTime, data);
     SendPreparedStream(group, std::move(dataTime));
     SendPreparedStream(group, std::move(data));
 }
@@ -87,8 +144,11 @@ void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& c
     int32_t& countdown = group.UpdateCountdown();
     countdown -= pollPeriodMs;
     const bool expired = countdown <= 0;
+    // Every pass of an update of all servers shares its look; a pass on its own looks itself.
+    const TagChangeLook look;
+    PassRefresh refresh;
     if (expired) {
-        RefreshItems(group.Items(), cycleTime);
+        refresh = RefreshItems(group, cycleTime);
         // The overshoot is dropped: the period restarts from this pass.
         countdown = static_cast<int32_t>(std::min<DWORD>(group.UpdateRate(), INT32_MAX));
     }
@@ -98,7 +158,7 @@ void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& c
     CompleteCallbackRequests(group);
     const DataObjectPart* dataObject = group.DataObject();
     if (!dataObject) return;  // no client asked for IDataObject: nobody to send to
-    if (expired && dataObject->HasDataSink()) SendDataChangeStreams(group);
+    if (expired && dataObject->HasDataSink()) SendDataChangeStreams(group, refresh);
     // Completions go out on every pass, expired or not, active group or not.
     if (dataObject->HasDataSink()) {
         CompleteRead(group, group.Requests().refresh);

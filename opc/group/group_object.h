@@ -12,6 +12,7 @@
 #include "opc/datachange/delivery_group.h"
 #include "opc/datachange/group_delivery.h"
 #include "opc/datachange/pending_request.h"
+#include "opc/datachange/previous_streams.h"
 #include "opc/group/group_owner.h"
 #include "opc/items/item_table.h"
 #include "opc_da.h"
@@ -65,6 +66,11 @@ public:
     ItemTable& Items() override { return m_items; }
     const ItemTable& Items() const override { return m_items; }
     int32_t& UpdateCountdown() override { return m_updateCountdown; }
+    PreviousStreams& LastDataChangeStreams() override { return m_lastDataChangeStreams; }
+    const PreviousStreams& LastDataChangeStreams() const override
+    {
+        return m_lastDataChangeStreams;
+    }
     DataCallback& Callback() override { return m_dataCallback; }
     CallbackRequests& CallbackQueue() override { return m_callbackRequests; }
     GroupDelivery* Delivery() override { return m_delivery.get(); }
@@ -95,6 +101,7 @@ private:
     std::unique_ptr<GroupDelivery> m_delivery;
     CallbackRequests m_callbackRequests;
     ItemTable m_items;
+    PreviousStreams m_lastDataChangeStreams;
     int32_t m_updateCountdown = 0;  // milliseconds; the period expires at 0 or less
     PendingRequests m_requests;
 };

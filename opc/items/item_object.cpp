@@ -107,6 +107,9 @@ HRESULT ItemObject::Write(const VARIANT& value)
     MarkChanged(SameItemValue(m_value.get(), converted.get()) ? kOwedToBothSinks
                                                               : kOwedToEverySink);
     m_value = std::move(converted);
+    // The item no longer holds its tag's value.
+    m_seenTagChange = kTagChangeNotSeen;
+    Edited();
     m_writePending = 1;
     m_writeSequence = ++g_writeSequence;
     m_timestamp = CurrentUtcTime();
@@ -122,6 +125,7 @@ HRESULT ItemObject::WriteAsync(const VARIANT& value)
 void ItemObject::SetActive(BOOL active)
 {
     m_active = active;
+    Edited();
     if (active) {
         MarkChanged();
     } else {

@@ -4,8 +4,10 @@
 
 #include "opc/com/heap_string.h"
 #include "opc/com/reference_counted.h"
+#include "opc/items/item_table.h"
 #include "opc/values/item_value.h"
 #include "opc/values/item_value_owner.h"
+#include "opc/values/tag_changes.h"
 #include "opc_da.h"
 
 // Change-mask bits: the item's value is still owed to the data sink, to the data-time sink,
@@ -19,6 +21,13 @@ constexpr WORD kOwedToEverySink = kOwedToBothSinks | kOwedToDataCallback;
 
 // Every item may be read and written, whatever its tag.
 constexpr DWORD kItemAccessRights = OPC_READABLE | OPC_WRITEABLE;
+
+// What an update pass gives each item it refreshes, found once for the pass.
+struct RefreshPass {
+    FILETIME cycleTime;
+    WORD quality;  // GOOD while the Viewer is linked, COMM_FAILURE while not
+    uint32_t mirrorGeneration;
+};
 
 // One tag in a group: its value in the tag's canonical type, quality, timestamp and the
 // client's view of it. Never handed to a client; the group's item table holds it.
@@ -65,21 +74,54 @@ public:
     // item's mirror entry unless a later write is already there, or else takes the entry's
     // value; the quality follows the Viewer link; a value or quality that differs from the
     // item's is stamped with the poll cycle's time; marks the item for both advise sinks, and
-    // for the data callback when its value or quality changed.
-    void RefreshFromMirrorEntry(MirrorEntry& entry, const FILETIME& cycleTime);
+    // for the data callback when its value or quality changed. An item with nothing to post
+    // whose quality and tag did not change since it last took its tag's value (TagChangeNumber)
+    // holds that value still: it is only marked for both advise sinks.
+    // Returns whether the item then holds its tag's value (or has no tag): a pass that finds
+    // nothing changed need not refresh it.
+    bool Refresh(const RefreshPass& pass)
+    {
+        if (HoldsTagValue(pass)) {
+            MarkRefreshedUnchanged();
+            return true;
+        }
+        RefreshFromTag(pass);
+        return m_tagSlot == kNoTag || HoldsTagValue(pass);
+    }
+    // What Refresh does to an item that holds its tag's value, or has no tag.
+    void MarkRefreshedUnchanged()
+    {
+        if (m_tagSlot != kNoTag) m_changeMask |= kOwedToBothSinks;
+    }
     // The mirror entry of the tag the item ID names, or null when there is none. The name is
     // looked up only when the mirror changed since the item last looked (TagMirrorGeneration).
     MirrorEntry* TagEntry();
+    // Whether the item is as its group's kept data-change streams carry it (PreviousStreams):
+    // every change to what a stream carries of it, or to whether it is carried, clears this.
+    bool Streamed() const { return m_streamed; }
+    void MarkStreamed() { m_streamed = true; }
+    // The table whose edits the item's changes move (ItemTable::Edits); set by the table.
+    void SetTable(ItemTable* table) { m_table = table; }
 
     void SetActive(BOOL active);
-    void SetClientHandle(OPCHANDLE handle) { m_clientHandle = handle; }
-    void SetRequestedType(VARTYPE type) { m_requestedType = type; }
+    void SetClientHandle(OPCHANDLE handle)
+    {
+        m_clientHandle = handle;
+        Edited();
+    }
+    void SetRequestedType(VARTYPE type)
+    {
+        m_requestedType = type;
+        Edited();
+    }
     void ClearChangeBits(WORD bits) { m_changeMask &= static_cast<WORD>(~bits); }
     // A newly connected data callback, or a group turned active, is owed the item as if it
     // had changed; only while the item is active.
     void MarkOwedToDataCallback();
 
     OPCHANDLE ServerHandle() const { return m_serverHandle; }
+    // The mirror slot of the item's tag as it last looked it up; kNoTag when it found none.
+    int TagSlot() const { return m_tagSlot; }
     OPCHANDLE ClientHandle() const { return m_clientHandle; }
     VARTYPE CanonicalType() const { return m_canonicalType; }
     VARTYPE RequestedType() const { return m_requestedType; }
@@ -97,21 +139,38 @@ private:
     HRESULT TakeTagValue(const wchar_t* itemId, const FILETIME& now);
     // Sets the bits of `sinks`, only while the item is active.
     void MarkChanged(WORD sinks = kOwedToEverySink);
+    bool HoldsTagValue(const RefreshPass& pass) const
+    {
+        return m_tagGeneration == pass.mirrorGeneration && m_tagSlot != kNoTag && !m_writePending &&
+               m_quality == pass.quality && m_seenTagChange == TagChangeNumber(m_tagSlot);
+    }
+    // A client changed what a stream carries of the item.
+    void Edited()
+    {
+        m_streamed = false;
+        if (m_table) m_table->NoteEdit();
+    }
+    void RefreshFromTag(const RefreshPass& pass);
+    void RefreshFromMirrorEntry(MirrorEntry& entry, const RefreshPass& pass);
 
+    // What every update pass looks at comes first, together.
+    BOOL m_active = FALSE;
+    WORD m_changeMask = 0;
+    WORD m_quality = OPC_QUALITY_GOOD;
+    DWORD m_writePending = 0;
+    int m_tagSlot = kNoTag;        // the tag's mirror slot as of m_tagGeneration
+    uint32_t m_tagGeneration = 0;  // never a generation of the mirror: not looked up yet
+    uint64_t m_seenTagChange = kTagChangeNotSeen;  // the slot's number when its value was taken
+    bool m_streamed = false;
     OPCHANDLE m_serverHandle = 0;
     OPCHANDLE m_clientHandle = 0;
     VARTYPE m_canonicalType = VT_EMPTY;
     VARTYPE m_requestedType = VT_EMPTY;
+    VariantOwner m_value;
+    FILETIME m_timestamp = {};
     HeapString m_itemId;
     HeapString m_accessPath;
-    BOOL m_active = FALSE;
-    VariantOwner m_value;
-    WORD m_quality = OPC_QUALITY_GOOD;
-    FILETIME m_timestamp = {};
     HRESULT m_writeResult = S_OK;
-    DWORD m_writePending = 0;
     uint64_t m_writeSequence = 0;  // the order number of the client's last write
-    WORD m_changeMask = 0;
-    int m_tagSlot = kNoTag;        // the tag's mirror slot as of m_tagGeneration
-    uint32_t m_tagGeneration = 0;  // never a generation of the mirror: not looked up yet
+    ItemTable* m_table = nullptr;
 };

@@ -10,13 +10,23 @@ MirrorEntry* ItemObject::TagEntry()
     if (m_tagGeneration != TagMirrorGeneration()) {
         m_tagSlot = FindTagOfItemId(m_itemId.get());
         m_tagGeneration = TagMirrorGeneration();
+        m_seenTagChange = kTagChangeNotSeen;
     }
     return m_tagSlot == kNoTag ? nullptr : g_tagMirror[m_tagSlot];
 }
 
-void ItemObject::RefreshFromMirrorEntry(MirrorEntry& entry, const FILETIME& cycleTime)
+void ItemObject::RefreshFromTag(const RefreshPass& pass)
 {
-    const WORD quality = ViewerLinked() ? OPC_QUALITY_GOOD : OPC_QUALITY_COMM_FAILURE;
+    MirrorEntry* entry = TagEntry();
+    if (entry) RefreshFromMirrorEntry(*entry, pass);
+}
+
+void ItemObject::RefreshFromMirrorEntry(MirrorEntry& entry, const RefreshPass& pass)
+{
+    const WORD quality = pass.quality;
+    const FILETIME& cycleTime = pass.cycleTime;
+    // Whatever the step finds, the kept streams are rewritten for the item.
+    m_streamed = false;
     bool changed = false;
     if (quality != m_quality) {
         m_quality = quality;
@@ -30,10 +40,15 @@ void ItemObject::RefreshFromMirrorEntry(MirrorEntry& entry, const FILETIME& cycl
             StoreValueInMirrorEntry(m_value.get(), entry);
             entry.writePending = 1;
             entry.writeSequence = m_writeSequence;
+            NoteTagWritten(m_tagSlot);
         }
         m_writePending = 0;
-    } else if (CanonicalTypeOfKind(entry.kind) != VT_EMPTY &&
-               !HoldsValueOfMirrorEntry(m_value.get(), entry)) {
+        // The entry may hold another value (a cut text, a later write): the next pass compares.
+        m_seenTagChange = kTagChangeNotSeen;
+    } else if (CanonicalTypeOfKind(entry.kind) == VT_EMPTY ||
+               HoldsValueOfMirrorEntry(m_value.get(), entry)) {
+        m_seenTagChange = TagChangeNumber(m_tagSlot);
+    } else {
         // Only a value that differs is made anew. A string that cannot be copied leaves the
         // item's value as it was.
         VariantOwner value;
@@ -46,6 +61,7 @@ void ItemObject::RefreshFromMirrorEntry(MirrorEntry& entry, const FILETIME& cycl
             }
             m_value = std::move(value);
             m_canonicalType = m_value.vt();
+            m_seenTagChange = TagChangeNumber(m_tagSlot);
         }
     }
     // For the advise sinks every active item counts as changed once per update period.

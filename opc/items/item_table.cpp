@@ -2,6 +2,43 @@
 
 #include "opc/items/item_object.h"
 
+#include <algorithm>
+
+ItemTable::ItemTable()
+{
+    std::fill(std::begin(m_firstOfTag), std::end(m_firstOfTag), -1);
+    std::fill(std::begin(m_tagOfSlot), std::end(m_tagOfSlot), kNoTag);
+}
+
+void ItemTable::ListUnderTag(int slot)
+{
+    const int tag = m_slots[slot].item->TagSlot();
+    if (tag < 0 || tag >= kMirrorSlots) return;
+    m_nextOfTag[slot] = m_firstOfTag[tag];
+    m_firstOfTag[tag] = slot;
+    m_tagOfSlot[slot] = tag;
+}
+
+void ItemTable::UnlistFromTag(int slot)
+{
+    const int tag = m_tagOfSlot[slot];
+    if (tag == kNoTag) return;
+    int32_t* link = &m_firstOfTag[tag];
+    while (*link != slot) link = &m_nextOfTag[*link];
+    *link = m_nextOfTag[slot];
+    m_tagOfSlot[slot] = kNoTag;
+}
+
+void ItemTable::IndexTags(uint32_t generation)
+{
+    std::fill(std::begin(m_firstOfTag), std::end(m_firstOfTag), -1);
+    std::fill(std::begin(m_tagOfSlot), std::end(m_tagOfSlot), kNoTag);
+    for (int slot = 0; slot < kItemSlots; ++slot) {
+        if (m_slots[slot].inUse) ListUnderTag(slot);
+    }
+    m_tagIndexGeneration = generation;
+}
+
 int ItemTable::LowestFreeSlot()
 {
     while (m_searchFrom < kItemSlots && m_slots[m_searchFrom].inUse) ++m_searchFrom;
@@ -11,6 +48,9 @@ int ItemTable::LowestFreeSlot()
 void ItemTable::Place(int slot, ItemObject* item)
 {
     m_slots[slot] = Slot{TRUE, item};
+    ListUnderTag(slot);
+    item->SetTable(this);
+    NoteEdit();
 }
 
 ItemObject* ItemTable::Find(OPCHANDLE handle) const
@@ -24,7 +64,10 @@ void ItemTable::Remove(OPCHANDLE handle)
     ItemObject* item = Find(handle);
     if (!item) return;
     // The slot is free before the item goes, so that nothing finds a dying item.
+    UnlistFromTag(static_cast<int>(handle));
     m_slots[handle] = Slot{FALSE, nullptr};
+    item->SetTable(nullptr);
+    NoteEdit();
     if (static_cast<int>(handle) < m_searchFrom) m_searchFrom = static_cast<int>(handle);
     item->Release();
 }

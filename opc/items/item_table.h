@@ -1,7 +1,10 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
+
 #include "opc_da.h"
+#include "runtime_link/tag_mirror.h"
 
 class ItemObject;
 
@@ -11,7 +14,7 @@ constexpr int kItemSlots = 10000;
 // one reference to the item in each used slot. Every pass runs in ascending slot order.
 class ItemTable {
 public:
-    ItemTable() = default;
+    ItemTable();
     ~ItemTable() { RemoveAll(); }
     ItemTable(const ItemTable&) = delete;
     ItemTable& operator=(const ItemTable&) = delete;
@@ -25,6 +28,10 @@ public:
     // Releases the item of a valid handle and frees its slot.
     void Remove(OPCHANDLE handle);
     void RemoveAll();
+    // Moves with every change a client makes to the table or its items (ItemObject), never
+    // with an update pass's refresh.
+    uint32_t Edits() const { return m_edits; }
+    void NoteEdit() { ++m_edits; }
 
     template <class Visit>
     void ForEach(Visit visit) const
@@ -33,6 +40,23 @@ public:
             if (slot.inUse) visit(*slot.item);
         }
     }
+
+    // The items whose tag is in mirror slot `tag`, as the items had looked their tags up when
+    // the index was made (TagIndexGeneration) or they were added: a pass that knows which tags
+    // changed refreshes only their items.
+    template <class Visit>
+    void ForEachOfTag(int tag, Visit visit) const
+    {
+        for (int slot = m_firstOfTag[tag]; slot >= 0; slot = m_nextOfTag[slot]) {
+            visit(*m_slots[slot].item);
+        }
+    }
+    // The tag the item in `slot` is listed under; kNoTag when none.
+    int IndexedTag(OPCHANDLE slot) const { return m_tagOfSlot[slot]; }
+    // The mirror generation (TagMirrorGeneration) the index was made for; 0 before.
+    uint32_t TagIndexGeneration() const { return m_tagIndexGeneration; }
+    // Indexes every item by the tag it found in the mirror of `generation`.
+    void IndexTags(uint32_t generation);
 
 private:
     struct Slot {
@@ -43,4 +67,14 @@ private:
     // Every slot below it is in use: the search for a free slot starts here, so that adding n
     // items one after another costs n steps instead of n * n / 2.
     int m_searchFrom = 0;
+    uint32_t m_edits = 0;
+    // Lists of slots by tag, linked through m_nextOfTag; -1 ends a list. m_tagOfSlot is the
+    // tag under which a slot is listed, or kNoTag.
+    int32_t m_firstOfTag[kMirrorSlots];
+    int32_t m_nextOfTag[kItemSlots];
+    int32_t m_tagOfSlot[kItemSlots];
+    uint32_t m_tagIndexGeneration = 0;
+
+    void ListUnderTag(int slot);
+    void UnlistFromTag(int slot);
 };

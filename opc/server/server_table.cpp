@@ -7,6 +7,7 @@
 #include "opc/server/ended_client_reclaim.h"
 #include "opc/server/server_object.h"
 #include "opc/values/item_value.h"
+#include "opc/values/tag_changes.h"
 
 LONG g_objectCount = 0;
 LONG g_lockCount = 0;
@@ -111,6 +112,8 @@ void UpdateAllServers(int32_t pollPeriodMs)
 {
     // One time for the whole cycle: every value seen to change in it carries the same stamp.
     const FILETIME cycleTime = CurrentUtcTime();
+    // Every group's pass sees the tags' changes of one look at the mirror.
+    const TagChangeLook look;
     for (const ServerEntry& entry : g_serverTable) {
         if (!entry.inUse || !entry.server) continue;
         // A client called back during the pass may release its server object; it lives to

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cwchar>
 #include <memory>
 #include <optional>
@@ -288,46 +290,117 @@ std::vector<BYTE> WithoutUnsetBytes(const ReceivedStream& stream,
     return bytes;
 }
 
-// The pass builds its streams straight from the items and keeps a value its tag did not
-// change; the streams must be what reading each item one by one gives, and every refreshed
-// value what a fresh read of its mirror entry gives, through changed, overlaid (a retyped
-// record) and unchanged values, client writes, requested types and active flags.
+// The pass keeps a value its tag did not change and copies its last streams, rewriting only
+// the items that changed; the streams must be what reading each item one by one gives, and
+// every refreshed value what a fresh read of its mirror entry gives, through changed, overlaid
+// (a retyped record) and unchanged values, texts growing and shrinking, client writes, requested
+// types, client handles, active flags of items and of the group, items added and removed, the
+// mirror indexed anew, the Viewer gone and back, sinks let go of and advised again, and passes
+// in which nothing changed at all.
 TEST_F(UpdatePassTest, StreamsAndValuesMatchTheItemsReadOneByOne)
 {
     ASSERT_EQ(S_OK, group_.Advise(DataFormat(), &sink_));
     ASSERT_EQ(S_OK, group_.Advise(DataTimeFormat(), &sink_));
+    ComPtr<IOPCGroupStateMgt> state;
+    ASSERT_EQ(S_OK, group_.Items()->QueryInterface(IID_PPV_ARGS(&state)));
     const wchar_t* names[] = {L"DISC", L"INT", L"REAL", L"TANK1", L"TEXT", L"\x6C34\x4F4D"};
     const VARTYPE requested[] = {VT_EMPTY, VT_EMPTY, VT_EMPTY, VT_I4, VT_R8, VT_BSTR, VT_BOOL};
     std::mt19937 random(12);
     const auto pick = [&random](size_t count) { return static_cast<size_t>(random() % count); };
+    OPCHANDLE nextClient = 100;
     std::vector<OPCHANDLE> handles;
-    std::set<OPCHANDLE> converted;  // client handles
-    for (OPCHANDLE client = 100; client < 160; ++client) {
-        const VARTYPE type = requested[pick(7)];
-        handles.push_back(group_.Add(names[pick(6)], pick(4) != 0, type, client).result.hServer);
-        if (type != VT_EMPTY) converted.insert(client);
-    }
-    for (int pass = 0; pass < 40; ++pass) {
+    const auto add = [&] {
+        handles.push_back(group_.Add(names[pick(6)], pick(4) != 0, requested[pick(7)], nextClient++)
+                              .result.hServer);
+    };
+    for (int i = 0; i < 60; ++i) add();
+    std::optional<ViewerGone> gone;
+    bool groupActive = true;
+    std::set<CLIPFORMAT> advised = {DataFormat(), DataTimeFormat()};
+    // Each pass makes changes of one kind, so that no other change has the streams read anew
+    // and hides a change missed; kind 0 changes nothing.
+    for (int pass = 0; pass < 600; ++pass) {
         SCOPED_TRACE(pass);
-        const bool writes = pass % 2 == 1;
-        Entry(0).value.integer = static_cast<int32_t>(pick(3));
-        if (pick(2)) Entry(kIntSlot).value.integer = static_cast<int32_t>(random());
-        Entry(2).value.real = static_cast<float>(pick(4)) / 4;
-        if (pass % 5 == 0) {
+        switch (pick(14)) {
+        case 1:
+            Entry(0).value.integer = static_cast<int32_t>(pick(3));
+            Entry(kIntSlot).value.integer = static_cast<int32_t>(pick(4));
+            Entry(2).value.real = static_cast<float>(pick(4)) / 4;
+            break;
+        case 2:
             std::wmemcpy(Entry(kIntSlot).value.text, L"overlaid", 9);  // retyped to a string
+            break;
+        case 3: {
+            const std::wstring text(pick(12), static_cast<wchar_t>(L'a' + pick(3)));
+            std::wmemcpy(Entry(kTextSlot).value.text, text.c_str(), text.size() + 1);
+            break;
         }
-        if (pick(2)) {
-            std::swprintf(Entry(kTextSlot).value.text, kMirrorStringUnits, L"text %d",
-                          static_cast<int>(pick(3)));
-        }
-        if (writes) {
+        case 4:
             for (int i = 0; i < 5; ++i) {
                 group_.Write(handles[pick(handles.size())], I4(static_cast<LONG>(pick(9))).get());
             }
-        }
-        if (pick(3) == 0) {
+            break;
+        case 5: {
             const OPCHANDLE handle = handles[pick(handles.size())];
             group_.SetItemActive(handle, !group_.Item(handle)->Active());
+            break;
+        }
+        case 6:
+            group_.SetRequestedType(handles[pick(handles.size())], requested[pick(7)]);
+            break;
+        case 7: {
+            OPCHANDLE handle = handles[pick(handles.size())];
+            OPCHANDLE client = nextClient++;
+            HRESULT* errors = nullptr;
+            ASSERT_EQ(S_OK, group_.Items()->SetClientHandles(1, &handle, &client, &errors));
+            CoTaskMemFree(errors);
+            break;
+        }
+        case 8: {
+            const size_t at = pick(handles.size());
+            OPCHANDLE handle = handles[at];
+            HRESULT* errors = nullptr;
+            ASSERT_EQ(S_OK, group_.Items()->RemoveItems(1, &handle, &errors));
+            CoTaskMemFree(errors);
+            handles.erase(handles.begin() + static_cast<std::ptrdiff_t>(at));
+            add();
+            break;
+        }
+        case 9: {
+            OPCHANDLE client = nextClient++;
+            DWORD revised = 0;
+            ASSERT_EQ(S_OK, state->SetState(nullptr, &revised, nullptr, nullptr, nullptr, nullptr,
+                                            &client));
+            break;
+        }
+        case 10:
+            groupActive = !groupActive;
+            group_.SetGroupActive(groupActive);
+            break;
+        case 11:
+            if (pick(2)) {
+                // The same tags in a mirror indexed anew: every item looks its tag up again.
+                IndexTagMirror(static_cast<int32_t>(KindTags().size()));
+            } else if (gone) {
+                gone.reset();
+            } else {
+                gone.emplace();
+            }
+            break;
+        case 12:
+        case 13: {
+            // A sink let go of or advised again; with neither, the pass only refreshes.
+            const CLIPFORMAT format = pick(2) ? DataFormat() : DataTimeFormat();
+            if (advised.erase(format)) {
+                ASSERT_EQ(S_OK, group_.Data()->DUnadvise(format));
+            } else {
+                ASSERT_EQ(S_OK, group_.Advise(format, &sink_));
+                advised.insert(format);
+            }
+            break;
+        }
+        default:
+            break;
         }
         bool pending = false;  // a write held back by an inactive item
         for (OPCHANDLE handle : handles) pending = pending || group_.Item(handle)->WritePending();
@@ -336,13 +409,17 @@ TEST_F(UpdatePassTest, StreamsAndValuesMatchTheItemsReadOneByOne)
         for (int slot = 0; slot < 8; ++slot) Entry(slot).writePending = 0;
 
         std::vector<OPCHANDLE> active;
+        std::set<OPCHANDLE> converted;  // client handles
         for (OPCHANDLE handle : handles) {
-            if (group_.Item(handle)->Active()) active.push_back(handle);
+            const ItemObject& item = *group_.Item(handle);
+            if (item.Active()) active.push_back(handle);
+            if (item.RequestedType() != VT_EMPTY) converted.insert(item.ClientHandle());
         }
+        std::sort(active.begin(), active.end());  // the streams' order
         StreamItemList list;
         ASSERT_TRUE(ReadStreamItems(group_.Object(), active.data(),
                                     static_cast<DWORD>(active.size()), kOwedToDataSink, list));
-        ASSERT_EQ(2u, sink_.streams.size());
+        ASSERT_EQ(active.empty() || !groupActive ? 0u : advised.size(), sink_.streams.size());
         for (const ReceivedStream& stream : sink_.streams) {
             const DataStreamFormat format = stream.format == DataTimeFormat()
                                                 ? DataStreamFormat::DataTime
