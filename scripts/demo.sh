@@ -3,7 +3,8 @@
 # stand-in on it and shows its tag values changing, starts OPCServer.exe beside it, subscribes
 # a client that prints the values as the Viewer changes them, writes a value from a client
 # that reaches the Viewer's request log, lets a 32-bit client do the same, then closes the
-# server and the Viewer. The whole session
+# server and the Viewer. Last, the installer in a prefix of its own: installed, the installed
+# 32-bit and 64-bit clients against the installed server, uninstalled. The whole session
 # runs in one wineserver of the build's own prefix, under a private X server (the Viewer has a
 # window); only that wineserver and the processes started here are ended.
 set -euo pipefail
@@ -160,6 +161,12 @@ unregister_server() {
   wine "$bin/opcreg.exe" /unregister
 }
 
+installed_server() {
+  step "the installer (build/installer/*.msi) in a fresh Wine prefix of its own: msiexec /i, the installed clients of both bitnesses against the installed server, msiexec /x"
+  bash "$here/../tests/installer/msi_install_e2e.sh" "$build_dir" \
+    "$build_dir/installer/Parhelionix-OPCServer-"*"-x64.msi" --show
+}
+
 start_session
 register_server
 write_project
@@ -175,4 +182,5 @@ x86_client
 close_server_with_notice
 close_viewer
 unregister_server
+installed_server
 step "demo finished"

@@ -6,10 +6,13 @@
 # a demo project's Viewer; the package is uninstalled, and nothing of ours may remain while the
 # other vendor's keys stay. Ends only its own prefix's wineserver and the processes it started.
 #
-#   msi_install_e2e.sh <build dir> <msi>
+#   msi_install_e2e.sh <build dir> <msi> [--show]
+#
+# --show prints every client's output (the demo's last step runs it so).
 set -euo pipefail
 build_dir=$1
 msi=$2
+show=${3:-}
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine_env.sh"
 work=$build_dir/installer_test
 export WINEPREFIX=$work/prefix
@@ -47,6 +50,10 @@ client() {
   # shellcheck disable=SC2086  # the arguments are words
   timeout "$patience" wine "$program" $arguments >"$work/client.txt" 2>&1 ||
     { cat "$work/client.txt"; fail "$program $arguments"; }
+  if [ "$show" = --show ]; then
+    printf '\n> %s %s\n' "$program" "$arguments"
+    cat "$work/client.txt"
+  fi
   for expected in "$@"; do
     grep -qF -- "$expected" "$work/client.txt" ||
       { cat "$work/client.txt"; fail "'$expected' from $program $arguments"; }
