@@ -2,7 +2,9 @@
 # The demo: builds what is missing, writes a demo project into build/demo, runs the Viewer
 # stand-in on it and shows its tag values changing, starts OPCServer.exe beside it, subscribes
 # a client that prints the values as the Viewer changes them, writes a value from a client
-# that reaches the Viewer's request log, then closes the server and the Viewer. The whole session
+# that reaches the Viewer's request log, lets a 32-bit client do the same, then closes the
+# server and the Viewer. Last, the installer in a prefix of its own: installed, the installed
+# 32-bit and 64-bit clients against the installed server, uninstalled. The whole session
 # runs in one wineserver of the build's own prefix, under a private X server (the Viewer has a
 # window); only that wineserver and the processes started here are ended.
 set -euo pipefail
@@ -97,7 +99,7 @@ close_server() {
 }
 
 register_server() {
-  step "registering OPCServer.exe and its proxy/stub DLL with COM (opcreg.exe)"
+  step "registering OPCServer.exe and both proxy/stub DLLs with COM, in the 64-bit and the 32-bit registry view (opcreg.exe)"
   wine "$bin/opcreg.exe" /register "$(winepath -w "$bin/OPCServer.exe")"
 }
 
@@ -134,6 +136,15 @@ da2_client() {
   wine "$bin/opcclient.exe" read2 Counter Temperature + write2 Level 55 + refresh2 Counter RunFlag | cat
 }
 
+x86_client() {
+  step "a 32-bit OPC client (bin/x86/opcclient.exe), as most plant clients are, talks to the 64-bit server through the 32-bit proxy/stub DLL"
+  wine "$bin/x86/opcclient.exe" status + browse leaves | cat
+  wine "$bin/x86/opcclient.exe" read Counter Temperature Message --source device | cat
+  wine "$bin/x86/opcclient.exe" write Setpoint 33.5 | cat
+  wine "$bin/x86/opcclient.exe" watch Counter Temperature --format time --callbacks 2 --seconds 20 | cat
+  wine "$bin/x86/opcclient.exe" watch2 Counter RunFlag --callbacks 2 --seconds 20 | cat
+}
+
 # A DA 2.0 client waits for the shutdown notice while the server is closed from its tray menu.
 close_server_with_notice() {
   wine "$bin/opcclient.exe" await-shutdown --seconds 30 >"$demo_dir/shutdown_notice.txt" 2>&1 &
@@ -150,6 +161,12 @@ unregister_server() {
   wine "$bin/opcreg.exe" /unregister
 }
 
+installed_server() {
+  step "the installer (build/installer/*.msi) in a fresh Wine prefix of its own: msiexec /i, the installed clients of both bitnesses against the installed server, msiexec /x"
+  bash "$here/../tests/installer/msi_install_e2e.sh" "$build_dir" \
+    "$build_dir/installer/Parhelionix-OPCServer-"*"-x64.msi" --show
+}
+
 start_session
 register_server
 write_project
@@ -161,7 +178,9 @@ query_server
 watch_values
 write_from_client
 da2_client
+x86_client
 close_server_with_notice
 close_viewer
 unregister_server
+installed_server
 step "demo finished"

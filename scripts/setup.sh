@@ -25,7 +25,9 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# Configured every time: folders join the build when their CMakeLists.txt appears.
+# Configured every time: folders join the build when their CMakeLists.txt appears. The 64-bit
+# configuration builds the 32-bit one (what 32-bit clients load) into build/x86 and bin/x86, and
+# the installer into build/installer.
 cmake -S "$repo_root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$repo_root/cmake/mingw64-toolchain.cmake" >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"

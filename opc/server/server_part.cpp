@@ -20,9 +20,9 @@
 namespace {
 
 constexpr wchar_t kVendorInfo[] = L"Parhelionix";
-constexpr WORD kMajorVersion = 7;
-constexpr WORD kMinorVersion = 1;
-constexpr WORD kBuildNumber = 6;
+constexpr WORD kMajorVersion = SERVER_VERSION_MAJOR;
+constexpr WORD kMinorVersion = SERVER_VERSION_MINOR;
+constexpr WORD kBuildNumber = SERVER_VERSION_BUILD;
 constexpr WORD kReserved = 42;
 
 }  // namespace

@@ -122,10 +122,11 @@ bool Contains(const std::string& text, const std::string& part)
     return text.find(part) != std::string::npos;
 }
 
-std::string Opcclient(const std::wstring& arguments, DWORD expectedExit = 0)
+std::string Opcclient(const std::wstring& arguments, DWORD expectedExit = 0,
+                      const wchar_t* client = kOpcclients[0])
 {
     std::string output;
-    EXPECT_EQ(expectedExit, RunProgram(L"opcclient.exe", arguments, output)) << output;
+    EXPECT_EQ(expectedExit, RunProgram(client, arguments, output)) << output;
     return output;
 }
 
@@ -487,17 +488,20 @@ TEST(DataChangeAcrossProcesses, KilledClientsServerObjectsAreReclaimed)
     EXPECT_TRUE(survivor.WaitForStreams(before + 2)) << "the survivor goes on receiving";
 }
 
-TEST(OpcClientDataChange, WatchPrintsEveryItemOfEveryCallback)
+TEST(OpcClientDataChange, WatchPrintsEveryItemOfEveryCallbackInBothBitnesses)
 {
-    const std::string output = Opcclient(L"watch Operator Pump --callbacks 3 --seconds 30");
-    EXPECT_TRUE(
-        Contains(output, "data with time stream: group 0, transaction 0, 2 item(s), 102 bytes"))
-        << output;
-    EXPECT_TRUE(Contains(output, "data stream: group 0, transaction 0, 2 item(s), 86 bytes"))
-        << output;
-    EXPECT_TRUE(Contains(output, "  item 0: \"张三\"")) << output;
-    EXPECT_TRUE(Contains(output, "good (0xC0)")) << output;
-    EXPECT_TRUE(Contains(output, "watched 3 callback(s); unadvised")) << output;
+    for (const wchar_t* client : kOpcclients) {
+        const std::string output =
+            Opcclient(L"watch Operator Pump --callbacks 3 --seconds 30", 0, client);
+        EXPECT_TRUE(
+            Contains(output, "data with time stream: group 0, transaction 0, 2 item(s), 102 bytes"))
+            << output;
+        EXPECT_TRUE(Contains(output, "data stream: group 0, transaction 0, 2 item(s), 86 bytes"))
+            << output;
+        EXPECT_TRUE(Contains(output, "  item 0: \"张三\"")) << output;
+        EXPECT_TRUE(Contains(output, "good (0xC0)")) << output;
+        EXPECT_TRUE(Contains(output, "watched 3 callback(s); unadvised")) << output;
+    }
 
     const std::string data = Opcclient(L"watch Pump --format data --callbacks 1 --rate 1500");
     EXPECT_TRUE(Contains(data, "update rate 1500 ms")) << data;
@@ -532,39 +536,43 @@ TEST(OpcClientDataChange, AsynchronousRequestsCompleteWithTheirTransactions)
         << RequestLog();
 }
 
-TEST(OpcClientDataAccess2, CommandsReachTheServersDa2Interfaces)
+TEST(OpcClientDataAccess2, CommandsReachTheServersDa2InterfacesInBothBitnesses)
 {
-    const struct {
-        const wchar_t* command;
-        std::vector<const char*> expected;
-    } cases[] = {
-        {L"properties Level",
-         {"Level: 6 properties", "1 Item Canonical DataType (VT_I2): ",
-          "5 Item Access Rights (VT_I4): 3 (VT_I4)", "6 Server Scan Rate (VT_R4): 1000"}},
-        {L"locales", {"locales: 0x0800 0x0409 0x0804", "current locale: 0x0800"}},
-        {L"watch2 Operator Pump --callbacks 1 --seconds 30",
-         {"data change: transaction 0, 2 item(s), master quality 0x00000000", "  item 0: \"张三\"",
-          "watched 1 data change(s); disconnected"}},
-        {L"read2 Operator Pump",
-         {"read queued: transaction 1001",
-          "read complete: transaction 1001, 2 item(s), master quality 0x00000000, master error "
-          "0x00000000"}},
-        {L"refresh2 Pump", {"data change: transaction 1001, 1 item(s)"}},
-        {L"write2 Level 4322",
-         {"write complete: transaction 1001, 1 item(s), master error 0x00000000",
-          "item 0: written"}},
-        {L"cancel2 Pump", {"read queued as transaction 1001, cancel: "}},
-    };
-    for (const auto& c : cases) {
-        const std::string output = Opcclient(c.command);
-        for (const char* expected : c.expected) {
-            EXPECT_TRUE(Contains(output, expected)) << expected << " in:\n" << output;
+    int written = 4322;
+    for (const wchar_t* client : kOpcclients) {
+        const std::wstring write = L"write2 Level " + std::to_wstring(written);
+        const struct {
+            std::wstring command;
+            std::vector<const char*> expected;
+        } cases[] = {
+            {L"properties Level",
+             {"Level: 6 properties", "1 Item Canonical DataType (VT_I2): ",
+              "5 Item Access Rights (VT_I4): 3 (VT_I4)", "6 Server Scan Rate (VT_R4): 1000"}},
+            {L"locales", {"locales: 0x0800 0x0409 0x0804", "current locale: 0x0800"}},
+            {L"watch2 Operator Pump --callbacks 1 --seconds 30",
+             {"data change: transaction 0, 2 item(s), master quality 0x00000000",
+              "  item 0: \"张三\"", "watched 1 data change(s); disconnected"}},
+            {L"read2 Operator Pump",
+             {"read queued: transaction 1001",
+              "read complete: transaction 1001, 2 item(s), master quality 0x00000000, master "
+              "error 0x00000000"}},
+            {L"refresh2 Pump", {"data change: transaction 1001, 1 item(s)"}},
+            {write,
+             {"write complete: transaction 1001, 1 item(s), master error 0x00000000",
+              "item 0: written"}},
+            {L"cancel2 Pump", {"read queued as transaction 1001, cancel: "}},
+        };
+        for (const auto& c : cases) {
+            const std::string output = Opcclient(c.command, 0, client);
+            for (const char* expected : c.expected) {
+                EXPECT_TRUE(Contains(output, expected)) << expected << " in:\n" << output;
+            }
         }
+        const std::string line = "name=\"Level\" type=11 value=\"" + std::to_string(written) + "\"";
+        EXPECT_TRUE(WaitUntil([&] { return Contains(RequestLog(), line); }, kPatienceMs))
+            << RequestLog();
+        ++written;
     }
-    EXPECT_TRUE(
-        WaitUntil([] { return Contains(RequestLog(), "name=\"Level\" type=11 value=\"4322\""); },
-                  kPatienceMs))
-        << RequestLog();
 }
 
 }  // namespace

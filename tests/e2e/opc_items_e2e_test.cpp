@@ -31,22 +31,25 @@ struct ToolRun {
     bool Shows(const std::string& part) const { return output.find(part) != std::string::npos; }
 };
 
-ToolRun Opcclient(const std::wstring& arguments)
+ToolRun Opcclient(const std::wstring& arguments, const wchar_t* client = kOpcclients[0])
 {
     ToolRun run{};
-    run.exitCode = RunProgram(L"opcclient.exe", arguments, run.output);
+    run.exitCode = RunProgram(client, arguments, run.output);
     return run;
 }
 
-TEST(OpcClientItems, BrowsesBranchesLeavesAndAllTags)
+TEST(OpcClientItems, BrowsesBranchesLeavesAndAllTagsInBothBitnesses)
 {
-    const ToolRun run = Opcclient(L"browse branches + browse leaves + browse + browse flat R8");
-    ASSERT_EQ(0u, run.exitCode) << run.output;
-    EXPECT_TRUE(
-        run.Shows("branches:\n  Tagname\nleaves:\n  Level\n  温度\n  Operator\n  Pump\n"
-                  "flat:\n  Level\n  温度\n  Operator\n  Pump\n"
-                  "flat (none for VT_R8):\n"))
-        << run.output;
+    for (const wchar_t* client : kOpcclients) {
+        const ToolRun run =
+            Opcclient(L"browse branches + browse leaves + browse + browse flat R8", client);
+        ASSERT_EQ(0u, run.exitCode) << run.output;
+        EXPECT_TRUE(
+            run.Shows("branches:\n  Tagname\nleaves:\n  Level\n  温度\n  Operator\n  Pump\n"
+                      "flat:\n  Level\n  温度\n  Operator\n  Pump\n"
+                      "flat (none for VT_R8):\n"))
+            << run.output;
+    }
 }
 
 TEST(OpcClientItems, AddsAndReadsEveryKindFromCacheOrDevice)
@@ -59,12 +62,14 @@ TEST(OpcClientItems, AddsAndReadsEveryKindFromCacheOrDevice)
     EXPECT_TRUE(run.Shows("NoSuch: ")) << run.output;
     EXPECT_TRUE(run.Shows("(0xC0040004)")) << run.output;
 
-    run = Opcclient(L"read Level 温度 Operator Pump --source device");
-    ASSERT_EQ(0u, run.exitCode) << run.output;
-    EXPECT_TRUE(run.Shows("Level = 42 (VT_I4)  quality good (0xC0)  20")) << run.output;
-    EXPECT_TRUE(run.Shows("温度 = 36.5 (VT_R4)  quality good (0xC0)")) << run.output;
-    EXPECT_TRUE(run.Shows("Operator = \"张三\" (VT_BSTR)  quality good (0xC0)")) << run.output;
-    EXPECT_TRUE(run.Shows("Pump = true (1) (VT_BOOL)  quality good (0xC0)")) << run.output;
+    for (const wchar_t* client : kOpcclients) {
+        run = Opcclient(L"read Level 温度 Operator Pump --source device", client);
+        ASSERT_EQ(0u, run.exitCode) << run.output;
+        EXPECT_TRUE(run.Shows("Level = 42 (VT_I4)  quality good (0xC0)  20")) << run.output;
+        EXPECT_TRUE(run.Shows("温度 = 36.5 (VT_R4)  quality good (0xC0)")) << run.output;
+        EXPECT_TRUE(run.Shows("Operator = \"张三\" (VT_BSTR)  quality good (0xC0)")) << run.output;
+        EXPECT_TRUE(run.Shows("Pump = true (1) (VT_BOOL)  quality good (0xC0)")) << run.output;
+    }
 
     run = Opcclient(L"read Level 温度 --type R8 + read Operator --type I4");
     EXPECT_EQ(3u, run.exitCode) << run.output;

@@ -11,6 +11,10 @@
 // The folder of this test program and the programs built beside it, with a backslash.
 std::wstring ProgramFolder();
 
+// opcclient.exe in both bitnesses: the 64-bit one beside this test program, the 32-bit one in its
+// x86 folder. Tests of what a client sees run with each.
+inline const wchar_t* const kOpcclients[] = {L"opcclient.exe", L"x86\\opcclient.exe"};
+
 // Runs a program of that folder to its end with `arguments`; returns its exit code and puts its
 // standard output and error (UTF-8 through a pipe) into `output`. STILL_ACTIVE when it did not
 // end in time.

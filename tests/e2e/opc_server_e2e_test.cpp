@@ -94,22 +94,24 @@ TEST(OpcClientTool, AddsListsAndRemovesGroupsOnItsServerObject)
     EXPECT_TRUE(Contains(output, "groups:       1")) << output;
 }
 
-TEST(OpcClientTool, PrintsTheServersTextForAFailureAndExitsNonZero)
+TEST(OpcClientTool, PrintsTheServersTextForAFailureAndExitsNonZeroInBothBitnesses)
 {
-    std::string output;
-    EXPECT_EQ(3u, RunProgram(L"opcclient.exe", L"add-group A + add-group A", output)) << output;
-    EXPECT_TRUE(Contains(output, "opcclient: add-group: Duplicate name not allowed. (0xC004000C)"))
-        << output;
-    output.clear();
-    EXPECT_EQ(3u, RunProgram(L"opcclient.exe", L"remove-group 4", output)) << output;
-    EXPECT_TRUE(Contains(output, "opcclient: remove-group: Unspecified error. (0x80004005)"))
-        << output;
-    output.clear();
-    EXPECT_EQ(2u, RunProgram(L"opcclient.exe", L"--server No.Such.Server status", output))
-        << output;
-    EXPECT_TRUE(Contains(output, "opcclient: cannot create No.Such.Server: ")) << output;
-    output.clear();
-    EXPECT_EQ(1u, RunProgram(L"opcclient.exe", L"frobnicate", output)) << output;
+    for (const wchar_t* client : kOpcclients) {
+        std::string output;
+        EXPECT_EQ(3u, RunProgram(client, L"add-group A + add-group A", output)) << output;
+        EXPECT_TRUE(
+            Contains(output, "opcclient: add-group: Duplicate name not allowed. (0xC004000C)"))
+            << output;
+        output.clear();
+        EXPECT_EQ(3u, RunProgram(client, L"remove-group 4", output)) << output;
+        EXPECT_TRUE(Contains(output, "opcclient: remove-group: Unspecified error. (0x80004005)"))
+            << output;
+        output.clear();
+        EXPECT_EQ(2u, RunProgram(client, L"--server No.Such.Server status", output)) << output;
+        EXPECT_TRUE(Contains(output, "opcclient: cannot create No.Such.Server: ")) << output;
+        output.clear();
+        EXPECT_EQ(1u, RunProgram(client, L"frobnicate", output)) << output;
+    }
 }
 
 TEST(ServerObjects, TwoClientsGetIndependentObjectsWhoseHandlesStartAtZero)

@@ -1,12 +1,13 @@
 // opcreg: writes or removes the registry entries of the Parhelionix OPC server.
 //
-//   opcreg /register <path of OPCServer.exe> [<path of opc_proxy.dll>]
+//   opcreg /register <path of OPCServer.exe> [<opc_proxy.dll> [<32-bit opc_proxy.dll>]]
 //   opcreg /unregister
 //
-// The proxy/stub DLL defaults to opc_proxy.dll beside the server executable. Exit code 0 on
-// success; 1 for a wrong command line, 2 for a missing file, 3 for a registry failure.
-#include "proxy_registration.h"
-#include "server_class_registration.h"
+// Both registry views get the class and the proxy routes, so that 32-bit and 64-bit clients
+// reach the 64-bit server. The proxy/stub DLLs default to opc_proxy.dll beside the server
+// executable and to x86\opc_proxy.dll below it. Exit code 0 on success; 1 for a wrong command
+// line, 2 for a missing file, 3 for a registry failure.
+#include "both_views_registration.h"
 #include "server_identity.h"
 
 #include <windows.h>
@@ -39,7 +40,8 @@ void print(FILE* stream, const std::wstring& text)
 int usage()
 {
     print(stderr,
-          L"usage: opcreg /register <path of OPCServer.exe> [<path of opc_proxy.dll>]\n"
+          L"usage: opcreg /register <path of OPCServer.exe> [<opc_proxy.dll> [<32-bit "
+          L"opc_proxy.dll>]]\n"
           L"       opcreg /unregister");
     return kUsage;
 }
@@ -79,41 +81,42 @@ bool existing_file(const std::wstring& path, std::wstring& full)
 
 int unregister_all()
 {
-    registration::RegistryResult result =
-        registration::unregister_server_class(HKEY_CLASSES_ROOT, kServer);
-    if (result.ok()) result = registration::unregister_proxy(HKEY_CLASSES_ROOT);
+    const registration::RegistryResult result =
+        registration::unregister_from_both_views(HKEY_CLASSES_ROOT, kServer);
     if (!result.ok()) return registry_failure(L"unregistering", result);
     print(stdout, L"opcreg: Parhelionix OPC server unregistered");
     return kOk;
 }
 
-int register_all(const std::wstring& exeArgument, const std::wstring& proxyArgument)
+// Makes `found` the absolute path of `argument`, or of `defaultName` beside the server when no
+// argument was given; false (with a message) when that file does not exist.
+bool find_file(const wchar_t* what, const std::wstring& argument, const std::wstring& serverFolder,
+               const wchar_t* defaultName, std::wstring& found)
 {
-    std::wstring exePath;
-    if (!existing_file(exeArgument, exePath)) {
-        print(stderr, L"opcreg: server executable not found: " + exeArgument);
+    const std::wstring path = argument.empty() ? serverFolder + defaultName : argument;
+    if (existing_file(path, found)) return true;
+    print(stderr, std::wstring(L"opcreg: ") + what + L" not found: " + path);
+    return false;
+}
+
+int register_all(const std::vector<std::wstring>& paths)
+{
+    registration::InstalledFiles files;
+    if (!find_file(L"server executable", paths[0], L"", L"", files.serverExe)) return kMissingFile;
+    const std::wstring serverFolder =
+        files.serverExe.substr(0, files.serverExe.find_last_of(L"\\/") + 1);
+    const std::wstring proxy32Default = std::wstring(L"x86\\") + kProxyDllName;
+    if (!find_file(L"proxy/stub DLL", paths.size() > 1 ? paths[1] : L"", serverFolder,
+                   kProxyDllName, files.proxy64) ||
+        !find_file(L"32-bit proxy/stub DLL", paths.size() > 2 ? paths[2] : L"", serverFolder,
+                   proxy32Default.c_str(), files.proxy32)) {
         return kMissingFile;
     }
-    std::wstring proxyPath = proxyArgument;
-    if (proxyPath.empty()) {
-        proxyPath = exePath.substr(0, exePath.find_last_of(L"\\/") + 1) + kProxyDllName;
-    }
-    if (!existing_file(proxyPath, proxyPath)) {
-        print(stderr, L"opcreg: proxy/stub DLL not found: " + proxyPath);
-        return kMissingFile;
-    }
-    registration::RegistryResult result =
-        registration::register_proxy(HKEY_CLASSES_ROOT, proxyPath);
-    if (result.ok())
-        result = registration::register_server_class(HKEY_CLASSES_ROOT, kServer, exePath);
-    if (!result.ok()) {
-        // Leave nothing half registered.
-        registration::unregister_server_class(HKEY_CLASSES_ROOT, kServer);
-        registration::unregister_proxy(HKEY_CLASSES_ROOT);
-        return registry_failure(L"registering", result);
-    }
-    print(stdout,
-          L"opcreg: Parhelionix OPC server registered: " + exePath + L", proxy " + proxyPath);
+    const registration::RegistryResult result =
+        registration::register_in_both_views(HKEY_CLASSES_ROOT, kServer, files);
+    if (!result.ok()) return registry_failure(L"registering", result);
+    print(stdout, L"opcreg: Parhelionix OPC server registered: " + files.serverExe + L", proxy " +
+                      files.proxy64 + L", 32-bit proxy " + files.proxy32);
     return kOk;
 }
 
@@ -127,8 +130,8 @@ int main()
     if (!args) return usage();
     const std::vector<std::wstring> argv(args.get(), args.get() + count);
     if (argv.size() == 2 && _wcsicmp(argv[1].c_str(), L"/unregister") == 0) return unregister_all();
-    if ((argv.size() == 3 || argv.size() == 4) && _wcsicmp(argv[1].c_str(), L"/register") == 0) {
-        return register_all(argv[2], argv.size() == 4 ? argv[3] : L"");
+    if (argv.size() >= 3 && argv.size() <= 5 && _wcsicmp(argv[1].c_str(), L"/register") == 0) {
+        return register_all({argv.begin() + 2, argv.end()});
     }
     return usage();
 }

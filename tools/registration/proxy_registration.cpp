@@ -36,7 +36,7 @@ std::wstring interface_key(const OpcInterface& opcInterface)
 
 }  // namespace
 
-RegistryResult register_proxy(HKEY classes, const std::wstring& dllPath)
+RegistryResult register_proxy(const ClassesRoot& classes, const std::wstring& dllPath)
 {
     const std::wstring proxyClass = guid_text(CLSID_ParhelionixOPCProxy);
     const std::wstring classKey = L"CLSID\\" + proxyClass;
@@ -55,7 +55,7 @@ RegistryResult register_proxy(HKEY classes, const std::wstring& dllPath)
     return result;
 }
 
-RegistryResult unregister_proxy(HKEY classes)
+RegistryResult unregister_proxy(const ClassesRoot& classes)
 {
     const std::wstring proxyClass = guid_text(CLSID_ParhelionixOPCProxy);
     for (const OpcInterface& opcInterface : kInterfaces) {

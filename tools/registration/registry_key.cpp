@@ -14,6 +14,15 @@ struct KeyCloser {
 };
 using KeyHandle = std::unique_ptr<std::remove_pointer_t<HKEY>, KeyCloser>;
 
+// Opens an existing key in the root's view; null when it cannot be opened (`status` says why).
+KeyHandle open_key(const ClassesRoot& root, const std::wstring& subkey, REGSAM access,
+                   LSTATUS& status)
+{
+    HKEY raw = nullptr;
+    status = RegOpenKeyExW(root.key, subkey.c_str(), 0, access | root.view, &raw);
+    return KeyHandle(status == ERROR_SUCCESS ? raw : nullptr);
+}
+
 }  // namespace
 
 std::wstring guid_text(const GUID& guid)
@@ -23,12 +32,12 @@ std::wstring guid_text(const GUID& guid)
     return std::wstring(text, length > 0 ? length - 1 : 0);
 }
 
-RegistryResult set_string(HKEY root, const std::wstring& subkey, const wchar_t* name,
+RegistryResult set_string(const ClassesRoot& root, const std::wstring& subkey, const wchar_t* name,
                           const std::wstring& value)
 {
     HKEY raw = nullptr;
-    LSTATUS status = RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                     KEY_SET_VALUE, nullptr, &raw, nullptr);
+    LSTATUS status = RegCreateKeyExW(root.key, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     KEY_SET_VALUE | root.view, nullptr, &raw, nullptr);
     if (status != ERROR_SUCCESS) return {status, subkey};
     KeyHandle key(raw);
     const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
@@ -38,39 +47,55 @@ RegistryResult set_string(HKEY root, const std::wstring& subkey, const wchar_t* 
     return {};
 }
 
-RegistryResult create_key(HKEY root, const std::wstring& subkey)
+RegistryResult create_key(const ClassesRoot& root, const std::wstring& subkey)
 {
     HKEY raw = nullptr;
     const LSTATUS status =
-        RegCreateKeyExW(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ,
-                        nullptr, &raw, nullptr);
+        RegCreateKeyExW(root.key, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_READ | root.view, nullptr, &raw, nullptr);
     if (status != ERROR_SUCCESS) return {status, subkey};
     RegCloseKey(raw);
     return {};
 }
 
-RegistryResult delete_tree(HKEY root, const std::wstring& subkey)
+RegistryResult delete_tree(const ClassesRoot& root, const std::wstring& subkey)
 {
-    const LSTATUS status = RegDeleteTreeW(root, subkey.c_str());
+    // RegDeleteTreeW takes no view: open the key in the view, empty it, then delete it there.
+    LSTATUS status = ERROR_SUCCESS;
+    const KeyHandle key = open_key(
+        root, subkey, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE, status);
+    if (status == ERROR_FILE_NOT_FOUND) return {};
+    if (status == ERROR_SUCCESS) status = RegDeleteTreeW(key.get(), nullptr);
+    if (status == ERROR_SUCCESS) status = RegDeleteKeyExW(root.key, subkey.c_str(), root.view, 0);
     if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return {};
     return {status, subkey};
 }
 
-std::optional<std::wstring> read_string(HKEY root, const std::wstring& subkey, const wchar_t* name)
+std::optional<std::wstring> read_string(const ClassesRoot& root, const std::wstring& subkey,
+                                        const wchar_t* name)
 {
+    LSTATUS status = ERROR_SUCCESS;
+    const KeyHandle key = open_key(root, subkey, KEY_QUERY_VALUE, status);
+    if (!key) return std::nullopt;
     DWORD type = 0;
     DWORD bytes = 0;
-    if (RegGetValueW(root, subkey.c_str(), name, RRF_RT_REG_SZ, &type, nullptr, &bytes) !=
+    if (RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, &type, nullptr, &bytes) !=
         ERROR_SUCCESS) {
         return std::nullopt;
     }
     std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1);
     bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (RegGetValueW(root, subkey.c_str(), name, RRF_RT_REG_SZ, &type, buffer.data(), &bytes) !=
+    if (RegGetValueW(key.get(), nullptr, name, RRF_RT_REG_SZ, &type, buffer.data(), &bytes) !=
         ERROR_SUCCESS) {
         return std::nullopt;
     }
     return std::wstring(buffer.data());
+}
+
+bool key_exists(const ClassesRoot& root, const std::wstring& subkey)
+{
+    LSTATUS status = ERROR_SUCCESS;
+    return open_key(root, subkey, KEY_READ, status) != nullptr;
 }
 
 }  // namespace registration

@@ -15,8 +15,8 @@ const Category kCategories[] = {{&CATID_OPCDAServer10, kOpcDa10CategoryText},
                                 {&CATID_OPCDAServer20, kOpcDa20CategoryText}};
 
 // Both ProgID keys name the class; CurVer only under the version-independent one.
-RegistryResult register_prog_id(HKEY classes, const ServerClass& server, const std::wstring& progId,
-                                const std::wstring& curVer)
+RegistryResult register_prog_id(const ClassesRoot& classes, const ServerClass& server,
+                                const std::wstring& progId, const std::wstring& curVer)
 {
     RegistryResult result = set_string(classes, progId, nullptr, server.name);
     if (result.ok())
@@ -26,18 +26,23 @@ RegistryResult register_prog_id(HKEY classes, const ServerClass& server, const s
     return result;
 }
 
-// A ProgID that another class has taken over since is left to that class.
+// A ProgID that another class has taken over since is left to that class. Removed from both
+// views: Wine keeps a ProgID written through the 32-bit view apart.
 RegistryResult unregister_prog_id(HKEY classes, const ServerClass& server,
                                   const std::wstring& progId)
 {
-    const auto named = read_string(classes, progId + L"\\CLSID", nullptr);
-    if (named && _wcsicmp(named->c_str(), guid_text(server.clsid).c_str()) != 0) return {};
-    return delete_tree(classes, progId);
+    RegistryResult result;
+    for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        const auto named = read_string({classes, view}, progId + L"\\CLSID", nullptr);
+        if (named && _wcsicmp(named->c_str(), guid_text(server.clsid).c_str()) != 0) continue;
+        if (result.ok()) result = delete_tree({classes, view}, progId);
+    }
+    return result;
 }
 
 }  // namespace
 
-RegistryResult register_server_class(HKEY classes, const ServerClass& server,
+RegistryResult register_server_class(const ClassesRoot& classes, const ServerClass& server,
                                      const std::wstring& exePath)
 {
     const std::wstring classKey = L"CLSID\\" + guid_text(server.clsid);
@@ -55,22 +60,33 @@ RegistryResult register_server_class(HKEY classes, const ServerClass& server,
             result = create_key(
                 classes, classKey + L"\\Implemented Categories\\" + guid_text(*category.catid));
     }
-    if (result.ok()) result = register_prog_id(classes, server, server.progId, L"");
+    // ProgIDs and category descriptions are one key for both views on Windows; Wine would keep
+    // what a 64-bit program writes through the 32-bit view apart, so they go through the 64-bit
+    // one, where 32-bit readers find them too.
+    const ClassesRoot shared(classes.key, KEY_WOW64_64KEY);
+    if (result.ok()) result = register_prog_id(shared, server, server.progId, L"");
     if (result.ok())
-        result = register_prog_id(classes, server, server.versionIndependentProgId, server.progId);
+        result = register_prog_id(shared, server, server.versionIndependentProgId, server.progId);
     for (const Category& category : kCategories) {
         if (result.ok())
-            result = set_string(classes, L"Component Categories\\" + guid_text(*category.catid),
+            result = set_string(shared, L"Component Categories\\" + guid_text(*category.catid),
                                 L"409", category.text);
     }
     return result;
 }
 
-RegistryResult unregister_server_class(HKEY classes, const ServerClass& server)
+RegistryResult unregister_server_class(const ClassesRoot& classes, const ServerClass& server)
 {
-    RegistryResult result = delete_tree(classes, L"CLSID\\" + guid_text(server.clsid));
-    if (result.ok()) result = unregister_prog_id(classes, server, server.progId);
-    if (result.ok()) result = unregister_prog_id(classes, server, server.versionIndependentProgId);
+    const std::wstring classKey = L"CLSID\\" + guid_text(server.clsid);
+    RegistryResult result = delete_tree(classes, classKey);
+    // The ProgID keys are shared by both views: while the other view still has the class they
+    // stay, so that it is not left half registered.
+    for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        if (result.ok() && key_exists({classes.key, view}, classKey)) return result;
+    }
+    if (result.ok()) result = unregister_prog_id(classes.key, server, server.progId);
+    if (result.ok())
+        result = unregister_prog_id(classes.key, server, server.versionIndependentProgId);
     return result;
 }
 

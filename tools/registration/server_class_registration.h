@@ -21,15 +21,16 @@ struct ServerClass {
 inline constexpr wchar_t kOpcDa10CategoryText[] = L"OPC Data Access Servers Version 1.0";
 inline constexpr wchar_t kOpcDa20CategoryText[] = L"OPC Data Access Servers Version 2.0";
 
-// Writes, under `classes`: CLSID\{clsid} with LocalServer32 (the quoted executable path),
+// Writes, under `classes` in its view: CLSID\{clsid} with LocalServer32 (the quoted executable path),
 // ProgID, VersionIndependentProgID and the implemented categories CATID_OPCDAServer10 and
-// CATID_OPCDAServer20; both ProgID keys with their CLSID (and CurVer); the categories'
-// descriptions.
-RegistryResult register_server_class(HKEY classes, const ServerClass& server,
+// CATID_OPCDAServer20; both ProgID keys with their CLSID (and CurVer) and the categories'
+// descriptions, which both views share.
+RegistryResult register_server_class(const ClassesRoot& classes, const ServerClass& server,
                                      const std::wstring& exePath);
 
-// Removes the class key and the ProgID keys that name this class. The category descriptions
-// stay: they are shared by every OPC DA server on the machine.
-RegistryResult unregister_server_class(HKEY classes, const ServerClass& server);
+// Removes the class key from the root's view, and the ProgID keys that name this class once
+// neither view has the class any more. The category descriptions stay: they are shared by every
+// OPC DA server on the machine.
+RegistryResult unregister_server_class(const ClassesRoot& classes, const ServerClass& server);
 
 }  // namespace registration

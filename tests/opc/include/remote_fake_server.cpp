@@ -1,8 +1,8 @@
 #include "remote_fake_server.h"
 
+#include "both_views_registration.h"
 #include "fake_values.h"
 #include "proxy_registration.h"
-#include "server_class_registration.h"
 #include "server_identity.h"
 #include "task_memory.h"
 #include "tests/support/beside_this_program.h"
@@ -19,15 +19,53 @@ const registration::ServerClass kFakeClass = {fake::kClsid, L"Parhelionix fake O
                                               L"Parhelionix.FakeOPCServer.1",
                                               L"Parhelionix.FakeOPCServer"};
 
+#ifdef SERVER_SIDE_IS_64_BIT
+// This 32-bit test program lies in bin\x86, below the 64-bit fake server and proxy/stub DLL.
+std::wstring server_side(const wchar_t* fileName)
+{
+    const std::wstring relative = BesideThisProgram(L"..\\") + fileName;
+    wchar_t full[MAX_PATH];
+    const DWORD length = GetFullPathNameW(relative.c_str(), MAX_PATH, full, nullptr);
+    return std::wstring(full, length);
+}
+
+registration::RegistryResult register_fake_server()
+{
+    return registration::register_in_both_views(
+        HKEY_CLASSES_ROOT, kFakeClass,
+        {server_side(fake::kExeName), server_side(kProxyDllName),
+         BesideThisProgram(kProxyDllName)});
+}
+
+registration::RegistryResult unregister_fake_server()
+{
+    return registration::unregister_from_both_views(HKEY_CLASSES_ROOT, kFakeClass);
+}
+#else
+registration::RegistryResult register_fake_server()
+{
+    registration::RegistryResult result =
+        registration::register_proxy(HKEY_CLASSES_ROOT, BesideThisProgram(kProxyDllName));
+    if (result.ok())
+        result = registration::register_server_class(HKEY_CLASSES_ROOT, kFakeClass,
+                                                     BesideThisProgram(fake::kExeName));
+    return result;
+}
+
+registration::RegistryResult unregister_fake_server()
+{
+    registration::RegistryResult result =
+        registration::unregister_server_class(HKEY_CLASSES_ROOT, kFakeClass);
+    if (result.ok()) result = registration::unregister_proxy(HKEY_CLASSES_ROOT);
+    return result;
+}
+#endif
+
 class RemoteFakeServer : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        ASSERT_TRUE(
-            registration::register_proxy(HKEY_CLASSES_ROOT, BesideThisProgram(kProxyDllName)).ok());
-        ASSERT_TRUE(registration::register_server_class(HKEY_CLASSES_ROOT, kFakeClass,
-                                                        BesideThisProgram(fake::kExeName))
-                        .ok());
+        ASSERT_TRUE(register_fake_server().ok());
         ASSERT_HRESULT_SUCCEEDED(CoInitialize(nullptr));
         ASSERT_HRESULT_SUCCEEDED(
             CoCreateInstance(fake::kClsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&server)));
@@ -37,8 +75,7 @@ public:
         // The last reference ends the fake server process.
         server.Reset();
         CoUninitialize();
-        EXPECT_TRUE(registration::unregister_server_class(HKEY_CLASSES_ROOT, kFakeClass).ok());
-        EXPECT_TRUE(registration::unregister_proxy(HKEY_CLASSES_ROOT).ok());
+        EXPECT_TRUE(unregister_fake_server().ok());
     }
 
     ComPtr<IOPCServer> server;

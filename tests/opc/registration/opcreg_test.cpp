@@ -1,8 +1,9 @@
-// opcreg.exe run as a user runs it: what it writes under HKEY_CLASSES_ROOT, what it removes, and
-// how it refuses a wrong command line.
+// opcreg.exe run as a user runs it: what it writes under HKEY_CLASSES_ROOT in the 64-bit and the
+// 32-bit registry view, what it removes, and how it refuses a wrong command line.
 #include "opc_da.h"
 #include "registry_key.h"
 #include "server_identity.h"
+#include "tests/opc/registration/registered_entries.h"
 #include "tests/support/beside_this_program.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 
 namespace {
 
+using registration::ClassesRoot;
 using registration::guid_text;
 using registration::read_string;
 
@@ -35,15 +37,6 @@ DWORD run_opcreg(const std::wstring& arguments)
     return code;
 }
 
-bool key_exists(const std::wstring& subkey)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, subkey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
-
 void touch(const std::wstring& path)
 {
     const HANDLE file =
@@ -51,11 +44,6 @@ void touch(const std::wstring& path)
     ASSERT_NE(INVALID_HANDLE_VALUE, file);
     CloseHandle(file);
 }
-
-const std::wstring kClassKey = L"CLSID\\" + guid_text(CLSID_ParhelionixOPCServer);
-const std::wstring kProxyKey = L"CLSID\\" + guid_text(CLSID_ParhelionixOPCProxy);
-const std::wstring kCategory = guid_text(CATID_OPCDAServer10);
-const std::wstring kCategory20 = guid_text(CATID_OPCDAServer20);
 
 // A stand-in installation in a folder whose name has a space.
 class Opcreg : public ::testing::Test {
@@ -65,9 +53,13 @@ protected:
         // Beside the test program (the prefix's %TEMP% folder need not exist); ASCII, because
         // Chinese file names fail here while the zh_CN.UTF-8 locale is not generated.
         folder = BesideThisProgram(L"opcreg test\\");
-        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) ||
-                    GetLastError() == ERROR_ALREADY_EXISTS)
-            << "error " << GetLastError();
+        for (const std::wstring& made : {folder, folder + L"x86"}) {
+            ASSERT_TRUE(CreateDirectoryW(made.c_str(), nullptr) ||
+                        GetLastError() == ERROR_ALREADY_EXISTS)
+                << "error " << GetLastError();
+        }
+        proxy64 = folder + kProxyDllName;
+        proxy32 = folder + L"x86\\" + kProxyDllName;
         exe = folder + L"OPCServer.exe";
         touch(exe);
         run_opcreg(L"/unregister");
@@ -75,20 +67,25 @@ protected:
     void TearDown() override
     {
         run_opcreg(L"/unregister");
-        DeleteFileW((folder + kProxyDllName).c_str());
-        DeleteFileW((folder + L"other.dll").c_str());
-        DeleteFileW(exe.c_str());
+        for (const std::wstring& file :
+             {proxy64, proxy32, folder + L"other.dll", folder + L"other32.dll", exe}) {
+            DeleteFileW(file.c_str());
+        }
+        RemoveDirectoryW((folder + L"x86").c_str());
         RemoveDirectoryW(folder.c_str());
     }
     std::wstring quoted(const std::wstring& path) const { return L"\"" + path + L"\""; }
 
     std::wstring folder;
     std::wstring exe;
+    std::wstring proxy64;
+    std::wstring proxy32;
 };
 
 TEST_F(Opcreg, RefusesWrongCommandLinesAndWritesNothing)
 {
-    touch(folder + kProxyDllName);
+    touch(proxy64);
+    touch(proxy32);
     const struct {
         std::wstring arguments;
         DWORD code;
@@ -99,6 +96,11 @@ TEST_F(Opcreg, RefusesWrongCommandLinesAndWritesNothing)
         {L"/unregister extra", 1},
         {L"/register " + quoted(folder + L"missing.exe"), 2},
         {L"/register " + quoted(exe) + L" " + quoted(folder + L"missing.dll"), 2},
+        {L"/register " + quoted(exe) + L" " + quoted(proxy64) + L" " +
+             quoted(folder + L"missing.dll"),
+         2},
+        {L"/register " + quoted(exe) + L" " + quoted(proxy64) + L" " + quoted(proxy32) + L" extra",
+         1},
         {L"/register " + quoted(folder), 2},
     };
     for (const auto& c : cases) {
@@ -109,80 +111,65 @@ TEST_F(Opcreg, RefusesWrongCommandLinesAndWritesNothing)
     EXPECT_FALSE(key_exists(kProxyKey));
 }
 
-TEST_F(Opcreg, RegisterWithoutProxyBesideTheServerFails)
+TEST_F(Opcreg, RegisterWithoutEitherProxyBesideTheServerFails)
 {
-    EXPECT_EQ(2u, run_opcreg(L"/register " + quoted(exe)));
-    EXPECT_FALSE(key_exists(kClassKey));
+    for (const std::wstring& present : {proxy64, proxy32}) {
+        touch(present);
+        EXPECT_EQ(2u, run_opcreg(L"/register " + quoted(exe)));
+        EXPECT_FALSE(key_exists(kClassKey));
+        EXPECT_FALSE(key_exists(kProxyKey));
+        DeleteFileW(present.c_str());
+    }
 }
 
-TEST_F(Opcreg, RegisterWritesEveryEntryAndUnregisterRemovesThem)
+TEST_F(Opcreg, RegisterWritesEveryEntryInBothViewsAndUnregisterRemovesThem)
 {
-    touch(folder + kProxyDllName);
+    touch(proxy64);
+    touch(proxy32);
     ASSERT_EQ(0u, run_opcreg(L"/register " + quoted(exe)));
-
-    const std::wstring clsid = guid_text(CLSID_ParhelionixOPCServer);
-    const struct {
-        std::wstring key;
-        const wchar_t* name;
-        std::wstring value;
-    } entries[] = {
-        {kClassKey, nullptr, L"Parhelionix OPC Server"},
-        {kClassKey + L"\\LocalServer32", nullptr, quoted(exe)},
-        {kClassKey + L"\\ProgID", nullptr, L"Parhelionix.OPCServer.1"},
-        {kClassKey + L"\\VersionIndependentProgID", nullptr, L"Parhelionix.OPCServer"},
-        {L"Parhelionix.OPCServer.1\\CLSID", nullptr, clsid},
-        {L"Parhelionix.OPCServer\\CLSID", nullptr, clsid},
-        {L"Parhelionix.OPCServer\\CurVer", nullptr, L"Parhelionix.OPCServer.1"},
-        {L"Component Categories\\" + kCategory, L"409", L"OPC Data Access Servers Version 1.0"},
-        {L"Component Categories\\" + kCategory20, L"409", L"OPC Data Access Servers Version 2.0"},
-        {kProxyKey + L"\\InprocServer32", nullptr, folder + kProxyDllName},
-        {kProxyKey + L"\\InprocServer32", L"ThreadingModel", L"Both"},
-    };
-    for (const auto& e : entries) {
-        EXPECT_EQ(e.value, read_string(HKEY_CLASSES_ROOT, e.key, e.name).value_or(L"<missing>"))
-            << std::string(e.key.begin(), e.key.end());
-    }
-    for (const std::wstring& category : {kCategory, kCategory20})
-        EXPECT_TRUE(key_exists(kClassKey + L"\\Implemented Categories\\" + category));
-    const IID* interfaces[] = {&IID_IOPCServer,
-                               &IID_IOPCServerPublicGroups,
-                               &IID_IOPCBrowseServerAddressSpace,
-                               &IID_IOPCGroupStateMgt,
-                               &IID_IOPCPublicGroupStateMgt,
-                               &IID_IOPCSyncIO,
-                               &IID_IOPCAsyncIO,
-                               &IID_IOPCItemMgt,
-                               &IID_IEnumOPCItemAttributes,
-                               &IID_IOPCCommon,
-                               &IID_IOPCShutdown,
-                               &IID_IOPCItemProperties,
-                               &IID_IOPCDataCallback,
-                               &IID_IOPCAsyncIO2};
-    for (const IID* iid : interfaces) {
-        EXPECT_EQ(guid_text(CLSID_ParhelionixOPCProxy),
-                  read_string(HKEY_CLASSES_ROOT,
-                              L"Interface\\" + guid_text(*iid) + L"\\ProxyStubClsid32", nullptr)
-                      .value_or(L"<missing>"));
-    }
+    expect_registered_in_view(kView64, exe, proxy64);
+    expect_registered_in_view(kView32, exe, proxy32);
+    expect_prog_ids();
+    expect_category_descriptions();
 
     ASSERT_EQ(0u, run_opcreg(L"/unregister"));
-    for (const std::wstring& gone : {kClassKey, kProxyKey, std::wstring(L"Parhelionix.OPCServer.1"),
-                                     std::wstring(L"Parhelionix.OPCServer")}) {
-        EXPECT_FALSE(key_exists(gone)) << std::string(gone.begin(), gone.end());
-    }
-    for (const IID* iid : interfaces) EXPECT_FALSE(key_exists(L"Interface\\" + guid_text(*iid)));
-    for (const std::wstring& category : {kCategory, kCategory20})
-        EXPECT_TRUE(key_exists(L"Component Categories\\" + category))
-            << "shared with other OPC servers";
+    expect_nothing_registered();
+    expect_category_descriptions();  // shared with every other OPC server
 }
 
-TEST_F(Opcreg, RegisterTakesAnExplicitProxyPath)
+TEST_F(Opcreg, RegisterTakesExplicitProxyPaths)
 {
     touch(folder + L"other.dll");
-    ASSERT_EQ(0u, run_opcreg(L"/register " + quoted(exe) + L" " + quoted(folder + L"other.dll")));
-    EXPECT_EQ(folder + L"other.dll",
-              read_string(HKEY_CLASSES_ROOT, kProxyKey + L"\\InprocServer32", nullptr)
-                  .value_or(L"<missing>"));
+    touch(folder + L"other32.dll");
+    ASSERT_EQ(0u, run_opcreg(L"/register " + quoted(exe) + L" " + quoted(folder + L"other.dll") +
+                             L" " + quoted(folder + L"other32.dll")));
+    EXPECT_EQ(
+        folder + L"other.dll",
+        read_string(kView64, kProxyKey + L"\\InprocServer32", nullptr).value_or(L"<missing>"));
+    EXPECT_EQ(
+        folder + L"other32.dll",
+        read_string(kView32, kProxyKey + L"\\InprocServer32", nullptr).value_or(L"<missing>"));
+}
+
+TEST_F(Opcreg, UnregisterLeavesAnotherVendorsKeysInBothViews)
+{
+    touch(proxy64);
+    touch(proxy32);
+    const std::wstring otherClass = L"CLSID\\{01234567-89AB-CDEF-0123-456789ABCDEF}";
+    for (const ClassesRoot& view : {kView64, kView32})
+        ASSERT_TRUE(registration::set_string(view, otherClass, nullptr, L"Other vendor").ok());
+    ASSERT_TRUE(registration::set_string(kView64, L"Other.Vendor.Server\\CLSID", nullptr,
+                                         L"{01234567-89AB-CDEF-0123-456789ABCDEF}")
+                    .ok());
+
+    ASSERT_EQ(0u, run_opcreg(L"/register " + quoted(exe)));
+    ASSERT_EQ(0u, run_opcreg(L"/unregister"));
+    for (const ClassesRoot& view : {kView64, kView32}) {
+        EXPECT_EQ(L"Other vendor", read_string(view, otherClass, nullptr).value_or(L"<missing>"));
+        EXPECT_TRUE(registration::delete_tree(view, otherClass).ok());
+    }
+    EXPECT_TRUE(registration::key_exists(kView64, L"Other.Vendor.Server"));
+    EXPECT_TRUE(registration::delete_tree(kView64, L"Other.Vendor.Server").ok());
 }
 
 TEST_F(Opcreg, UnregisterWithNothingRegisteredSucceeds)

@@ -1,11 +1,16 @@
 // Unregistering removes only what is still ours: interface routes and ProgIDs that another
-// vendor has taken over since stay. Runs on a private classes root, not HKEY_CLASSES_ROOT.
+// vendor has taken over since stay (on a private classes root), and the ProgIDs both registry
+// views share stay while either view still has the class (on HKEY_CLASSES_ROOT, with a class of
+// its own).
+#include "both_views_registration.h"
 #include "opc_da.h"
 #include "proxy_registration.h"
 #include "server_class_registration.h"
 #include "server_identity.h"
 
 #include <gtest/gtest.h>
+
+#include <utility>
 
 namespace {
 
@@ -68,6 +73,48 @@ TEST_F(PrivateClassesRoot, UnregisterClassLeavesAProgIdTakenOver)
               read_string(root, L"Parhelionix.OPCServer\\CLSID", nullptr).value_or(L""));
     EXPECT_FALSE(exists(L"Parhelionix.OPCServer.1"));
     EXPECT_FALSE(exists(L"CLSID\\" + guid_text(CLSID_ParhelionixOPCServer)));
+}
+
+TEST(BothViews, UnregisteringOneViewLeavesTheOtherWholeWithItsProgIds)
+{
+    const registration::ServerClass testClass = {
+        {0x5e1f0c3a, 0x2b7d, 0x4c11, {0x9a, 0x60, 0x31, 0x8e, 0x44, 0x02, 0x7c, 0x15}},
+        L"Parhelionix registration test class",
+        L"Parhelionix.RegistrationTest.1",
+        L"Parhelionix.RegistrationTest"};
+    const std::wstring classKey = L"CLSID\\" + guid_text(testClass.clsid);
+    const registration::ClassesRoot view64(HKEY_CLASSES_ROOT, KEY_WOW64_64KEY);
+    const registration::ClassesRoot view32(HKEY_CLASSES_ROOT, KEY_WOW64_32KEY);
+    ASSERT_TRUE(
+        registration::register_in_both_views(
+            HKEY_CLASSES_ROOT, testClass,
+            {L"C:\\opc\\OPCServer.exe", L"C:\\opc\\opc_proxy.dll", L"C:\\opc\\x86\\opc_proxy.dll"})
+            .ok());
+
+    for (const auto& [removed, kept] : {std::pair(view32, view64), std::pair(view64, view32)}) {
+        SCOPED_TRACE(removed.view == KEY_WOW64_32KEY ? "32-bit view removed"
+                                                     : "64-bit view removed");
+        ASSERT_TRUE(registration::unregister_server_class(removed, testClass).ok());
+        EXPECT_FALSE(registration::key_exists(removed, classKey));
+        EXPECT_TRUE(registration::key_exists(kept, classKey + L"\\LocalServer32"));
+        // The shared ProgIDs, read through the 64-bit view (see opcreg_test.cpp).
+        for (const std::wstring& progId : {testClass.progId, testClass.versionIndependentProgId}) {
+            EXPECT_EQ(guid_text(testClass.clsid),
+                      read_string(view64, progId + L"\\CLSID", nullptr).value_or(L"<missing>"));
+        }
+        ASSERT_TRUE(
+            registration::register_server_class(removed, testClass, L"C:\\opc\\OPCServer.exe")
+                .ok());
+    }
+
+    ASSERT_TRUE(registration::unregister_from_both_views(HKEY_CLASSES_ROOT, testClass).ok());
+    for (const registration::ClassesRoot& view : {view64, view32}) {
+        EXPECT_FALSE(registration::key_exists(view, classKey));
+        EXPECT_FALSE(registration::key_exists(view, testClass.progId));
+        EXPECT_FALSE(registration::key_exists(view, testClass.versionIndependentProgId));
+        EXPECT_FALSE(
+            registration::key_exists(view, L"CLSID\\" + guid_text(CLSID_ParhelionixOPCProxy)));
+    }
 }
 
 }  // namespace

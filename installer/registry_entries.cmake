@@ -1,0 +1,100 @@
+# The registry entries the installer writes, as WiX XML, taken from the sources that define them
+# for opcreg: the marshalled interfaces and the server categories from opc_da.idl, the class
+# identities and names from server_identity.h. The installed registry is checked against opcreg's own
+# expectations by the installer's end-to-end test.
+
+file(READ ${PROJECT_SOURCE_DIR}/opc/include/opc_da.idl idl)
+file(READ ${PROJECT_SOURCE_DIR}/opc/include/server_identity.h identity)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${PROJECT_SOURCE_DIR}/opc/include/opc_da.idl
+             ${PROJECT_SOURCE_DIR}/opc/include/server_identity.h)
+
+# Sets `out` to the text of the first match group of `regex` in `text`; fails when there is none.
+function(extract out text regex what)
+  if(NOT text MATCHES "${regex}")
+    message(FATAL_ERROR "installer: ${what} not found")
+  endif()
+  set(${out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+endfunction()
+
+extract(server_clsid "${identity}" "// ({[0-9A-F-]+})\n#define PARHELIONIX_OPC_SERVER_CLSID_INIT"
+        "the server class")
+extract(proxy_clsid "${identity}" "// ({[0-9A-F-]+})[^#]*#define PARHELIONIX_OPC_PROXY_CLSID_INIT"
+        "the proxy/stub class")
+extract(server_name "${identity}" "kServerClassName\\[\\] = L\"([^\"]+)\"" "the class name")
+extract(prog_id "${identity}" "kServerProgId\\[\\] = L\"([^\"]+)\"" "the ProgID")
+extract(independent_prog_id "${identity}" "kServerVersionIndependentProgId\\[\\] = L\"([^\"]+)\""
+        "the version-independent ProgID")
+
+# Every interface of the IDL: "[ attributes ] interface Name". Those with `local` are not
+# marshalled (the category identifiers are declared that way).
+string(REGEX MATCHALL "\\[[^]]*\\][ \t\n]*interface [A-Za-z0-9_]+" declarations "${idl}")
+set(interfaces "")
+foreach(declaration IN LISTS declarations)
+  string(REGEX MATCH "uuid\\(([0-9a-fA-F-]+)\\)" _ "${declaration}")
+  string(TOUPPER "{${CMAKE_MATCH_1}}" iid)
+  string(REGEX MATCH "interface ([A-Za-z0-9_]+)$" _ "${declaration}")
+  set(name ${CMAKE_MATCH_1})
+  if(declaration MATCHES "[[ \t\n,]local[] \t\n,]")
+    set(catid_${name} ${iid})
+  else()
+    list(APPEND interfaces "${name}=${iid}")
+  endif()
+endforeach()
+list(LENGTH interfaces interface_count)
+if(interface_count LESS 14 OR NOT catid_CATID_OPCDAServer10 OR NOT catid_CATID_OPCDAServer20)
+  message(FATAL_ERROR "installer: opc_da.idl no longer reads as expected")
+endif()
+
+function(value_xml out key name value)
+  if(name STREQUAL "")
+    set(name_attribute "")
+  else()
+    set(name_attribute " Name=\"${name}\"")
+  endif()
+  string(REPLACE "\"" "&quot;" value "${value}")
+  set(${out} "${${out}}          <RegistryValue Root=\"HKCR\" Key=\"${key}\"${name_attribute} Type=\"string\" Value=\"${value}\" />\n" PARENT_SCOPE)
+endfunction()
+
+# The class key of one view: COM starts the 64-bit server for clients of either bitness.
+function(class_xml out)
+  set(key "CLSID\\${server_clsid}")
+  set(xml "")
+  value_xml(xml "${key}" "" "${server_name}")
+  value_xml(xml "${key}\\LocalServer32" "" "\"[#OPCServer.exe]\"")
+  value_xml(xml "${key}\\ProgID" "" "${prog_id}")
+  value_xml(xml "${key}\\VersionIndependentProgID" "" "${independent_prog_id}")
+  # An empty key: the installer's name "*" with no value creates it and removes it on uninstall.
+  foreach(catid ${catid_CATID_OPCDAServer10} ${catid_CATID_OPCDAServer20})
+    value_xml(xml "${key}\\Implemented Categories\\${catid}" "*" "")
+  endforeach()
+  set(${out} "${xml}" PARENT_SCOPE)
+endfunction()
+
+# The ProgIDs, one key for both views.
+function(prog_ids_xml out)
+  set(xml "")
+  value_xml(xml "${prog_id}" "" "${server_name}")
+  value_xml(xml "${prog_id}\\CLSID" "" "${server_clsid}")
+  value_xml(xml "${independent_prog_id}" "" "${server_name}")
+  value_xml(xml "${independent_prog_id}\\CLSID" "" "${server_clsid}")
+  value_xml(xml "${independent_prog_id}\\CurVer" "" "${prog_id}")
+  set(${out} "${xml}" PARENT_SCOPE)
+endfunction()
+
+# The proxy/stub class of one view and every interface's route to it; `dll` is the file's id.
+function(proxy_xml out dll)
+  set(key "CLSID\\${proxy_clsid}")
+  set(xml "")
+  value_xml(xml "${key}" "" "Parhelionix OPC proxy/stub factory")
+  value_xml(xml "${key}\\InprocServer32" "" "[#${dll}]")
+  value_xml(xml "${key}\\InprocServer32" "ThreadingModel" "Both")
+  foreach(entry IN LISTS interfaces)
+    string(REPLACE "=" ";" pair "${entry}")
+    list(GET pair 0 name)
+    list(GET pair 1 iid)
+    value_xml(xml "Interface\\${iid}" "" "${name}")
+    value_xml(xml "Interface\\${iid}\\ProxyStubClsid32" "" "${proxy_clsid}")
+  endforeach()
+  set(${out} "${xml}" PARENT_SCOPE)
+endfunction()
