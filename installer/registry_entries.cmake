@@ -82,19 +82,60 @@ function(prog_ids_xml out)
   set(${out} "${xml}" PARENT_SCOPE)
 endfunction()
 
-# The proxy/stub class of one view and every interface's route to it; `dll` is the file's id.
+# The proxy/stub class of one view; `dll` is the file's id.
 function(proxy_xml out dll)
   set(key "CLSID\\${proxy_clsid}")
   set(xml "")
   value_xml(xml "${key}" "" "Parhelionix OPC proxy/stub factory")
   value_xml(xml "${key}\\InprocServer32" "" "[#${dll}]")
   value_xml(xml "${key}\\InprocServer32" "ThreadingModel" "Both")
+  set(${out} "${xml}" PARENT_SCOPE)
+endfunction()
+
+# Every interface's route to our proxy/stub class in one view (64 or 32), a component each.
+# The interfaces are the published OPC ones: on a machine where another vendor's proxy/stub
+# already marshals one, its route is left as it is (the component is not installed, so the
+# uninstall does not remove it either); a route of ours (an older version's) is taken over.
+# Sets `out_components` (WiX XML), `out_searches` (the properties that read the routes found),
+# `out_refs` (the feature's references) and `out_conditions` (the components' conditions, as
+# make_msi.sh takes them: "component<TAB>condition" lines; wixl cannot write them itself).
+function(routes_xml out_components out_searches out_refs out_conditions view)
+  if(view EQUAL 64)
+    set(win64 yes)
+  else()
+    set(win64 no)
+  endif()
+  set(components "")
+  set(searches "")
+  set(refs "")
+  set(conditions "")
   foreach(entry IN LISTS interfaces)
     string(REPLACE "=" ";" pair "${entry}")
     list(GET pair 0 name)
     list(GET pair 1 iid)
-    value_xml(xml "Interface\\${iid}" "" "${name}")
-    value_xml(xml "Interface\\${iid}\\ProxyStubClsid32" "" "${proxy_clsid}")
+    set(key "Interface\\${iid}")
+    set(component "Route${view}_${name}")
+    string(TOUPPER "ROUTE${view}_${name}" found)
+    # One GUID per component for every build and version: derived from its name.
+    string(UUID guid NAMESPACE ${OPC_UPGRADE_CODE} NAME ${component} TYPE SHA1 UPPER)
+    set(xml "")
+    value_xml(xml "${key}" "" "${name}")
+    string(APPEND components
+           "            <Component Id=\"${component}\" Guid=\"{${guid}}\" Win64=\"${win64}\">\n"
+           "${xml}"
+           "          <RegistryValue Root=\"HKCR\" Key=\"${key}\\ProxyStubClsid32\" Type=\"string\"\n"
+           "                         Value=\"${proxy_clsid}\" KeyPath=\"yes\" />\n"
+           "            </Component>\n")
+    string(APPEND searches
+           "    <Property Id=\"${found}\">\n"
+           "      <RegistrySearch Id=\"${component}\" Root=\"HKCR\" Key=\"${key}\\ProxyStubClsid32\"\n"
+           "                      Name=\"\" Type=\"raw\" Win64=\"${win64}\" />\n"
+           "    </Property>\n")
+    string(APPEND refs "      <ComponentRef Id=\"${component}\" />\n")
+    string(APPEND conditions "${component}\tNOT ${found} OR ${found} ~= \"${proxy_clsid}\"\n")
   endforeach()
-  set(${out} "${xml}" PARENT_SCOPE)
+  set(${out_components} "${components}" PARENT_SCOPE)
+  set(${out_searches} "${searches}" PARENT_SCOPE)
+  set(${out_refs} "${refs}" PARENT_SCOPE)
+  set(${out_conditions} "${conditions}" PARENT_SCOPE)
 endfunction()

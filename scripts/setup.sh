@@ -4,10 +4,10 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine_env.sh"
 
 # wine32 runs the 32-bit clients (and their proxy/stub DLL) beside the 64-bit server;
-# wixl builds the installer.
+# wixl builds the installer, msibuild (msitools) completes it.
 packages=(cmake make wine wine64 wine32:i386 mingw-w64 mingw-w64-tools
           g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-          xvfb xauth googletest libwine-dev wixl
+          xvfb xauth googletest libwine-dev wixl msitools
           fonts-wqy-microhei)  # a CJK font, so that windows draw the Chinese tag names
 sudo_cmd=""
 [ "$(id -u)" -eq 0 ] || sudo_cmd=sudo

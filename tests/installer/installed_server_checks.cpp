@@ -2,6 +2,7 @@
 // msi_install_e2e.sh (each step runs the tests it names with --gtest_filter): another vendor's
 // keys planted before, everything of ours in both registry views once installed, nothing of ours
 // once uninstalled, and the other vendor's keys untouched.
+#include "opc_da.h"
 #include "registry_key.h"
 #include "tests/opc/registration/registered_entries.h"
 
@@ -24,6 +25,15 @@ constexpr wchar_t kVendorKey[] = L"Software\\Parhelionix";
 constexpr wchar_t kOtherClassKey[] = L"CLSID\\{01234567-89AB-CDEF-0123-456789ABCDEF}";
 constexpr wchar_t kOtherProgId[] = L"Other.Vendor.Server";
 constexpr wchar_t kOtherVendorKey[] = L"Software\\Other Vendor\\Server";
+// Another vendor's proxy/stub already marshals one of the published OPC interfaces (one our
+// clients do not use): the installer must leave that route, and not remove it at uninstall.
+const IID& kOtherRoutedInterface = IID_IOPCServerPublicGroups;
+constexpr wchar_t kOtherProxyClass[] = L"{76543210-89AB-CDEF-0123-456789ABCDEF}";
+
+std::wstring other_route_key()
+{
+    return L"Interface\\" + registration::guid_text(kOtherRoutedInterface) + L"\\ProxyStubClsid32";
+}
 
 std::wstring known_folder(REFKNOWNFOLDERID id)
 {
@@ -87,6 +97,10 @@ TEST(OtherVendor, PlantsItsKeys)
                     .ok());
     ASSERT_TRUE(
         registration::set_string(HKEY_LOCAL_MACHINE, kOtherVendorKey, L"Path", L"C:\\Other").ok());
+    for (const ClassesRoot& view : {kView64, kView32}) {
+        ASSERT_TRUE(
+            registration::set_string(view, other_route_key(), nullptr, kOtherProxyClass).ok());
+    }
 }
 
 TEST(InstalledServer, EveryEntryInBothViewsNamesTheInstalledFiles)
@@ -97,9 +111,16 @@ TEST(InstalledServer, EveryEntryInBothViewsNamesTheInstalledFiles)
           install_folder32() + L"opc_proxy.dll", install_folder32() + L"opcclient.exe"}) {
         EXPECT_TRUE(exists(file)) << std::string(file.begin(), file.end());
     }
-    expect_registered_in_view(kView64, exe, install_folder64() + L"opc_proxy.dll");
-    expect_registered_in_view(kView32, exe, install_folder32() + L"opc_proxy.dll");
+    expect_registered_in_view(kView64, exe, install_folder64() + L"opc_proxy.dll",
+                              &kOtherRoutedInterface);
+    expect_registered_in_view(kView32, exe, install_folder32() + L"opc_proxy.dll",
+                              &kOtherRoutedInterface);
     expect_prog_ids();
+    for (const ClassesRoot& view : {kView64, kView32}) {
+        EXPECT_EQ(kOtherProxyClass,
+                  read_string(view, other_route_key(), nullptr).value_or(L"<missing>"))
+            << "another vendor's route was taken over";
+    }
 }
 
 TEST(InstalledServer, TheNewerPackageReplacedTheOlderOne)
@@ -109,7 +130,7 @@ TEST(InstalledServer, TheNewerPackageReplacedTheOlderOne)
 
 TEST(UninstalledServer, NothingOfOursIsLeft)
 {
-    expect_nothing_registered();
+    expect_nothing_registered(&kOtherRoutedInterface);
     EXPECT_EQ(std::vector<std::wstring>{}, installed_versions(kProductName));
     for (const ClassesRoot& view : {ClassesRoot(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY),
                                     ClassesRoot(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY)}) {
@@ -129,6 +150,10 @@ TEST(OtherVendor, KeysAreUntouched)
                       .value_or(L"<missing>"));
     }
     EXPECT_TRUE(registration::key_exists(kView64, kOtherProgId));
+    for (const ClassesRoot& view : {kView64, kView32}) {
+        EXPECT_EQ(kOtherProxyClass,
+                  read_string(view, other_route_key(), nullptr).value_or(L"<missing>"));
+    }
     EXPECT_EQ(L"C:\\Other",
               read_string(HKEY_LOCAL_MACHINE, kOtherVendorKey, L"Path").value_or(L"<missing>"));
 }

@@ -14,6 +14,7 @@ build_dir=$1
 msi=$2
 show=${3:-}
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine_env.sh"
+installer_sources=$repo_root/installer
 work=$build_dir/installer_test
 export WINEPREFIX=$work/prefix
 bin=$build_dir/bin
@@ -75,7 +76,7 @@ wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /
 checks 'OtherVendor.PlantsItsKeys'
 
 step "an older package (0.9.0), then this one: the newer replaces the older"
-(cd "$(dirname "$msi")" && wixl --arch x64 -D Version=0.9.0 -o "$work/older.msi" opcserver.wxs)
+(cd "$(dirname "$msi")" && bash "$installer_sources/make_msi.sh" 0.9.0 "$work/older.msi")
 msiexec_quietly /i "$work/older.msi"
 msiexec_quietly /i "$msi"
 checks 'InstalledServer.*'

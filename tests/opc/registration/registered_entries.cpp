@@ -55,7 +55,7 @@ bool key_exists(const std::wstring& subkey)
 }
 
 void expect_registered_in_view(const ClassesRoot& view, const std::wstring& exe,
-                               const std::wstring& proxy)
+                               const std::wstring& proxy, const IID* routedElsewhere)
 {
     expect_entries(
         view, {
@@ -70,6 +70,7 @@ void expect_registered_in_view(const ClassesRoot& view, const std::wstring& exe,
         EXPECT_TRUE(
             registration::key_exists(view, kClassKey + L"\\Implemented Categories\\" + category));
     for (const IID* iid : kInterfaces) {
+        if (iid == routedElsewhere) continue;
         EXPECT_EQ(
             guid_text(CLSID_ParhelionixOPCProxy),
             read_string(view, L"Interface\\" + guid_text(*iid) + L"\\ProxyStubClsid32", nullptr)
@@ -100,11 +101,14 @@ void expect_category_descriptions()
                             });
 }
 
-void expect_nothing_registered()
+void expect_nothing_registered(const IID* routedElsewhere)
 {
     for (const std::wstring& gone : {kClassKey, kProxyKey, std::wstring(L"Parhelionix.OPCServer.1"),
                                      std::wstring(L"Parhelionix.OPCServer")}) {
         EXPECT_FALSE(key_exists(gone)) << std::string(gone.begin(), gone.end());
     }
-    for (const IID* iid : kInterfaces) EXPECT_FALSE(key_exists(L"Interface\\" + guid_text(*iid)));
+    for (const IID* iid : kInterfaces) {
+        if (iid == routedElsewhere) continue;
+        EXPECT_FALSE(key_exists(L"Interface\\" + guid_text(*iid)));
+    }
 }

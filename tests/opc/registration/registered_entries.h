@@ -16,9 +16,9 @@ extern const std::wstring kProxyKey;  // CLSID\{proxy/stub factory}
 bool key_exists(const std::wstring& subkey);
 
 // Every entry of one view: the class started from `exe` and the interfaces routed to `proxy`,
-// the proxy/stub DLL of that view's bitness.
+// the proxy/stub DLL of that view's bitness, all but `routedElsewhere` (another vendor's).
 void expect_registered_in_view(const registration::ClassesRoot& view, const std::wstring& exe,
-                               const std::wstring& proxy);
+                               const std::wstring& proxy, const IID* routedElsewhere = nullptr);
 
 // Both ProgIDs naming the class (one key for both views).
 void expect_prog_ids();
@@ -26,5 +26,6 @@ void expect_prog_ids();
 // The descriptions of the OPC DA 1.0 and 2.0 server categories.
 void expect_category_descriptions();
 
-// No class, proxy/stub factory, interface route or ProgID of ours in either view.
-void expect_nothing_registered();
+// No class, proxy/stub factory, interface route or ProgID of ours in either view; the key of
+// `routedElsewhere` is another vendor's.
+void expect_nothing_registered(const IID* routedElsewhere = nullptr);
