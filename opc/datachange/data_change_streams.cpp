@@ -108,22 +108,31 @@ void BuildDataChangeStreams(DeliveryGroup& group, WORD sinkBits, bool viewerLink
     group.Items().ForEach([](ItemObject& item) { item.MarkStreamed(); });
 }
 
-// An item changed since the kept streams, with its new record.
-struct ChangedRecord {
-    ItemObject* item;
-    size_t index;
-    StreamRecord record;
-};
+// Rewrites the kept streams' record `index` with the item as it is now and marks the item so;
+// false when its value block no longer has the kept one's size. `converted` is scratch room for
+// a converted value, left empty.
+bool RewriteKeptRecord(PreviousStreams& previous, ItemObject& item, size_t index, bool viewerLinked,
+                       std::deque<DataStreamItem>& converted)
+{
+    const StreamRecord record = ReadOwedItem(item, viewerLinked, converted);
+    const bool fits = previous.SameValueBlockSize(index, record);
+    if (fits) {
+        previous.Rewrite(index, record);
+        item.MarkStreamed();
+    }
+    converted.clear();
+    return fits;
+}
 
-// The items changed since the kept streams, each with its record there; false when the kept
-// streams no longer carry exactly the group's owed items, or a changed value block is of
-// another size: the streams are then built anew.
-bool ReadChangedItems(ItemTable& table, WORD sinkBits, bool viewerLinked,
-                      const PreviousStreams& previous, std::vector<ChangedRecord>& changed,
-                      std::deque<DataStreamItem>& converted)
+// Rewrites the records of the items changed since the kept streams; false when the kept streams
+// no longer carry exactly the group's owed items, or a changed value block is of another size:
+// the streams are then built anew.
+bool RewriteChangedItems(ItemTable& table, WORD sinkBits, bool viewerLinked,
+                         PreviousStreams& previous)
 {
     size_t owedItems = 0;
     bool fits = true;
+    std::deque<DataStreamItem> converted;
     try {
         table.ForEach([&](ItemObject& item) {
             if (!fits) return;
@@ -137,13 +146,10 @@ bool ReadChangedItems(ItemTable& table, WORD sinkBits, bool viewerLinked,
                 fits = false;
                 return;
             }
-            if (!owed) return;
-            const StreamRecord record = ReadOwedItem(item, viewerLinked, converted);
-            if (!previous.SameValueBlockSize(static_cast<size_t>(index), record)) {
-                fits = false;
-                return;
+            if (owed) {
+                fits = RewriteKeptRecord(previous, item, static_cast<size_t>(index), viewerLinked,
+                                         converted);
             }
-            changed.push_back(ChangedRecord{&item, static_cast<size_t>(index), record});
         });
     } catch (const std::bad_alloc&) {
         return false;
@@ -180,15 +186,9 @@ WORD SendKeptStreams(const DeliveryGroup& group, WORD sinkBits, PreparedStream& 
 bool CopyDataChangeStreams(DeliveryGroup& group, WORD sinkBits, bool viewerLinked,
                            PreparedStream& dataTime, PreparedStream& data)
 {
-    PreviousStreams& previous = group.LastDataChangeStreams();
-    std::vector<ChangedRecord> changed;
-    std::deque<DataStreamItem> converted;
-    if (!ReadChangedItems(group.Items(), sinkBits, viewerLinked, previous, changed, converted)) {
+    if (!RewriteChangedItems(group.Items(), sinkBits, viewerLinked,
+                             group.LastDataChangeStreams())) {
         return false;
-    }
-    for (const ChangedRecord& change : changed) {
-        previous.Rewrite(change.index, change.record);
-        change.item->MarkStreamed();
     }
     const WORD sent = SendKeptStreams(group, sinkBits, dataTime, data);
     if (sent) group.Items().ForEach([sent](ItemObject& item) { item.ClearChangeBits(sent); });
@@ -210,12 +210,10 @@ bool RewriteRefreshedItems(DeliveryGroup& group, const std::vector<OPCHANDLE>& r
             ItemObject& item = *items.Find(handle);
             if (item.Streamed()) continue;
             const int index = previous.RecordOfSlot(handle);
-            if (index < 0) return false;
-            const StreamRecord record = ReadOwedItem(item, viewerLinked, converted);
-            if (!previous.SameValueBlockSize(static_cast<size_t>(index), record)) return false;
-            previous.Rewrite(static_cast<size_t>(index), record);
-            item.MarkStreamed();
-            converted.clear();
+            if (index < 0 || !RewriteKeptRecord(previous, item, static_cast<size_t>(index),
+                                                viewerLinked, converted)) {
+                return false;
+            }
         }
     } catch (const std::bad_alloc&) {
         return false;
