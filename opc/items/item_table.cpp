@@ -14,7 +14,10 @@ void ItemTable::ListUnderTag(int slot)
 {
     const int tag = m_slots[slot].item->TagSlot();
     if (tag < 0 || tag >= kMirrorSlots) return;
-    m_nextOfTag[slot] = m_firstOfTag[tag];
+    const int32_t head = m_firstOfTag[tag];
+    m_nextOfTag[slot] = head;
+    m_previousOfTag[slot] = -1;
+    if (head >= 0) m_previousOfTag[head] = slot;
     m_firstOfTag[tag] = slot;
     m_tagOfSlot[slot] = tag;
 }
@@ -23,9 +26,14 @@ void ItemTable::UnlistFromTag(int slot)
 {
     const int tag = m_tagOfSlot[slot];
     if (tag == kNoTag) return;
-    int32_t* link = &m_firstOfTag[tag];
-    while (*link != slot) link = &m_nextOfTag[*link];
-    *link = m_nextOfTag[slot];
+    const int32_t previous = m_previousOfTag[slot];
+    const int32_t next = m_nextOfTag[slot];
+    if (previous >= 0) {
+        m_nextOfTag[previous] = next;
+    } else {
+        m_firstOfTag[tag] = next;
+    }
+    if (next >= 0) m_previousOfTag[next] = previous;
     m_tagOfSlot[slot] = kNoTag;
 }
 

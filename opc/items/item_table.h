@@ -68,10 +68,12 @@ private:
     // items one after another costs n steps instead of n * n / 2.
     int m_searchFrom = 0;
     uint32_t m_edits = 0;
-    // Lists of slots by tag, linked through m_nextOfTag; -1 ends a list. m_tagOfSlot is the
-    // tag under which a slot is listed, or kNoTag.
+    // Lists of slots by tag, linked both ways (a slot leaves its list in one step, however many
+    // items share the tag); -1 ends a list. m_tagOfSlot is the tag under which a slot is
+    // listed, or kNoTag.
     int32_t m_firstOfTag[kMirrorSlots];
     int32_t m_nextOfTag[kItemSlots];
+    int32_t m_previousOfTag[kItemSlots];
     int32_t m_tagOfSlot[kItemSlots];
     uint32_t m_tagIndexGeneration = 0;
 
