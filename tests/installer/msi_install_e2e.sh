@@ -48,9 +48,18 @@ msiexec_quietly() {
 client() {
   local program=$1 arguments=$2
   shift 2
-  # shellcheck disable=SC2086  # the arguments are words
-  timeout "$patience" wine "$program" $arguments >"$work/client.txt" 2>&1 ||
-    { cat "$work/client.txt"; fail "$program $arguments"; }
+  # Now and then (about one run in eight under load) wine's loader cannot open the program and
+  # hands it to start.exe, which reports "ShellExecuteEx" failing: the program never ran, so it
+  # is started once more; any failure of the program itself fails at once.
+  local attempt
+  for attempt in 1 2; do
+    # shellcheck disable=SC2086  # the arguments are words
+    if timeout "$patience" wine "$program" $arguments >"$work/client.txt" 2>&1; then break; fi
+    if [ "$attempt" = 2 ] || ! grep -q ShellExecuteEx "$work/client.txt"; then
+      cat "$work/client.txt"
+      fail "$program $arguments"
+    fi
+  done
   if [ "$show" = --show ]; then
     printf '\n> %s %s\n' "$program" "$arguments"
     cat "$work/client.txt"
