@@ -6,8 +6,8 @@
 
 #include "opc/com/connection_enumerators.h"
 
-ConnectionPoint::ConnectionPoint(IUnknown& owner, REFIID sinkIid, ConnectionObserver* observer)
-    : m_owner(owner), m_sinkIid(sinkIid), m_observer(observer)
+ConnectionPoint::ConnectionPoint(IUnknown& owner, REFIID sinkIid, SinkHolder& holder)
+    : m_owner(owner), m_sinkIid(sinkIid), m_holder(holder)
 {
 }
 
@@ -39,7 +39,11 @@ HRESULT ConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie)
 {
     if (!pUnkSink || !pdwCookie) return E_POINTER;
     *pdwCookie = 0;
-    if (m_sink) return CONNECT_E_ADVISELIMIT;
+    if (m_cookie && m_holder.SinkGone()) {
+        m_cookie = 0;
+        m_holder.DropSink();
+    }
+    if (m_cookie) return CONNECT_E_ADVISELIMIT;
     Microsoft::WRL::ComPtr<IUnknown> sink;
     if (FAILED(
             pUnkSink->QueryInterface(m_sinkIid, reinterpret_cast<void**>(sink.GetAddressOf()))) ||
@@ -47,28 +51,28 @@ HRESULT ConnectionPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie)
         return CONNECT_E_CANNOTCONNECT;
     }
     // The question went to the client, which may have connected another sink meanwhile; the
-    // sink asked is then let go on leaving, after the point is settled.
-    if (m_sink) return CONNECT_E_ADVISELIMIT;
-    m_sink = std::move(sink);
-    // 0 is never a cookie, so that it cannot match "none connected".
+    // sink asked is then let go on leaving.
+    if (m_cookie) return CONNECT_E_ADVISELIMIT;
+    // 0 is never a cookie, so that it cannot match "none connected". The point is taken
+    // before the holder, which may call the client, gets the sink.
     if (++m_lastCookie == 0) ++m_lastCookie;
-    m_cookie = m_lastCookie;
-    *pdwCookie = m_cookie;
-    if (m_observer) {
-        // Held: the observer may call the client, which may unadvise meanwhile.
-        const Microsoft::WRL::ComPtr<IUnknown> connected = m_sink;
-        m_observer->SinkConnected(*connected.Get());
+    const DWORD cookie = m_lastCookie;
+    m_cookie = cookie;
+    const HRESULT taken = m_holder.TakeSink(std::move(sink));
+    if (FAILED(taken)) {
+        if (m_cookie == cookie) m_cookie = 0;
+        return taken;
     }
+    *pdwCookie = cookie;
     return S_OK;
 }
 
 HRESULT ConnectionPoint::Unadvise(DWORD dwCookie)
 {
-    if (!m_sink || dwCookie != m_cookie) return CONNECT_E_NOCONNECTION;
-    // Out of the point first: the sink's Release may come back into it.
-    const Microsoft::WRL::ComPtr<IUnknown> leaving = std::move(m_sink);
+    if (!m_cookie || dwCookie != m_cookie) return CONNECT_E_NOCONNECTION;
+    // Out of the point first: letting the sink go may come back into it.
     m_cookie = 0;
-    if (m_observer) m_observer->SinkDisconnected();
+    m_holder.DropSink();
     return S_OK;
 }
 
@@ -76,8 +80,9 @@ HRESULT ConnectionPoint::EnumConnections(IEnumConnections** ppEnum)
 {
     if (!ppEnum) return E_POINTER;
     *ppEnum = nullptr;
-    CONNECTDATA connection = {m_sink.Get(), m_cookie};
-    return ConnectionEnumerator::Create(static_cast<IConnectionPoint*>(this), m_sink ? 1 : 0,
+    const Microsoft::WRL::ComPtr<IUnknown> sink = m_cookie ? m_holder.ListedSink() : nullptr;
+    CONNECTDATA connection = {sink.Get(), m_cookie};
+    return ConnectionEnumerator::Create(static_cast<IConnectionPoint*>(this), sink ? 1 : 0,
                                         &connection, IID_IEnumConnections,
                                         reinterpret_cast<void**>(ppEnum));
 }

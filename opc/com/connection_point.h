@@ -8,22 +8,32 @@
 // GetConnectionPointContainer asks the owner for its IConnectionPointContainer. It answers
 // QueryInterface for IUnknown and IConnectionPoint only.
 //
-// Calls out to the client (asking the sink for the interface, releasing it) are made with the
-// point's state already settled, since the client may call back into the point meanwhile.
-// What an owner that routes its calls by the sink learns of the point's connections; told once
-// the point is settled, and may call the client itself.
-class ConnectionObserver {
+// The sink itself is kept by the point's owner, its holder, which decides how the sink is
+// called (a client's sink in another apartment is reached only through the client's delivery
+// thread); the point keeps only whether a sink is connected and its cookie. Calls out to the
+// client (asking the sink for the interface, the holder's taking and letting go of it) are made
+// with the point's state already settled, since the client may call back into the point
+// meanwhile.
+class SinkHolder {
 public:
-    virtual void SinkConnected(IUnknown& sink) = 0;
-    virtual void SinkDisconnected() = 0;
+    // Takes the sink the point accepted, answering the point's interface. A failure refuses
+    // the connection with that result.
+    virtual HRESULT TakeSink(Microsoft::WRL::ComPtr<IUnknown> sink) = 0;
+    // Lets the connected sink go.
+    virtual void DropSink() = 0;
+    // The connected sink was found gone (its client's apartment ended): the point takes a new
+    // one.
+    virtual bool SinkGone() const = 0;
+    // The connected sink as EnumConnections lists it; null when it cannot be listed.
+    virtual Microsoft::WRL::ComPtr<IUnknown> ListedSink() const = 0;
 
 protected:
-    ~ConnectionObserver() = default;
+    ~SinkHolder() = default;
 };
 
 class ConnectionPoint final : public IConnectionPoint {
 public:
-    ConnectionPoint(IUnknown& owner, REFIID sinkIid, ConnectionObserver* observer = nullptr);
+    ConnectionPoint(IUnknown& owner, REFIID sinkIid, SinkHolder& holder);
     ConnectionPoint(const ConnectionPoint&) = delete;
     ConnectionPoint& operator=(const ConnectionPoint&) = delete;
 
@@ -35,27 +45,20 @@ public:
     HRESULT STDMETHODCALLTYPE
     GetConnectionPointContainer(IConnectionPointContainer** ppCPC) override;
     // E_POINTER for a null sink or cookie, CONNECT_E_ADVISELIMIT while a sink is connected,
-    // CONNECT_E_CANNOTCONNECT when the sink does not answer the outgoing interface.
+    // CONNECT_E_CANNOTCONNECT when the sink does not answer the outgoing interface, or what the
+    // holder answers when it cannot take the sink.
     HRESULT STDMETHODCALLTYPE Advise(IUnknown* pUnkSink, DWORD* pdwCookie) override;
     // CONNECT_E_NOCONNECTION for a cookie that is not the connected sink's.
     HRESULT STDMETHODCALLTYPE Unadvise(DWORD dwCookie) override;
     // A snapshot of the connections of this moment (none or one).
     HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** ppEnum) override;
 
-    // The connected sink as `Sink` with a reference for the caller, who calls it through that
-    // reference; null when none is connected or `Sink` is not the outgoing interface.
-    template <class Sink>
-    Microsoft::WRL::ComPtr<Sink> ConnectedSink() const
-    {
-        if (__uuidof(Sink) != m_sinkIid) return nullptr;
-        return Microsoft::WRL::ComPtr<Sink>(static_cast<Sink*>(m_sink.Get()));
-    }
+    bool Connected() const { return m_cookie != 0; }
 
 private:
     IUnknown& m_owner;
     const IID m_sinkIid;
-    ConnectionObserver* const m_observer;     // may be null
-    Microsoft::WRL::ComPtr<IUnknown> m_sink;  // the pointer the sink gave for m_sinkIid
-    DWORD m_cookie = 0;                       // the connected sink's; 0 while none is
+    SinkHolder& m_holder;
+    DWORD m_cookie = 0;  // the connected sink's; 0 while none is
     DWORD m_lastCookie = 0;
 };

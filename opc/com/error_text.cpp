@@ -57,6 +57,10 @@ const KnownError kKnownErrors[] = {
     {OPC_SERVER_E_VIEWER_NOT_RUNNING,
      L"The Viewer is not running: the tag cannot be written until it runs again.",
      L"运行系统未运行：在其重新运行之前无法写入该变量。"},
+    {OPC_SERVER_E_CALLBACKS_BACKLOGGED,
+     L"Too many completions wait for this client's callbacks: new asynchronous requests are "
+     L"refused until the client takes them.",
+     L"等待该客户回调的完成通知过多：在客户取走之前，新的异步请求被拒绝。"},
     {E_INVALIDARG, L"One or more arguments are invalid.", L"一个或多个参数无效。"},
     {E_NOINTERFACE, L"No such interface supported.", L"不支持此接口。"},
     {E_OUTOFMEMORY, L"Not enough memory is available to complete this operation.",

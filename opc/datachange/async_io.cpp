@@ -13,6 +13,7 @@ HRESULT AsyncIOPart::CheckRequest(const PendingRequest& record, DWORD count,
                                   TaskArray<OPCHANDLE>& list)
 {
     if (record.InUse()) return CONNECT_E_ADVISELIMIT;
+    if (owner().CallbacksBacklogged()) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
     // The transaction ID will come from the server object; without it nothing can be queued.
     if (!owner().HasServer()) return CO_E_OBJNOTCONNECTED;
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(count);
@@ -88,6 +89,7 @@ HRESULT AsyncIOPart::Refresh(DWORD /*dwConnection*/, OPCDATASOURCE dwSource, DWO
     }
     if (count == 0) return E_FAIL;
     if (!owner().HasServer()) return CO_E_OBJNOTCONNECTED;
+    if (owner().CallbacksBacklogged()) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
     TaskArray<OPCHANDLE> list = AllocateTaskArray<OPCHANDLE>(count);
     if (!list) return E_OUTOFMEMORY;
     DWORD filled = 0;

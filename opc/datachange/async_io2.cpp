@@ -48,6 +48,7 @@ HRESULT AsyncIO2Part::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransacti
     if (dwCount == 0 || !phServer || !pdwCancelID || !ppErrors) return E_INVALIDARG;
     GlobalLockScope lock;
     if (!owner().Callback().Connected()) return CONNECT_E_NOCONNECTION;
+    if (owner().CallbacksBacklogged()) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
     CallbackRequest request;
     request.kind = CallbackRequestKind::Read;
     request.transactionId = dwTransactionID;
@@ -72,6 +73,7 @@ HRESULT AsyncIO2Part::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemVa
     }
     GlobalLockScope lock;
     if (!owner().Callback().Connected()) return CONNECT_E_NOCONNECTION;
+    if (owner().CallbacksBacklogged()) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
     CallbackRequest request;
     request.kind = CallbackRequestKind::Write;
     request.transactionId = dwTransactionID;
@@ -112,6 +114,7 @@ HRESULT AsyncIO2Part::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DW
     GlobalLockScope lock;
     if (!owner().Callback().Connected()) return CONNECT_E_NOCONNECTION;
     if (!owner().IsActive()) return E_FAIL;
+    if (owner().CallbacksBacklogged()) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
     CallbackRequest request;
     request.kind = CallbackRequestKind::Refresh;
     request.transactionId = dwTransactionID;

@@ -5,35 +5,37 @@
 #include <memory>
 
 #include "opc/com/connection_point.h"
-#include "opc/datachange/data_callback_call.h"
+#include "opc/datachange/client_delivery.h"
+#include "opc/datachange/sink_calls.h"
 
 class DeliveryGroup;
 
-// A group's IOPCDataCallback connection: its one connection point, the route of its calls
-// (a sink in another process through the group's delivery thread, one in the server's own
-// apartment called at once) and whether the update pass's data changes are enabled.
-class DataCallback final : public ConnectionObserver {
+// A group's IOPCDataCallback connection: its one connection point, the sink connected to it
+// (reached through the client's delivery, or at once in the server's own apartment) and
+// whether the update pass's data changes are enabled.
+class DataCallback final : public SinkHolder {
 public:
-    explicit DataCallback(DeliveryGroup& group);
+    DataCallback(DeliveryGroup& group, std::shared_ptr<ClientDelivery> delivery);
     DataCallback(const DataCallback&) = delete;
     DataCallback& operator=(const DataCallback&) = delete;
 
     ConnectionPoint& Point() { return m_point; }
-    bool Connected() const { return m_point.ConnectedSink<IOPCDataCallback>() != nullptr; }
+    // A sink is connected and was not found gone.
+    bool Connected() const { return m_sink.Connected(); }
     // Hands the call to the connected sink; with none connected it is dropped.
-    void Deliver(std::unique_ptr<DataCallbackCall> call);
+    void Deliver(std::unique_ptr<DataCallbackCall> call) { m_sink.Send(std::move(call)); }
 
     // IOPCAsyncIO2::SetEnable: the update pass's data changes go out only while enabled.
     bool enabled = true;
 
 private:
-    // A newly connected sink is owed every active item; one of another process is handed to
-    // the delivery thread.
-    void SinkConnected(IUnknown& sink) override;
-    void SinkDisconnected() override;
+    // A newly connected sink is owed every active item.
+    HRESULT TakeSink(Microsoft::WRL::ComPtr<IUnknown> sink) override;
+    void DropSink() override { m_sink.Disconnect(); }
+    bool SinkGone() const override { return m_sink.Gone(); }
+    Microsoft::WRL::ComPtr<IUnknown> ListedSink() const override { return m_sink.Direct(); }
 
     DeliveryGroup& m_group;
     ConnectionPoint m_point;
-    bool m_delivered = false;   // the sink gets its calls through the group's delivery
-    unsigned m_generation = 0;  // counts connects and disconnects; see SinkConnected
+    ClientSink m_sink;
 };

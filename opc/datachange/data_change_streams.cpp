@@ -173,7 +173,7 @@ WORD SendKeptStreams(const DeliveryGroup& group, WORD sinkBits, PreparedStream& 
         stream.block = previous.Copy(format, group.ClientHandle());
         // Without its block the stream is not sent, and its items go with the next period.
         if (!stream.block) {
-            stream.sink.Reset();
+            stream.sink = 0;
             continue;
         }
         sent |= bit;
@@ -226,8 +226,8 @@ bool RewriteRefreshedItems(DeliveryGroup& group, const std::vector<OPCHANDLE>& r
 WORD SinkBitsOf(const DataObjectPart& part)
 {
     WORD sinkBits = 0;
-    if (part.Sink(StreamSink::DataTime)) sinkBits |= kOwedToDataTimeSink;
-    if (part.Sink(StreamSink::Data)) sinkBits |= kOwedToDataSink;
+    if (part.Connected(StreamSink::DataTime)) sinkBits |= kOwedToDataTimeSink;
+    if (part.Connected(StreamSink::Data)) sinkBits |= kOwedToDataSink;
     return sinkBits;
 }
 

@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "opc/datachange/stream_handover.h"
+#include "opc/datachange/sink_calls.h"
 
 namespace {
 
@@ -14,7 +14,9 @@ constexpr const char* kFormatNames[] = {"OPCSTMFORMATDATA", "OPCSTMFORMATDATATIM
 
 }  // namespace
 
-DataObjectPart::DataObjectPart(DeliveryGroup& group) : InterfacePart(group)
+DataObjectPart::DataObjectPart(DeliveryGroup& group,
+                               const std::shared_ptr<ClientDelivery>& delivery)
+    : InterfacePart(group), m_sinks{ClientSink(delivery), ClientSink(delivery), ClientSink(delivery)}
 {
     static_assert(sizeof kFormatNames / sizeof kFormatNames[0] == kSinks, "one name a sink");
     for (int i = 0; i < kSinks; ++i) m_formats[i] = RegisterClipboardFormatA(kFormatNames[i]);
@@ -22,7 +24,7 @@ DataObjectPart::DataObjectPart(DeliveryGroup& group) : InterfacePart(group)
 
 DataObjectPart::~DataObjectPart()
 {
-    for (auto& sink : m_sinks) sink.Reset();
+    for (auto& sink : m_sinks) sink.Disconnect();
 }
 
 HRESULT DataObjectPart::GetData(FORMATETC*, STGMEDIUM*)
@@ -64,26 +66,18 @@ HRESULT DataObjectPart::DAdvise(FORMATETC* pformatetc, DWORD /*advf*/, IAdviseSi
     const DWORD format = pformatetc->cfFormat;
     const int slot = SlotOfFormat(format);
     if (slot < 0) return DV_E_FORMATETC;
-    if (m_sinks[slot]) return CONNECT_E_ADVISELIMIT;
-    // Asking the client's object and marshalling its proxy are calls out: the client may
-    // advise the same format or let go of the group meanwhile, so the group is held and the
-    // slot looked at again.
+    if (m_sinks[slot].Connected()) return CONNECT_E_ADVISELIMIT;
+    // Asking the client's object and handing it to the delivery thread are calls out: the
+    // client may advise the same format or let go of the group meanwhile, so the group is held
+    // and the slot looked at again.
     const Microsoft::WRL::ComPtr<DeliveryGroup> keepAlive(&owner());
     Microsoft::WRL::ComPtr<IAdviseSink> sink;
     const HRESULT hr = pAdvSink->QueryInterface(IID_PPV_ARGS(&sink));
     if (FAILED(hr)) return hr;
-    // Only a proxy answers IClientSecurity: the sink lives in another apartment, and its
-    // streams go through the delivery thread.
-    Microsoft::WRL::ComPtr<IClientSecurity> proxy;
-    Microsoft::WRL::ComPtr<IStream> marshalled;
-    if (SUCCEEDED(sink.As(&proxy)))
-        marshalled = GroupDelivery::Marshal(IID_IAdviseSink, sink.Get());
-    if (m_sinks[slot]) {
-        if (marshalled) CoReleaseMarshalData(marshalled.Get());
-        return CONNECT_E_ADVISELIMIT;
-    }
-    m_delivered[slot] = marshalled && ConnectToDelivery(slot, marshalled);
-    m_sinks[slot] = std::move(sink);
+    if (m_sinks[slot].Connected()) return CONNECT_E_ADVISELIMIT;
+    const HRESULT connected = m_sinks[slot].Connect(IID_IAdviseSink, std::move(sink));
+    if (FAILED(connected)) return connected;
+    if (connected != S_OK) return CONNECT_E_ADVISELIMIT;
     *pdwConnection = format;
     return S_OK;
 }
@@ -91,13 +85,11 @@ HRESULT DataObjectPart::DAdvise(FORMATETC* pformatetc, DWORD /*advf*/, IAdviseSi
 HRESULT DataObjectPart::DUnadvise(DWORD dwConnection)
 {
     const int slot = SlotOfFormat(dwConnection);
-    if (slot < 0 || !m_sinks[slot]) return OLE_E_NOCONNECTION;
-    // The slot is empty before the sink is released, and the group outlives the release: the
-    // client may advise again or let go of the group from within it.
+    if (slot < 0 || !m_sinks[slot].Held()) return OLE_E_NOCONNECTION;
+    // The group outlives the release of a sink in its own apartment: the client may advise
+    // again or let go of the group from within it.
     const Microsoft::WRL::ComPtr<DeliveryGroup> keepAlive(&owner());
-    if (m_delivered[slot]) owner().Delivery()->Disconnect(slot);
-    m_delivered[slot] = false;
-    m_sinks[slot].Reset();
+    m_sinks[slot].Disconnect();
     return S_OK;
 }
 
@@ -108,24 +100,10 @@ HRESULT DataObjectPart::EnumDAdvise(IEnumSTATDATA**)
 
 void DataObjectPart::Deliver(StreamSink sink, bool coalesces, StreamBlock block) const
 {
-    const int slot = Index(sink);
-    if (m_delivered[slot]) {
-        // Without memory for the call the stream is dropped, as one whose block cannot be had.
-        std::unique_ptr<SinkCall> call(new (std::nothrow)
-                                           StreamCall(Format(sink), coalesces, std::move(block)));
-        if (call) owner().Delivery()->Send(slot, std::move(call));
-    } else {
-        SendStream(*m_sinks[slot].Get(), Format(sink), std::move(block));
-    }
-}
-
-bool DataObjectPart::ConnectToDelivery(int slot,
-                                       const Microsoft::WRL::ComPtr<IStream>& marshalledSink)
-{
-    GroupDelivery* delivery = owner().StartDelivery();
-    if (delivery && delivery->Connect(slot, marshalledSink)) return true;
-    if (!delivery) CoReleaseMarshalData(marshalledSink.Get());
-    return false;
+    // Without memory for the call the stream is dropped, as one whose block cannot be had.
+    std::unique_ptr<SinkCall> call(new (std::nothrow)
+                                       StreamCall(Format(sink), coalesces, std::move(block)));
+    if (call) m_sinks[Index(sink)].Send(std::move(call));
 }
 
 int DataObjectPart::SlotOfFormat(DWORD format) const

@@ -7,7 +7,7 @@
 
 #include "opc/com/interface_part.h"
 #include "opc/datachange/delivery_group.h"
-#include "opc/datachange/group_delivery.h"
+#include "opc/datachange/client_delivery.h"
 #include "opc/datachange/stream_block.h"
 
 // The three stream formats a group serves, in the order its advise connections are kept.
@@ -15,14 +15,13 @@ enum class StreamSink { Data, DataTime, WriteComplete };
 
 // IDataObject of a group: one advise sink per stream format, nothing else. The connection
 // token of a sink is its format number, which the system registers once for every group.
-// A sink in another process gets its streams through the group's GroupDelivery, so that a
+// A sink in another apartment gets its streams through its client's delivery thread, so that a
 // client that stops answering holds up nobody else; a sink in the server's own apartment is
 // called at once.
 class DataObjectPart final : public InterfacePart<IDataObject, DeliveryGroup> {
 public:
-    explicit DataObjectPart(DeliveryGroup& group);
-    // Releases the data, data-time and write-complete sinks, in that order (the group has
-    // ended its delivery first).
+    DataObjectPart(DeliveryGroup& group, const std::shared_ptr<ClientDelivery>& delivery);
+    // Lets go of the data, data-time and write-complete sinks, in that order.
     ~DataObjectPart();
 
     HRESULT STDMETHODCALLTYPE GetData(FORMATETC* pformatetcIn, STGMEDIUM* pmedium) override;
@@ -39,16 +38,22 @@ public:
     HRESULT STDMETHODCALLTYPE DUnadvise(DWORD dwConnection) override;
     HRESULT STDMETHODCALLTYPE EnumDAdvise(IEnumSTATDATA** ppenumAdvise) override;
 
-    // The sink registered for `sink`'s format, or null.
-    IAdviseSink* Sink(StreamSink sink) const { return m_sinks[Index(sink)].Get(); }
+    // A sink is registered for `sink`'s format and was not found gone.
+    bool Connected(StreamSink sink) const { return m_sinks[Index(sink)].Connected(); }
+    // Tells the sink registered now for `sink`'s format from every earlier one; 0 when none.
+    unsigned SinkIdentity(StreamSink sink) const { return m_sinks[Index(sink)].Identity(); }
     CLIPFORMAT Format(StreamSink sink) const
     {
         return static_cast<CLIPFORMAT>(m_formats[Index(sink)]);
     }
     // Data-change streams and read and refresh completions go out only while one is set.
-    bool HasDataSink() const { return Sink(StreamSink::Data) || Sink(StreamSink::DataTime); }
-    // Hands the stream to `sink`'s slot: queued for its delivery thread, or sent at once. A
-    // coalescing stream (a data change) replaces an older one the client has not taken yet.
+    bool HasDataSink() const
+    {
+        return Connected(StreamSink::Data) || Connected(StreamSink::DataTime);
+    }
+    // Hands the stream to `sink`'s slot: queued for the client's delivery thread, or sent at
+    // once. A coalescing stream (a data change) replaces an older one the client has not taken
+    // yet.
     void Deliver(StreamSink sink, bool coalesces, StreamBlock block) const;
 
 private:
@@ -57,11 +62,6 @@ private:
     // The sink slot whose format number is `format`, or -1.
     int SlotOfFormat(DWORD format) const;
 
-    // Connects a marshalled sink of another process to the delivery thread; false leaves it to
-    // be called at once.
-    bool ConnectToDelivery(int slot, const Microsoft::WRL::ComPtr<IStream>& marshalledSink);
-
-    Microsoft::WRL::ComPtr<IAdviseSink> m_sinks[kSinks];
-    bool m_delivered[kSinks] = {};  // the slot's sink gets its streams through m_delivery
+    ClientSink m_sinks[kSinks];
     DWORD m_formats[kSinks];
 };

@@ -13,7 +13,6 @@
 class CallbackRequests;
 class DataCallback;
 class DataObjectPart;
-class GroupDelivery;
 class PreviousStreams;
 
 class DeliveryGroup : public IUnknown {
@@ -32,16 +31,14 @@ public:
     // The IOPCDataCallback connection and the IOPCAsyncIO2 requests waiting for it.
     virtual DataCallback& Callback() = 0;
     virtual CallbackRequests& CallbackQueue() = 0;
-    // The thread that serves the group's sinks in other processes (advise sinks and data
-    // callback alike); null while none is started.
-    virtual GroupDelivery* Delivery() = 0;
-    // The same, started on first need; null when it cannot be had.
-    virtual GroupDelivery* StartDelivery() = 0;
     // The group's last data-change streams, kept for the next period.
     virtual PreviousStreams& LastDataChangeStreams() = 0;
     virtual const PreviousStreams& LastDataChangeStreams() const = 0;
     // Milliseconds left of the update period; the period expires at 0 or less.
     virtual int32_t& UpdateCountdown() = 0;
+    // Too many completions wait for the group's client: its new asynchronous requests are
+    // refused.
+    virtual bool CallbacksBacklogged() const = 0;
     // False once the group's server object is destroyed: transaction IDs come from it.
     virtual bool HasServer() const = 0;
     // The next asynchronous transaction ID of the group's server, shared by all its groups;

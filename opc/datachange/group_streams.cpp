@@ -13,11 +13,10 @@ StreamSink SinkOf(DataStreamFormat format)
     return format == DataStreamFormat::DataTime ? StreamSink::DataTime : StreamSink::Data;
 }
 
-// The sink, held for the call: a client may unadvise from within OnDataChange.
-Microsoft::WRL::ComPtr<IAdviseSink> HeldSink(const DeliveryGroup& group, StreamSink sink)
+unsigned SinkIdentity(const DeliveryGroup& group, StreamSink sink)
 {
     const DataObjectPart* part = group.DataObject();
-    return part ? part->Sink(sink) : nullptr;
+    return part ? part->SinkIdentity(sink) : 0;
 }
 
 }  // namespace
@@ -27,9 +26,9 @@ bool AddressDataStream(const DeliveryGroup& group, DataStreamFormat format, bool
 {
     stream.kind = SinkOf(format);
     stream.coalesces = transactionId == 0;  // requests' transactions are never 0
-    stream.sink = HeldSink(group, stream.kind);
+    stream.sink = SinkIdentity(group, stream.kind);
     if (!stream.sink || !hasItems) {
-        stream.sink.Reset();
+        stream.sink = 0;
         return false;
     }
     return true;
@@ -81,7 +80,7 @@ bool PrepareWriteCompleteStream(const DeliveryGroup& group, const OPCHANDLE* han
                                 DWORD transactionId, PreparedStream& stream)
 {
     stream.kind = StreamSink::WriteComplete;
-    stream.sink = HeldSink(group, stream.kind);
+    stream.sink = SinkIdentity(group, stream.kind);
     if (!stream.sink) return true;
     std::vector<OPCITEMHEADERWRITE> results;
     const ItemTable& items = group.Items();
@@ -97,7 +96,7 @@ bool PrepareWriteCompleteStream(const DeliveryGroup& group, const OPCHANDLE* han
         return false;
     }
     if (results.empty()) {
-        stream.sink.Reset();
+        stream.sink = 0;
         return true;
     }
     stream.block = BuildWriteCompleteStream(group.ClientHandle(), transactionId, results);
@@ -107,7 +106,6 @@ bool PrepareWriteCompleteStream(const DeliveryGroup& group, const OPCHANDLE* han
 void SendPreparedStream(const DeliveryGroup& group, PreparedStream stream)
 {
     const DataObjectPart* part = group.DataObject();
-    if (!stream.sink || !part || part->Sink(stream.kind) != stream.sink.Get()) return;
-    // `stream` keeps the sink for the call: the client may unadvise from within it.
+    if (!stream.sink || !part || part->SinkIdentity(stream.kind) != stream.sink) return;
     part->Deliver(stream.kind, stream.coalesces, std::move(stream.block));
 }

@@ -29,7 +29,7 @@ bool ReadStreamItems(const DeliveryGroup& group, const OPCHANDLE* handles, DWORD
 
 // A stream built for one of the group's sinks, held with that sink until it is sent.
 struct PreparedStream {
-    Microsoft::WRL::ComPtr<IAdviseSink> sink;  // null: nothing to send
+    unsigned sink = 0;  // the sink's DataObjectPart::SinkIdentity; 0: nothing to send
     StreamSink kind = StreamSink::Data;
     // A data change, which a newer one may replace while its client does not answer;
     // completions always arrive.

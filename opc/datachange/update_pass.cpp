@@ -164,7 +164,7 @@ void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& c
         CompleteRead(group, group.Requests().refresh);
         CompleteRead(group, group.Requests().read);
     }
-    if (dataObject->Sink(StreamSink::WriteComplete)) {
+    if (dataObject->Connected(StreamSink::WriteComplete)) {
         CompleteWrite(group, group.Requests().write);
     }
 }

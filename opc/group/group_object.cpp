@@ -13,17 +13,25 @@
 #include "opc/items/item_object.h"
 #include "opc/values/item_value.h"
 
-GroupObject::GroupObject(std::shared_ptr<GroupOwnerLink> ownerLink)
-    : m_ownerLink(std::move(ownerLink))
+GroupObject::GroupObject(std::shared_ptr<ClientSession> session) : m_session(std::move(session))
 {
+}
+
+GroupObject* GroupObject::Create(const std::shared_ptr<ClientSession>& session)
+{
+    auto* group = new (std::nothrow) GroupObject(session);
+    if (group && !session->AddGroup(group)) {
+        delete group;
+        return nullptr;
+    }
+    return group;
 }
 
 GroupObject::~GroupObject()
 {
     // Never in the middle of an update pass.
     GlobalLockScope lock;
-    // The delivery ends first: its thread lets go of the sinks of other processes on its own.
-    m_delivery.reset();
+    m_session->RemoveGroup(this);
     m_items.RemoveAll();
     state.name.reset();
     m_stateMgtPart.reset();
@@ -55,7 +63,9 @@ HRESULT GroupObject::QueryInterface(REFIID riid, void** ppv)
         if (!m_asyncIOPart) m_asyncIOPart.reset(new (std::nothrow) AsyncIOPart(*this));
         answer = m_asyncIOPart.get();
     } else if (riid == IID_IDataObject) {
-        if (!m_dataObjectPart) m_dataObjectPart.reset(new (std::nothrow) DataObjectPart(*this));
+        if (!m_dataObjectPart) {
+            m_dataObjectPart.reset(new (std::nothrow) DataObjectPart(*this, m_session->delivery));
+        }
         answer = m_dataObjectPart.get();
     } else if (riid == IID_IOPCAsyncIO2) {
         if (!m_asyncIO2Part) m_asyncIO2Part.reset(new (std::nothrow) AsyncIO2Part(*this));
@@ -72,12 +82,6 @@ HRESULT GroupObject::QueryInterface(REFIID riid, void** ppv)
     *ppv = answer;
     AddRef();
     return S_OK;
-}
-
-GroupDelivery* GroupObject::StartDelivery()
-{
-    if (!m_delivery) m_delivery = GroupDelivery::Start();
-    return m_delivery.get();
 }
 
 void GroupObject::RunUpdatePass(int32_t pollPeriodMs, const FILETIME& cycleTime)

@@ -10,10 +10,9 @@
 #include "opc/datachange/callback_requests.h"
 #include "opc/datachange/data_callback.h"
 #include "opc/datachange/delivery_group.h"
-#include "opc/datachange/group_delivery.h"
 #include "opc/datachange/pending_request.h"
 #include "opc/datachange/previous_streams.h"
-#include "opc/group/group_owner.h"
+#include "opc/group/client_session.h"
 #include "opc/items/item_table.h"
 #include "opc_da.h"
 
@@ -42,7 +41,8 @@ struct GroupState {
 // is IOPCAsyncIO2 and IConnectionPointContainer with one connection point, IOPCDataCallback's.
 class GroupObject final : public ReferenceCounted<GroupObject, DeliveryGroup> {
 public:
-    explicit GroupObject(std::shared_ptr<GroupOwnerLink> ownerLink);
+    // A new group of `session` with reference count 0; null when memory is short.
+    static GroupObject* Create(const std::shared_ptr<ClientSession>& session);
     ~GroupObject();
     GroupObject(const GroupObject&) = delete;
     GroupObject& operator=(const GroupObject&) = delete;
@@ -50,8 +50,8 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
 
     // The server whose table the group was made for; null once that server is destroyed.
-    GroupOwner* Owner() const { return m_ownerLink->owner; }
-    const std::shared_ptr<GroupOwnerLink>& OwnerLink() const { return m_ownerLink; }
+    GroupOwner* Owner() const { return m_session->owner; }
+    const std::shared_ptr<ClientSession>& Session() const { return m_session; }
 
     // One update pass with the poll period and the poll cycle's time
     // (opc/datachange/update_pass.h).
@@ -73,13 +73,10 @@ public:
     }
     DataCallback& Callback() override { return m_dataCallback; }
     CallbackRequests& CallbackQueue() override { return m_callbackRequests; }
-    GroupDelivery* Delivery() override { return m_delivery.get(); }
-    GroupDelivery* StartDelivery() override;
-    // The Id() of the group's delivery; 0 while none is started.
-    DWORD DeliveryId() const { return m_delivery ? m_delivery->Id() : 0; }
     // The connection point container's one point.
     ConnectionPoint* OutgoingConnection() { return &m_dataCallback.Point(); }
     bool HasServer() const override { return Owner() != nullptr; }
+    bool CallbacksBacklogged() const override { return m_session->delivery->Saturated(); }
     DWORD NextTransactionId() override { return Owner()->NextTransactionId(); }
     // Gives this group a copy of every item of `source`, under the same server handles.
     HRESULT CopyItemsFrom(const GroupObject& source);
@@ -87,9 +84,11 @@ public:
     GroupState state;
 
 private:
-    // Made at once and destroyed last: the sink it holds is released after everything else.
-    DataCallback m_dataCallback{*this};
-    std::shared_ptr<GroupOwnerLink> m_ownerLink;
+    explicit GroupObject(std::shared_ptr<ClientSession> session);
+
+    std::shared_ptr<ClientSession> m_session;
+    // Made at once and destroyed last: the sink it holds is let go after everything else.
+    DataCallback m_dataCallback{*this, m_session->delivery};
     std::unique_ptr<GroupStateMgtPart> m_stateMgtPart;
     std::unique_ptr<SyncIOPart> m_syncIOPart;
     std::unique_ptr<AsyncIOPart> m_asyncIOPart;
@@ -97,8 +96,6 @@ private:
     std::unique_ptr<DataObjectPart> m_dataObjectPart;
     std::unique_ptr<AsyncIO2Part> m_asyncIO2Part;
     std::unique_ptr<ConnectionPointContainerPart<GroupObject>> m_containerPart;
-    // Started for the first sink of another process.
-    std::unique_ptr<GroupDelivery> m_delivery;
     CallbackRequests m_callbackRequests;
     ItemTable m_items;
     PreviousStreams m_lastDataChangeStreams;

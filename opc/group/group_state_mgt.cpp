@@ -80,7 +80,7 @@ HRESULT GroupStateMgtPart::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* pp
     if (slot < 0) return E_OUTOFMEMORY;
     HeapString name = CopyHeapString(szName);
     if (!name) return E_OUTOFMEMORY;
-    auto* clone = new (std::nothrow) GroupObject(owner().OwnerLink());
+    auto* clone = GroupObject::Create(owner().Session());
     if (!clone) return E_OUTOFMEMORY;
     clone->AddRef();  // the group table's reference
     HRESULT hr = clone->CopyItemsFrom(owner());

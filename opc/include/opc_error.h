@@ -23,3 +23,6 @@
 // A system code this server gives a meaning of its own: a write refused because the Viewer is
 // not running (HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED)).
 #define OPC_SERVER_E_VIEWER_NOT_RUNNING ((HRESULT)0x8007048FL)
+// An asynchronous request refused because too many completions already wait for the client to
+// take them (its callbacks do not return): HRESULT_FROM_WIN32(ERROR_NOT_ENOUGH_QUOTA).
+#define OPC_SERVER_E_CALLBACKS_BACKLOGGED ((HRESULT)0x80070718L)

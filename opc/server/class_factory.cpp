@@ -54,7 +54,7 @@ HRESULT ServerClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, voi
         return hr;
     }
     ++g_objectCount;
-    SetServerClient(object->ServerTableIndex(), ClassFactoryCallerProcessId());
+    object->Session()->WatchClient(ClassFactoryCallerProcessId());
     return hr;
 }
 

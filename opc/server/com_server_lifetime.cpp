@@ -7,6 +7,7 @@
 
 #include "opc/com/global_lock.h"
 #include "opc/com/task_memory.h"
+#include "opc/datachange/client_delivery.h"
 #include "opc/server/caller_process.h"
 #include "opc/server/class_factory.h"
 #include "opc/server/interface_registration_keeper.h"
@@ -21,6 +22,8 @@ DWORD g_registrationCookie = 0;
 namespace {
 
 bool g_comInitialized = false;
+// A live client answers a release at once; a frozen one is not waited for longer.
+constexpr DWORD kEndingDeliveriesWaitMs = 1000;
 
 void RegisterClassObject()
 {
@@ -69,6 +72,8 @@ void StopComServer()
     // client is frozen in its shutdown notice (see ShutdownNoticePending): the process ends
     // all the same, and with it everything COM held.
     if (g_comInitialized && !ShutdownNoticePending()) CoUninitialize();
+    // The clients' objects are gone: their delivery threads let go of the clients' sinks.
+    WaitForEndingDeliveries(kEndingDeliveriesWaitMs);
     g_comInitialized = false;
     if (g_taskAllocator) {
         g_taskAllocator->Release();

@@ -3,10 +3,12 @@
 #include <objbase.h>
 #include <wrl/client.h>
 
+#include <memory>
+#include <vector>
+
 #include "opc/com/connection_point.h"
 #include "opc/com/global_lock.h"
 #include "opc/com/owned_enumerators.h"
-#include "opc/datachange/dead_sink_report.h"
 #include "opc/group/group_object.h"
 #include "opc/server/server_object.h"
 #include "opc/server/server_table.h"
@@ -23,38 +25,37 @@ void Disconnect(IUnknown* object)
     CoDisconnectObject(object, 0);
 }
 
-void Reclaim(ServerObject& server)
+void Reclaim(ClientSession& session)
 {
-    // Disconnecting releases objects whose destruction calls the dead client's sinks: the
-    // groups are held here until every disconnection is done.
-    const GroupList list = server.Groups().List(OPC_ENUM_ALL);
-    ComPtr<IUnknown> groups[kGroupSlots];
-    for (ULONG i = 0; i < list.count; ++i) groups[i] = static_cast<IUnknown*>(list.groups[i]);
-    // A connection point is an object of its own that holds its group or server.
-    for (ULONG i = 0; i < list.count; ++i) {
-        Disconnect(list.groups[i]->OutgoingConnection());
-        Disconnect(groups[i].Get());
+    // Disconnecting releases objects whose destruction releases others: everything is held
+    // here until every disconnection is done.
+    ComPtr<ServerObject> server(static_cast<ServerObject*>(session.owner));
+    std::vector<ComPtr<GroupObject>> groups;
+    try {
+        groups.assign(session.Groups().begin(), session.Groups().end());
+    } catch (const std::bad_alloc&) {
+        // The server's own groups still go with its table below.
     }
-    if (ConnectionPoint* point = server.OutgoingConnection()) Disconnect(point);
-    Disconnect(static_cast<IUnknown*>(&server));
+    if (server) TakeOutOfServerTable(*server.Get());
+    // A connection point is an object of its own that holds its group or server.
+    for (const ComPtr<GroupObject>& group : groups) {
+        Disconnect(group->OutgoingConnection());
+        Disconnect(static_cast<IUnknown*>(group.Get()));
+    }
+    if (!server) return;
+    if (ConnectionPoint* point = server->OutgoingConnection()) Disconnect(point);
+    Disconnect(static_cast<IUnknown*>(server.Get()));
     GlobalLockScope lock;
-    server.Groups().RemoveAll();
+    server->Groups().RemoveAll();
 }
 
 }  // namespace
 
 void ReclaimServersOfEndedClients()
 {
-    ServerObject* taken[kServerTableEntries];
-    int count = TakeServersOfEndedClients(taken);
-    for (DWORD deliveryId : TakeDeadSinkReports()) {
-        if (ServerObject* server = TakeUnwatchedServerOfDelivery(deliveryId)) {
-            taken[count++] = server;
-        }
-    }
-    for (int i = 0; i < count; ++i) {
-        ComPtr<ServerObject> server;
-        server.Attach(taken[i]);
-        Reclaim(*server.Get());
+    std::vector<std::shared_ptr<ClientSession>> sessions;
+    if (!ClientSession::ListAll(sessions)) return;
+    for (const std::shared_ptr<ClientSession>& session : sessions) {
+        if (session->TakeClientEnded()) Reclaim(*session);
     }
 }

@@ -11,23 +11,20 @@
 #include "opc/server/persist_part.h"
 #include "opc/server/server_part.h"
 #include "opc/server/server_table.h"
+#include "opc/server/shutdown_notice.h"
 
 ServerObject* ServerObject::Create(DestroyNotification notification)
 {
-    std::shared_ptr<GroupOwnerLink> ownerLink;
-    try {
-        ownerLink = std::make_shared<GroupOwnerLink>();
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-    return new (std::nothrow) ServerObject(notification, std::move(ownerLink));
+    std::shared_ptr<ClientSession> session = ClientSession::Create();
+    if (!session) return nullptr;
+    return new (std::nothrow) ServerObject(notification, std::move(session));
 }
 
 ServerObject::ServerObject(DestroyNotification notification,
-                           std::shared_ptr<GroupOwnerLink> ownerLink)
-    : m_destroyNotification(notification), m_ownerLink(std::move(ownerLink))
+                           std::shared_ptr<ClientSession> session)
+    : m_destroyNotification(notification), m_session(std::move(session))
 {
-    m_ownerLink->owner = this;
+    m_session->owner = this;
     SYSTEMTIME now;
     GetSystemTime(&now);
     SystemTimeToFileTime(&now, &m_creationTime);
@@ -38,7 +35,7 @@ ServerObject::~ServerObject()
 {
     GlobalLockScope lock;
     UnregisterServer(m_serverTableIndex);
-    m_ownerLink->owner = nullptr;
+    m_session->owner = nullptr;
     m_groups.RemoveAll();
     m_serverPart.reset();
     m_persistPart.reset();
@@ -46,8 +43,8 @@ ServerObject::~ServerObject()
     m_commonPart.reset();
     m_propertiesPart.reset();
     m_containerPart.reset();
-    // The shutdown sink's release is the last call out; nothing can reach this object now.
-    m_shutdownPoint.reset();
+    // The shutdown sink goes last; nothing can reach this object now.
+    m_shutdown.reset();
 }
 
 HRESULT ServerObject::QueryInterface(REFIID riid, void** ppv)
@@ -102,10 +99,11 @@ bool ServerObject::SetClientName(const wchar_t* name)
 
 ConnectionPoint* ServerObject::OutgoingConnection()
 {
-    if (!m_shutdownPoint)
-        m_shutdownPoint.reset(new (std::nothrow)
-                                  ConnectionPoint(static_cast<IUnknown&>(*this), IID_IOPCShutdown));
-    return m_shutdownPoint.get();
+    if (!m_shutdown) {
+        m_shutdown.reset(new (std::nothrow)
+                             ShutdownConnection(static_cast<IUnknown&>(*this), m_session->delivery));
+    }
+    return m_shutdown ? &m_shutdown->Point() : nullptr;
 }
 
 void ServerObject::FinalRelease()

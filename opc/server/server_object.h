@@ -8,7 +8,7 @@
 #include "opc/com/connection_point.h"
 #include "opc/com/connection_point_container_part.h"
 #include "opc/com/reference_counted.h"
-#include "opc/group/group_owner.h"
+#include "opc/group/client_session.h"
 #include "opc/server/group_table.h"
 
 class BrowsePart;
@@ -16,6 +16,7 @@ class CommonPart;
 class ItemPropertiesPart;
 class ServerPart;
 class PersistPart;
+class ShutdownConnection;
 
 // The COM object a client gets from the class factory: its groups and, through interface parts
 // made on first request, IOPCServer, IPersistFile/IPersist, IOPCBrowseServerAddressSpace,
@@ -42,7 +43,7 @@ public:
     DWORD NextTransactionId() override;
 
     GroupTable& Groups() { return m_groups; }
-    const std::shared_ptr<GroupOwnerLink>& OwnerLink() const { return m_ownerLink; }
+    const std::shared_ptr<ClientSession>& Session() const { return m_session; }
     // Taken at construction; reported as the last update time.
     const FILETIME& CreationTime() const { return m_creationTime; }
     // The entry held in the server table, 1..9; 0 when the table was full.
@@ -62,10 +63,12 @@ public:
     bool SetClientName(const wchar_t* name);
     // The IOPCShutdown connection point, made on first request; null when memory is short.
     ConnectionPoint* OutgoingConnection();
+    // The same with the sink connected to it; null while no client asked for it.
+    ShutdownConnection* Shutdown() const { return m_shutdown.get(); }
 
 private:
     friend class ReferenceCounted<ServerObject>;
-    ServerObject(DestroyNotification notification, std::shared_ptr<GroupOwnerLink> ownerLink);
+    ServerObject(DestroyNotification notification, std::shared_ptr<ClientSession> session);
     // The destroy notification, then the object goes.
     void FinalRelease();
 
@@ -75,13 +78,13 @@ private:
     std::unique_ptr<CommonPart> m_commonPart;
     std::unique_ptr<ItemPropertiesPart> m_propertiesPart;
     std::unique_ptr<ConnectionPointContainerPart<ServerObject>> m_containerPart;
-    std::unique_ptr<ConnectionPoint> m_shutdownPoint;
+    std::unique_ptr<ShutdownConnection> m_shutdown;
     LCID m_localeId = LOCALE_SYSTEM_DEFAULT;
     std::wstring m_clientName;
     FILETIME m_creationTime = {};
     int m_serverTableIndex = 0;
     DWORD m_transactionCounter = 0;
     DestroyNotification m_destroyNotification;
-    std::shared_ptr<GroupOwnerLink> m_ownerLink;
+    std::shared_ptr<ClientSession> m_session;
     GroupTable m_groups;
 };

@@ -46,7 +46,7 @@ HRESULT ServerPart::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpda
 
     HeapString nameCopy = CopyHeapString(name);
     if (!nameCopy) return E_OUTOFMEMORY;
-    auto* group = new (std::nothrow) GroupObject(owner().OwnerLink());
+    auto* group = GroupObject::Create(owner().Session());
     if (!group) return E_OUTOFMEMORY;
     group->AddRef();  // the group table's reference
     const HRESULT hr = group->QueryInterface(riid, reinterpret_cast<void**>(ppUnk));

@@ -1,9 +1,5 @@
 #include "opc/server/server_table.h"
 
-#include <memory>
-
-#include "opc/datachange/data_object.h"
-#include "opc/group/group_object.h"
 #include "opc/server/ended_client_reclaim.h"
 #include "opc/server/server_object.h"
 #include "opc/values/item_value.h"
@@ -14,37 +10,12 @@ LONG g_lockCount = 0;
 
 namespace {
 
-struct HandleCloser {
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-
 struct ServerEntry {
     LONG inUse;
     ServerObject* server;  // not counted: a server unregisters itself when it is destroyed
-    // The process of the client that made the server; null when it is not known.
-    std::unique_ptr<void, HandleCloser> clientProcess;
 };
 
 ServerEntry g_serverTable[kServerTableEntries];
-
-// Frees the entry and returns its server, with a reference added for the caller.
-ServerObject* TakeEntry(ServerEntry& entry)
-{
-    ServerObject* server = entry.server;
-    server->AddRef();
-    server->LeaveServerTable();
-    entry = ServerEntry{};
-    return server;
-}
-
-bool DeliversThrough(ServerObject& server, DWORD deliveryId)
-{
-    const GroupList list = server.Groups().List(OPC_ENUM_ALL);
-    for (ULONG i = 0; i < list.count; ++i) {
-        if (list.groups[i]->DeliveryId() == deliveryId) return true;
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -70,33 +41,10 @@ void UnregisterServer(int index)
     g_serverTable[index] = ServerEntry{};
 }
 
-void SetServerClient(int index, DWORD processId)
+void TakeOutOfServerTable(ServerObject& server)
 {
-    if (index <= 0 || index >= kServerTableEntries || !g_serverTable[index].inUse) return;
-    // A process that cannot be opened (already gone, or not ours to watch) leaves the entry
-    // unwatched, as an in-process client's is.
-    HANDLE process = processId ? OpenProcess(SYNCHRONIZE, FALSE, processId) : nullptr;
-    g_serverTable[index].clientProcess.reset(process);
-}
-
-int TakeServersOfEndedClients(ServerObject* taken[kServerTableEntries])
-{
-    int count = 0;
-    for (ServerEntry& entry : g_serverTable) {
-        if (!entry.inUse || !entry.clientProcess) continue;
-        if (WaitForSingleObject(entry.clientProcess.get(), 0) != WAIT_OBJECT_0) continue;
-        taken[count++] = TakeEntry(entry);
-    }
-    return count;
-}
-
-ServerObject* TakeUnwatchedServerOfDelivery(DWORD deliveryId)
-{
-    for (ServerEntry& entry : g_serverTable) {
-        if (!entry.inUse || entry.clientProcess || !entry.server) continue;
-        if (DeliversThrough(*entry.server, deliveryId)) return TakeEntry(entry);
-    }
-    return nullptr;
+    UnregisterServer(server.ServerTableIndex());
+    server.LeaveServerTable();
 }
 
 int ListServers(ServerObject* servers[kServerTableEntries])

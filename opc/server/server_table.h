@@ -18,18 +18,8 @@ void ClearServerTable();
 int RegisterServer(ServerObject* server);
 // Frees entry `index` if it is in use.
 void UnregisterServer(int index);
-// Records the client process that made the server of entry `index` (0: none or unknown); the
-// entry is watched for that process's end.
-void SetServerClient(int index, DWORD processId);
-// Frees every entry whose client process has ended and puts its server into `taken`, each with
-// a reference added for the caller; returns how many.
-int TakeServersOfEndedClients(ServerObject* taken[kServerTableEntries]);
-// A sink of a group delivering through `deliveryId` has found its client gone. When the
-// entry's client process is not watched (a client on another machine, or one whose process
-// the platform did not tell), that is the only sign of its end: the entry is freed and its
-// server returned with a reference added. Null otherwise; a watched client is taken by
-// TakeServersOfEndedClients once its process has ended.
-ServerObject* TakeUnwatchedServerOfDelivery(DWORD deliveryId);
+// Frees the entry of `server`, if it holds one, so that it serves a new client at once.
+void TakeOutOfServerTable(ServerObject& server);
 
 // Every registered server object, uncounted, in table order, into `servers`; returns how many.
 int ListServers(ServerObject* servers[kServerTableEntries]);

@@ -1,7 +1,6 @@
 #include "opc/server/shutdown_notice.h"
 
 #include <objbase.h>
-#include <wrl/client.h>
 
 #include <memory>
 #include <new>
@@ -19,67 +18,57 @@ namespace {
 struct HandleCloser {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
 };
-using ThreadHandle = std::unique_ptr<void, HandleCloser>;
 
-// Notices whose call has not come back yet.
+// Notices sent and not yet come back from their client, over every round.
 LONG g_pendingNotices = 0;
 
-// What a notice thread needs; the thread owns it.
-struct RemoteNotice {
-    ComPtr<IStream> marshalledSink;
-    const wchar_t* reason;
-    // Shared with the caller, which may have stopped waiting when a frozen client answers.
-    std::shared_ptr<LONG> answered;
+// One round of notices, shared by its calls and the main thread, which may have stopped
+// waiting when a frozen client answers at last.
+struct NoticeRound {
+    LONG waiting = 0;
+    LONG answered = 0;
+    std::unique_ptr<void, HandleCloser> allBack{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
 };
 
-DWORD WINAPI NoticeThread(void* parameter)
-{
-    const std::unique_ptr<RemoteNotice> notice(static_cast<RemoteNotice*>(parameter));
-    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
-        InterlockedDecrement(&g_pendingNotices);
-        return 1;
-    }
+// The notice to one sink. Made, or dropped unmade (the sink let go first), it counts as back.
+class ShutdownCall final : public SinkCall {
+public:
+    ShutdownCall(const wchar_t* reason, std::shared_ptr<NoticeRound> round)
+        : m_reason(reason), m_round(std::move(round))
     {
-        ComPtr<IOPCShutdown> sink;
-        if (SUCCEEDED(CoGetInterfaceAndReleaseStream(notice->marshalledSink.Detach(),
-                                                     IID_PPV_ARGS(&sink))) &&
-            SUCCEEDED(sink->ShutdownRequest(notice->reason))) {
-            InterlockedIncrement(notice->answered.get());
-        }
+        InterlockedIncrement(&m_round->waiting);
+        InterlockedIncrement(&g_pendingNotices);
     }
-    InterlockedDecrement(&g_pendingNotices);
-    CoUninitialize();
-    return 0;
-}
-
-// Starts a thread that calls `sink` (a proxy) with `reason`; null when it cannot be had, and
-// then the marshalled reference is given back.
-ThreadHandle StartRemoteNotice(IOPCShutdown* sink, const wchar_t* reason,
-                               const std::shared_ptr<LONG>& answered)
-{
-    ComPtr<IStream> marshalled;
-    if (FAILED(CoMarshalInterThreadInterfaceInStream(IID_IOPCShutdown, sink, &marshalled)))
-        return nullptr;
-    std::unique_ptr<RemoteNotice> notice(new (std::nothrow)
-                                             RemoteNotice{marshalled, reason, answered});
-    InterlockedIncrement(&g_pendingNotices);
-    HANDLE thread =
-        notice ? CreateThread(nullptr, 0, NoticeThread, notice.get(), 0, nullptr) : nullptr;
-    if (!thread) {
+    ~ShutdownCall() override
+    {
         InterlockedDecrement(&g_pendingNotices);
-        CoReleaseMarshalData(marshalled.Get());
-        return nullptr;
+        if (InterlockedDecrement(&m_round->waiting) == 0) SetEvent(m_round->allBack.get());
     }
-    notice.release();
-    return ThreadHandle(thread);
-}
 
-struct Notice {
-    ComPtr<IOPCShutdown> sink;
-    const wchar_t* reason;
+    HRESULT MakeOn(IUnknown& sink, bool& told) override
+    {
+        told = true;
+        ComPtr<IOPCShutdown> shutdown;
+        HRESULT hr = sink.QueryInterface(IID_PPV_ARGS(&shutdown));
+        if (SUCCEEDED(hr)) hr = shutdown->ShutdownRequest(m_reason);
+        if (SUCCEEDED(hr)) InterlockedIncrement(&m_round->answered);
+        return hr;
+    }
+    bool Coalesces() const override { return false; }
+    bool Absorb(SinkCall&, bool) override { return false; }
+    size_t Bytes() const override { return sizeof *this; }
+
+private:
+    const wchar_t* m_reason;
+    std::shared_ptr<NoticeRound> m_round;
 };
 
 }  // namespace
+
+ShutdownConnection::ShutdownConnection(IUnknown& server, std::shared_ptr<ClientDelivery> delivery)
+    : m_point(server, IID_IOPCShutdown, *this), m_sink(std::move(delivery))
+{
+}
 
 bool ShutdownNoticePending()
 {
@@ -93,53 +82,48 @@ const wchar_t* ShutdownReason(LCID locale)
 
 int NotifyClientsOfShutdown(DWORD waitMs)
 {
-    // The sinks are taken, each with a reference of its own, before any is called: a client
-    // called back may release its server object or unadvise while the others wait.
-    std::vector<Notice> notices;
+    std::shared_ptr<NoticeRound> round;
     try {
-        ServerObject* servers[kServerTableEntries];
-        const int count = ListServers(servers);
-        for (int i = 0; i < count; ++i) {
-            ConnectionPoint* point = servers[i]->OutgoingConnection();
-            ComPtr<IOPCShutdown> sink = point ? point->ConnectedSink<IOPCShutdown>() : nullptr;
-            if (sink) notices.push_back({sink, ShutdownReason(servers[i]->LocaleId())});
-        }
-    } catch (const std::bad_alloc&) {
-        // The sinks taken so far get their notice.
-    }
-
-    std::shared_ptr<LONG> answered;
-    try {
-        answered = std::make_shared<LONG>(0);
+        round = std::make_shared<NoticeRound>();
     } catch (const std::bad_alloc&) {
         return 0;
     }
-    std::vector<ThreadHandle> threads;
-    for (Notice& notice : notices) {
-        // Only a proxy answers IClientSecurity: the sink lives in another apartment.
-        ComPtr<IClientSecurity> proxy;
-        if (FAILED(notice.sink.As(&proxy))) {
-            if (SUCCEEDED(notice.sink->ShutdownRequest(notice.reason)))
-                InterlockedIncrement(answered.get());
+    if (!round->allBack) return 0;
+    // The notices of other apartments are queued first; the sinks of this apartment are taken,
+    // each with a reference of its own, before any is called: a client called back may release
+    // its server object or unadvise while the others wait.
+    struct Direct {
+        ComPtr<IUnknown> sink;
+        const wchar_t* reason;
+    };
+    std::vector<Direct> direct;
+    ServerObject* servers[kServerTableEntries];
+    const int count = ListServers(servers);
+    for (int i = 0; i < count; ++i) {
+        const ShutdownConnection* connection = servers[i]->Shutdown();
+        if (!connection || !connection->Sink().Connected()) continue;
+        const wchar_t* reason = ShutdownReason(servers[i]->LocaleId());
+        if (IUnknown* sink = connection->Sink().Direct()) {
+            try {
+                direct.push_back({sink, reason});
+            } catch (const std::bad_alloc&) {
+                // That sink goes without its notice.
+            }
             continue;
         }
-        ThreadHandle thread = StartRemoteNotice(notice.sink.Get(), notice.reason, answered);
-        if (!thread) continue;
-        try {
-            threads.push_back(std::move(thread));
-        } catch (const std::bad_alloc&) {
-            // That thread runs on without being waited for.
-        }
+        std::unique_ptr<SinkCall> call(new (std::nothrow) ShutdownCall(reason, round));
+        if (call) connection->Sink().Send(std::move(call));
+    }
+    for (Direct& notice : direct) {
+        bool told = false;
+        ShutdownCall(notice.reason, round).MakeOn(*notice.sink.Get(), told);
     }
 
-    const ULONGLONG deadline = GetTickCount64() + waitMs;
-    for (const ThreadHandle& thread : threads) {
-        const ULONGLONG now = GetTickCount64();
-        const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-        HANDLE handle = thread.get();
+    // Serves the COM calls of the clients while it waits.
+    if (InterlockedCompareExchange(&round->waiting, 0, 0) != 0) {
+        HANDLE allBack = round->allBack.get();
         DWORD index = 0;
-        // Serves the COM calls of the clients while it waits.
-        CoWaitForMultipleHandles(0, left, 1, &handle, &index);
+        CoWaitForMultipleHandles(0, waitMs, 1, &allBack, &index);
     }
-    return static_cast<int>(InterlockedCompareExchange(answered.get(), 0, 0));
+    return static_cast<int>(InterlockedCompareExchange(&round->answered, 0, 0));
 }

@@ -1,20 +1,48 @@
 #pragma once
 #include <windows.h>
+#include <wrl/client.h>
+
+#include <memory>
+
+#include "opc/com/connection_point.h"
+#include "opc/datachange/client_delivery.h"
+#include "opc_da.h"
 
 // How long the shutdown notice waits, in all, for the clients to take it.
 constexpr DWORD kShutdownNoticeWaitMs = 3000;
 
+// A server object's IOPCShutdown connection point with the sink connected to it; a sink in
+// another apartment is reached through the client's delivery, like every other sink of it.
+class ShutdownConnection final : public SinkHolder {
+public:
+    ShutdownConnection(IUnknown& server, std::shared_ptr<ClientDelivery> delivery);
+
+    ConnectionPoint& Point() { return m_point; }
+    const ClientSink& Sink() const { return m_sink; }
+
+private:
+    HRESULT TakeSink(Microsoft::WRL::ComPtr<IUnknown> sink) override
+    {
+        return m_sink.Connect(IID_IOPCShutdown, std::move(sink));
+    }
+    void DropSink() override { m_sink.Disconnect(); }
+    bool SinkGone() const override { return m_sink.Gone(); }
+    Microsoft::WRL::ComPtr<IUnknown> ListedSink() const override { return m_sink.Direct(); }
+
+    ConnectionPoint m_point;
+    ClientSink m_sink;
+};
+
 // Sends IOPCShutdown::ShutdownRequest to the connected sink of every server object in the
 // server table, with a reason in the object's locale, before the server ends. A sink in another
-// apartment is called from a thread of its own, so that a frozen client holds up no other;
-// meanwhile the main thread serves the calls the clients make from their notice (Unadvise,
-// Release) and waits at most `waitMs` in all, then goes on and leaves a frozen client's call
-// behind. A sink in this apartment is called directly. Returns how many sinks answered.
+// apartment gets it through its client's delivery thread, after the calls already waiting
+// there, so that a frozen client holds up no other; meanwhile the main thread serves the calls
+// the clients make from their notice (Unadvise, Release) and waits at most `waitMs` in all,
+// then goes on and leaves a frozen client's notice behind. A sink in this apartment is called
+// directly. Returns how many sinks answered.
 int NotifyClientsOfShutdown(DWORD waitMs = kShutdownNoticeWaitMs);
 
-// True while a notice is still in a client's call (a frozen client). Ending COM must then be
-// left out: it lets go of every client's proxy with a call into that client, and under Wine
-// such a call cannot be given up, so the exit would wait for the frozen client for ever.
+// True while a notice has not yet come back from its client (a frozen client).
 bool ShutdownNoticePending();
 
 // The reason the notice gives in `locale`: Chinese for the Chinese locale, English otherwise.

@@ -16,8 +16,22 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
+// Keeps the connected sink as an owner that calls it at once does.
+struct Holder : SinkHolder {
+    HRESULT TakeSink(ComPtr<IUnknown> sink) override
+    {
+        held = std::move(sink);
+        return S_OK;
+    }
+    void DropSink() override { const ComPtr<IUnknown> leaving = std::move(held); }
+    bool SinkGone() const override { return false; }
+    ComPtr<IUnknown> ListedSink() const override { return held; }
+
+    ComPtr<IUnknown> held;
+};
+
 // An owner as a server object or group is one: its reference count, its container part, and
-// its one connection point for IOPCShutdown.
+// its one connection point for IOPCShutdown with the sink's holder.
 class Owner : public IUnknown {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
@@ -35,7 +49,8 @@ public:
     ConnectionPoint* OutgoingConnection() { return &point; }
 
     ULONG references = 0;
-    ConnectionPoint point{*this, IID_IOPCShutdown};
+    Holder holder;
+    ConnectionPoint point{*this, IID_IOPCShutdown, holder};
     ConnectionPointContainerPart<Owner> container{*this};
 };
 
@@ -85,7 +100,7 @@ TEST(ConnectionPoint, AdviseAndUnadviseRules)
     ASSERT_EQ(S_OK, point.Advise(&first, &cookie));
     EXPECT_NE(0u, cookie);
     EXPECT_EQ(1u, first.references);
-    EXPECT_EQ(&first, point.ConnectedSink<IOPCShutdown>().Get());
+    EXPECT_EQ(static_cast<IUnknown*>(&first), owner.holder.held.Get());
     DWORD secondCookie = 7;
     EXPECT_EQ(CONNECT_E_ADVISELIMIT, point.Advise(&second, &secondCookie));
     EXPECT_EQ(0u, secondCookie);
@@ -95,7 +110,7 @@ TEST(ConnectionPoint, AdviseAndUnadviseRules)
 
     ASSERT_EQ(S_OK, point.Unadvise(cookie));
     EXPECT_EQ(0u, first.references);
-    EXPECT_EQ(nullptr, point.ConnectedSink<IOPCShutdown>().Get());
+    EXPECT_EQ(nullptr, owner.holder.held.Get());
     EXPECT_EQ(CONNECT_E_NOCONNECTION, point.Unadvise(cookie)) << "only once";
     ASSERT_EQ(S_OK, point.Advise(&second, &secondCookie)) << "free again after Unadvise";
     EXPECT_NE(cookie, secondCookie) << "a new connection has a new cookie";
@@ -116,13 +131,13 @@ TEST(ConnectionPoint, ClientsCallingBackMeetASettledPoint)
     asked.onQuery = [&] { EXPECT_EQ(S_OK, point.Advise(&other, &otherCookie)); };
     EXPECT_EQ(CONNECT_E_ADVISELIMIT, point.Advise(&asked, &cookie));
     EXPECT_EQ(0u, asked.references);
-    EXPECT_EQ(&other, point.ConnectedSink<IOPCShutdown>().Get());
+    EXPECT_EQ(static_cast<IUnknown*>(&other), owner.holder.held.Get());
 
     // The sink's last Release, inside Unadvise, connects anew: the point is already free.
     other.onLastRelease = [&] { fromRelease = point.Advise(&again, &againCookie); };
     ASSERT_EQ(S_OK, point.Unadvise(otherCookie));
     EXPECT_EQ(S_OK, fromRelease);
-    EXPECT_EQ(&again, point.ConnectedSink<IOPCShutdown>().Get());
+    EXPECT_EQ(static_cast<IUnknown*>(&again), owner.holder.held.Get());
 
     // And one that unadvises itself again from its Release finds no connection left.
     again.onLastRelease = [&] { fromRelease = point.Unadvise(againCookie); };
@@ -138,7 +153,6 @@ TEST(ConnectionPoint, ConnectionsAndContainerAnswerForTheOnePoint)
     ASSERT_EQ(S_OK, point.GetConnectionInterface(&iid));
     EXPECT_EQ(IID_IOPCShutdown, iid);
     EXPECT_EQ(E_POINTER, point.GetConnectionInterface(nullptr));
-    EXPECT_EQ(nullptr, point.ConnectedSink<IOPCDataCallback>().Get()) << "not its interface";
     {
         ComPtr<IConnectionPointContainer> container;
         ASSERT_EQ(S_OK, point.GetConnectionPointContainer(&container));

@@ -54,3 +54,18 @@ GroupStateView StateOf(IOPCGroupStateMgt* group)
     view.name = name.get() ? name.get() : L"(null)";
     return view;
 }
+
+HANDLE EndedProcess()
+{
+    wchar_t commandLine[] = L"cmd.exe /c exit";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &process)) {
+        return nullptr;
+    }
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, 30000);
+    return process.hProcess;
+}

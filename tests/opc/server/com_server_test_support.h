@@ -22,6 +22,10 @@ ComPtr<IOPCServer> NewServer();
 ComPtr<IOPCGroupStateMgt> AddGroup(IOPCServer* server, const wchar_t* name,
                                    OPCHANDLE* handle = nullptr);
 
+// A process that has run to its end, as a client that died; the handle keeps its id from
+// being reused.
+HANDLE EndedProcess();
+
 // Everything GetState reports about a group.
 struct GroupStateView {
     DWORD rate = 0;

@@ -144,22 +144,6 @@ TEST(ServerTable, EntryZeroIsNeverUsedAndNineObjectsAreServed)
     EXPECT_EQ(5, objects.back()->ServerTableIndex());
 }
 
-// A process that has run to its end; the handle keeps its id from being reused.
-HANDLE EndedProcess()
-{
-    wchar_t commandLine[] = L"cmd.exe /c exit";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                        nullptr, &startup, &process)) {
-        return nullptr;
-    }
-    CloseHandle(process.hThread);
-    WaitForSingleObject(process.hProcess, 30000);
-    return process.hProcess;
-}
-
 TEST(ServerTable, OnlyServersOfEndedClientsAreTakenAndTheirEntriesServeAgain)
 {
     HANDLE ended = EndedProcess();
@@ -178,19 +162,13 @@ TEST(ServerTable, OnlyServersOfEndedClientsAreTakenAndTheirEntriesServeAgain)
         ComPtr<ServerObject> server(ServerObject::Create(nullptr));
         const int index = server->ServerTableIndex();
         ASSERT_NE(0, index);
-        SetServerClient(index, c.processId);
-        ServerObject* taken[kServerTableEntries];
-        const int count = TakeServersOfEndedClients(taken);
-        ASSERT_EQ(c.taken ? 1 : 0, count);
+        server->Session()->WatchClient(c.processId);
+        ReclaimServersOfEndedClients();
+        EXPECT_EQ(c.taken, server->ServerTableIndex() == 0);
         if (!c.taken) continue;
-        ComPtr<ServerObject> reclaimed;
-        reclaimed.Attach(taken[0]);
-        EXPECT_EQ(server.Get(), reclaimed.Get());
-        EXPECT_EQ(0, server->ServerTableIndex());
         ComPtr<ServerObject> newcomer(ServerObject::Create(nullptr));
         EXPECT_EQ(index, newcomer->ServerTableIndex()) << "the entry serves a new client";
         server.Reset();
-        reclaimed.Reset();
         ComPtr<ServerObject> third(ServerObject::Create(nullptr));
         EXPECT_NE(index, third->ServerTableIndex())
             << "the reclaimed server's end leaves the newcomer's entry alone";
@@ -278,7 +256,7 @@ TEST(ServerTable, AnEndedClientsEnumeratorsAndConnectionPointsAreDisconnected)
     HANDLE ended = EndedProcess();
     ASSERT_NE(nullptr, ended);
     ComPtr<ServerObject> object(ServerObject::Create(nullptr));
-    SetServerClient(object->ServerTableIndex(), GetProcessId(ended));
+    object->Session()->WatchClient(GetProcessId(ended));
     ComPtr<IOPCServer> server;
     ASSERT_EQ(S_OK, object.As(&server));
     AddGroup(server.Get(), L"G");

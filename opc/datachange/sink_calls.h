@@ -1,19 +1,48 @@
 #pragma once
-// The calls of a group's IOPCDataCallback sink: a data change (from the update pass, or a
-// refresh's completion), a read's, a write's or a cancel's completion, each with the items it
-// carries. Built on the main thread, made there at once or on the group's delivery thread.
+// The calls made to a client's sinks: a stream handed to an advise sink, and the calls of a
+// group's IOPCDataCallback sink. Built on the main thread, made there at once for a sink in the
+// server's own apartment or on the client's delivery thread (client_delivery.h).
 #include <windows.h>
+#include <objidl.h>
 
 #include <vector>
 
-#include "opc/datachange/sink_call.h"
+#include "opc/datachange/client_delivery.h"
+#include "opc/datachange/stream_block.h"
 #include "opc/values/item_value_owner.h"
 #include "opc_da.h"
 
 class ItemObject;
 
-// One item as a callback carries it, with its server handle (never sent) by which pending
-// data changes merge.
+// cfFormat = format, no target device, DVASPECT_CONTENT, lindex -1, TYMED_HGLOBAL.
+FORMATETC StreamFormatEtc(CLIPFORMAT format);
+// TYMED_HGLOBAL with the block, no pUnkForRelease: the sender keeps and frees the block.
+STGMEDIUM StreamMedium(HGLOBAL block);
+
+// A stream for an advise sink: OnDataChange with the block, which is freed after the call.
+class StreamCall final : public SinkCall {
+public:
+    StreamCall(CLIPFORMAT format, bool coalesces, StreamBlock block);
+
+    // OnDataChange reports nothing: `told` stays false and the result is S_OK.
+    HRESULT MakeOn(IUnknown& sink, bool& told) override;
+    bool Coalesces() const override { return m_coalesces; }
+    // A data change carries every item owed at its period, so a newer one of the same format
+    // says all that the older would have, completions between or not: the older is dropped.
+    bool Absorb(SinkCall& older, bool completionBetween) override;
+    size_t Bytes() const override;
+
+    CLIPFORMAT Format() const { return m_format; }
+    HGLOBAL Block() const { return m_block.get(); }
+
+private:
+    CLIPFORMAT m_format;
+    bool m_coalesces;
+    StreamBlock m_block;
+};
+
+// One item as a data callback carries it, with its server handle (never sent) by which
+// waiting data changes merge.
 struct CallbackItem {
     OPCHANDLE hServer = 0;
     OPCHANDLE hClient = 0;
@@ -35,8 +64,9 @@ public:
     DataCallbackCall(DataCallbackKind kind, DWORD transactionId, OPCHANDLE hGroup,
                      std::vector<CallbackItem> items);
 
-    // Asks the sink for IOPCDataCallback (the delivery thread's proxy answers it itself).
-    HRESULT MakeOn(IUnknown& sink) override;
+    // Asks the sink for IOPCDataCallback (a proxy answers it itself); the callback's result
+    // tells.
+    HRESULT MakeOn(IUnknown& sink, bool& told) override;
     HRESULT Make(IOPCDataCallback& callback);
     // Only the update pass's data change; a refresh's completion keeps its transaction ID.
     bool Coalesces() const override
@@ -48,6 +78,7 @@ public:
     // Not across a completion (a refresh's values would be followed by older ones), nor when
     // memory is short: then both are kept.
     bool Absorb(SinkCall& older, bool completionBetween) override;
+    size_t Bytes() const override;
 
     DataCallbackKind Kind() const { return m_kind; }
     DWORD TransactionId() const { return m_transactionId; }

@@ -1,11 +1,55 @@
-#include "opc/datachange/data_callback_call.h"
+#include "opc/datachange/sink_calls.h"
 
+#include <oleauto.h>
 #include <wrl/client.h>
 
 #include <algorithm>
 #include <new>
 
 #include "opc/items/item_object.h"
+
+FORMATETC StreamFormatEtc(CLIPFORMAT format)
+{
+    return FORMATETC{format, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+}
+
+STGMEDIUM StreamMedium(HGLOBAL block)
+{
+    STGMEDIUM medium{};
+    medium.tymed = TYMED_HGLOBAL;
+    medium.hGlobal = block;
+    medium.pUnkForRelease = nullptr;
+    return medium;
+}
+
+StreamCall::StreamCall(CLIPFORMAT format, bool coalesces, StreamBlock block)
+    : m_format(format), m_coalesces(coalesces), m_block(std::move(block))
+{
+}
+
+HRESULT StreamCall::MakeOn(IUnknown& sink, bool& told)
+{
+    told = false;
+    // The delivery thread holds the proxy that was marshalled for IAdviseSink: answered locally.
+    Microsoft::WRL::ComPtr<IAdviseSink> adviseSink;
+    if (FAILED(sink.QueryInterface(IID_PPV_ARGS(&adviseSink)))) return S_OK;
+    FORMATETC formatEtc = StreamFormatEtc(m_format);
+    STGMEDIUM medium = StreamMedium(m_block.get());
+    adviseSink->OnDataChange(&formatEtc, &medium);
+    m_block.reset();
+    return S_OK;
+}
+
+size_t StreamCall::Bytes() const
+{
+    return m_block ? GlobalSize(m_block.get()) : 0;
+}
+
+bool StreamCall::Absorb(SinkCall& older, bool /*completionBetween*/)
+{
+    const auto* stream = dynamic_cast<const StreamCall*>(&older);
+    return stream && stream->m_coalesces && stream->m_format == m_format;
+}
 
 CallbackItem ReadCallbackItem(const ItemObject& item, DWORD source)
 {
@@ -23,8 +67,9 @@ DataCallbackCall::DataCallbackCall(DataCallbackKind kind, DWORD transactionId, O
 {
 }
 
-HRESULT DataCallbackCall::MakeOn(IUnknown& sink)
+HRESULT DataCallbackCall::MakeOn(IUnknown& sink, bool& told)
 {
+    told = true;
     Microsoft::WRL::ComPtr<IOPCDataCallback> callback;
     const HRESULT asked = sink.QueryInterface(IID_PPV_ARGS(&callback));
     if (FAILED(asked)) return asked;
@@ -114,4 +159,13 @@ HRESULT DataCallbackCall::MasterError() const
     const bool allOk = std::all_of(m_items.begin(), m_items.end(),
                                    [](const CallbackItem& item) { return item.error == S_OK; });
     return allOk ? S_OK : S_FALSE;
+}
+
+size_t DataCallbackCall::Bytes() const
+{
+    size_t bytes = sizeof *this + m_items.capacity() * sizeof(CallbackItem);
+    for (const CallbackItem& item : m_items) {
+        if (item.value.get().vt == VT_BSTR) bytes += SysStringByteLen(item.value.get().bstrVal);
+    }
+    return bytes;
 }

@@ -1,4 +1,4 @@
-#include "opc/datachange/stream_handover.h"
+#include "opc/datachange/sink_calls.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,11 @@ public:
     std::vector<BYTE> bytes;
     int calls = 0;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = riid == IID_IUnknown || riid == IID_IAdviseSink ? this : nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
     void STDMETHODCALLTYPE OnDataChange(FORMATETC* f, STGMEDIUM* m) override
@@ -35,13 +39,17 @@ public:
     void STDMETHODCALLTYPE OnClose() override {}
 };
 
-TEST(SendStream, HandsTheBlockOverAsHGlobalContent)
+TEST(StreamCall, HandsTheBlockOverAsHGlobalContentAndTellsNothing)
 {
     StreamBlock block = BuildWriteCompleteStream(1, 2, {{3, S_OK}});
     ASSERT_TRUE(block);
     const HGLOBAL handle = block.get();
     RecordingSink sink;
-    SendStream(sink, static_cast<CLIPFORMAT>(0xC123), std::move(block));
+    StreamCall call(static_cast<CLIPFORMAT>(0xC123), false, std::move(block));
+    EXPECT_EQ(24u, call.Bytes());
+    bool told = true;
+    EXPECT_EQ(S_OK, call.MakeOn(sink, told));
+    EXPECT_FALSE(told) << "OnDataChange returns nothing";
     ASSERT_EQ(1, sink.calls);
     EXPECT_EQ(0xC123, sink.format.cfFormat);
     EXPECT_EQ(nullptr, sink.format.ptd);

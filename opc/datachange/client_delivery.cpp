@@ -1,0 +1,370 @@
+#include "opc/datachange/client_delivery.h"
+
+#include <olectl.h>  // CONNECT_E_ADVISELIMIT
+
+#include <algorithm>
+#include <map>
+#include <new>
+
+std::atomic<DWORD> g_silenceBeforeProbeMs{10000};
+
+namespace {
+
+// Delivery threads whose queue is closed and that have not ended yet.
+LONG g_endingDeliveries = 0;
+
+bool IsCallOf(const QueuedDelivery& entry, SinkConnection connection)
+{
+    return entry.step == DeliveryStep::Call && entry.connection == connection;
+}
+
+// The call failed because the client's process or apartment is gone, not because it is busy.
+// An apartment that ended has unregistered its interfaces: the call finds none (RPC_S_UNKNOWN_IF).
+bool ClientGone(HRESULT hr)
+{
+    return hr == RPC_E_DISCONNECTED || hr == RPC_E_SERVER_DIED || hr == RPC_E_SERVER_DIED_DNE ||
+           hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE) ||
+           hr == HRESULT_FROM_WIN32(RPC_S_CALL_FAILED) ||
+           hr == HRESULT_FROM_WIN32(RPC_S_UNKNOWN_IF) || hr == CO_E_OBJNOTCONNECTED;
+}
+
+// An advise sink's OnDataChange returns nothing, so a stream cannot tell whether it arrived.
+// Marshalling the sink's proxy for an interface it has not got yet asks the client's side, and
+// returns why that failed (Wine's QueryInterface on a proxy turns every failure into
+// E_NOINTERFACE). Neither an OPC advise sink nor a data callback offers IAdviseSink2: a live
+// client answers E_NOINTERFACE.
+bool SinkAlive(IUnknown& sink)
+{
+    Microsoft::WRL::ComPtr<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream))) return true;
+    const HRESULT hr = CoMarshalInterface(stream.Get(), IID_IAdviseSink2, &sink, MSHCTX_INPROC,
+                                          nullptr, MSHLFLAGS_NORMAL);
+    if (SUCCEEDED(hr)) {
+        // A sink that does offer it: the references the marshalling took go back.
+        const LARGE_INTEGER start{};
+        stream->Seek(start, STREAM_SEEK_SET, nullptr);
+        CoReleaseMarshalData(stream.Get());
+    }
+    return !ClientGone(hr);
+}
+
+// The delivery thread's loop: it holds the proxy of each connected sink (its IUnknown; a call
+// asks it for its interface, which the proxy answers itself) and makes the calls in order.
+void DeliverAll(DeliveryQueue& queue)
+{
+    std::map<SinkConnection, Microsoft::WRL::ComPtr<IUnknown>> sinks;
+    ULONGLONG lastHeard = GetTickCount64();
+    QueuedDelivery entry;
+    while (queue.WaitNext(entry)) {
+        switch (entry.step) {
+        case DeliveryStep::Connect: {
+            Microsoft::WRL::ComPtr<IUnknown> sink;
+            if (FAILED(CoGetInterfaceAndReleaseStream(entry.marshalledSink.Detach(),
+                                                      IID_PPV_ARGS(&sink)))) {
+                queue.MarkGone(entry.connection);
+                break;
+            }
+            try {
+                sinks[entry.connection] = std::move(sink);
+            } catch (const std::bad_alloc&) {
+                queue.MarkGone(entry.connection);
+            }
+            break;
+        }
+        case DeliveryStep::Call: {
+            const auto found = sinks.find(entry.connection);
+            if (found == sinks.end()) break;
+            bool told = false;
+            const HRESULT hr = entry.call->MakeOn(*found->second.Get(), told);
+            // A stream tells nothing: once the client has been silent for a while, its sink
+            // is asked whether it is there, once, instead of after every stream.
+            const ULONGLONG now = GetTickCount64();
+            bool gone = ClientGone(hr);
+            if (told && !gone) {
+                lastHeard = now;
+            } else if (!told && now - lastHeard >= g_silenceBeforeProbeMs) {
+                gone = !SinkAlive(*found->second.Get());
+                lastHeard = now;
+            }
+            if (gone) {
+                queue.MarkGone(entry.connection);
+                sinks.erase(found);
+            }
+            break;
+        }
+        case DeliveryStep::Disconnect:
+            // The release may wait on a frozen client: it does so here, not on the main thread.
+            sinks.erase(entry.connection);
+            break;
+        }
+        entry = QueuedDelivery{};
+    }
+    // Closed with sinks still connected (the client let go of nothing): released here.
+    sinks.clear();
+}
+
+DWORD WINAPI DeliveryThread(void* parameter)
+{
+    const std::unique_ptr<std::shared_ptr<DeliveryQueue>> queue(
+        static_cast<std::shared_ptr<DeliveryQueue>*>(parameter));
+    // A multithreaded apartment: the thread makes calls out and serves none, so it needs no
+    // message loop. It touches only the queue it shares, so that it may outlive everything else
+    // at the process's end while a frozen client holds it in a call.
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    if (SUCCEEDED(init)) {
+        DeliverAll(**queue);
+        CoUninitialize();
+    }
+    InterlockedDecrement(&g_endingDeliveries);
+    return 0;
+}
+
+}  // namespace
+
+bool DeliveryQueue::Push(QueuedDelivery entry)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_closed) return false;
+        auto& entries = m_entries;
+        const auto dropped = [](const QueuedDelivery& waiting) {
+            return waiting.step == DeliveryStep::Call && !waiting.call;
+        };
+        if (entry.step == DeliveryStep::Disconnect) {
+            m_gone.erase(entry.connection);
+            for (QueuedDelivery& waiting : entries) {
+                if (!IsCallOf(waiting, entry.connection)) continue;
+                Count(waiting, false);
+                waiting.call.reset();
+            }
+        } else if (entry.step == DeliveryStep::Call && entry.call->Coalesces()) {
+            // The newer data change goes to the end: it comes after every completion queued
+            // before it, as it would have on time. Newest first, so that what the newer one
+            // takes in is the latest the client was owed.
+            bool completionBetween = false;
+            for (auto waiting = entries.rbegin(); waiting != entries.rend(); ++waiting) {
+                if (!IsCallOf(*waiting, entry.connection)) continue;
+                if (!waiting->call->Coalesces()) {
+                    completionBetween = true;
+                } else if (entry.call->Absorb(*waiting->call, completionBetween)) {
+                    Count(*waiting, false);
+                    waiting->call.reset();
+                }
+            }
+        }
+        entries.erase(std::remove_if(entries.begin(), entries.end(), dropped), entries.end());
+        if (entry.call) entry.bytes = entry.call->Bytes();
+        try {
+            entries.push_back(std::move(entry));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        Count(entries.back(), true);
+    }
+    m_ready.notify_one();
+    return true;
+}
+
+void DeliveryQueue::Count(const QueuedDelivery& entry, bool waiting)
+{
+    if (entry.step != DeliveryStep::Call || !entry.call) return;
+    const size_t completions = entry.call->Coalesces() ? 0 : 1;
+    if (waiting) {
+        m_bytes += entry.bytes;
+        m_completions += completions;
+    } else {
+        m_bytes -= entry.bytes;
+        m_completions -= completions;
+    }
+}
+
+void DeliveryQueue::Close()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_closed = true;
+        m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(),
+                                       [](const QueuedDelivery& waiting) {
+                                           return waiting.step == DeliveryStep::Call;
+                                       }),
+                        m_entries.end());
+        m_completions = 0;
+        m_bytes = 0;
+    }
+    m_ready.notify_one();
+}
+
+bool DeliveryQueue::WaitNext(QueuedDelivery& entry)
+{
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_ready.wait(guard, [this] { return m_closed || !m_entries.empty(); });
+    if (m_entries.empty()) return false;
+    entry = std::move(m_entries.front());
+    m_entries.pop_front();
+    Count(entry, false);
+    return true;
+}
+
+bool DeliveryQueue::TryNext(QueuedDelivery& entry)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_entries.empty()) return false;
+    entry = std::move(m_entries.front());
+    m_entries.pop_front();
+    Count(entry, false);
+    return true;
+}
+
+bool DeliveryQueue::Saturated() const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_completions >= kCompletionBound || m_bytes >= kByteBound;
+}
+
+void DeliveryQueue::MarkGone(SinkConnection connection)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    try {
+        m_gone.insert(connection);
+    } catch (const std::bad_alloc&) {
+        // The thread has let the sink go all the same; only the main thread goes on building
+        // its calls until it is disconnected.
+    }
+}
+
+bool DeliveryQueue::Gone(SinkConnection connection) const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_gone.count(connection) != 0;
+}
+
+ClientDelivery::ClientDelivery() : m_queue(new (std::nothrow) DeliveryQueue) {}
+
+ClientDelivery::~ClientDelivery()
+{
+    if (m_threadStarted) InterlockedIncrement(&g_endingDeliveries);
+    if (m_queue) m_queue->Close();
+}
+
+void WaitForEndingDeliveries(DWORD timeoutMs)
+{
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (InterlockedCompareExchange(&g_endingDeliveries, 0, 0) > 0 &&
+           GetTickCount64() < deadline) {
+        Sleep(10);
+    }
+}
+
+bool ClientDelivery::StartThread()
+{
+    if (m_threadStarted) return true;
+    if (!m_queue) return false;
+    std::unique_ptr<std::shared_ptr<DeliveryQueue>> shared(
+        new (std::nothrow) std::shared_ptr<DeliveryQueue>(m_queue));
+    if (!shared) return false;
+    // The thread is never joined: it ends on its own once the queue is closed and empty.
+    const HANDLE thread = CreateThread(nullptr, 0, DeliveryThread, shared.get(), 0, nullptr);
+    if (!thread) return false;
+    shared.release();
+    CloseHandle(thread);
+    m_threadStarted = true;
+    return true;
+}
+
+SinkConnection ClientDelivery::Connect(REFIID iid, IUnknown& sink)
+{
+    if (!StartThread()) return 0;
+    Microsoft::WRL::ComPtr<IStream> marshalled;
+    if (FAILED(CoMarshalInterThreadInterfaceInStream(iid, &sink, &marshalled))) return 0;
+    if (++m_lastConnection == 0) ++m_lastConnection;
+    QueuedDelivery entry;
+    entry.step = DeliveryStep::Connect;
+    entry.connection = m_lastConnection;
+    entry.marshalledSink = marshalled;
+    if (m_queue->Push(std::move(entry))) return m_lastConnection;
+    CoReleaseMarshalData(marshalled.Get());
+    return 0;
+}
+
+void ClientDelivery::Disconnect(SinkConnection connection)
+{
+    QueuedDelivery entry;
+    entry.step = DeliveryStep::Disconnect;
+    entry.connection = connection;
+    m_queue->Push(std::move(entry));
+}
+
+void ClientDelivery::Send(SinkConnection connection, std::unique_ptr<SinkCall> call)
+{
+    QueuedDelivery entry;
+    entry.connection = connection;
+    entry.call = std::move(call);
+    m_queue->Push(std::move(entry));  // see the declaration: a failure drops the call
+}
+
+bool ClientDelivery::Gone(SinkConnection connection) const
+{
+    return m_queue->Gone(connection);
+}
+
+bool ClientDelivery::Saturated() const
+{
+    return m_queue && m_queue->Saturated();
+}
+
+bool InOtherApartment(IUnknown& sink)
+{
+    Microsoft::WRL::ComPtr<IClientSecurity> proxy;
+    return SUCCEEDED(sink.QueryInterface(IID_PPV_ARGS(&proxy)));
+}
+
+ClientSink::ClientSink(std::shared_ptr<ClientDelivery> delivery) : m_delivery(std::move(delivery))
+{
+}
+
+HRESULT ClientSink::Connect(REFIID iid, Microsoft::WRL::ComPtr<IUnknown> sink)
+{
+    // A sink found gone is let go first: its slot serves the client's new sink.
+    if (Held()) Disconnect();
+    const unsigned generation = ++m_generation;
+    if (!InOtherApartment(*sink.Get())) {
+        m_direct = std::move(sink);
+        return S_OK;
+    }
+    const SinkConnection connection = m_delivery->Connect(iid, *sink.Get());
+    if (!connection) return E_OUTOFMEMORY;
+    if (generation != m_generation) {
+        // The client connected or let go of the slot from within the marshalling.
+        m_delivery->Disconnect(connection);
+        return m_direct || m_connection ? CONNECT_E_ADVISELIMIT : S_FALSE;
+    }
+    m_connection = connection;
+    // The caller's reference, the main thread's proxy, goes on return, while the client is
+    // still in the call that gave it.
+    return S_OK;
+}
+
+void ClientSink::Disconnect()
+{
+    ++m_generation;
+    if (m_connection) m_delivery->Disconnect(m_connection);
+    m_connection = 0;
+    const Microsoft::WRL::ComPtr<IUnknown> leaving = std::move(m_direct);
+}
+
+bool ClientSink::Connected() const
+{
+    return m_direct || (m_connection && !m_delivery->Gone(m_connection));
+}
+
+void ClientSink::Send(std::unique_ptr<SinkCall> call) const
+{
+    if (m_connection) {
+        if (!m_delivery->Gone(m_connection)) m_delivery->Send(m_connection, std::move(call));
+        return;
+    }
+    // Held for the call: the client may let go of everything from within it.
+    const Microsoft::WRL::ComPtr<IUnknown> sink = m_direct;
+    bool told = false;
+    if (sink) call->MakeOn(*sink.Get(), told);
+}
