@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,9 @@
 #include "tests/e2e/server_process.h"
 #include "tests/opc/datachange/recording_callback.h"
 #include "tests/opc/datachange/recording_sink.h"
+#include "tests/opc/datachange/sink_in_other_apartment.h"
 #include "tests/opc/include/task_memory.h"
+#include "viewer/win_handles.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -55,14 +58,15 @@ public:
     GroupClient(const GroupClient&) = delete;
     GroupClient& operator=(const GroupClient&) = delete;
 
-    HRESULT ConnectCallback()
+    // Connects `sink`, or else this client's own callback.
+    HRESULT ConnectCallback(IUnknown* sink = nullptr)
     {
         ComPtr<IConnectionPointContainer> container;
         const HRESULT asked = items_.As(&container);
         if (FAILED(asked)) return asked;
         const HRESULT found = container->FindConnectionPoint(IID_IOPCDataCallback, &point_);
         if (FAILED(found)) return found;
-        return point_->Advise(&callback, &cookie_);
+        return point_->Advise(sink ? sink : &callback, &cookie_);
     }
     HRESULT AdviseDataTime()
     {
@@ -89,6 +93,7 @@ public:
         TaskOut<HRESULT> errors;
         ASSERT_EQ(S_OK, io->Write(1, &handle, &variant, errors.out()));
     }
+    IConnectionPoint* Point() const { return point_.Get(); }
     // Handles messages, and so the server's callbacks, until `count` calls came.
     bool WaitForCalls(size_t count) const
     {
@@ -224,6 +229,75 @@ TEST(DataCallbackAcrossProcesses, BadCallsGetTheirCodes)
     EXPECT_EQ(OPC_E_INVALIDHANDLE, some[1]);
     point.Reset();
     CoDisconnectObject(&second, 0);
+}
+
+// A client whose callback apartment is frozen while another of its threads floods Read: the
+// server refuses its requests once a thousand completions wait for it, and delivers every
+// accepted one after the thaw.
+TEST(DataCallbackAcrossProcesses, AFloodOfReadsWhileTheCallbackIsFrozenIsBoundedAndLosesNothing)
+{
+    UniqueHandle frozen(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle thaw(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<DWORD> readsCompleted{0};
+    SinkInOtherApartment<RecordingCallback> callback;
+    callback.Served().onFirstCall = [&] {
+        SetEvent(frozen.get());
+        WaitForSingleObject(thaw.get(), 4 * kPatienceMs);
+    };
+    callback.Served().onEveryCall = [&] {
+        if (callback.Served().calls.back().kind == CallbackRecord::ReadComplete) ++readsCompleted;
+    };
+    GroupClient client({L"Level"});
+    ASSERT_EQ(S_OK, client.ConnectCallback(callback.Proxy()));
+    ASSERT_TRUE(WaitUntil([&] { return WaitForSingleObject(frozen.get(), 0) == WAIT_OBJECT_0; },
+                          kPatienceMs));
+    ComPtr<IOPCAsyncIO2> io = client.Async2();
+    HRESULT refused = S_OK;
+    DWORD accepted = 0;
+    for (DWORD transaction = 1; transaction <= 20000; ++transaction) {
+        OPCHANDLE handle = client.handles[0];
+        DWORD cancelId = 0;
+        TaskOut<HRESULT> errors;
+        const HRESULT hr = io->Read(1, &handle, transaction, &cancelId, errors.out());
+        if (hr != S_OK) {
+            refused = hr;
+            break;
+        }
+        ++accepted;
+    }
+    EXPECT_EQ(OPC_SERVER_E_CALLBACKS_BACKLOGGED, refused);
+    EXPECT_GE(accepted, 1000u);
+    SetEvent(thaw.get());
+    EXPECT_TRUE(WaitUntil([&] { return readsCompleted.load() >= accepted; }, 4 * kPatienceMs));
+    EXPECT_EQ(accepted, readsCompleted.load()) << "every accepted read completes, once";
+    std::printf("[ figure ] reads accepted before the refusal: %lu\n",
+                static_cast<unsigned long>(accepted));
+}
+
+// A client that disconnects its callback sink (its objects stay alive): the server lets go of
+// that advise only; the client's server object serves on and the point takes a new sink.
+TEST(DataCallbackAcrossProcesses, ASinkTheClientDisconnectsDropsOnlyItsAdvise)
+{
+    GroupClient client({L"Level"});
+    ASSERT_EQ(S_OK, client.ConnectCallback());
+    ASSERT_TRUE(client.WaitForCalls(1));
+    CoDisconnectObject(&client.callback, 0);
+    RecordingCallback replacement;
+    DWORD cookie = 0;
+    LONG value = 700;
+    // Each write is a change the server tries to tell the disconnected sink.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            client.WriteSync(client.handles[0], ++value);
+            return client.Point()->Advise(&replacement, &cookie) == S_OK;
+        },
+        kPatienceMs))
+        << "the gone sink's connection is freed";
+    client.WriteSync(client.handles[0], ++value);
+    EXPECT_TRUE(WaitUntil([&] { return !replacement.calls.empty(); }, kPatienceMs))
+        << "the client's server object and group serve the new sink";
+    EXPECT_EQ(S_OK, client.Point()->Unadvise(cookie));
+    CoDisconnectObject(&replacement, 0);
 }
 
 }  // namespace

@@ -13,7 +13,9 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "opc_da.h"
@@ -23,6 +25,7 @@
 #include "tests/e2e/opc_server_e2e_environment.h"
 #include "tests/e2e/server_process.h"
 #include "tests/opc/datachange/recording_sink.h"
+#include "tests/opc/datachange/sink_in_other_apartment.h"
 #include "tests/opc/datachange/stream_bytes.h"
 #include "tests/opc/include/task_memory.h"
 #include "viewer/project_location.h"
@@ -324,6 +327,156 @@ TEST(DataChangeAcrossProcesses, AFrozenSubscriberDelaysOnlyItsOwnStreams)
         static_cast<unsigned long long>(thawedAt - frozenAt),
         static_cast<unsigned long long>(longest), healthy.Streams().size(),
         static_cast<unsigned long long>(arrivedAt - writtenAt), streamsTaken);
+}
+
+// A client whose sink lives in an apartment of another of its threads, frozen in its first
+// stream, lets go of the subscription from its main thread: DUnadvise, RemoveGroup and the
+// releases return at once, and other clients keep their pace meanwhile.
+TEST(DataChangeAcrossProcesses, LettingGoWhileTheSinksApartmentIsFrozenWaitsOnNoClient)
+{
+    constexpr DWORD kAtOnceMs = 5000;  // the freeze lasts until the end of the test
+    UniqueHandle frozen(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    UniqueHandle thaw(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    SinkInOtherApartment<RecordingSink> frozenSink;
+    frozenSink.Served().onFirstStream = [&] {
+        SetEvent(frozen.get());
+        WaitForSingleObject(thaw.get(), 4 * kPatienceMs);
+    };
+    SubscribedClient healthy({L"Level"}, {DataTimeFormat()});
+    ComPtr<IOPCServer> server;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
+                                     IID_PPV_ARGS(&server)));
+    OPCHANDLE group = 0;
+    ComPtr<IOPCItemMgt> items = AddClientGroup(*server.Get(), L"frozen", 0x77, &group);
+    ASSERT_TRUE(items);
+    AddActiveItems(*items.Get(), {L"Level"});
+    ComPtr<IDataObject> data;
+    ASSERT_EQ(S_OK, items.As(&data));
+    ComPtr<IAdviseSink> sink;
+    ASSERT_EQ(S_OK, frozenSink.Proxy()->QueryInterface(IID_PPV_ARGS(&sink)));
+    FORMATETC format{DataTimeFormat(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    DWORD token = 0;
+    ASSERT_EQ(S_OK, data->DAdvise(&format, 0, sink.Get(), &token));
+    sink.Reset();
+    ASSERT_TRUE(WaitUntil([&] { return WaitForSingleObject(frozen.get(), 0) == WAIT_OBJECT_0; },
+                          kPatienceMs));
+
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(S_OK, data->DUnadvise(token));
+    data.Reset();
+    items.Reset();
+    EXPECT_EQ(S_OK, server->RemoveGroup(group, FALSE));
+    server.Reset();
+    const ULONGLONG tookMs = GetTickCount64() - start;
+    EXPECT_LT(tookMs, kAtOnceMs) << "the server waited on the frozen sink";
+    const size_t before = healthy.Streams().size();
+    EXPECT_TRUE(healthy.WaitForStreams(before + 3)) << "the other client keeps its pace";
+    SetEvent(thaw.get());
+    std::printf("[ figure ] DUnadvise, RemoveGroup and releases with the sink frozen: %llu ms\n",
+                static_cast<unsigned long long>(tookMs));
+}
+
+// A free-threaded client's advise sink, shared by its groups: calls may come on any thread. It
+// keeps how many calls were in it at once, the group of each stream, and how many questions it
+// was asked.
+class SharedSink final : public IAdviseSink {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        ++queries;
+        *ppv = riid == IID_IUnknown || riid == IID_IAdviseSink ? this : nullptr;
+        if (!*ppv) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    // Lives on the test's stack: COM's references do not decide its life.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    void STDMETHODCALLTYPE OnDataChange(FORMATETC*, STGMEDIUM* medium) override
+    {
+        const LONG inside = ++inCall_;
+        if (inside > mostAtOnce) mostAtOnce = inside;
+        const auto* header = static_cast<const OPCGROUPHEADER*>(GlobalLock(medium->hGlobal));
+        const OPCHANDLE group = header->hClientGroup;
+        GlobalUnlock(medium->hGlobal);
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            groups_.push_back(group);
+        }
+        Sleep(20);  // long enough for a second caller to be seen
+        --inCall_;
+    }
+    void STDMETHODCALLTYPE OnViewChange(DWORD, LONG) override {}
+    void STDMETHODCALLTYPE OnRename(IMoniker*) override {}
+    void STDMETHODCALLTYPE OnSave() override {}
+    void STDMETHODCALLTYPE OnClose() override {}
+
+    std::vector<OPCHANDLE> Groups()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return groups_;
+    }
+    std::atomic<LONG> mostAtOnce{0};
+    std::atomic<int> queries{0};
+
+private:
+    std::atomic<LONG> inCall_{0};
+    std::mutex lock_;
+    std::vector<OPCHANDLE> groups_;
+};
+
+TEST(DataChangeAcrossProcesses, ASinkSharedByThreeGroupsGetsOneCallAtATimeInGroupOrder)
+{
+    constexpr size_t kStreams = 15;
+    SharedSink sink;
+    int queriesWhileSubscribed = -1;
+    // The client runs in the multithreaded apartment: nothing of COM serialises its calls.
+    std::thread client([&sink, &queriesWhileSubscribed] {
+        if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return;
+        {
+            ComPtr<IOPCServer> server;
+            CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
+                             IID_PPV_ARGS(&server));
+            std::vector<ComPtr<IDataObject>> groups;
+            for (OPCHANDLE handle = 1; server && handle <= 3; ++handle) {
+                ComPtr<IOPCItemMgt> items =
+                    AddClientGroup(*server.Get(), std::to_wstring(handle).c_str(), handle);
+                AddActiveItems(*items.Get(), {L"Level"});
+                ComPtr<IDataObject> data;
+                items.As(&data);
+                FORMATETC format{DataTimeFormat(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+                DWORD token = 0;
+                data->DAdvise(&format, 0, &sink, &token);
+                groups.push_back(data);
+            }
+            const ULONGLONG end = GetTickCount64() + kPatienceMs;
+            const size_t advised = sink.Groups().size();
+            while (sink.Groups().size() == advised && GetTickCount64() < end) Sleep(50);
+            const int queriesSubscribed = sink.queries;
+            while (sink.Groups().size() < kStreams && GetTickCount64() < end) Sleep(50);
+            queriesWhileSubscribed = sink.queries - queriesSubscribed;
+            for (const ComPtr<IDataObject>& data : groups) data->DUnadvise(DataTimeFormat());
+        }
+        CoDisconnectObject(&sink, 0);
+        CoUninitialize();
+    });
+    client.join();
+
+    const std::vector<OPCHANDLE> groups = sink.Groups();
+    ASSERT_GE(groups.size(), kStreams);
+    EXPECT_EQ(1, sink.mostAtOnce.load()) << "never two calls at once";
+    // From the first pass that reaches all three groups, every pass calls them in their order.
+    size_t pass = 0;
+    while (pass + 3 <= groups.size() &&
+           !(groups[pass] == 1 && groups[pass + 1] == 2 && groups[pass + 2] == 3)) {
+        ++pass;
+    }
+    ASSERT_LT(pass + 3, groups.size());
+    for (; pass + 3 <= groups.size(); pass += 3) {
+        EXPECT_EQ((std::vector<OPCHANDLE>{1, 2, 3}),
+                  std::vector<OPCHANDLE>(groups.begin() + pass, groups.begin() + pass + 3));
+    }
+    EXPECT_EQ(0, queriesWhileSubscribed) << "one call a stream, nothing more";
 }
 
 TEST(DataChangeAcrossProcesses, StreamsArriveByteForByteInBothFormats)
