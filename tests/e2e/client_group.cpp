@@ -5,7 +5,8 @@
 #include "tests/opc/include/task_memory.h"
 
 Microsoft::WRL::ComPtr<IOPCItemMgt> AddClientGroup(IOPCServer& server, const wchar_t* name,
-                                                   OPCHANDLE clientHandle)
+                                                   OPCHANDLE clientHandle,
+                                                   OPCHANDLE* serverHandle)
 {
     Microsoft::WRL::ComPtr<IOPCItemMgt> items;
     OPCHANDLE handle = 0;
@@ -13,6 +14,7 @@ Microsoft::WRL::ComPtr<IOPCItemMgt> AddClientGroup(IOPCServer& server, const wch
     EXPECT_EQ(S_OK, server.AddGroup(name, TRUE, 1000, clientHandle, nullptr, nullptr, 0, &handle,
                                     &revised, IID_IOPCItemMgt,
                                     reinterpret_cast<IUnknown**>(items.GetAddressOf())));
+    if (serverHandle) *serverHandle = handle;
     return items;
 }
 

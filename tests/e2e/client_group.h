@@ -10,7 +10,9 @@
 
 #include "opc_da.h"
 
+// The group's server handle goes to `serverHandle` when given.
 Microsoft::WRL::ComPtr<IOPCItemMgt> AddClientGroup(IOPCServer& server, const wchar_t* name,
-                                                   OPCHANDLE clientHandle);
+                                                   OPCHANDLE clientHandle,
+                                                   OPCHANDLE* serverHandle = nullptr);
 // The items' server handles; every item must be accepted.
 std::vector<OPCHANDLE> AddActiveItems(IOPCItemMgt& items, const std::vector<std::wstring>& itemIds);
