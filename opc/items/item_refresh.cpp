@@ -15,9 +15,8 @@ MirrorEntry* ItemObject::TagEntry()
     return m_tagSlot == kNoTag ? nullptr : g_tagMirror[m_tagSlot];
 }
 
-void ItemObject::PostPendingWrite()
+void ItemObject::PostWriteToTag()
 {
-    if (!m_writePending) return;
     MirrorEntry* entry = TagEntry();
     if (entry) PostWriteTo(*entry);
 }
