@@ -19,7 +19,8 @@
 namespace {
 
 // The active items of the tags changed since the group's kept streams were made current,
-// refreshed; false when memory is short.
+// refreshed; false when memory is short. No item has a write to post here: a write is an edit
+// of the table, and a pass after an edit refreshes every item.
 bool RefreshItemsOfChangedTags(ItemTable& items, const RefreshPass& pass, uint64_t since,
                                PassRefresh& refresh)
 {
@@ -39,16 +40,21 @@ bool RefreshItemsOfChangedTags(ItemTable& items, const RefreshPass& pass, uint64
     return true;
 }
 
-// Refreshes every active item, and indexes the items by tag anew when one looked its tag up
-// anew.
+// Refreshes every active item and posts the writes of the inactive ones, and indexes the
+// items by tag anew when one looked its tag up anew.
 void RefreshEveryItem(ItemTable& items, const RefreshPass& pass, PassRefresh& refresh)
 {
     bool settled = true;
     bool indexed = items.TagIndexGeneration() == pass.mirrorGeneration;
     items.ForEach([&pass, &settled, &indexed, &items](ItemObject& item) {
-        if (!item.Active()) return;
-        settled = item.Refresh(pass) && settled;
-        // An item made active again may have looked its tag up anew only now.
+        if (item.Active()) {
+            settled = item.Refresh(pass) && settled;
+        } else {
+            // A write does not wait for its item to be active; the item stays unrefreshed.
+            item.PostPendingWrite();
+        }
+        // An item made active again, or posting a write, may have looked its tag up anew only
+        // now.
         indexed = indexed && items.IndexedTag(item.ServerHandle()) == item.TagSlot();
     });
     refresh.settled = settled;

@@ -107,7 +107,9 @@ HRESULT ItemObject::Write(const VARIANT& value)
     MarkChanged(SameItemValue(m_value.get(), converted.get()) ? kOwedToBothSinks
                                                               : kOwedToEverySink);
     m_value = std::move(converted);
-    // The item no longer holds its tag's value.
+    // The item no longer holds its tag's value. As an edit, the write also has the next pass
+    // walk every item, inactive ones too, rather than only those of changed tags: so it is
+    // posted whether or not the item is active.
     m_seenTagChange = kTagChangeNotSeen;
     Edited();
     m_writePending = 1;

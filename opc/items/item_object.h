@@ -93,6 +93,13 @@ public:
     {
         if (m_tagSlot != kNoTag) m_changeMask |= kOwedToBothSinks;
     }
+    // Posts a pending client value into the item's mirror entry as Refresh does, active or
+    // not, and changes nothing else of the item: a write answered S_OK waits neither for the
+    // item to be active nor outlives it unposted.
+    void PostPendingWrite()
+    {
+        if (m_writePending) PostWriteToTag();
+    }
     // The mirror entry of the tag the item ID names, or null when there is none. The name is
     // looked up only when the mirror changed since the item last looked (TagMirrorGeneration).
     MirrorEntry* TagEntry();
@@ -152,6 +159,8 @@ private:
     }
     void RefreshFromTag(const RefreshPass& pass);
     void RefreshFromMirrorEntry(MirrorEntry& entry, const RefreshPass& pass);
+    void PostWriteToTag();
+    void PostWriteTo(MirrorEntry& entry);
 
     // What every update pass looks at comes first, together.
     BOOL m_active = FALSE;

@@ -15,6 +15,26 @@ MirrorEntry* ItemObject::TagEntry()
     return m_tagSlot == kNoTag ? nullptr : g_tagMirror[m_tagSlot];
 }
 
+void ItemObject::PostWriteToTag()
+{
+    MirrorEntry* entry = TagEntry();
+    if (entry) PostWriteTo(*entry);
+}
+
+void ItemObject::PostWriteTo(MirrorEntry& entry)
+{
+    // The client's value goes to the tag, unless another client's later write is already there.
+    if (m_writeSequence > entry.writeSequence) {
+        StoreValueInMirrorEntry(m_value.get(), entry);
+        entry.writePending = 1;
+        entry.writeSequence = m_writeSequence;
+        NoteTagWritten(m_tagSlot);
+    }
+    m_writePending = 0;
+    // The entry may hold another value (a cut text, a later write): the next pass compares.
+    m_seenTagChange = kTagChangeNotSeen;
+}
+
 void ItemObject::RefreshFromTag(const RefreshPass& pass)
 {
     MirrorEntry* entry = TagEntry();
@@ -34,17 +54,8 @@ void ItemObject::RefreshFromMirrorEntry(MirrorEntry& entry, const RefreshPass& p
         changed = true;
     }
     if (m_writePending) {
-        // The client's value goes to the tag, unless another client's later write is already
-        // there; the item is not re-read on this pass.
-        if (m_writeSequence > entry.writeSequence) {
-            StoreValueInMirrorEntry(m_value.get(), entry);
-            entry.writePending = 1;
-            entry.writeSequence = m_writeSequence;
-            NoteTagWritten(m_tagSlot);
-        }
-        m_writePending = 0;
-        // The entry may hold another value (a cut text, a later write): the next pass compares.
-        m_seenTagChange = kTagChangeNotSeen;
+        // The item is not re-read on this pass.
+        PostWriteTo(entry);
     } else if (CanonicalTypeOfKind(entry.kind) == VT_EMPTY ||
                HoldsValueOfMirrorEntry(m_value.get(), entry)) {
         m_seenTagChange = TagChangeNumber(m_tagSlot);

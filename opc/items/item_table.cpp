@@ -77,6 +77,10 @@ void ItemTable::Remove(OPCHANDLE handle)
     item->SetTable(nullptr);
     NoteEdit();
     if (static_cast<int>(handle) < m_searchFrom) m_searchFrom = static_cast<int>(handle);
+    // Every way an item goes (RemoveItems, its group removed or released, its client's server
+    // object released or reclaimed) comes here: a write answered S_OK goes to its tag now, as
+    // the group's next update pass would have sent it.
+    item->PostPendingWrite();
     item->Release();
 }
 

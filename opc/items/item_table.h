@@ -25,7 +25,8 @@ public:
     void Place(int slot, ItemObject* item);
     // The item of a valid handle (below 10000 and its slot used), else null.
     ItemObject* Find(OPCHANDLE handle) const;
-    // Releases the item of a valid handle and frees its slot.
+    // Posts the pending write of the item of a valid handle (ItemObject::PostPendingWrite),
+    // releases the item and frees its slot.
     void Remove(OPCHANDLE handle);
     void RemoveAll();
     // Moves with every change a client makes to the table or its items (ItemObject), never

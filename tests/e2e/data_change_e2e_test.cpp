@@ -53,7 +53,7 @@ public:
         EXPECT_EQ(S_OK, CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
                                          IID_PPV_ARGS(&server_)));
         if (!server_) return;
-        items_ = AddClientGroup(*server_.Get(), L"data change", kGroupClient);
+        items_ = AddClientGroup(*server_.Get(), L"data change", kGroupClient, &groupHandle_);
         if (!items_) return;
         handles_ = AddActiveItems(*items_.Get(), itemIds);
         EXPECT_EQ(S_OK, items_.As(&data_));
@@ -66,7 +66,9 @@ public:
     }
     ~SubscribedClient()
     {
-        for (DWORD token : tokens_) data_->DUnadvise(token);
+        if (data_) {
+            for (DWORD token : tokens_) data_->DUnadvise(token);
+        }
         data_.Reset();
         items_.Reset();
         server_.Reset();
@@ -77,6 +79,13 @@ public:
     SubscribedClient& operator=(const SubscribedClient&) = delete;
 
     IOPCItemMgt* Items() const { return items_.Get(); }
+    // Lets go of the group, as most clients do before they remove it, and removes it.
+    void RemoveGroup()
+    {
+        data_.Reset();
+        items_.Reset();
+        EXPECT_EQ(S_OK, server_->RemoveGroup(groupHandle_, FALSE));
+    }
     RecordingSink& Sink() { return sink_; }
     const std::vector<OPCHANDLE>& Handles() const { return handles_; }
     const std::vector<ReceivedStream>& Streams() const { return sink_.streams; }
@@ -90,6 +99,7 @@ private:
     RecordingSink sink_;  // before the interfaces: it outlives them
     ComPtr<IOPCServer> server_;
     ComPtr<IOPCItemMgt> items_;
+    OPCHANDLE groupHandle_ = 0;
     ComPtr<IDataObject> data_;
     std::vector<DWORD> tokens_;
     std::vector<OPCHANDLE> handles_;
@@ -202,6 +212,16 @@ void WriteFirstItem(const SubscribedClient& client, LONG value)
     TaskOut<HRESULT> errors;
     ASSERT_EQ(S_OK, io->Write(1, &handle, &variant, errors.out()));
     EXPECT_EQ(S_OK, errors[0]);
+}
+
+// `written` reaches Level's tag record and the Viewer's request log.
+void ExpectLevelWrittenToTheViewer(const TagArea& area, LONG written)
+{
+    EXPECT_TRUE(
+        WaitUntil([&] { return area.Record(kLevelRecord)->integerValue == written; }, kPatienceMs));
+    const std::string line = "name=\"Level\" type=11 value=\"" + std::to_string(written) + "\"";
+    EXPECT_TRUE(WaitUntil([&] { return Contains(RequestLog(), line); }, kPatienceMs))
+        << RequestLog();
 }
 
 // A client subscribed to Level whose sink stops answering: on a thread and apartment of its
@@ -565,11 +585,34 @@ TEST(DataChangeAcrossProcesses, AClientWriteReachesTheTagRecordAndTheViewer)
     const LONG written = area.Record(kLevelRecord)->integerValue + 35;
     WriteFirstItem(client, written);
     ASSERT_FALSE(HasFailure());
-    EXPECT_TRUE(
-        WaitUntil([&] { return area.Record(kLevelRecord)->integerValue == written; }, kPatienceMs));
-    const std::string line = "name=\"Level\" type=11 value=\"" + std::to_string(written) + "\"";
-    EXPECT_TRUE(WaitUntil([&] { return Contains(RequestLog(), line); }, kPatienceMs))
-        << RequestLog();
+    ExpectLevelWrittenToTheViewer(area, written);
+}
+
+// Before the group's update period expires: the write is posted as its item goes.
+TEST(DataChangeAcrossProcesses, AWriteFollowedAtOnceByRemoveGroupReachesTheViewer)
+{
+    TagArea area;
+    ASSERT_TRUE(area.Mapped());
+    SubscribedClient client({L"Level"}, {});
+    const LONG written = area.Record(kLevelRecord)->integerValue + 53;
+    WriteFirstItem(client, written);
+    client.RemoveGroup();
+    ASSERT_FALSE(HasFailure());
+    ExpectLevelWrittenToTheViewer(area, written);
+}
+
+TEST(DataChangeAcrossProcesses, AWriteToAnInactiveItemReachesTheViewer)
+{
+    TagArea area;
+    ASSERT_TRUE(area.Mapped());
+    SubscribedClient client({L"Level"}, {});
+    OPCHANDLE handle = client.Handles().at(0);
+    TaskOut<HRESULT> errors;
+    ASSERT_EQ(S_OK, client.Items()->SetActiveState(1, &handle, FALSE, errors.out()));
+    const LONG written = area.Record(kLevelRecord)->integerValue + 61;
+    WriteFirstItem(client, written);
+    ASSERT_FALSE(HasFailure());
+    ExpectLevelWrittenToTheViewer(area, written);
 }
 
 TEST(DataChangeAcrossProcesses, AKilledSubscriberDoesNotStopTheOthers)

@@ -21,6 +21,7 @@
 #include "tests/opc/datachange/stream_test_group.h"
 #include "tests/opc/datachange/viewer_gone.h"
 #include "tests/opc/group/test_tags.h"
+#include "tests/opc/include/task_memory.h"
 #include "tests/opc/values/variant_maker.h"
 
 namespace {
@@ -140,23 +141,33 @@ TEST_F(UpdatePassTest, InactiveGroupsRefreshAndPostButSendNothing)
     EXPECT_EQ(2u, ItemsOf(sink_.streams[0]).size());
 }
 
-TEST_F(UpdatePassTest, InactiveItemsAreNeitherRefreshedNorSentNorPosted)
+TEST_F(UpdatePassTest, InactiveItemsAreNeitherRefreshedNorSentButTheirWritesArePosted)
 {
     ASSERT_EQ(S_OK, group_.Advise(DataTimeFormat(), &sink_));
+    group_.AddGood(L"TEXT");
     const OPCHANDLE integer = group_.AddGood(L"INT", FALSE);
+    // Passes that find nothing changed leave the group refreshing only items of changed tags.
+    group_.Pass();
+    group_.Pass();
+    sink_.streams.clear();
     EXPECT_EQ(S_OK, group_.Write(integer, I4(5).get()));
+    group_.Pass();
+    EXPECT_EQ(1, Entry(kIntSlot).writePending) << "posted at the next expiry";
+    EXPECT_EQ(5, Entry(kIntSlot).value.integer);
+    EXPECT_FALSE(group_.Item(integer)->WritePending());
+    EXPECT_EQ(0, group_.Item(integer)->ChangeMask());
+    ASSERT_EQ(1u, sink_.streams.size());
+    EXPECT_EQ(1u, ItemsOf(sink_.streams[0]).size()) << "the inactive item is not sent";
+
+    Entry(kIntSlot).writePending = 0;  // as the poll cycle leaves it
     Entry(kIntSlot).value.integer = 99;
     group_.Pass();
-    EXPECT_TRUE(sink_.streams.empty());
-    EXPECT_EQ(0, Entry(kIntSlot).writePending);
-    EXPECT_EQ(5, group_.Read(integer, OPC_DS_DEVICE).value.get().lVal);
+    EXPECT_EQ(5, group_.Read(integer, OPC_DS_DEVICE).value.get().lVal) << "nor refreshed";
 
     group_.SetItemActive(integer, TRUE);
     group_.Pass();
-    EXPECT_EQ(1, Entry(kIntSlot).writePending);
-    EXPECT_EQ(5, Entry(kIntSlot).value.integer);
-    ASSERT_EQ(1u, sink_.streams.size());
-    EXPECT_EQ(5, ItemsOf(sink_.streams[0])[0].i4) << "the posted value, not re-read";
+    ASSERT_EQ(3u, sink_.streams.size());
+    EXPECT_EQ(99, ItemsOf(sink_.streams[2])[1].i4);
 }
 
 TEST_F(UpdatePassTest, LongTextsAreCutToTheMirrorEntryWithoutSplittingAPair)
@@ -243,14 +254,14 @@ TEST_F(UpdatePassTest, OfSeveralClientsWritesToOneTagTheLastMadeWins)
     EXPECT_EQ(1, Entry(kIntSlot).writePending);
     EXPECT_EQ(2, Entry(kIntSlot).value.integer);
 
-    // An older write held back by an inactive item does not overwrite a newer one later.
-    earlier.SetItemActive(first, FALSE);
+    // An older write posted after a newer one, as its item is removed, does not overwrite it.
     ASSERT_EQ(S_OK, earlier.Write(first, I4(3).get()));
     ASSERT_EQ(S_OK, group_.Write(last, I4(4).get()));
-    UpdateAllServers(1000);
+    group_.Pass();
     Entry(kIntSlot).writePending = 0;  // as the poll cycle leaves it
-    earlier.SetItemActive(first, TRUE);
-    UpdateAllServers(1000);
+    OPCHANDLE removed = first;
+    TaskOut<HRESULT> errors;
+    ASSERT_EQ(S_OK, earlier.Items()->RemoveItems(1, &removed, errors.out()));
     EXPECT_EQ(0, Entry(kIntSlot).writePending);
     EXPECT_EQ(4, Entry(kIntSlot).value.integer);
 }
@@ -402,7 +413,7 @@ TEST_F(UpdatePassTest, StreamsAndValuesMatchTheItemsReadOneByOne)
         default:
             break;
         }
-        bool pending = false;  // a write held back by an inactive item
+        bool pending = false;  // a write the pass posts
         for (OPCHANDLE handle : handles) pending = pending || group_.Item(handle)->WritePending();
         sink_.streams.clear();
         group_.Pass();

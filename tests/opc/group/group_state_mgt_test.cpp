@@ -217,7 +217,7 @@ TEST(CloneGroup, CopiesItemsFreshFromTheirTagsWithNothingPending)
 {
     TestTags tags;
     ItemTestGroup source;
-    // Inactive, so that the write waits in the source item instead of reaching the tag.
+    // No update pass runs: the write waits in the source item.
     const OPCHANDLE handle = source.Add(L"INT", FALSE, VT_R8, 33).result.hServer;
     ASSERT_EQ(S_OK, source.Write(handle, I4(5).get()));
     g_tagMirror[1]->value.integer = 77;  // the tag INT moved on meanwhile

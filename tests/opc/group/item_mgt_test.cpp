@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -12,6 +13,7 @@
 #include "tests/opc/group/refusing_allocator.h"
 #include "tests/opc/group/test_tags.h"
 #include "tests/opc/include/task_memory.h"
+#include "tests/opc/values/variant_maker.h"
 
 namespace {
 
@@ -329,6 +331,53 @@ TEST_F(ItemMgtTest, AHandleListedTwiceIsRemovedOnceAndInvalidTheSecondTime)
     EXPECT_EQ(S_FALSE, group_.Items()->RemoveItems(2, handles, errors.out()));
     EXPECT_EQ(S_OK, errors[0]);
     EXPECT_EQ(OPC_E_INVALIDHANDLE, errors[1]);
+}
+
+// However its item goes before the group's next update pass, a write answered S_OK goes to
+// its tag's mirror entry.
+TEST_F(ItemMgtTest, AWriteIsPostedWhenItsItemGoesBeforeTheNextUpdatePass)
+{
+    enum class Removal { Items, ReleaseThenRemoveGroup, RemoveGroupThenRelease, ServerObject };
+    const struct {
+        Removal removal;
+        const char* how;
+    } cases[] = {
+        {Removal::Items, "RemoveItems"},
+        {Removal::ReleaseThenRemoveGroup, "the client lets go of the group, then RemoveGroup"},
+        {Removal::RemoveGroupThenRelease, "RemoveGroup, then the client lets go of the group"},
+        {Removal::ServerObject, "the client lets go of its server object with the group"},
+    };
+    MirrorEntry& entry = *g_tagMirror[1];  // INT
+    LONG value = 100;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        ComPtr<IOPCServer> server = NewServer();
+        std::optional<ItemTestGroup> group(std::in_place, server.Get(), L"W");
+        OPCHANDLE handle = group->AddGood(L"INT");
+        const OPCHANDLE groupHandle = group->Object().state.serverHandle;
+        entry.writePending = 0;
+        ASSERT_EQ(S_OK, group->Write(handle, I4(++value).get()));
+        TaskOut<HRESULT> errors;
+        switch (c.removal) {
+        case Removal::Items:
+            EXPECT_EQ(S_OK, group->Items()->RemoveItems(1, &handle, errors.out()));
+            break;
+        case Removal::ReleaseThenRemoveGroup:
+            group.reset();
+            EXPECT_EQ(S_OK, server->RemoveGroup(groupHandle, FALSE));
+            break;
+        case Removal::RemoveGroupThenRelease:
+            EXPECT_EQ(S_OK, server->RemoveGroup(groupHandle, FALSE));
+            group.reset();
+            break;
+        case Removal::ServerObject:
+            group.reset();
+            server.Reset();
+            break;
+        }
+        EXPECT_EQ(1, entry.writePending);
+        EXPECT_EQ(value, entry.value.integer);
+    }
 }
 
 TEST_F(ItemMgtTest, ActivationMarksTheItemChangedAndDeactivationClearsTheMask)
