@@ -89,6 +89,11 @@ void GroupObject::RunUpdatePass(int32_t pollPeriodMs, const FILETIME& cycleTime)
     ::RunUpdatePass(*this, pollPeriodMs, cycleTime);
 }
 
+void GroupObject::LeaveUpdatePasses()
+{
+    m_items.ForEach([](ItemObject& item) { item.PostPendingWrite(); });
+}
+
 HRESULT GroupObject::CopyItemsFrom(const GroupObject& source)
 {
     HRESULT result = S_OK;

@@ -78,6 +78,10 @@ public:
     bool HasServer() const override { return Owner() != nullptr; }
     bool CallbacksBacklogged() const override { return m_session->delivery->Saturated(); }
     DWORD NextTransactionId() override { return Owner()->NextTransactionId(); }
+    // The group has left its server's table, and with it the update passes, though its client
+    // may still hold it: the writes its items hold go to their tags now, as the next pass would
+    // have sent them.
+    void LeaveUpdatePasses();
     // Gives this group a copy of every item of `source`, under the same server handles.
     HRESULT CopyItemsFrom(const GroupObject& source);
 

@@ -24,6 +24,7 @@ void GroupTable::Remove(int slot)
     // the client may enumerate or remove groups from within those calls.
     GroupObject* group = m_slots[slot].group;
     m_slots[slot] = Slot{};
+    group->LeaveUpdatePasses();
     group->Release();
 }
 
@@ -36,7 +37,10 @@ void GroupTable::RemoveAll()
         if (slot.inUse) groups[count++] = slot.group;
         slot = Slot{};
     }
-    for (int i = 0; i < count; ++i) groups[i]->Release();
+    for (int i = 0; i < count; ++i) {
+        groups[i]->LeaveUpdatePasses();
+        groups[i]->Release();
+    }
 }
 
 int GroupTable::FindByServerHandle(OPCHANDLE serverHandle) const

@@ -344,7 +344,7 @@ TEST_F(ItemMgtTest, AWriteIsPostedWhenItsItemGoesBeforeTheNextUpdatePass)
     } cases[] = {
         {Removal::Items, "RemoveItems"},
         {Removal::ReleaseThenRemoveGroup, "the client lets go of the group, then RemoveGroup"},
-        {Removal::RemoveGroupThenRelease, "RemoveGroup, then the client lets go of the group"},
+        {Removal::RemoveGroupThenRelease, "RemoveGroup while the client still holds the group"},
         {Removal::ServerObject, "the client lets go of its server object with the group"},
     };
     MirrorEntry& entry = *g_tagMirror[1];  // INT
@@ -367,8 +367,8 @@ TEST_F(ItemMgtTest, AWriteIsPostedWhenItsItemGoesBeforeTheNextUpdatePass)
             EXPECT_EQ(S_OK, server->RemoveGroup(groupHandle, FALSE));
             break;
         case Removal::RemoveGroupThenRelease:
+            // No update pass reaches the group any more, though it lives on.
             EXPECT_EQ(S_OK, server->RemoveGroup(groupHandle, FALSE));
-            group.reset();
             break;
         case Removal::ServerObject:
             group.reset();
