@@ -68,7 +68,12 @@ public:
     {
         WaitForSingleObject(m_taken, INFINITE);
     }
-    ~OtherCopy() { End(); }
+    ~OtherCopy()
+    {
+        End();
+        CloseHandle(m_taken);
+        CloseHandle(m_end);
+    }
     OtherCopy(const OtherCopy&) = delete;
     OtherCopy& operator=(const OtherCopy&) = delete;
 
