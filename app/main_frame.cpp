@@ -80,11 +80,12 @@ void CMainFrame::OnTimer(UINT_PTR)
 
 void CMainFrame::OnClose()
 {
+    COPCServerApp* app = ServerApp();
+    if (app) app->m_exitWatchdog.Arm();
     // The clients hear of the end while the server still serves them.
     NotifyClientsOfShutdown();
-    Sleep(100);
     KillTimer(kPollTimer);
-    if (COPCServerApp* app = ServerApp()) app->DeleteTrayIcon(m_hWnd, app->m_trayIcon);
+    if (app) app->DeleteTrayIcon(m_hWnd, app->m_trayIcon);
     CFrameWnd::OnClose();
 }
 

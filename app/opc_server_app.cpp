@@ -2,6 +2,9 @@
 
 #include <shellapi.h>
 
+#include <memory>
+#include <new>
+
 #include "app/about_dialog.h"
 #include "app/com_startup.h"
 #include "app/main_frame.h"
@@ -26,6 +29,18 @@ namespace {
 constexpr char kVendorKey[] = "Parhelionix";
 constexpr char kViewerProgram[] = "PXViewer.exe";
 constexpr UINT kRecentFiles = 4;
+// Wine's activation gives its client up after about 30 s without the class object.
+constexpr DWORD kServingCopyWaitMs = 30000;
+// Under Wine without a window manager, the tray hides its window once its last icon has gone
+// and waits 2 s for that; the icon itself is gone at once.
+constexpr DWORD kTrayIconDeleteWaitMs = 100;
+
+DWORD WINAPI DeleteTrayIconRecord(void* parameter)
+{
+    const std::unique_ptr<NOTIFYICONDATAA> record(static_cast<NOTIFYICONDATAA*>(parameter));
+    Shell_NotifyIconA(NIM_DELETE, record.get());
+    return 0;
+}
 
 }  // namespace
 
@@ -38,8 +53,10 @@ COPCServerApp::COPCServerApp()
 
 BOOL COPCServerApp::InitInstance()
 {
+    CCommandLineInfo commandLine;
+    ParseCommandLine(commandLine);
     // Every early exit returns TRUE without a main window: the loop then ends at once.
-    if (FindWindowA(kServerWindowClass, nullptr)) return TRUE;  // that instance serves
+    if (!m_instanceClaim.Take(commandLine.m_bRunEmbedded, kServingCopyWaitMs)) return TRUE;
     if (!LookupProject()) return TRUE;
     // Before the Viewer check, so that even a start that only starts the Viewer leaves a
     // configuration behind; and before the main window, whose timer takes its poll period.
@@ -53,8 +70,6 @@ BOOL COPCServerApp::InitInstance()
     SetRegistryKey(kVendorKey);
     LoadStdProfileSettings(kRecentFiles);
     AddDocTemplate(MakeSingleDocTemplate<COPCServerDoc, CMainFrame, COPCServerView>(IDR_MAINFRAME));
-    CCommandLineInfo commandLine;
-    ParseCommandLine(commandLine);
     if (!ProcessShellCommand(commandLine)) return FALSE;
 
     AttachSharedTagArea();
@@ -67,6 +82,7 @@ BOOL COPCServerApp::InitInstance()
     BuildTagMirror();
     WatchViewer(&m_sharedMemory);
     StartCom();
+    if (g_registrationCookie) m_instanceClaim.AnnounceClassObject();
     m_pMainWnd->ShowWindow(SW_HIDE);
     m_trayIcon = LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME));
     if (m_trayIcon) AddTrayIcon(m_pMainWnd->m_hWnd, m_trayIcon);
@@ -76,11 +92,16 @@ BOOL COPCServerApp::InitInstance()
 
 int COPCServerApp::ExitInstance()
 {
+    // The clients have had their notice: what is left must not wait on any of them.
+    m_exitWatchdog.Shorten();
+    m_instanceClaim.WithdrawClassObject();
     if (g_comStarted) {
         StopCom();
         WatchViewer(nullptr);
         ReleaseTagMirror();
     }
+    // A copy COM started meanwhile may serve from now on.
+    m_instanceClaim.Release();
     return CWinApp::ExitInstance();
 }
 
@@ -104,7 +125,18 @@ void COPCServerApp::DeleteTrayIcon(HWND window, HICON icon)
 {
     if (!icon) return;
     NOTIFYICONDATAA record = TrayIconRecord(window, icon);
-    Shell_NotifyIconA(NIM_DELETE, &record);
+    // The tray's answer is not waited for past the icon's removal: the call goes on in a thread
+    // of its own, which the process's end takes along.
+    auto* copy = new (std::nothrow) NOTIFYICONDATAA(record);
+    HANDLE thread =
+        copy ? CreateThread(nullptr, 0, DeleteTrayIconRecord, copy, 0, nullptr) : nullptr;
+    if (!thread) {
+        delete copy;
+        Shell_NotifyIconA(NIM_DELETE, &record);
+        return;
+    }
+    WaitForSingleObject(thread, kTrayIconDeleteWaitMs);
+    CloseHandle(thread);
 }
 
 void COPCServerApp::OnAppAbout()

@@ -4,6 +4,8 @@
 #include <wrl/client.h>
 #include <rpcdcep.h>
 
+#include <cstddef>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -20,26 +22,40 @@ constexpr CLSID kWatchingFactoryClsid = {
 constexpr ULONG kCreateInstanceMethod = 3;  // after IUnknown's three
 
 DWORD g_callerProcessId = 0;
-DWORD g_factoryRegistration = 0;
+// A marshal of the class object kept unread: it keeps the watching stub made for it alive, and
+// COM hands out that stub again for every later marshal of the class object in this apartment.
+ComPtr<IStream> g_pinnedStub;
 
-bool RunningUnderWine()
+// The Wine versions whose record of a call (WineCallRecord) has been checked.
+constexpr const char* kKnownWineVersions[] = {"8.0"};
+
+const char* RunningWineVersion()
 {
-    static const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version");
-    return wine;
+    using VersionFunction = const char*(CDECL*)();
+    const auto version = reinterpret_cast<VersionFunction>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")));
+    return version ? version() : nullptr;
 }
 
-// The message's handle is the RPC binding the call arrived on; under Wine the apartment thread
-// runs the call with it pointing at the channel's record of the call instead, whose first
-// member is that binding. For a local (ncalrpc) connection the binding tells the client's
-// process.
+// Under Wine the apartment thread runs a call with the message's handle pointing at the
+// channel's record of the call. Its start, as Wine 8.0 lays it out (read from the debugging
+// information of its combase.dll; the server is a 64-bit program):
+struct WineCallRecord {
+    RPC_BINDING_HANDLE binding;  // the RPC binding the call arrived on
+    ULONG prefixLength;
+    SChannelHookCallInfo hookInfo;
+    BOOL withinProcess;  // the call came from another apartment of this process, not over RPC
+};
+static_assert(offsetof(WineCallRecord, withinProcess) == 72, "Wine 8.0's record on x64");
+
+// For a call over a local (ncalrpc) connection the binding tells the client's process; a call
+// from within this process carries the caller's own binding, which tells nothing.
 DWORD CallingProcess(const RPCOLEMESSAGE& message)
 {
-    if (!message.reserved1) return 0;
-    RPC_BINDING_HANDLE binding = RunningUnderWine()
-                                     ? *static_cast<RPC_BINDING_HANDLE*>(message.reserved1)
-                                     : static_cast<RPC_BINDING_HANDLE>(message.reserved1);
+    const auto* record = static_cast<const WineCallRecord*>(message.reserved1);
+    if (!record || record->withinProcess || !record->binding) return 0;
     unsigned long processId = 0;
-    if (!binding || I_RpcBindingInqLocalClientPID(binding, &processId) != RPC_S_OK) return 0;
+    if (I_RpcBindingInqLocalClientPID(record->binding, &processId) != RPC_S_OK) return 0;
     return processId == GetCurrentProcessId() ? 0 : processId;
 }
 
@@ -131,8 +147,18 @@ private:
 
 }  // namespace
 
-void WatchClassFactoryCallers()
+bool ChannelRecordLayoutKnown(const char* wineVersion)
 {
+    if (!wineVersion) return false;
+    for (const char* known : kKnownWineVersions) {
+        if (strcmp(wineVersion, known) == 0) return true;
+    }
+    return false;
+}
+
+void WatchClassFactoryCallers(IClassFactory* classObject)
+{
+    if (!ChannelRecordLayoutKnown(RunningWineVersion())) return;
     CLSID standard;
     ComPtr<IPSFactoryBuffer> inner;
     if (FAILED(CoGetPSClsid(IID_IClassFactory, &standard)) ||
@@ -140,22 +166,33 @@ void WatchClassFactoryCallers()
         return;
     }
     ComPtr<IPSFactoryBuffer> watching = new (std::nothrow) WatchingFactory(inner);
-    if (!watching) return;
-    if (FAILED(CoRegisterClassObject(kWatchingFactoryClsid, watching.Get(), CLSCTX_INPROC_SERVER,
-                                     REGCLS_MULTIPLEUSE, &g_factoryRegistration))) {
-        g_factoryRegistration = 0;
+    ComPtr<IStream> pinned;
+    DWORD registration = 0;
+    if (!watching || FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &pinned)) ||
+        FAILED(CoRegisterClassObject(kWatchingFactoryClsid, watching.Get(), CLSCTX_INPROC_SERVER,
+                                     REGCLS_MULTIPLEUSE, &registration))) {
         return;
     }
-    if (FAILED(CoRegisterPSClsid(IID_IClassFactory, kWatchingFactoryClsid))) {
-        StopWatchingClassFactoryCallers();
+    // The route of an interface holds for the whole process, but a registered class object is
+    // found only in the apartment that registered it: the route leads to the watching factory
+    // only while the class object's stub is made, then back to COM's own for every apartment.
+    if (SUCCEEDED(CoRegisterPSClsid(IID_IClassFactory, kWatchingFactoryClsid))) {
+        if (SUCCEEDED(CoMarshalInterface(pinned.Get(), IID_IClassFactory, classObject, MSHCTX_LOCAL,
+                                         nullptr, MSHLFLAGS_NORMAL))) {
+            g_pinnedStub = pinned;
+        }
+        CoRegisterPSClsid(IID_IClassFactory, standard);
     }
+    CoRevokeClassObject(registration);
 }
 
 void StopWatchingClassFactoryCallers()
 {
-    if (!g_factoryRegistration) return;
-    CoRevokeClassObject(g_factoryRegistration);
-    g_factoryRegistration = 0;
+    if (!g_pinnedStub) return;
+    const LARGE_INTEGER start{};
+    g_pinnedStub->Seek(start, STREAM_SEEK_SET, nullptr);
+    CoReleaseMarshalData(g_pinnedStub.Get());
+    g_pinnedStub.Reset();
 }
 
 DWORD ClassFactoryCallerProcessId()

@@ -29,13 +29,15 @@ void RegisterClassObject()
 {
     Microsoft::WRL::ComPtr<IClassFactory> factory(new (std::nothrow) ServerClassFactory);
     if (!factory) return;
+    WatchClassFactoryCallers(factory.Get());
     // COM keeps its own reference; ours goes with `factory`, so a failed registration
-    // destroys the factory.
+    // destroys the factory once its watching stub has gone too.
     const HRESULT hr =
         CoRegisterClassObject(CLSID_ParhelionixOPCServer, factory.Get(), CLSCTX_LOCAL_SERVER,
                               REGCLS_MULTIPLEUSE, &g_registrationCookie);
     if (FAILED(hr)) {
         g_registrationCookie = 0;
+        StopWatchingClassFactoryCallers();
 #ifndef NDEBUG
         OutputDebugStringW(L"没有成功注册类厂！\n");
 #endif
@@ -54,7 +56,6 @@ void StartComServer()
     g_comInitialized = SUCCEEDED(CoInitialize(nullptr));
     if (g_comInitialized) {
         KeepInterfacesRegistered();
-        WatchClassFactoryCallers();  // before the class object's stub is made
         RegisterClassObject();
     }
     g_comStarted = true;

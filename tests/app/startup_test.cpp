@@ -5,9 +5,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/com_startup.h"
+#include "app/instance_claim.h"
 #include "app/window_classes.h"
 #include "framework/message_box.h"
 #include "framework/shell_execute.h"
@@ -51,6 +53,42 @@ HINSTANCE RecordLaunch(HWND owner, const char* verb, const char* file, const cha
                           directory ? directory : "", showCommand});
     return reinterpret_cast<HINSTANCE>(33);
 }
+
+// Another copy of the server, as far as the instance claim tells: the claim taken on a thread of
+// its own, announced or not, and held until the copy ends.
+class OtherCopy {
+public:
+    explicit OtherCopy(bool announced)
+        : m_thread([this, announced] {
+              InstanceClaim claim;
+              if (claim.Take(false, 0) && announced) claim.AnnounceClassObject();
+              SetEvent(m_taken);
+              WaitForSingleObject(m_end, INFINITE);
+          })
+    {
+        WaitForSingleObject(m_taken, INFINITE);
+    }
+    ~OtherCopy()
+    {
+        End();
+        CloseHandle(m_taken);
+        CloseHandle(m_end);
+    }
+    OtherCopy(const OtherCopy&) = delete;
+    OtherCopy& operator=(const OtherCopy&) = delete;
+
+    // The copy's end: its claim is let go on its thread's end.
+    void End()
+    {
+        SetEvent(m_end);
+        if (m_thread.joinable()) m_thread.join();
+    }
+
+private:
+    HANDLE m_taken = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE m_end = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread m_thread;
+};
 
 // The real application, noting each step of start-up as it passes.
 class WatchedApp : public COPCServerApp {
@@ -145,11 +183,11 @@ TEST_P(StartupFailure, EndsWithItsMessageAndTouchesNothingAtExit)
 {
     const FailureCase& c = GetParam();
     TestProject project;
-    std::optional<MarkerWindow> otherServer;
+    std::optional<OtherCopy> otherServer;
     std::optional<ViewerStandIn> viewer;
     switch (c.setup) {
     case Setup::ServerRunning:
-        otherServer.emplace(kServerWindowClass);
+        otherServer.emplace(true);
         break;
     case Setup::NoMakerFile:
         DeleteFileA((project.SystemDirectory() + "\\PXMAKER.DAT").c_str());
@@ -186,8 +224,7 @@ TEST_P(StartupFailure, EndsWithItsMessageAndTouchesNothingAtExit)
         EXPECT_TRUE(g_boxes.empty());
     }
     EXPECT_EQ(nullptr, app.m_pMainWnd);
-    EXPECT_EQ(otherServer ? otherServer->Handle() : nullptr,
-              FindWindowA(kServerWindowClass, nullptr));
+    EXPECT_EQ(nullptr, FindWindowA(kServerWindowClass, nullptr));
     EXPECT_FALSE(g_comStarted);
     EXPECT_EQ(untouched.get(), g_tagMirror[0]);
     EXPECT_EQ(7u, g_registrationCookie);
@@ -221,6 +258,40 @@ INSTANTIATE_TEST_SUITE_P(
                     MB_ICONEXCLAMATION,
                     {"lookup", "configuration", "tag database", "attach"}}),
     [](const testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+struct ClaimCase {
+    const char* name;
+    bool startedByCom;
+    bool otherCopyAnnounces;
+    bool otherCopyEnds;  // while this copy waits
+    bool serves;
+};
+
+class RacingCopy : public testing::TestWithParam<ClaimCase> {};
+
+TEST_P(RacingCopy, ServesOnlyWhenNoOtherCopyServes)
+{
+    const ClaimCase& c = GetParam();
+    OtherCopy other(c.otherCopyAnnounces);
+    std::thread ender;
+    if (c.otherCopyEnds)
+        ender = std::thread([&] {
+            Sleep(200);
+            other.End();
+        });
+    InstanceClaim claim;
+    EXPECT_EQ(c.serves, claim.Take(c.startedByCom, c.otherCopyEnds ? 30000 : 500));
+    if (ender.joinable()) ender.join();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Claims, RacingCopy,
+    testing::Values(ClaimCase{"ByHandWhileAnotherServes", false, true, false, false},
+                    ClaimCase{"ByHandWhileAnotherStarts", false, false, false, false},
+                    ClaimCase{"ByComWhileAnotherServes", true, true, false, false},
+                    ClaimCase{"ByComWhileAnotherNeverServes", true, false, false, false},
+                    ClaimCase{"ByComWhileAnotherEndsWithoutServing", true, false, true, true}),
+    [](const testing::TestParamInfo<ClaimCase>& info) { return info.param.name; });
 
 TEST_F(StartupTest, MissingViewerIsStartedMinimisedFromTheSystemDirectory)
 {

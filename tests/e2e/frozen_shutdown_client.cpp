@@ -1,7 +1,13 @@
-// frozen_shutdown_client.exe: an OPC client that connects an IOPCShutdown sink to the
-// registered server and then stops answering once the notice comes, as a hung client would.
-// It sets the named event given as its first argument + " ready" once connected and + " noticed"
-// when the notice arrives; it never returns from the notice and ends after a minute at most.
+// frozen_shutdown_client.exe MODE EVENTS: an OPC client of the registered server that behaves
+// as a hung or racing client would, signalling named events that start with EVENTS.
+//   shutdown     connects an IOPCShutdown sink, sets EVENTS + " ready", and once the notice comes
+//                sets EVENTS + " noticed" and never returns from it.
+//   data-object  subscribes a DA 1.0 advise sink to an active group with the item Level, sets
+//                EVENTS + " ready", and in its first OnDataChange sets EVENTS + " noticed" and
+//                never returns.
+//   activate     releases the semaphore EVENTS + " waiting" once, waits for EVENTS + " go" and
+//                then creates a server object at once; its exit code is CoCreateInstance's result.
+// A frozen client ends after a minute at most.
 #include <windows.h>
 #include <wrl/client.h>
 #include <ocidl.h>
@@ -25,9 +31,17 @@ void Signal(const std::wstring& name)
     // Kept open: the event must outlive this call until the test has seen it.
 }
 
-class FrozenSink : public IOPCShutdown {
+// Signals `noticed`, then hangs in the call: no messages pumped, no return.
+[[noreturn]] void Freeze(const std::wstring& noticed)
+{
+    Signal(noticed);
+    Sleep(kLifetimeMs);
+    ExitProcess(0);
+}
+
+class FrozenShutdownSink : public IOPCShutdown {
 public:
-    explicit FrozenSink(std::wstring noticed) : noticed_(std::move(noticed)) {}
+    explicit FrozenShutdownSink(std::wstring noticed) : noticed_(std::move(noticed)) {}
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
     {
         *ppv = riid == IID_IUnknown || riid == IID_IOPCShutdown ? this : nullptr;
@@ -37,35 +51,104 @@ public:
     // Static in WinMain: COM's references do not decide its life.
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR) override
-    {
-        Signal(noticed_);
-        Sleep(kLifetimeMs);  // frozen: no messages pumped, no return
-        ExitProcess(0);
-    }
+    HRESULT STDMETHODCALLTYPE ShutdownRequest(LPCWSTR) override { Freeze(noticed_); }
 
 private:
     std::wstring noticed_;
 };
 
-}  // namespace
+class FrozenAdviseSink : public IAdviseSink {
+public:
+    explicit FrozenAdviseSink(std::wstring noticed) : noticed_(std::move(noticed)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = riid == IID_IUnknown || riid == IID_IAdviseSink ? this : nullptr;
+        if (!*ppv) return E_NOINTERFACE;
+        return S_OK;
+    }
+    // Static in WinMain: COM's references do not decide its life.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    void STDMETHODCALLTYPE OnDataChange(FORMATETC*, STGMEDIUM*) override { Freeze(noticed_); }
+    void STDMETHODCALLTYPE OnViewChange(DWORD, LONG) override {}
+    void STDMETHODCALLTYPE OnRename(IMoniker*) override {}
+    void STDMETHODCALLTYPE OnSave() override {}
+    void STDMETHODCALLTYPE OnClose() override {}
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR commandLine, int)
+private:
+    std::wstring noticed_;
+};
+
+bool AdviseShutdownSink(IOPCServer* server, IOPCShutdown* sink)
 {
-    const std::wstring events = commandLine;
-    if (events.empty() || FAILED(CoInitialize(nullptr))) return 1;
-    static FrozenSink sink(events + L" noticed");
     ComPtr<IConnectionPointContainer> container;
     ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
+    return SUCCEEDED(server->QueryInterface(IID_PPV_ARGS(&container))) &&
+           SUCCEEDED(container->FindConnectionPoint(IID_IOPCShutdown, &point)) &&
+           SUCCEEDED(point->Advise(sink, &cookie));
+}
+
+bool AdviseDataObjectSink(IOPCServer* server, IAdviseSink* sink)
+{
+    ComPtr<IOPCItemMgt> items;
+    OPCHANDLE group = 0;
+    DWORD revised = 0;
+    if (FAILED(server->AddGroup(L"frozen", TRUE, 100, 1, nullptr, nullptr, 0, &group, &revised,
+                                IID_IOPCItemMgt,
+                                reinterpret_cast<IUnknown**>(items.GetAddressOf()))))
+        return false;
+    OPCITEMDEF level{};
+    level.szItemID = const_cast<LPWSTR>(L"Level");
+    level.szAccessPath = const_cast<LPWSTR>(L"");
+    level.bActive = TRUE;
+    level.hClient = 1;
+    OPCITEMRESULT* results = nullptr;
+    HRESULT* errors = nullptr;
+    const HRESULT added = items->AddItems(1, &level, &results, &errors);
+    CoTaskMemFree(results);
+    CoTaskMemFree(errors);
+    ComPtr<IDataObject> data;
+    FORMATETC format{static_cast<CLIPFORMAT>(RegisterClipboardFormatA("OPCSTMFORMATDATATIME")),
+                     nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    DWORD token = 0;
+    return added == S_OK && SUCCEEDED(items.As(&data)) &&
+           SUCCEEDED(data->DAdvise(&format, 0, sink, &token));
+}
+
+// Waits with every other racing client for the start signal, then activates the server.
+int Activate(const std::wstring& events)
+{
+    HANDLE waiting = OpenSemaphoreW(SEMAPHORE_MODIFY_STATE, FALSE, (events + L" waiting").c_str());
+    HANDLE go = OpenEventW(SYNCHRONIZE, FALSE, (events + L" go").c_str());
+    if (!waiting || !go) return 3;
+    ReleaseSemaphore(waiting, 1, nullptr);
+    if (WaitForSingleObject(go, kLifetimeMs) != WAIT_OBJECT_0) return 4;
+    ComPtr<IOPCServer> server;
+    return static_cast<int>(CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr,
+                                             CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&server)));
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
+{
+    if (__argc != 3 || FAILED(CoInitialize(nullptr))) return 1;
+    const std::wstring mode = __wargv[1];
+    const std::wstring events = __wargv[2];
+    if (mode == L"activate") ExitProcess(static_cast<UINT>(Activate(events)));
+
+    static FrozenShutdownSink shutdownSink(events + L" noticed");
+    static FrozenAdviseSink adviseSink(events + L" noticed");
+    ComPtr<IOPCServer> server;
     if (FAILED(CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
-                                IID_PPV_ARGS(&container))) ||
-        FAILED(container->FindConnectionPoint(IID_IOPCShutdown, &point)) ||
-        FAILED(point->Advise(&sink, &cookie))) {
+                                IID_PPV_ARGS(&server))) ||
+        !(mode == L"shutdown" ? AdviseShutdownSink(server.Get(), &shutdownSink)
+                              : AdviseDataObjectSink(server.Get(), &adviseSink))) {
         return 2;
     }
     Signal(events + L" ready");
-    // Serves the notice; ends when the lifetime is over.
+    // Serves the calls that freeze it; ends when the lifetime is over.
     SetTimer(nullptr, 0, kLifetimeMs, nullptr);
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {

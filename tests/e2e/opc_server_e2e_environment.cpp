@@ -156,6 +156,44 @@ DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, std
     return code;
 }
 
+UniqueHandle StartClientProgram(const std::wstring& program, const std::wstring& arguments)
+{
+    return StartProgram(program, arguments, nullptr);
+}
+
+OtherClient::OtherClient(const wchar_t* mode)
+    : m_events(L"Parhelionix other client " + std::to_wstring(GetCurrentProcessId())),
+      m_ready(CreateEventW(nullptr, TRUE, FALSE, (m_events + L" ready").c_str())),
+      m_noticed(CreateEventW(nullptr, TRUE, FALSE, (m_events + L" noticed").c_str())),
+      m_process(StartClientProgram(L"frozen_shutdown_client.exe",
+                                   std::wstring(mode) + L" \"" + m_events + L"\""))
+{
+}
+
+bool OtherClient::Connected() const
+{
+    HANDLE readyOrEnded[] = {m_ready.get(), m_process.get()};
+    return m_process &&
+           WaitForMultipleObjects(2, readyOrEnded, FALSE, kPatienceMs) == WAIT_OBJECT_0;
+}
+
+bool OtherClient::Frozen(DWORD waitMs) const
+{
+    return WaitForSingleObject(m_noticed.get(), waitMs) == WAIT_OBJECT_0;
+}
+
+bool OtherClient::Running() const
+{
+    return m_process && WaitForSingleObject(m_process.get(), 0) == WAIT_TIMEOUT;
+}
+
+void OtherClient::Kill() const
+{
+    if (!m_process) return;
+    TerminateProcess(m_process.get(), 0);
+    WaitForSingleObject(m_process.get(), kPatienceMs);
+}
+
 bool CloseServer()
 {
     return CloseProgramWindow(kServerWindowClass);

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "viewer/win_handles.h"
+
 // The folder of this test program and the programs built beside it, with a backslash.
 std::wstring ProgramFolder();
 
@@ -19,6 +21,33 @@ inline const wchar_t* const kOpcclients[] = {L"opcclient.exe", L"x86\\opcclient.
 // standard output and error (UTF-8 through a pipe) into `output`. STILL_ACTIVE when it did not
 // end in time.
 DWORD RunProgram(const std::wstring& program, const std::wstring& arguments, std::string& output);
+
+// Starts a program of that folder with `arguments`; null when it could not be started.
+UniqueHandle StartClientProgram(const std::wstring& program, const std::wstring& arguments);
+
+// A client of the server in a process of its own: frozen_shutdown_client.exe in one of its
+// modes, connected, frozen and killed as the test says; killed when the object goes at the
+// latest (a frozen client would hang on for its lifetime).
+class OtherClient {
+public:
+    explicit OtherClient(const wchar_t* mode);
+    ~OtherClient() { Kill(); }
+    OtherClient(const OtherClient&) = delete;
+    OtherClient& operator=(const OtherClient&) = delete;
+
+    // True once the client is connected; false when it ended first or took too long.
+    bool Connected() const;
+    // True once the client is frozen in the server's call, waiting at most `waitMs`.
+    bool Frozen(DWORD waitMs = 30000) const;
+    bool Running() const;
+    void Kill() const;
+
+private:
+    std::wstring m_events;
+    UniqueHandle m_ready;
+    UniqueHandle m_noticed;
+    UniqueHandle m_process;
+};
 
 // The running server's process id, found through its main window; 0 when there is none.
 DWORD ServerProcessId();

@@ -2,6 +2,7 @@
 // opcclient.exe and this test program, each with its own server objects.
 #include <windows.h>
 #include <wrl/client.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -13,12 +14,29 @@
 #include "server_identity.h"
 #include "tests/e2e/opc_server_e2e_environment.h"
 #include "tests/opc/include/task_memory.h"
+#include "viewer/bounded_wait.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
 constexpr int kServedObjects = 9;  // the server table's entries 1..9
+constexpr int kPatienceMs = 60000;
+
+// How many OPCServer.exe processes run.
+int ServerCopies()
+{
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (snapshot.get() == INVALID_HANDLE_VALUE) return -1;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    int copies = 0;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (lstrcmpiW(entry.szExeFile, L"OPCServer.exe") == 0) ++copies;
+    }
+    return copies;
+}
 
 ComPtr<IOPCServer> CreateServer(HRESULT* result = nullptr)
 {
@@ -170,6 +188,29 @@ TEST(ServerObjects, TheTenthLiveObjectIsRefusedAndAFailedCreationCountsNothing)
 
 // LockServer is not among these: Wine's IClassFactory proxy answers it with E_NOTIMPL itself,
 // so it never reaches the server from another process (the unit tests count it).
+// Wine runs no rundown of a dead client's references: the server knows the client's process from
+// its activation and frees what it held once it has gone, sinks or none.
+TEST(ServerObjects, AKilledClientsEntryServesANewClient)
+{
+    std::vector<ComPtr<IOPCServer>> held;
+    for (int i = 1; i < kServedObjects; ++i) held.push_back(CreateServer());
+    OtherClient client(L"shutdown");
+    ASSERT_TRUE(client.Connected());
+    HRESULT refused = S_OK;
+    ASSERT_FALSE(CreateServer(&refused));
+    ASSERT_EQ(E_OUTOFMEMORY, refused) << "the table is full before the kill";
+
+    client.Kill();
+    ComPtr<IOPCServer> newcomer;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            newcomer = CreateServer(&refused);
+            return newcomer != nullptr;
+        },
+        kPatienceMs))
+        << "the killed client's entry stays taken";
+}
+
 TEST(ClassFactory, CreatesObjectsAndRefusesAggregationAcrossProcesses)
 {
     ComPtr<IClassFactory> factory;
@@ -199,6 +240,43 @@ TEST(ServerProcess, KeepsRunningAfterTheLastClientLeaves)
     ASSERT_TRUE(server);
     const FILETIME again = StartTimeOf(server.Get());
     EXPECT_EQ(0, CompareFileTime(&started, &again)) << "the same server process answers";
+}
+
+// Each client that activates the server while none runs may make COM start a copy of its own:
+// every client reaches the one copy that serves, and no other copy stays.
+TEST(ServerProcess, ClientsStartingItTogetherAllReachTheOneServingCopy)
+{
+    constexpr int kClients = 21;
+    ASSERT_TRUE(CloseServer());
+    ASSERT_EQ(0, ServerCopies());
+    const std::wstring events =
+        L"Parhelionix racing clients " + std::to_wstring(GetCurrentProcessId());
+    UniqueHandle waiting(CreateSemaphoreW(nullptr, 0, kClients, (events + L" waiting").c_str()));
+    UniqueHandle go(CreateEventW(nullptr, TRUE, FALSE, (events + L" go").c_str()));
+    ASSERT_TRUE(waiting && go);
+    std::vector<UniqueHandle> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(
+            StartClientProgram(L"frozen_shutdown_client.exe", L"activate \"" + events + L"\""));
+        ASSERT_TRUE(clients.back());
+    }
+    for (int i = 0; i < kClients; ++i) {
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(waiting.get(), kPatienceMs));
+    }
+    ASSERT_TRUE(SetEvent(go.get()));
+
+    for (const UniqueHandle& client : clients) {
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(client.get(), kPatienceMs));
+        DWORD result = STILL_ACTIVE;
+        GetExitCodeProcess(client.get(), &result);
+        // Each client lets its object go at once, but a burst of them may find the nine objects
+        // the server serves at a time all taken: the serving copy has answered all the same.
+        EXPECT_TRUE(result == static_cast<DWORD>(S_OK) ||
+                    result == static_cast<DWORD>(E_OUTOFMEMORY))
+            << std::hex << "CoCreateInstance: 0x" << result;
+    }
+    EXPECT_TRUE(WaitUntil([] { return ServerCopies() == 1; }, kPatienceMs))
+        << ServerCopies() << " copies run";
 }
 
 // Ending COM at exit releases what clients still hold; the groups' teardown must find the

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "opc/server/caller_process.h"
 #include "opc/server/class_factory.h"
 #include "opc/server/server_table.h"
 #include "server_identity.h"
@@ -95,6 +96,73 @@ TEST(ClassFactory, LockServerCountsWithoutFloor)
     EXPECT_FALSE(ServerInUse());
     ComPtr<IOPCServer> server = NewServer();
     EXPECT_TRUE(ServerInUse());
+}
+
+struct VersionCase {
+    const char* name;
+    const char* version;  // null: not Wine
+    bool known;
+};
+
+class CallerProcessGuard : public testing::TestWithParam<VersionCase> {};
+
+// Another layout read as Wine 8.0's would crash every activation: only that version is read.
+TEST_P(CallerProcessGuard, ReadsWinesRecordOnlyForAVersionWhoseLayoutIsKnown)
+{
+    EXPECT_EQ(GetParam().known, ChannelRecordLayoutKnown(GetParam().version));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WineVersions, CallerProcessGuard,
+    testing::Values(VersionCase{"Wine8_0", "8.0", true}, VersionCase{"Wine8_0_1", "8.0.1", false},
+                    VersionCase{"Wine8_0rc1", "8.0-rc1", false},
+                    VersionCase{"Wine7_0", "7.0", false}, VersionCase{"Wine9_0", "9.0", false},
+                    VersionCase{"Wine8", "8", false}, VersionCase{"Empty", "", false},
+                    VersionCase{"NotWine", nullptr, false}),
+    [](const testing::TestParamInfo<VersionCase>& info) { return info.param.name; });
+
+// Runs `work` on a thread of the multithreaded apartment while this thread, the class object's
+// apartment, serves the calls it makes; returns what `work` returned.
+template <class Work>
+HRESULT OnMtaThread(Work work)
+{
+    struct Call {
+        Work& work;
+        HRESULT result = E_FAIL;
+    } call{work};
+    const auto body = [](void* parameter) -> DWORD {
+        auto* running = static_cast<Call*>(parameter);
+        if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
+        running->result = running->work();
+        CoUninitialize();
+        return 0;
+    };
+    HANDLE thread = CreateThread(nullptr, 0, body, &call, 0, nullptr);
+    if (!thread) return E_FAIL;
+    DWORD index = 0;
+    const HRESULT waited = CoWaitForMultipleHandles(0, 30000, 1, &thread, &index);
+    CloseHandle(thread);
+    return SUCCEEDED(waited) ? call.result : waited;
+}
+
+TEST(ClassFactory, AnMtaThreadOfTheServerActivatesTheServerClass)
+{
+    EXPECT_EQ(S_OK, OnMtaThread([] {
+                  ComPtr<IUnknown> server;
+                  return CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
+                                          IID_PPV_ARGS(&server));
+              }));
+}
+
+TEST(ClassFactory, AnMtaThreadOfTheServerMarshalsAClassFactory)
+{
+    EXPECT_EQ(S_OK, OnMtaThread([] {
+                  ComPtr<IStream> stream;
+                  const HRESULT hr = CoMarshalInterThreadInterfaceInStream(
+                      IID_IClassFactory, NewFactory().Get(), &stream);
+                  if (SUCCEEDED(hr)) CoReleaseMarshalData(stream.Get());
+                  return hr;
+              }));
 }
 
 }  // namespace
