@@ -1,14 +1,19 @@
 #pragma once
+// The IOPCDataCallback route of a group: the connection to the client's sink, the group's
+// IOPCAsyncIO2 and the requests it queues for completion through that sink.
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <deque>
 #include <memory>
+#include <vector>
 
 #include "opc/com/connection_point.h"
+#include "opc/com/interface_part.h"
 #include "opc/datachange/client_delivery.h"
+#include "opc/datachange/delivery_group.h"
 #include "opc/datachange/sink_calls.h"
-
-class DeliveryGroup;
+#include "opc_da.h"
 
 // A group's IOPCDataCallback connection: its one connection point, the sink connected to it
 // (reached through the client's delivery, or at once in the server's own apartment) and
@@ -38,4 +43,74 @@ private:
     DeliveryGroup& m_group;
     ConnectionPoint m_point;
     ClientSink m_sink;
+};
+
+// A group's queued IOPCAsyncIO2 requests, apart from IOPCAsyncIO's records: any number of
+// reads, writes and refreshes, completed in the order they came by the next update pass
+// through the group's data callback. Each carries the client's transaction ID, echoed in its
+// completion, and the cancel ID the group gave it.
+enum class CallbackRequestKind { Read, Write, Refresh };
+
+struct CallbackRequest {
+    CallbackRequestKind kind = CallbackRequestKind::Read;
+    DWORD transactionId = 0;  // the client's
+    DWORD cancelId = 0;       // the group's, never 0
+    DWORD source = OPC_DS_DEVICE;
+    bool cancelled = false;             // completed with OnCancelComplete instead
+    std::vector<OPCHANDLE> items;       // server handles, in the order the request gave them
+    std::vector<HRESULT> writeResults;  // Write: each item's result, made at the call
+};
+
+class CallbackRequests {
+public:
+    // Gives the request its cancel ID and queues it; 0 when memory is short (nothing queued).
+    DWORD Queue(CallbackRequest request);
+    // Marks the waiting request with that cancel ID cancelled; false when there is none.
+    bool Cancel(DWORD cancelId);
+    // The oldest waiting request, or null.
+    const CallbackRequest* Oldest() const;
+    void DropOldest() { m_requests.pop_front(); }
+    // The request queued last; only while one waits.
+    CallbackRequest& Newest() { return m_requests.back(); }
+    bool Empty() const { return m_requests.empty(); }
+    // Takes every entry of a removed item out of the requests, so that no completion reaches
+    // its slot, which a new item may take; a request left without items is dropped (a
+    // cancelled one stays: its client waits for OnCancelComplete).
+    void ForgetItem(OPCHANDLE handle);
+
+private:
+    std::deque<CallbackRequest> m_requests;
+    DWORD m_lastCancelId = 0;
+};
+
+// IOPCAsyncIO2 of a group: reads, writes and refreshes queued in the group's own
+// CallbackRequests (IOPCAsyncIO's records are not touched), completed by the next update pass
+// through the group's data callback, which must be connected when a request is made. The
+// client's transaction ID comes back in the completion; the cancel ID is the group's.
+class AsyncIO2Part final : public InterfacePart<IOPCAsyncIO2, DeliveryGroup> {
+public:
+    using InterfacePart::InterfacePart;
+
+    // Always from the device: every item is read as it is when the request completes.
+    HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID,
+                                   DWORD* pdwCancelID, HRESULT** ppErrors) override;
+    // The values are written at once; each item's result comes with OnWriteComplete.
+    HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                                    DWORD dwTransactionID, DWORD* pdwCancelID,
+                                    HRESULT** ppErrors) override;
+    // Every active item of an active group, sent with OnDataChange; E_FAIL when there is none.
+    HRESULT STDMETHODCALLTYPE Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID,
+                                       DWORD* pdwCancelID) override;
+    // E_FAIL for a cancel ID that names no waiting request.
+    HRESULT STDMETHODCALLTYPE Cancel2(DWORD dwCancelID) override;
+    HRESULT STDMETHODCALLTYPE SetEnable(BOOL bEnable) override;
+    HRESULT STDMETHODCALLTYPE GetEnable(BOOL* pbEnable) override;
+
+private:
+    // Read and Write up to the queueing: fills *ppErrors with each handle's validity and
+    // `request.items` with the valid ones; S_FALSE when some are invalid.
+    HRESULT CheckItems(DWORD count, const OPCHANDLE* handles, HRESULT** ppErrors,
+                       CallbackRequest& request);
+    // Queues the checked request; `checked` is CheckItems' result, returned when it is queued.
+    HRESULT QueueRequest(CallbackRequest request, HRESULT checked, DWORD* pdwCancelID);
 };

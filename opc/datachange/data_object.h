@@ -8,7 +8,7 @@
 #include "opc/com/interface_part.h"
 #include "opc/datachange/delivery_group.h"
 #include "opc/datachange/client_delivery.h"
-#include "opc/datachange/stream_block.h"
+#include "opc/datachange/stream_formats.h"
 
 // The three stream formats a group serves, in the order its advise connections are kept.
 enum class StreamSink { Data, DataTime, WriteComplete };

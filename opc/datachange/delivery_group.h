@@ -7,12 +7,12 @@
 
 #include <cstdint>
 
-#include "opc/datachange/pending_request.h"
 #include "opc/items/item_table.h"
 
 class CallbackRequests;
 class DataCallback;
 class DataObjectPart;
+struct PendingRequests;
 class PreviousStreams;
 
 class DeliveryGroup : public IUnknown {

@@ -10,8 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "opc/datachange/stream_block.h"
-#include "opc/datachange/stream_data.h"
+#include "opc/datachange/stream_formats.h"
 #include "opc_da.h"
 
 class ItemObject;

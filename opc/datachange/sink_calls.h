@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "opc/datachange/client_delivery.h"
-#include "opc/datachange/stream_block.h"
+#include "opc/datachange/stream_formats.h"
 #include "opc/values/item_value_owner.h"
 #include "opc_da.h"
 

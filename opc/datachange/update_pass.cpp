@@ -2,12 +2,15 @@
 // the tag mirror, its data-change streams and the completion of its asynchronous requests.
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <utility>
+#include <vector>
 
 #include "opc/datachange/update_pass.h"
 
-#include "opc/datachange/callback_update.h"
-#include "opc/datachange/data_change_streams.h"
+#include "opc/datachange/async_io.h"
+#include "opc/datachange/data_callback.h"
 #include "opc/datachange/data_object.h"
 #include "opc/datachange/delivery_group.h"
 #include "opc/datachange/group_streams.h"
@@ -141,6 +144,117 @@ void CompleteWrite(DeliveryGroup& group, PendingRequest& record)
     }
     record.Reset();
     SendPreparedStream(group, std::move(stream));
+}
+
+// The update pass's part for a group's data callback: the data change of each expired period,
+// carrying only the items whose value or quality changed since the callback last got them,
+// and on every pass the completions of the queued IOPCAsyncIO2 requests, oldest first.
+
+using CallPointer = std::unique_ptr<DataCallbackCall>;
+
+// The request's items read from its source (still in the table: removal takes them out).
+bool ReadRequestItems(const DeliveryGroup& group, const CallbackRequest& request,
+                      std::vector<CallbackItem>& items)
+{
+    const ItemTable& table = group.Items();
+    try {
+        items.reserve(request.items.size());
+        for (OPCHANDLE handle : request.items) {
+            items.push_back(ReadCallbackItem(*table.Find(handle), request.source));
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool WriteResults(const DeliveryGroup& group, const CallbackRequest& request,
+                  std::vector<CallbackItem>& items)
+{
+    const ItemTable& table = group.Items();
+    try {
+        items.resize(request.items.size());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    for (size_t i = 0; i < items.size(); ++i) {
+        items[i].hServer = request.items[i];
+        items[i].hClient = table.Find(request.items[i])->ClientHandle();
+        items[i].error = request.writeResults[i];
+    }
+    return true;
+}
+
+CallPointer BuildCompletion(const DeliveryGroup& group, const CallbackRequest& request)
+{
+    DataCallbackKind kind = DataCallbackKind::CancelComplete;
+    std::vector<CallbackItem> items;
+    if (!request.cancelled) {
+        switch (request.kind) {
+        case CallbackRequestKind::Read:
+            kind = DataCallbackKind::ReadComplete;
+            if (!ReadRequestItems(group, request, items)) return nullptr;
+            break;
+        case CallbackRequestKind::Refresh:
+            kind = DataCallbackKind::DataChange;
+            if (!ReadRequestItems(group, request, items)) return nullptr;
+            break;
+        case CallbackRequestKind::Write:
+            kind = DataCallbackKind::WriteComplete;
+            if (!WriteResults(group, request, items)) return nullptr;
+            break;
+        }
+    }
+    return CallPointer(new (std::nothrow) DataCallbackCall(kind, request.transactionId,
+                                                           group.ClientHandle(), std::move(items)));
+}
+
+// Nothing while the group is inactive, the data change disabled, no sink connected or no item
+// owed; the items sent are owed nothing more.
+void SendCallbackDataChange(DeliveryGroup& group)
+{
+    DataCallback& callback = group.Callback();
+    if (!group.IsActive() || !callback.enabled || !callback.Connected()) return;
+    std::vector<CallbackItem> items;
+    try {
+        group.Items().ForEach([&items](const ItemObject& item) {
+            if (item.Active() && (item.ChangeMask() & kOwedToDataCallback)) {
+                items.push_back(ReadCallbackItem(item, OPC_DS_CACHE));
+            }
+        });
+    } catch (const std::bad_alloc&) {
+        return;  // the bits stay: the items go with the next period
+    }
+    if (items.empty()) return;
+    CallPointer call(new (std::nothrow) DataCallbackCall(DataCallbackKind::DataChange, 0,
+                                                         group.ClientHandle(), std::move(items)));
+    if (!call) return;
+    ItemTable& table = group.Items();
+    for (const CallbackItem& item : call->Items()) {
+        table.Find(item.hServer)->ClearChangeBits(kOwedToDataCallback);
+    }
+    callback.Deliver(std::move(call));
+}
+
+// Every queued request is completed: a cancelled one with OnCancelComplete, a read with
+// OnReadComplete, a write with OnWriteComplete, a refresh with OnDataChange carrying its
+// transaction ID. All are built before the first call, as the client may queue more from
+// within one; a request whose call cannot be built for want of memory waits for the next pass.
+void CompleteCallbackRequests(DeliveryGroup& group)
+{
+    CallbackRequests& requests = group.CallbackQueue();
+    std::vector<CallPointer> calls;
+    while (const CallbackRequest* request = requests.Oldest()) {
+        CallPointer call = BuildCompletion(group, *request);
+        if (!call) break;
+        try {
+            calls.push_back(std::move(call));
+        } catch (const std::bad_alloc&) {
+            break;
+        }
+        requests.DropOldest();
+    }
+    for (CallPointer& call : calls) group.Callback().Deliver(std::move(call));
 }
 
 }  // namespace

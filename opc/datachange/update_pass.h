@@ -6,5 +6,6 @@
 class DeliveryGroup;
 
 // One update pass of `group` with the poll period and the poll cycle's time: the countdown,
-// the item refresh, the data-change streams and the completions of its asynchronous requests.
+// the item refresh, the data-change streams, the data callback's data change and the
+// completions of its asynchronous requests.
 void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& cycleTime);

@@ -3,8 +3,6 @@
 #include <new>
 
 #include "opc/com/global_lock.h"
-#include "opc/datachange/async_io.h"
-#include "opc/datachange/async_io2.h"
 #include "opc/datachange/data_object.h"
 #include "opc/datachange/update_pass.h"
 #include "opc/group/group_state_mgt.h"

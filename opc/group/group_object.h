@@ -7,17 +7,14 @@
 #include "opc/com/connection_point_container_part.h"
 #include "opc/com/heap_string.h"
 #include "opc/com/reference_counted.h"
-#include "opc/datachange/callback_requests.h"
+#include "opc/datachange/async_io.h"
 #include "opc/datachange/data_callback.h"
 #include "opc/datachange/delivery_group.h"
-#include "opc/datachange/pending_request.h"
 #include "opc/datachange/previous_streams.h"
 #include "opc/group/client_session.h"
 #include "opc/items/item_table.h"
 #include "opc_da.h"
 
-class AsyncIOPart;
-class AsyncIO2Part;
 class DataObjectPart;
 class GroupStateMgtPart;
 class ItemMgtPart;

@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "opc/datachange/stream_data.h"
-#include "opc/datachange/stream_write_complete.h"
+#include "opc/datachange/stream_formats.h"
 #include "tests/opc/datachange/stream_bytes.h"
 #include "tests/opc/values/variant_maker.h"
 #include "tools/opc_client/advise_sink.h"

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "opc/datachange/stream_block.h"
+#include "opc/datachange/stream_formats.h"
 #include "opc_error.h"
 #include "tests/opc/datachange/recording_sink.h"
 #include "tests/opc/datachange/stream_bytes.h"

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "opc/datachange/stream_write_complete.h"
+#include "opc/datachange/stream_formats.h"
 #include "stream_bytes.h"
 
 namespace {

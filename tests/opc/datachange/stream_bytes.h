@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "opc/datachange/stream_block.h"
+#include "opc/datachange/stream_formats.h"
 
 inline std::vector<BYTE> BytesOf(const StreamBlock& block, size_t size)
 {

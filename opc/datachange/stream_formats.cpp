@@ -1,10 +1,19 @@
-#include "opc/datachange/stream_data.h"
+#include "opc/datachange/stream_formats.h"
 
 #include <cassert>
 #include <cstddef>
 #include <cstring>
 #include <new>
 
+decltype(&GlobalAlloc) g_streamBlockAllocation = GlobalAlloc;
+
+StreamBlock AllocateStreamBlock(uint64_t size)
+{
+    if (size == 0 || size > MAXDWORD) return nullptr;
+    return StreamBlock(g_streamBlockAllocation(GMEM_FIXED, static_cast<SIZE_T>(size)));
+}
+
+// The data streams.
 namespace {
 
 // The value block's VARIANT part is 16 bytes on every build; on x64 the VARIANT itself is 24.
@@ -169,4 +178,29 @@ void RewriteStreamRecord(DataStreamFormat format, BYTE* stream, size_t index,
     WriteItemHeader(format, record, value,
                     stream + sizeof(OPCGROUPHEADER) + ItemHeaderSize(format) * index);
     WriteValueBlock(*record.value, record.valueBytes, stream + value);
+}
+
+// The write-complete stream.
+static_assert(sizeof(OPCGROUPHEADERWRITE) == 16, "OPCGROUPHEADERWRITE is 16 bytes");
+static_assert(sizeof(OPCITEMHEADERWRITE) == 8, "OPCITEMHEADERWRITE is 8 bytes");
+
+uint64_t WriteCompleteStreamSize(size_t itemCount)
+{
+    return sizeof(OPCGROUPHEADERWRITE) + uint64_t{sizeof(OPCITEMHEADERWRITE)} * itemCount;
+}
+
+StreamBlock BuildWriteCompleteStream(OPCHANDLE hClientGroup, DWORD transactionId,
+                                     const std::vector<OPCITEMHEADERWRITE>& items)
+{
+    StreamBlock block = AllocateStreamBlock(WriteCompleteStreamSize(items.size()));
+    if (!block) return block;
+    auto* bytes = static_cast<BYTE*>(GlobalLock(block.get()));
+    const OPCGROUPHEADERWRITE group{static_cast<DWORD>(items.size()), hClientGroup, transactionId,
+                                    S_OK};
+    std::memcpy(bytes, &group, sizeof group);
+    if (!items.empty()) {
+        std::memcpy(bytes + sizeof group, items.data(), sizeof(OPCITEMHEADERWRITE) * items.size());
+    }
+    GlobalUnlock(block.get());
+    return block;
 }

@@ -1,17 +1,36 @@
 #pragma once
-// The data streams "OPCSTMFORMATDATA" and "OPCSTMFORMATDATATIME": a 20-byte OPCGROUPHEADER,
-// one item header per item (OPCITEMHEADER2, 12 bytes, or OPCITEMHEADER1 with the timestamp,
-// 20 bytes), then one value block per item, all without alignment gaps.
+// The byte layouts of the three streams a group's advise sinks receive, each built in a global
+// memory block of its own:
+// - "OPCSTMFORMATDATA" and "OPCSTMFORMATDATATIME": a 20-byte OPCGROUPHEADER, one item header per
+//   item (OPCITEMHEADER2, 12 bytes, or OPCITEMHEADER1 with the timestamp, 20 bytes), then one
+//   value block per item, all without alignment gaps;
+// - "OPCSTMFORMATWRITECOMPLETE": a 16-byte OPCGROUPHEADERWRITE (no size field; it starts with
+//   the item count), then one 8-byte OPCITEMHEADERWRITE per item.
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
-#include "opc/datachange/stream_block.h"
 #include "opc/values/item_value.h"
 #include "opc/values/item_value_owner.h"
 #include "opc_da.h"
 
+// The global memory block that carries one stream to a client's advise sink; the server
+// frees it right after OnDataChange.
+struct GlobalBlockFree {
+    void operator()(HGLOBAL block) const { GlobalFree(block); }
+};
+using StreamBlock = std::unique_ptr<void, GlobalBlockFree>;
+
+// Where the blocks come from: GlobalAlloc, unless a test puts in an allocation that refuses.
+extern decltype(&GlobalAlloc) g_streamBlockAllocation;
+
+// A GMEM_FIXED block of exactly size bytes; null when that fails or size does not fit the
+// streams' 32-bit size fields.
+StreamBlock AllocateStreamBlock(uint64_t size);
+
+// The data streams.
 enum class DataStreamFormat { Data, DataTime };
 
 // One item as a data stream carries it.
@@ -67,3 +86,11 @@ uint32_t StreamValueBlockBytes(DataStreamFormat format, const BYTE* stream, size
 // size of the one it replaces.
 void RewriteStreamRecord(DataStreamFormat format, BYTE* stream, size_t index,
                          const StreamRecord& record);
+
+// The write-complete stream.
+uint64_t WriteCompleteStreamSize(size_t itemCount);
+
+// The stream in a new block, or null when the block cannot be allocated. Each item's dwError
+// is its write result as given (S_OK or the failed conversion's HRESULT); hrStatus is S_OK.
+StreamBlock BuildWriteCompleteStream(OPCHANDLE hClientGroup, DWORD transactionId,
+                                     const std::vector<OPCITEMHEADERWRITE>& items);
