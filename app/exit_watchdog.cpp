@@ -1,9 +1,12 @@
 #include "app/exit_watchdog.h"
 
+#include "diagnostics/support_trace.h"
+
 namespace {
 
 void CALLBACK EndProcess(void*, BOOLEAN)
 {
+    SUPPORT_TRACE(TraceClient{}, S_OK, "exit: took its bound, the process is ended by force");
     TerminateProcess(GetCurrentProcess(), 0);
 }
 

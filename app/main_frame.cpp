@@ -6,6 +6,7 @@
 #include "app/opc_server_app.h"
 #include "app/resources/resource.h"
 #include "app/window_classes.h"
+#include "diagnostics/support_trace.h"
 #include "framework/afx_ids.h"
 #include "opc/server/shutdown_notice.h"
 #include "runtime_link/ansi_text.h"
@@ -82,8 +83,10 @@ void CMainFrame::OnClose()
 {
     COPCServerApp* app = ServerApp();
     if (app) app->m_exitWatchdog.Arm();
+    SUPPORT_TRACE(TraceClient{}, S_OK, "exit: asked for; shutdown notice to the clients");
     // The clients hear of the end while the server still serves them.
-    NotifyClientsOfShutdown();
+    const int answered = NotifyClientsOfShutdown();
+    SUPPORT_TRACE(TraceClient{}, S_OK, "exit: %d clients answered the shutdown notice", answered);
     KillTimer(kPollTimer);
     if (app) app->DeleteTrayIcon(m_hWnd, app->m_trayIcon);
     CFrameWnd::OnClose();

@@ -13,6 +13,7 @@
 #include "app/resources/resource.h"
 #include "app/tray_icon.h"
 #include "app/window_classes.h"
+#include "diagnostics/support_trace.h"
 #include "framework/afx_ids.h"
 #include "framework/command_line_info.h"
 #include "framework/doc_template.h"
@@ -57,6 +58,12 @@ BOOL COPCServerApp::InitInstance()
     ParseCommandLine(commandLine);
     // Every early exit returns TRUE without a main window: the loop then ends at once.
     if (!m_instanceClaim.Take(commandLine.m_bRunEmbedded, kServingCopyWaitMs)) return TRUE;
+    // Only the serving copy traces: the file is one server's story.
+    if (SupportTraceWanted(GetCommandLineW()) && StartSupportTrace()) {
+        SUPPORT_TRACE(TraceClient{}, S_OK, "server started%s", commandLine.m_bRunEmbedded
+                                                                   ? " by COM"
+                                                                   : "");
+    }
     if (!LookupProject()) return TRUE;
     // Before the Viewer check, so that even a start that only starts the Viewer leaves a
     // configuration behind; and before the main window, whose timer takes its poll period.
@@ -94,12 +101,15 @@ int COPCServerApp::ExitInstance()
 {
     // The clients have had their notice: what is left must not wait on any of them.
     m_exitWatchdog.Shorten();
+    SUPPORT_TRACE(TraceClient{}, S_OK, "exit: main window gone, ending COM");
     m_instanceClaim.WithdrawClassObject();
     if (g_comStarted) {
         StopCom();
         WatchViewer(nullptr);
         ReleaseTagMirror();
     }
+    SUPPORT_TRACE(TraceClient{}, S_OK, "exit: done");
+    StopSupportTrace();
     // A copy COM started meanwhile may serve from now on.
     m_instanceClaim.Release();
     return CWinApp::ExitInstance();

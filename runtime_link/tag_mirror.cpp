@@ -1,8 +1,11 @@
 #include "runtime_link/tag_mirror.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cstring>
 
+#include "diagnostics/support_trace.h"
 #include "runtime_link/ansi_text.h"
 #include "runtime_link/project_files.h"
 #include "runtime_link/shared_tag_area.h"
@@ -207,6 +210,7 @@ uint32_t TagMirrorGeneration()
 
 void RunPollCycle()
 {
+    const ULONGLONG start = GetTickCount64();
     CheckViewerLink();
     if (ViewerLinked()) {
         ExchangeWithTagRecords();
@@ -216,6 +220,11 @@ void RunPollCycle()
         DropPendingWrites();
     }
     if (g_afterPollCycle) g_afterPollCycle(PollPeriod());
+    const ULONGLONG took = GetTickCount64() - start;
+    if (took > static_cast<ULONGLONG>(PollPeriod())) {
+        SUPPORT_TRACE(TraceClient{}, S_OK, "poll cycle took %llu ms, longer than its period of %ld ms",
+                      took, static_cast<long>(PollPeriod()));
+    }
 }
 
 void ReleaseTagMirror()

@@ -6,9 +6,15 @@
 #include <map>
 #include <new>
 
+#include "diagnostics/support_trace.h"
+#include "opc_error.h"
+
 std::atomic<DWORD> g_silenceBeforeProbeMs{10000};
 
 namespace {
+
+// A slow client's backlog is traced at most this often.
+constexpr ULONGLONG kBacklogTraceEveryMs = 10000;
 
 // Delivery threads whose queue is closed and that have not ended yet.
 LONG g_endingDeliveries = 0;
@@ -50,17 +56,39 @@ bool SinkAlive(IUnknown& sink)
 
 // The delivery thread's loop: it holds the proxy of each connected sink (its IUnknown; a call
 // asks it for its interface, which the proxy answers itself) and makes the calls in order.
+// Every so often, what the client's backlog came to: a trace line, not one a call.
+void TraceBacklog(DeliveryQueue& queue, ULONGLONG& lastTraced)
+{
+    if (!g_supportTraceOn.load(std::memory_order_relaxed)) return;
+    const ULONGLONG now = GetTickCount64();
+    if (now - lastTraced < kBacklogTraceEveryMs) return;
+    size_t coalesced = 0;
+    size_t completions = 0;
+    queue.TakeBacklog(coalesced, completions);
+    if (coalesced == 0 && completions == 0) return;
+    lastTraced = now;
+    SUPPORT_TRACE((TraceClient{queue.clientProcessId, nullptr}), S_OK,
+                  "client slow: %u data changes coalesced since the last line, %u completions "
+                  "waiting",
+                  static_cast<unsigned>(coalesced), static_cast<unsigned>(completions));
+}
+
 void DeliverAll(DeliveryQueue& queue)
 {
     std::map<SinkConnection, Microsoft::WRL::ComPtr<IUnknown>> sinks;
     ULONGLONG lastHeard = GetTickCount64();
+    ULONGLONG lastTraced = 0;
     QueuedDelivery entry;
     while (queue.WaitNext(entry)) {
         switch (entry.step) {
         case DeliveryStep::Connect: {
             Microsoft::WRL::ComPtr<IUnknown> sink;
-            if (FAILED(CoGetInterfaceAndReleaseStream(entry.marshalledSink.Detach(),
-                                                      IID_PPV_ARGS(&sink)))) {
+            const HRESULT hr = CoGetInterfaceAndReleaseStream(entry.marshalledSink.Detach(),
+                                                              IID_PPV_ARGS(&sink));
+            if (FAILED(hr)) {
+                SUPPORT_TRACE((TraceClient{queue.clientProcessId, nullptr}), hr,
+                              "sink %u could not be reached: its advise is dropped",
+                              entry.connection);
                 queue.MarkGone(entry.connection);
                 break;
             }
@@ -87,9 +115,13 @@ void DeliverAll(DeliveryQueue& queue)
                 lastHeard = now;
             }
             if (gone) {
+                SUPPORT_TRACE((TraceClient{queue.clientProcessId, nullptr}), hr,
+                              "sink %u found gone%s: its advise is dropped", entry.connection,
+                              told ? "" : " (asked after a silence)");
                 queue.MarkGone(entry.connection);
                 sinks.erase(found);
             }
+            TraceBacklog(queue, lastTraced);
             break;
         }
         case DeliveryStep::Disconnect:
@@ -149,6 +181,7 @@ bool DeliveryQueue::Push(QueuedDelivery entry)
                 } else if (entry.call->Absorb(*waiting->call, completionBetween)) {
                     Count(*waiting, false);
                     waiting->call.reset();
+                    ++m_coalesced;
                 }
             }
         }
@@ -215,6 +248,14 @@ bool DeliveryQueue::TryNext(QueuedDelivery& entry)
     return true;
 }
 
+void DeliveryQueue::TakeBacklog(size_t& coalesced, size_t& completions)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    coalesced = m_coalesced;
+    completions = m_completions;
+    m_coalesced = 0;
+}
+
 bool DeliveryQueue::Saturated() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
@@ -264,7 +305,12 @@ bool ClientDelivery::StartThread()
     if (!shared) return false;
     // The thread is never joined: it ends on its own once the queue is closed and empty.
     const HANDLE thread = CreateThread(nullptr, 0, DeliveryThread, shared.get(), 0, nullptr);
-    if (!thread) return false;
+    if (!thread) {
+        SUPPORT_TRACE((TraceClient{m_queue->clientProcessId, nullptr}),
+                      HRESULT_FROM_WIN32(GetLastError()),
+                      "delivery thread not started: the client's sink is refused");
+        return false;
+    }
     shared.release();
     CloseHandle(thread);
     m_threadStarted = true;
@@ -309,7 +355,20 @@ bool ClientDelivery::Gone(SinkConnection connection) const
 
 bool ClientDelivery::Saturated() const
 {
-    return m_queue && m_queue->Saturated();
+    if (!m_queue || !m_queue->Saturated()) return false;
+    const ULONGLONG now = GetTickCount64();
+    if (now - m_queue->refusalTracedAt < 1000) return true;
+    m_queue->refusalTracedAt = now;
+    SUPPORT_TRACE((TraceClient{m_queue->clientProcessId, nullptr}),
+                  OPC_SERVER_E_CALLBACKS_BACKLOGGED,
+                  "asynchronous request refused: %u completions wait for the client's callbacks",
+                  static_cast<unsigned>(DeliveryQueue::kCompletionBound));
+    return true;
+}
+
+void ClientDelivery::SetClientProcessId(DWORD processId)
+{
+    if (m_queue) m_queue->clientProcessId = processId;
 }
 
 bool InOtherApartment(IUnknown& sink)

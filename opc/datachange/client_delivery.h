@@ -84,6 +84,13 @@ public:
     // disconnect takes it off the list.
     void MarkGone(SinkConnection connection);
     bool Gone(SinkConnection connection) const;
+    // Data changes taken in by newer ones since the last call, and the completions waiting now.
+    void TakeBacklog(size_t& coalesced, size_t& completions);
+
+    // The client's process, for the support trace; 0 when not known.
+    std::atomic<DWORD> clientProcessId{0};
+    // When a refusal was last traced: a flood of requests leaves a line a second.
+    std::atomic<ULONGLONG> refusalTracedAt{0};
 
 private:
     // Adds a call that starts waiting to the counts, or takes one that stops waiting off them.
@@ -95,6 +102,7 @@ private:
     std::set<SinkConnection> m_gone;
     size_t m_completions = 0;  // waiting calls that do not coalesce
     size_t m_bytes = 0;        // held by every waiting call
+    size_t m_coalesced = 0;    // since the last TakeBacklog
     bool m_closed = false;
 };
 
@@ -121,6 +129,7 @@ public:
     bool Gone(SinkConnection connection) const;
     // Too many completions wait for the client: its new asynchronous requests are refused.
     bool Saturated() const;
+    void SetClientProcessId(DWORD processId);
 
 private:
     bool StartThread();

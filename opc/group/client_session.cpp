@@ -35,6 +35,8 @@ ClientSession::~ClientSession()
 
 void ClientSession::WatchClient(DWORD processId)
 {
+    m_clientProcessId = processId;
+    delivery->SetClientProcessId(processId);
     m_clientProcess.reset(processId ? OpenProcess(SYNCHRONIZE, FALSE, processId) : nullptr);
 }
 

@@ -50,6 +50,8 @@ public:
     void WatchClient(DWORD processId);
     // The client's process was watched and has ended; the watch is over once this said true.
     bool TakeClientEnded();
+    // The process WatchClient was given; 0 when none.
+    DWORD ClientProcessId() const { return m_clientProcessId; }
 
     // Every group made in this session and not yet destroyed, uncounted; false when memory is
     // short (nothing changes).
@@ -64,5 +66,6 @@ private:
     explicit ClientSession(std::shared_ptr<ClientDelivery> delivery);
 
     std::unique_ptr<void, ProcessHandleCloser> m_clientProcess;
+    DWORD m_clientProcessId = 0;
     std::set<GroupObject*> m_groups;
 };

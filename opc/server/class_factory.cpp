@@ -40,12 +40,17 @@ HRESULT ServerClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, voi
     if (ppv) *ppv = nullptr;
     if (pUnkOuter) return CLASS_E_NOAGGREGATION;
     if (!ppv) return E_INVALIDARG;
+    const TraceClient caller{ClassFactoryCallerProcessId(), nullptr};
     ServerObject* object = ServerObject::Create(&ServerObjectDestroyed);
-    if (!object) return E_OUTOFMEMORY;
+    if (!object) {
+        SUPPORT_TRACE(caller, E_OUTOFMEMORY, "client refused: no memory for a server object");
+        return E_OUTOFMEMORY;
+    }
     // Beyond the ninth live object the poll cycle could never serve it: refuse it rather than
     // hand out a server whose groups would never be updated.
     if (object->ServerTableIndex() == 0) {
         delete object;
+        SUPPORT_TRACE(caller, E_OUTOFMEMORY, "client refused: all server-table entries in use");
         return E_OUTOFMEMORY;
     }
     const HRESULT hr = object->QueryInterface(riid, ppv);
@@ -54,7 +59,10 @@ HRESULT ServerClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, voi
         return hr;
     }
     ++g_objectCount;
-    object->Session()->WatchClient(ClassFactoryCallerProcessId());
+    object->Session()->WatchClient(caller.processId);
+    SUPPORT_TRACE(caller, S_OK, "client connected: server object in entry %d%s",
+                  object->ServerTableIndex(),
+                  caller.processId ? "" : " (its process is not known: not watched)");
     return hr;
 }
 

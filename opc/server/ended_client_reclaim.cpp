@@ -36,6 +36,11 @@ void Reclaim(ClientSession& session)
     } catch (const std::bad_alloc&) {
         // The server's own groups still go with its table below.
     }
+    SUPPORT_TRACE((TraceClient{session.ClientProcessId(),
+                               server ? server->ClientName().c_str() : nullptr}),
+                  S_OK, "client's process ended: reclaiming its %s and %u groups",
+                  server ? "server object" : "groups (server object already released)",
+                  static_cast<unsigned>(groups.size()));
     if (server) TakeOutOfServerTable(*server.Get());
     // A connection point is an object of its own that holds its group or server.
     for (const ComPtr<GroupObject>& group : groups) {

@@ -108,6 +108,8 @@ ConnectionPoint* ServerObject::OutgoingConnection()
 
 void ServerObject::FinalRelease()
 {
+    SUPPORT_TRACE(TraceIdentity(), S_OK, "client released its server object (entry %d)",
+                  m_serverTableIndex);
     if (m_destroyNotification) m_destroyNotification();
     delete this;
 }

@@ -8,6 +8,7 @@
 #include "opc/com/connection_point.h"
 #include "opc/com/connection_point_container_part.h"
 #include "opc/com/reference_counted.h"
+#include "diagnostics/support_trace.h"
 #include "opc/group/client_session.h"
 #include "opc/server/group_table.h"
 
@@ -59,6 +60,11 @@ public:
     void SetLocaleId(LCID locale) { m_localeId = locale; }
     // The name the client gave itself; empty until it does.
     const std::wstring& ClientName() const { return m_clientName; }
+    // The client as the support trace names it.
+    TraceClient TraceIdentity() const
+    {
+        return TraceClient{m_session->ClientProcessId(), m_clientName.c_str()};
+    }
     // False when the name cannot be copied.
     bool SetClientName(const wchar_t* name);
     // The IOPCShutdown connection point, made on first request; null when memory is short.
