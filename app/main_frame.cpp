@@ -1,5 +1,6 @@
 #include "app/main_frame.h"
 
+#include <cstdlib>
 #include <memory>
 #include <type_traits>
 
@@ -60,6 +61,15 @@ BOOL CMainFrame::PreCreateWindow(CREATESTRUCTA& cs)
 LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_TRAYNOTIFY) return OnTrayNotification(wParam, lParam);
+    // Windows ending the session: the server never objects, and ends with its clients told why
+    // while the session still waits for it (a few seconds). Windows may end the process as soon
+    // as this message is answered, so the whole exit runs before it is.
+    if (message == WM_QUERYENDSESSION) return TRUE;
+    if (message == WM_ENDSESSION && wParam) {
+        EndServer(ShutdownCause::SessionEnding);
+        COPCServerApp* app = ServerApp();
+        std::exit(app ? app->ExitInstance() : 0);
+    }
     return CFrameWnd::WindowProc(message, wParam, lParam);
 }
 
@@ -81,11 +91,18 @@ void CMainFrame::OnTimer(UINT_PTR)
 
 void CMainFrame::OnClose()
 {
+    EndServer(ShutdownCause::ServerClosed);
+}
+
+void CMainFrame::EndServer(ShutdownCause cause)
+{
     COPCServerApp* app = ServerApp();
     if (app) app->m_exitWatchdog.Arm();
-    SUPPORT_TRACE(TraceClient{}, S_OK, "exit: asked for; shutdown notice to the clients");
+    SUPPORT_TRACE(TraceClient{}, S_OK, "exit: %s; shutdown notice to the clients",
+                  cause == ShutdownCause::SessionEnding ? "Windows ends the session"
+                                                        : "asked for");
     // The clients hear of the end while the server still serves them.
-    const int answered = NotifyClientsOfShutdown();
+    const int answered = NotifyClientsOfShutdown(kShutdownNoticeWaitMs, cause);
     SUPPORT_TRACE(TraceClient{}, S_OK, "exit: %d clients answered the shutdown notice", answered);
     KillTimer(kPollTimer);
     if (app) app->DeleteTrayIcon(m_hWnd, app->m_trayIcon);

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "framework/frame_wnd.h"
+#include "opc/server/shutdown_notice.h"
 
 // The tray icon's mouse notifications arrive as this message.
 constexpr UINT WM_TRAYNOTIFY = WM_USER + 5;
@@ -25,6 +26,10 @@ protected:
     BOOL OnCommand(UINT id) override;
 
 private:
+    // The end of the server: the clients' shutdown notice for `cause`, the poll timer and the
+    // tray icon, then the window closes and the program ends.
+    void EndServer(ShutdownCause cause);
+
     // Kept here because the registered class and the window point at them.
     std::string m_windowTitle;
     std::string m_windowClassName;

@@ -75,12 +75,17 @@ bool ShutdownNoticePending()
     return InterlockedCompareExchange(&g_pendingNotices, 0, 0) != 0;
 }
 
-const wchar_t* ShutdownReason(LCID locale)
+const wchar_t* ShutdownReason(LCID locale, ShutdownCause cause)
 {
-    return locale == kChineseLocale ? L"OPC 服务器正在关闭。" : L"The OPC server is shutting down.";
+    const bool chinese = locale == kChineseLocale;
+    if (cause == ShutdownCause::SessionEnding) {
+        return chinese ? L"Windows 正在结束会话，OPC 服务器正在关闭。"
+                       : L"Windows is ending the session: the OPC server is shutting down.";
+    }
+    return chinese ? L"OPC 服务器正在关闭。" : L"The OPC server is shutting down.";
 }
 
-int NotifyClientsOfShutdown(DWORD waitMs)
+int NotifyClientsOfShutdown(DWORD waitMs, ShutdownCause cause)
 {
     std::shared_ptr<NoticeRound> round;
     try {
@@ -102,7 +107,7 @@ int NotifyClientsOfShutdown(DWORD waitMs)
     for (int i = 0; i < count; ++i) {
         const ShutdownConnection* connection = servers[i]->Shutdown();
         if (!connection || !connection->Sink().Connected()) continue;
-        const wchar_t* reason = ShutdownReason(servers[i]->LocaleId());
+        const wchar_t* reason = ShutdownReason(servers[i]->LocaleId(), cause);
         if (IUnknown* sink = connection->Sink().Direct()) {
             try {
                 direct.push_back({sink, reason});

@@ -33,6 +33,10 @@ private:
     ClientSink m_sink;
 };
 
+// Why the server ends: closed by its user (tray Exit, WM_CLOSE), or because Windows ends the
+// session (logoff, shutdown).
+enum class ShutdownCause { ServerClosed, SessionEnding };
+
 // Sends IOPCShutdown::ShutdownRequest to the connected sink of every server object in the
 // server table, with a reason in the object's locale, before the server ends. A sink in another
 // apartment gets it through its client's delivery thread, after the calls already waiting
@@ -40,10 +44,11 @@ private:
 // the clients make from their notice (Unadvise, Release) and waits at most `waitMs` in all,
 // then goes on and leaves a frozen client's notice behind. A sink in this apartment is called
 // directly. Returns how many sinks answered.
-int NotifyClientsOfShutdown(DWORD waitMs = kShutdownNoticeWaitMs);
+int NotifyClientsOfShutdown(DWORD waitMs = kShutdownNoticeWaitMs,
+                            ShutdownCause cause = ShutdownCause::ServerClosed);
 
 // True while a notice has not yet come back from its client (a frozen client).
 bool ShutdownNoticePending();
 
 // The reason the notice gives in `locale`: Chinese for the Chinese locale, English otherwise.
-const wchar_t* ShutdownReason(LCID locale);
+const wchar_t* ShutdownReason(LCID locale, ShutdownCause cause = ShutdownCause::ServerClosed);

@@ -141,29 +141,56 @@ DWORD Advise(IUnknown* server, IOPCShutdown* sink)
 
 TEST(ShutdownNotice, TheSinkHearsTheReasonBeforeTheServerEnds)
 {
-    ComPtr<IOPCServer> english = CreateServerAs<IOPCServer>();
-    ComPtr<IOPCServer> chinese = CreateServerAs<IOPCServer>();
-    ASSERT_TRUE(english && chinese);
-    ComPtr<IOPCCommon> common;
-    ASSERT_EQ(S_OK, chinese.As(&common));
-    ASSERT_EQ(S_OK, common->SetLocaleID(0x0804));
-    UniqueHandle process = OpenServerProcess();
-    ASSERT_TRUE(process);
-    ShutdownSink englishSink(process.get()), chineseSink(process.get());
-    Advise(english.Get(), &englishSink);
-    Advise(chinese.Get(), &chineseSink);
+    const struct {
+        const char* how;
+        bool sessionEnds;
+        const wchar_t* english;
+        const wchar_t* chinese;
+    } cases[] = {
+        {"tray Exit", false, L"The OPC server is shutting down.", L"OPC 服务器正在关闭。"},
+        {"Windows ends the session", true,
+         L"Windows is ending the session: the OPC server is shutting down.",
+         L"Windows 正在结束会话，OPC 服务器正在关闭。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        ComPtr<IOPCServer> english = CreateServerAs<IOPCServer>();
+        ComPtr<IOPCServer> chinese = CreateServerAs<IOPCServer>();
+        ASSERT_TRUE(english && chinese);
+        ComPtr<IOPCCommon> common;
+        ASSERT_EQ(S_OK, chinese.As(&common));
+        ASSERT_EQ(S_OK, common->SetLocaleID(0x0804));
+        UniqueHandle process = OpenServerProcess();
+        ASSERT_TRUE(process);
+        ShutdownSink englishSink(process.get()), chineseSink(process.get());
+        Advise(english.Get(), &englishSink);
+        Advise(chinese.Get(), &chineseSink);
 
-    ASSERT_TRUE(
-        PostMessageA(FindWindowA("Parhelionix OPCServer Class", nullptr), WM_COMMAND, kAppExit, 0));
-    // The notice comes into this apartment: wait while serving it.
-    HANDLE handle = process.get();
-    DWORD index = 0;
-    ASSERT_EQ(S_OK, CoWaitForMultipleHandles(0, kServerEndMs, 1, &handle, &index))
-        << "the server did not end";
-    EXPECT_EQ(L"The OPC server is shutting down.", englishSink.reason);
-    EXPECT_EQ(L"OPC 服务器正在关闭。", chineseSink.reason);
-    EXPECT_TRUE(englishSink.serverRanAtNotice);
-    EXPECT_TRUE(chineseSink.serverRanAtNotice);
+        const HWND window = FindWindowA("Parhelionix OPCServer Class", nullptr);
+        if (c.sessionEnds) {
+            // As Windows does: it asks, then tells. The notice comes back into this apartment
+            // while the server handles the message, so that one is posted.
+            DWORD_PTR allowed = FALSE;
+            ASSERT_NE(0, SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF,
+                                             SMTO_ABORTIFHUNG, kServerEndMs, &allowed));
+            EXPECT_EQ(TRUE, static_cast<BOOL>(allowed)) << "the server never objects";
+            ASSERT_TRUE(PostMessageA(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF));
+        } else {
+            ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kAppExit, 0));
+        }
+        // The notice comes into this apartment: wait while serving it.
+        HANDLE handle = process.get();
+        DWORD index = 0;
+        ASSERT_EQ(S_OK, CoWaitForMultipleHandles(0, kServerEndMs, 1, &handle, &index))
+            << "the server did not end";
+        EXPECT_EQ(c.english, englishSink.reason);
+        EXPECT_EQ(c.chinese, chineseSink.reason);
+        EXPECT_TRUE(englishSink.serverRanAtNotice);
+        EXPECT_TRUE(chineseSink.serverRanAtNotice);
+        // A dead server's stubs must not reach the sinks once they are gone.
+        CoDisconnectObject(&englishSink, 0);
+        CoDisconnectObject(&chineseSink, 0);
+    }
 }
 
 enum class ClientState { FrozenInShutdownNotice, FrozenInOnDataChange, Killed };

@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "diagnostics/support_trace.h"
 #include "opc_da.h"
 #include "server_identity.h"
 #include "tests/e2e/opc_server_e2e_environment.h"
 #include "tests/opc/include/task_memory.h"
+#include "tests/support/temp_directory.h"
 #include "viewer/bounded_wait.h"
 
 using Microsoft::WRL::ComPtr;
@@ -302,6 +304,39 @@ TEST(ServerProcess, EndsCleanlyWhileAClientStillHoldsObjects)
     DWORD exitCode = STILL_ACTIVE;
     GetExitCodeProcess(process, &exitCode);
     EXPECT_EQ(0u, exitCode);
+}
+
+// Switched on in the registry, the support trace tells a field report's story: the client that
+// connected, its objects reclaimed after it was killed, the Viewer lost and back, the exit.
+TEST(SupportTrace, AKilledClientsReclaimAndTheViewersLossAreInTheTrace)
+{
+    constexpr wchar_t kSettings[] = L"Software\\Parhelionix\\OPC Server";
+    ASSERT_TRUE(CloseServer());
+    const std::wstring wide = SupportTracePath();
+    const std::string path(wide.begin(), wide.end());  // the temporary folder's path is ASCII
+    DeleteFileW(wide.c_str());
+    const DWORD on = 1;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueW(HKEY_CURRENT_USER, kSettings, L"SupportTrace",
+                                             REG_DWORD, &on, sizeof on));
+    const auto traced = [&path](const char* event) {
+        return WaitUntil([&] { return ReadBytes(path).find(event) != std::string::npos; },
+                         kPatienceMs);
+    };
+    {
+        OtherClient client(L"shutdown");  // COM starts the server, which reads the switch
+        ASSERT_TRUE(client.Connected());
+        EXPECT_TRUE(traced("client connected"));
+        client.Kill();
+        EXPECT_TRUE(traced("client's process ended: reclaiming its server object"));
+    }
+    ASSERT_TRUE(CloseViewer());
+    EXPECT_TRUE(traced("viewer lost"));
+    ASSERT_TRUE(StartViewer());
+    EXPECT_TRUE(traced("viewer attached"));
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettings, L"SupportTrace");
+    ASSERT_TRUE(CloseServer());
+    EXPECT_TRUE(traced("exit: done"));
+    std::printf("[ figure ] the trace:\n%s", ReadBytes(path).c_str());
 }
 
 }  // namespace

@@ -59,8 +59,14 @@ TEST(ShutdownNotice, EveryConnectedSinkHearsTheReasonInItsLocale)
     ComPtr<IConnectionPoint> chinesePoint = Connect(chinese.Get(), &chineseSink, &chineseCookie);
 
     EXPECT_EQ(2, NotifyClientsOfShutdown(0));
-    EXPECT_EQ(std::vector<std::wstring>{L"The OPC server is shutting down."}, englishSink.reasons);
-    EXPECT_EQ(std::vector<std::wstring>{L"OPC 服务器正在关闭。"}, chineseSink.reasons);
+    EXPECT_EQ(2, NotifyClientsOfShutdown(0, ShutdownCause::SessionEnding));
+    EXPECT_EQ((std::vector<std::wstring>{
+                  L"The OPC server is shutting down.",
+                  L"Windows is ending the session: the OPC server is shutting down."}),
+              englishSink.reasons);
+    EXPECT_EQ((std::vector<std::wstring>{L"OPC 服务器正在关闭。",
+                                         L"Windows 正在结束会话，OPC 服务器正在关闭。"}),
+              chineseSink.reasons);
 
     // Still connected: the client unadvises as it lets go.
     EXPECT_EQ(S_OK, englishPoint->Unadvise(englishCookie));
