@@ -70,8 +70,9 @@ close_viewer() {
 }
 
 start_server() {
-  step "starting OPCServer.exe: it finds the Viewer, mirrors its tags, hides in the tray"
-  (cd "$demo_dir/system" && exec wine "$bin/OPCServer.exe") &
+  step "starting OPCServer.exe /trace: it finds the Viewer, mirrors its tags, hides in the tray, and keeps a support trace"
+  wine cmd /c 'del "%TEMP%\OPCServer-trace.log" "%TEMP%\OPCServer-trace.old.log"' >/dev/null 2>&1 || true
+  (cd "$demo_dir/system" && exec wine "$bin/OPCServer.exe" /trace) &
   server_pid=$!
   wine "$bin/server_probe.exe" status --wait 10000
 }
@@ -154,6 +155,8 @@ close_server_with_notice() {
   wait "$client_pid" || true
   step "what the waiting DA 2.0 client received"
   cat "$demo_dir/shutdown_notice.txt"
+  step "the server's support trace of this run, its newest lines (trace_tail.exe)"
+  wine "$bin/trace_tail.exe" --lines 25 | cat
 }
 
 unregister_server() {
