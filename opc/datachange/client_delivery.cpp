@@ -13,8 +13,10 @@ std::atomic<DWORD> g_silenceBeforeProbeMs{10000};
 
 namespace {
 
-// A slow client's backlog is traced at most this often.
+// A slow client's backlog is traced at most this often, and only once data changes coalesce or
+// this many completions wait.
 constexpr ULONGLONG kBacklogTraceEveryMs = 10000;
+constexpr size_t kCompletionsWorthTracing = 100;
 
 // Delivery threads whose queue is closed and that have not ended yet.
 LONG g_endingDeliveries = 0;
@@ -22,6 +24,14 @@ LONG g_endingDeliveries = 0;
 bool IsCallOf(const QueuedDelivery& entry, SinkConnection connection)
 {
     return entry.step == DeliveryStep::Call && entry.connection == connection;
+}
+
+// Whether `sink` is a proxy of an object in another apartment (only a proxy answers
+// IClientSecurity).
+bool InOtherApartment(IUnknown& sink)
+{
+    Microsoft::WRL::ComPtr<IClientSecurity> proxy;
+    return SUCCEEDED(sink.QueryInterface(IID_PPV_ARGS(&proxy)));
 }
 
 // The call failed because the client's process or apartment is gone, not because it is busy.
@@ -65,7 +75,7 @@ void TraceBacklog(DeliveryQueue& queue, ULONGLONG& lastTraced)
     size_t coalesced = 0;
     size_t completions = 0;
     queue.TakeBacklog(coalesced, completions);
-    if (coalesced == 0 && completions == 0) return;
+    if (coalesced == 0 && completions < kCompletionsWorthTracing) return;
     lastTraced = now;
     SUPPORT_TRACE((TraceClient{queue.clientProcessId, nullptr}), S_OK,
                   "client slow: %u data changes coalesced since the last line, %u completions "
@@ -371,11 +381,6 @@ void ClientDelivery::SetClientProcessId(DWORD processId)
     if (m_queue) m_queue->clientProcessId = processId;
 }
 
-bool InOtherApartment(IUnknown& sink)
-{
-    Microsoft::WRL::ComPtr<IClientSecurity> proxy;
-    return SUCCEEDED(sink.QueryInterface(IID_PPV_ARGS(&proxy)));
-}
 
 ClientSink::ClientSink(std::shared_ptr<ClientDelivery> delivery) : m_delivery(std::move(delivery))
 {

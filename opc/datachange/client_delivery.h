@@ -145,10 +145,6 @@ private:
 // (it touches nothing but its own queue, and ends with the process).
 void WaitForEndingDeliveries(DWORD timeoutMs);
 
-// Whether `sink` is a proxy of an object in another apartment (only a proxy answers
-// IClientSecurity).
-bool InOtherApartment(IUnknown& sink);
-
 // A client's sink as the server keeps it: the sink itself when it lives in the server's own
 // apartment (called at once), else only its connection in the client's delivery.
 class ClientSink {
@@ -179,7 +175,6 @@ public:
     void Send(std::unique_ptr<SinkCall> call) const;
     // The sink in the server's apartment, or null when it is delivered to or not connected.
     IUnknown* Direct() const { return m_direct.Get(); }
-    ClientDelivery& Delivery() const { return *m_delivery; }
 
 private:
     std::shared_ptr<ClientDelivery> m_delivery;
