@@ -72,16 +72,10 @@ HRESULT ServerPart::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpda
     return S_OK;
 }
 
-HRESULT ServerPart::GetErrorString(HRESULT dwError, LCID /*dwLocale*/, LPWSTR* ppString)
+HRESULT ServerPart::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString)
 {
     if (!ppString) return E_INVALIDARG;
-    *ppString = nullptr;
-    try {
-        *ppString = TaskStringCopy(DescribeError(dwError).c_str());
-    } catch (const std::bad_alloc&) {
-        // No text can be had: the client gets a null string, and the call still succeeds.
-    }
-    return S_OK;
+    return TaskErrorString(dwError, dwLocale, ppString);
 }
 
 HRESULT ServerPart::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk)
