@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "opc_da.h"
+#include "opc_error.h"
 #include "server_identity.h"
 #include "tests/e2e/opc_server_e2e_environment.h"
 #include "tests/opc/include/task_memory.h"
@@ -210,7 +211,7 @@ TEST(ServerProcess, EndsCleanlyWhileAClientStillHoldsObjects)
     ComPtr<IUnknown> kept, removed;
     AddGroup(server.Get(), L"Kept", kept);
     AddGroup(server.Get(), L"Removed", removed);
-    ASSERT_EQ(S_OK, server->RemoveGroup(1, FALSE));
+    ASSERT_EQ(OPC_S_INUSE, server->RemoveGroup(1, FALSE)) << "the client still holds it";
     ComPtr<IEnumUnknown> groups;
     ASSERT_EQ(S_OK, server.As(&groups));
 
