@@ -114,7 +114,7 @@ TEST_F(ItemProperties, ValuesOfATagWithPerPropertyErrors)
 TEST_F(ItemProperties, ATagWhoseNameHoldsADotIsNamedByItExactly)
 {
     Answer answer;
-    Get(L"A.B", {2}, S_OK, answer);
+    ASSERT_NO_FATAL_FAILURE(Get(L"A.B", {2}, S_OK, answer));
     ASSERT_EQ(VT_I4, answer.values[0].vt);
     EXPECT_EQ(9, answer.values[0].lVal);
 }
@@ -134,8 +134,8 @@ TEST_F(ItemProperties, TimestampIsTheTimeOfTheValueTheClientsItemReads)
     ASSERT_EQ(Ticks(cycleTime), Ticks(group.Read(handle).time));
 
     Answer held, unheld;
-    Get(L"Device.REAL", {4}, S_OK, held);
-    Get(L"INT", {4}, S_OK, unheld);
+    ASSERT_NO_FATAL_FAILURE(Get(L"Device.REAL", {4}, S_OK, held));
+    ASSERT_NO_FATAL_FAILURE(Get(L"INT", {4}, S_OK, unheld));
     ASSERT_EQ(VT_DATE, held.values[0].vt);
     EXPECT_NEAR(longAgoDate, held.values[0].date, 1e-8);
     // No item of the client's reads INT: an item added now would be stamped now.
