@@ -29,7 +29,10 @@ int FindTagOfItemId(const TagNameIndex& index, const wchar_t* itemId)
     if (!itemId) return kNoTag;
     const std::wstring_view whole(itemId);
     const int exact = index.Find(whole);
-    return exact != kNoTag ? exact : index.Find(AfterLastDot(whole));
+    if (exact != kNoTag) return exact;
+    // Without a dot the tail is the whole ID, already looked up.
+    const std::wstring_view tail = AfterLastDot(whole);
+    return tail.size() == whole.size() ? kNoTag : index.Find(tail);
 }
 
 int FindTagOfItemId(const wchar_t* itemId)
