@@ -24,7 +24,7 @@ void FreeStrings(LPWSTR* strings, DWORD count)
 // The time of the value an item of the tag in `slot` reads: the newest timestamp of the
 // client's own items of the tag in its groups, so that property 4 agrees with what it reads
 // there; without such an item, now, as an item added now would be stamped.
-FILETIME ValueTimeOfTag(GroupTable& groups, int slot)
+FILETIME ValueTimeOfTag(const GroupTable& groups, int slot)
 {
     FILETIME newest = {};
     bool found = false;
