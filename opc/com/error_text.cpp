@@ -5,7 +5,9 @@
 #include <cwchar>
 #include <iterator>
 #include <memory>
+#include <new>
 
+#include "opc/com/task_memory.h"
 #include "opc_error.h"
 
 namespace {
@@ -130,18 +132,53 @@ std::wstring Describe(HRESULT code, bool chinese)
 
 bool HasErrorTexts(LCID locale)
 {
+    if (locale == LOCALE_USER_DEFAULT || locale == LOCALE_NEUTRAL) return true;
     for (LCID offered : kErrorTextLocales) {
         if (offered == locale) return true;
     }
     return false;
 }
 
+LCID TextLocale(LCID locale, UINT systemCodePage, LANGID userLanguage)
+{
+    constexpr UINT kChineseCodePage = 936;
+    switch (locale) {
+    case LOCALE_SYSTEM_DEFAULT:
+        return systemCodePage == kChineseCodePage ? kChineseLocale : kEnglishLocale;
+    case LOCALE_USER_DEFAULT:
+    case LOCALE_NEUTRAL:
+        return userLanguage == MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED) ||
+                       userLanguage == MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SINGAPORE)
+                   ? kChineseLocale
+                   : kEnglishLocale;
+    default:
+        return locale;
+    }
+}
+
+LCID TextLocale(LCID locale)
+{
+    return TextLocale(locale, GetACP(), GetUserDefaultLangID());
+}
+
 std::wstring DescribeError(HRESULT code, LCID locale)
 {
-    return Describe(code, locale == kChineseLocale);
+    return Describe(code, TextLocale(locale) == kChineseLocale);
 }
 
 std::wstring DescribeError(HRESULT code)
 {
     return Describe(code, false);
+}
+
+HRESULT TaskErrorString(HRESULT code, LCID locale, LPWSTR* text)
+{
+    *text = nullptr;
+    if (!HasErrorTexts(locale)) return E_INVALIDARG;
+    try {
+        *text = TaskStringCopy(DescribeError(code, locale).c_str());
+    } catch (const std::bad_alloc&) {
+        // Reported below, as a copy that cannot be had.
+    }
+    return *text ? S_OK : E_OUTOFMEMORY;
 }

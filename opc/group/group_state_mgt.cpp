@@ -5,6 +5,7 @@
 
 #include "opc/com/task_memory.h"
 #include "opc/items/item_object.h"
+#include "opc_error.h"
 #include "runtime_link/project_files.h"
 
 DWORD RoundUpdateRate(DWORD requestedMs)
@@ -12,9 +13,11 @@ DWORD RoundUpdateRate(DWORD requestedMs)
     return (requestedMs + 125) / 250 * 250;
 }
 
-DWORD DeliverableUpdateRate(DWORD rateMs)
+KeptUpdateRate DeliverableUpdateRate(DWORD requestedMs, DWORD roundedMs)
 {
-    return std::max(rateMs, static_cast<DWORD>(PollTimerPeriod()));
+    const DWORD kept = std::max(roundedMs, static_cast<DWORD>(PollTimerPeriod()));
+    const bool raisedByFloor = kept != roundedMs && kept != requestedMs;
+    return {kept, raisedByFloor ? OPC_S_UNSUPPORTEDRATE : S_OK};
 }
 
 HRESULT GroupStateMgtPart::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName,
@@ -26,9 +29,10 @@ HRESULT GroupStateMgtPart::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* p
         return E_INVALIDARG;
     }
     const GroupState& state = owner().state;
+    *ppName = TaskStringCopy(state.name.get());
+    if (!*ppName) return E_OUTOFMEMORY;
     *pUpdateRate = state.updateRate;
     *pActive = state.active;
-    *ppName = TaskStringCopy(state.name.get());  // null when it cannot be had: still S_OK
     *pTimeBias = state.timeBias;
     *pPercentDeadband = state.percentDeadband;
     *pLCID = state.locale;
@@ -43,8 +47,12 @@ HRESULT GroupStateMgtPart::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevised
 {
     if (!pRevisedUpdateRate) return E_INVALIDARG;
     GroupState& state = owner().state;
+    HRESULT result = S_OK;
     if (pRequestedUpdateRate) {
-        state.updateRate = DeliverableUpdateRate(RoundUpdateRate(*pRequestedUpdateRate));
+        const KeptUpdateRate kept =
+            DeliverableUpdateRate(*pRequestedUpdateRate, RoundUpdateRate(*pRequestedUpdateRate));
+        state.updateRate = kept.rateMs;
+        result = kept.result;
     }
     if (pActive) {
         // A group turned active owes its data callback every active item.
@@ -58,7 +66,7 @@ HRESULT GroupStateMgtPart::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevised
     if (pLCID) state.locale = *pLCID;
     if (pTimeBias) state.timeBias = *pTimeBias;
     *pRevisedUpdateRate = state.updateRate;
-    return S_OK;
+    return result;
 }
 
 HRESULT GroupStateMgtPart::SetName(LPCWSTR szName)

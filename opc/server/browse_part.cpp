@@ -43,8 +43,10 @@ std::vector<std::wstring> TagNames()
         names.reserve(static_cast<size_t>(count));
         for (int slot = 0; slot < count; ++slot) {
             const MirrorEntry* entry = g_tagMirror[slot];
-            // Names are terminated within their field; the bound guards one that is not.
-            if (entry) names.emplace_back(entry->name, wcsnlen(entry->name, kMirrorNameUnits));
+            // Names are terminated within their field; the bound guards one that is not. A tag
+            // without a name has no item ID a client could add.
+            if (entry && entry->name[0])
+                names.emplace_back(entry->name, wcsnlen(entry->name, kMirrorNameUnits));
         }
     } catch (const std::bad_alloc&) {
         names.clear();

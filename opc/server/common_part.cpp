@@ -1,7 +1,6 @@
 #include "opc/server/common_part.h"
 
 #include <iterator>
-#include <new>
 
 #include "opc/com/error_text.h"
 #include "opc/com/task_memory.h"
@@ -35,13 +34,7 @@ HRESULT CommonPart::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdwLcid)
 HRESULT CommonPart::GetErrorString(HRESULT dwError, LPWSTR* ppString)
 {
     if (!ppString) return E_INVALIDARG;
-    *ppString = nullptr;
-    try {
-        *ppString = TaskStringCopy(DescribeError(dwError, owner().LocaleId()).c_str());
-    } catch (const std::bad_alloc&) {
-        // Reported below, as a copy that cannot be had.
-    }
-    return *ppString ? S_OK : E_OUTOFMEMORY;
+    return TaskErrorString(dwError, owner().LocaleId(), ppString);
 }
 
 HRESULT CommonPart::SetClientName(LPCWSTR szName)

@@ -34,6 +34,8 @@ public:
 
     // The slot of the first group whose server handle is `serverHandle`, or -1.
     int FindByServerHandle(OPCHANDLE serverHandle) const;
+    // The group in a slot in use.
+    GroupObject& At(int slot) const { return *m_slots[slot].group; }
     // The first group whose name equals `name` exactly, or null.
     GroupObject* FindByName(const wchar_t* name) const;
     DWORD Count() const;

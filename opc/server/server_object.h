@@ -55,7 +55,7 @@ public:
     // The group update entry: one update pass of every group, under the global lock.
     void UpdateGroups(int32_t pollPeriodMs, const FILETIME& cycleTime);
 
-    // The locale of this object's texts (IOPCCommon), one of kErrorTextLocales.
+    // The locale of this object's texts (IOPCCommon), one HasErrorTexts takes.
     LCID LocaleId() const { return m_localeId; }
     void SetLocaleId(LCID locale) { m_localeId = locale; }
     // The name the client gave itself; empty until it does.

@@ -4,7 +4,6 @@
 
 #include <cwchar>
 #include <iterator>
-#include <new>
 #include <string>
 
 #include "opc/com/error_text.h"
@@ -25,6 +24,25 @@ constexpr WORD kMinorVersion = SERVER_VERSION_MINOR;
 constexpr WORD kBuildNumber = SERVER_VERSION_BUILD;
 constexpr WORD kReserved = 42;
 
+// The name an unnamed group in `slot` gets: the slot's number, with a count after it when a
+// client has named another group so. Ten groups hold at most ten names, so the loop ends within
+// eleven tries.
+void NameOfUnnamedGroup(const GroupTable& groups, int slot, wchar_t (&name)[16])
+{
+    std::swprintf(name, std::size(name), L"%d", slot);
+    for (int count = 1; groups.FindByName(name); ++count)
+        std::swprintf(name, std::size(name), L"%d_%d", slot, count);
+}
+
+// Whether anything besides the group table holds the group: its client, an object it got from
+// the group, or a call in progress.
+bool HeldBeyondTable(GroupObject& group)
+{
+    const ULONG count = group.AddRef();
+    group.Release();
+    return count > 2;
+}
+
 }  // namespace
 
 HRESULT ServerPart::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
@@ -38,10 +56,11 @@ HRESULT ServerPart::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpda
     const int slot = groups.LowestFreeSlot();
     if (slot < 0) return E_OUTOFMEMORY;  // a full table is reported as out of memory
 
-    // An unnamed group is named after its slot.
-    wchar_t slotName[4];
-    std::swprintf(slotName, std::size(slotName), L"%d", slot);
-    const wchar_t* name = szName ? szName : slotName;
+    // Many clients pass "" for "no name".
+    wchar_t madeName[16];
+    const bool unnamed = !szName || !*szName;
+    if (unnamed) NameOfUnnamedGroup(groups, slot, madeName);
+    const wchar_t* name = unnamed ? madeName : szName;
     if (groups.FindByName(name)) return OPC_E_DUPLICATENAME;
 
     HeapString nameCopy = CopyHeapString(name);
@@ -60,7 +79,8 @@ HRESULT ServerPart::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpda
     state.serverHandle = static_cast<OPCHANDLE>(slot);
     state.clientHandle = hClientGroup;
     // Kept as asked, unless it is faster than the poll cycle delivers.
-    state.updateRate = DeliverableUpdateRate(dwRequestedUpdateRate);
+    const KeptUpdateRate rate = DeliverableUpdateRate(dwRequestedUpdateRate, dwRequestedUpdateRate);
+    state.updateRate = rate.rateMs;
     state.active = bActive;
     state.name = std::move(nameCopy);
     state.percentDeadband = pPercentDeadband ? *pPercentDeadband : 0.0f;
@@ -69,19 +89,13 @@ HRESULT ServerPart::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpda
 
     *phServerGroup = state.serverHandle;
     if (pRevisedUpdateRate) *pRevisedUpdateRate = state.updateRate;
-    return S_OK;
+    return rate.result;
 }
 
-HRESULT ServerPart::GetErrorString(HRESULT dwError, LCID /*dwLocale*/, LPWSTR* ppString)
+HRESULT ServerPart::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString)
 {
     if (!ppString) return E_INVALIDARG;
-    *ppString = nullptr;
-    try {
-        *ppString = TaskStringCopy(DescribeError(dwError).c_str());
-    } catch (const std::bad_alloc&) {
-        // No text can be had: the client gets a null string, and the call still succeeds.
-    }
-    return S_OK;
+    return TaskErrorString(dwError, dwLocale, ppString);
 }
 
 HRESULT ServerPart::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk)
@@ -114,18 +128,20 @@ HRESULT ServerPart::GetStatus(OPCSERVERSTATUS** ppServerStatus)
     return S_OK;
 }
 
-HRESULT ServerPart::RemoveGroup(OPCHANDLE hServerGroup, BOOL /*bForce*/)
+HRESULT ServerPart::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce)
 {
-    // bForce changes nothing: a group the client still holds lives on outside the table.
+    // Forced or not, the group leaves the table: one the client still holds lives on outside
+    // it until released, and without force the client is told so.
     GroupTable& groups = owner().Groups();
     const int slot = groups.FindByServerHandle(hServerGroup);
     if (slot < 0) return E_FAIL;
     GlobalLockScope lock;
+    const HRESULT result = !bForce && HeldBeyondTable(groups.At(slot)) ? OPC_S_INUSE : S_OK;
     // The client may release its server object from within the group's destruction; the
     // object outlives this call.
     const Microsoft::WRL::ComPtr<ServerObject> keepAlive(&owner());
     groups.Remove(slot);
-    return S_OK;
+    return result;
 }
 
 HRESULT ServerPart::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk)

@@ -14,6 +14,7 @@ public:
                                        FLOAT* pPercentDeadband, DWORD dwLCID,
                                        OPCHANDLE* phServerGroup, DWORD* pRevisedUpdateRate,
                                        REFIID riid, LPUNKNOWN* ppUnk) override;
+    // In dwLocale as IOPCCommon's texts are in its locale: E_INVALIDARG for one without texts.
     HRESULT STDMETHODCALLTYPE GetErrorString(HRESULT dwError, LCID dwLocale,
                                              LPWSTR* ppString) override;
     HRESULT STDMETHODCALLTYPE GetGroupByName(LPCWSTR szName, REFIID riid,

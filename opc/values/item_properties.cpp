@@ -68,7 +68,8 @@ VARTYPE ItemPropertyType(int slot, DWORD id)
     }
 }
 
-HRESULT ItemPropertyValue(int slot, DWORD id, int32_t pollPeriodMs, VARIANT* value)
+HRESULT ItemPropertyValue(int slot, DWORD id, int32_t pollPeriodMs, const FILETIME& valueTime,
+                          VARIANT* value)
 {
     if (!Offered(id)) return OPC_E_INVALID_PID;
     VariantClear(value);
@@ -88,9 +89,8 @@ HRESULT ItemPropertyValue(int slot, DWORD id, int32_t pollPeriodMs, VARIANT* val
             static_cast<SHORT>(ViewerLinked() ? OPC_QUALITY_GOOD : OPC_QUALITY_COMM_FAILURE);
         return S_OK;
     case 4:
-        // The mirror keeps no time of change: the value is as of now, as an added item's is.
         value->vt = VT_DATE;
-        value->date = DateOfFileTime(CurrentUtcTime());
+        value->date = DateOfFileTime(valueTime);
         return S_OK;
     case 5:
         value->vt = VT_I4;

@@ -21,8 +21,9 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 // The project's tags: Level (integer 42), 温度 (real 36.5), Operator (string 张三), Pump
-// (discrete 1).
-const std::vector<std::wstring> kTagNames = {L"Level", L"\x6E29\x5EA6", L"Operator", L"Pump"};
+// (discrete 1), Pump.Speed (integer 40), Valve.Open (discrete 1).
+const std::vector<std::wstring> kTagNames = {L"Level", L"\x6E29\x5EA6", L"Operator",
+                                             L"Pump",  L"Pump.Speed",   L"Valve.Open"};
 
 // opcclient.exe's output of one run, and its exit code.
 struct ToolRun {
@@ -46,7 +47,8 @@ TEST(OpcClientItems, BrowsesBranchesLeavesAndAllTagsInBothBitnesses)
         ASSERT_EQ(0u, run.exitCode) << run.output;
         EXPECT_TRUE(
             run.Shows("branches:\n  Tagname\nleaves:\n  Level\n  温度\n  Operator\n  Pump\n"
-                      "flat:\n  Level\n  温度\n  Operator\n  Pump\n"
+                      "  Pump.Speed\n  Valve.Open\n"
+                      "flat:\n  Level\n  温度\n  Operator\n  Pump\n  Pump.Speed\n  Valve.Open\n"
                       "flat (none for VT_R8):\n"))
             << run.output;
     }
@@ -214,22 +216,28 @@ TEST_F(ItemsAcrossProcesses, AttributesAreEnumeratedWithTheItemIdsAsAdded)
     EXPECT_EQ(S_FALSE, clone->Skip(1)) << "the clone starts where its source stood";
 }
 
+// The names browsing lists of `type` at the browser's position.
+std::vector<std::wstring> Browsed(IOPCBrowseServerAddressSpace* browse, OPCBROWSETYPE type)
+{
+    ComPtr<IEnumString> names;
+    EXPECT_EQ(S_OK, browse->BrowseOPCItemIDs(type, L"", VT_EMPTY, 0, &names));
+    std::vector<std::wstring> listed;
+    for (;;) {
+        LPOLESTR name = nullptr;
+        ULONG fetched = 0;
+        if (!names || names->Next(1, &name, &fetched) != S_OK) break;
+        listed.push_back(name);
+        CoTaskMemFree(name);
+    }
+    return listed;
+}
+
 TEST_F(ItemsAcrossProcesses, BrowsedNamesAndItemIdsReachTheClient)
 {
     ComPtr<IOPCBrowseServerAddressSpace> browse;
     ASSERT_EQ(S_OK, server_.As(&browse));
     ASSERT_EQ(S_OK, browse->ChangeBrowsePosition(OPC_BROWSE_DOWN, L"Tagname"));
-    ComPtr<IEnumString> names;
-    ASSERT_EQ(S_OK, browse->BrowseOPCItemIDs(OPC_LEAF, L"", VT_EMPTY, 0, &names));
-    std::vector<std::wstring> listed;
-    for (;;) {
-        LPOLESTR name = nullptr;
-        ULONG fetched = 0;
-        if (names->Next(1, &name, &fetched) != S_OK) break;
-        listed.push_back(name);
-        CoTaskMemFree(name);
-    }
-    EXPECT_EQ(kTagNames, listed);
+    EXPECT_EQ(kTagNames, Browsed(browse.Get(), OPC_LEAF));
 
     TaskOut<wchar_t> itemId;
     ASSERT_EQ(S_OK, browse->GetItemID(const_cast<LPWSTR>(L" \x6E29\x5EA6\t"), itemId.out()));
@@ -237,6 +245,41 @@ TEST_F(ItemsAcrossProcesses, BrowsedNamesAndItemIdsReachTheClient)
     EXPECT_STREQ(L"\x6E29\x5EA6", itemId.get());
     ComPtr<IEnumString> paths;
     EXPECT_EQ(E_NOTIMPL, browse->BrowseAccessPaths(L"Level", &paths));
+}
+
+TEST_F(ItemsAcrossProcesses, EveryBrowsedItemIdIsAddedAndHasProperties)
+{
+    ComPtr<IOPCBrowseServerAddressSpace> browse;
+    ASSERT_EQ(S_OK, server_.As(&browse));
+    ComPtr<IOPCItemProperties> properties;
+    ASSERT_EQ(S_OK, server_.As(&properties));
+    std::vector<std::wstring> itemIds;
+    for (std::wstring& name : Browsed(browse.Get(), OPC_FLAT)) {
+        TaskOut<wchar_t> id;
+        ASSERT_EQ(S_OK, browse->GetItemID(name.data(), id.out()));
+        itemIds.push_back(id.get());
+    }
+    ASSERT_EQ(kTagNames, itemIds);
+
+    std::vector<OPCITEMDEF> definitions;
+    for (size_t i = 0; i < itemIds.size(); ++i) {
+        OPCITEMDEF definition{};
+        definition.szItemID = itemIds[i].data();
+        definitions.push_back(definition);
+        DWORD valueProperty = 2;
+        TaskOut<VARIANT> values;
+        TaskOut<HRESULT> errors;
+        EXPECT_EQ(S_OK, properties->GetItemProperties(itemIds[i].data(), 1, &valueProperty,
+                                                      values.out(), errors.out()))
+            << i;
+        if (values.get()) VariantClear(values.get());
+    }
+    TaskOut<OPCITEMRESULT> results;
+    TaskOut<HRESULT> errors;
+    EXPECT_EQ(S_OK, items_->AddItems(static_cast<DWORD>(definitions.size()), definitions.data(),
+                                     results.out(), errors.out()));
+    for (size_t i = 0; results.get() && i < definitions.size(); ++i)
+        EXPECT_EQ(S_OK, errors[i]) << i;
 }
 
 // Each write reaches the Viewer, changing the values the tests above read: this suite stays

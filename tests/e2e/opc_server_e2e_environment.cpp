@@ -59,7 +59,10 @@ std::vector<TagDefinition> ProjectTags()
     return {MakeTagDefinition("Level", 11, 0, kSimulationNone, "42"),
             MakeTagDefinition(AnsiFromWide(L"温度"), 6, 0, kSimulationNone, "36.5"),
             MakeTagDefinition("Operator", 7, 0, kSimulationNone, AnsiFromWide(L"张三")),
-            MakeTagDefinition("Pump", 10, 0, kSimulationNone, "1")};
+            MakeTagDefinition("Pump", 10, 0, kSimulationNone, "1"),
+            // Names with a dot, as the demo project has them.
+            MakeTagDefinition("Pump.Speed", 11, 0, kSimulationNone, "40"),
+            MakeTagDefinition("Valve.Open", 10, 0, kSimulationNone, "1")};
 }
 
 class OpcServerEnvironment : public ::testing::Environment {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "opc_da.h"
+#include "opc_error.h"
 #include "server_identity.h"
 #include "tests/e2e/opc_server_e2e_environment.h"
 #include "tests/e2e/server_process.h"
@@ -204,7 +205,7 @@ void ExpectANewClientServed()
     ASSERT_EQ(S_OK, io->Read(OPC_DS_DEVICE, 1, &item, states.out(), errors.out()));
     EXPECT_EQ(VT_I4, states[0].vDataValue.vt);
     EXPECT_EQ(kLevel, states[0].vDataValue.lVal);
-    EXPECT_EQ(S_OK, server->RemoveGroup(group, FALSE));
+    EXPECT_EQ(OPC_S_INUSE, server->RemoveGroup(group, FALSE)) << "this client still holds it";
 }
 
 // The call that reaches the client, made by it or by the server.
@@ -234,6 +235,9 @@ const std::string kEnumeratedTwo = "enumerated 2 group(s)";
 const std::string kOwnRemoved = "RemoveGroup of its own group: 0x00000000";
 const std::string kOwnGone = "RemoveGroup of its own group: 0x80004005";  // E_FAIL
 const std::string kOtherRemoved = "RemoveGroup of the other group: 0x00000000";
+// OPC_S_INUSE: removed from the table, though the client still holds the group.
+const std::string kOwnRemovedHeld = "RemoveGroup of its own group: 0x0004000F";
+const std::string kOtherRemovedHeld = "RemoveGroup of the other group: 0x0004000F";
 const std::string kReleased = "released the server object";
 
 const Scenario kScenarios[] = {
@@ -248,10 +252,14 @@ const Scenario kScenarios[] = {
      kRemoveOtherGroup,
      {kOtherRemoved},
      true},
-    {"DUnadvise_SinkReleaseRemovesItsGroup", Call::DUnadvise, kRemoveOwnGroup, {kOwnRemoved}, true},
+    {"DUnadvise_SinkReleaseRemovesItsGroup",
+     Call::DUnadvise,
+     kRemoveOwnGroup,
+     {kOwnRemovedHeld},
+     true},
     {"DUnadvise_SinkReleaseReleasesTheServer", Call::DUnadvise, kReleaseServer, {kReleased}, true},
     // The released server object takes its groups with it; the sink acts on the client's other
-    // server object, with two groups of its own.
+    // server object, with two groups of its own that it still holds.
     {"ServerRelease_SinkReleaseEnumeratesGroups",
      Call::ReleaseServer,
      kEnumerateGroups,
@@ -260,7 +268,7 @@ const Scenario kScenarios[] = {
     {"ServerRelease_SinkReleaseRemovesAGroup",
      Call::ReleaseServer,
      kRemoveOtherGroup,
-     {kOtherRemoved},
+     {kOtherRemovedHeld},
      true},
     {"ServerRelease_SinkReleaseReleasesAnotherServer",
      Call::ReleaseServer,
@@ -270,7 +278,7 @@ const Scenario kScenarios[] = {
     {"ServerRelease_SinkReleaseRemovesEnumeratesAndReleases",
      Call::ReleaseServer,
      kRemoveOtherGroup | kEnumerateGroups | kReleaseServer,
-     {kOtherRemoved, kEnumeratedOne, kReleased},
+     {kOtherRemovedHeld, kEnumeratedOne, kReleased},
      true},
     // Inside the update pass; a removed group, or one of a released server object, goes when
     // the pass is done with it.

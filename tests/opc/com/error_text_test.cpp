@@ -56,8 +56,8 @@ TEST(ErrorText, TextsInEachOfferedLocale)
         LCID locale;
         std::wstring text;
     } cases[] = {
-        {OPC_E_INVALID_PID, LOCALE_SYSTEM_DEFAULT,
-         L"The specified property ID is not valid for the item."},
+        // The tests run in a session of code page 936.
+        {OPC_E_INVALID_PID, LOCALE_SYSTEM_DEFAULT, L"指定的属性 ID 对该数据项无效。"},
         {OPC_E_INVALID_PID, 0x0409, L"The specified property ID is not valid for the item."},
         {OPC_E_INVALID_PID, kChineseLocale, L"指定的属性 ID 对该数据项无效。"},
         {OPC_E_DUPLICATENAME, kChineseLocale, L"不允许重复的名称。"},
@@ -68,10 +68,40 @@ TEST(ErrorText, TextsInEachOfferedLocale)
     for (const auto& c : cases) {
         EXPECT_EQ(c.text, DescribeError(c.code, c.locale)) << std::hex << c.code << " " << c.locale;
     }
-    for (LCID locale : {LOCALE_SYSTEM_DEFAULT, 0x0409ul, 0x0804ul})
+    for (LCID locale :
+         {LOCALE_SYSTEM_DEFAULT, LOCALE_USER_DEFAULT, LOCALE_NEUTRAL, 0x0409ul, 0x0804ul})
         EXPECT_TRUE(HasErrorTexts(locale)) << locale;
-    for (LCID locale : {0x0407ul, 0ul, LOCALE_USER_DEFAULT})
+    for (LCID locale : {0x0407ul, 0x0404ul, 0x0004ul})
         EXPECT_FALSE(HasErrorTexts(locale)) << locale;
+}
+
+TEST(ErrorText, DefaultLocalesFollowTheSystemsCodePageOrTheUsersLanguage)
+{
+    constexpr LANGID kUserChinese = 0x0804, kUserSingapore = 0x1004, kUserTaiwan = 0x0404,
+                     kUserEnglish = 0x0409;
+    const struct {
+        LCID locale;
+        UINT codePage;
+        LANGID userLanguage;
+        LCID texts;
+    } cases[] = {
+        {LOCALE_SYSTEM_DEFAULT, 936, kUserEnglish, kChineseLocale},
+        {LOCALE_SYSTEM_DEFAULT, 1252, kUserChinese, kEnglishLocale},
+        {LOCALE_SYSTEM_DEFAULT, 950, kUserTaiwan, kEnglishLocale},
+        {LOCALE_USER_DEFAULT, 1252, kUserChinese, kChineseLocale},
+        {LOCALE_USER_DEFAULT, 1252, kUserSingapore, kChineseLocale},
+        {LOCALE_USER_DEFAULT, 936, kUserEnglish, kEnglishLocale},
+        {LOCALE_USER_DEFAULT, 950, kUserTaiwan, kEnglishLocale},
+        {LOCALE_NEUTRAL, 1252, kUserChinese, kChineseLocale},
+        {LOCALE_NEUTRAL, 936, kUserEnglish, kEnglishLocale},
+        {kEnglishLocale, 936, kUserChinese, kEnglishLocale},
+        {kChineseLocale, 1252, kUserEnglish, kChineseLocale},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.texts, TextLocale(c.locale, c.codePage, c.userLanguage))
+            << std::hex << c.locale << " " << std::dec << c.codePage << " " << std::hex
+            << c.userLanguage;
+    }
 }
 
 TEST(ErrorText, EveryOwnTextHasAChineseOne)

@@ -15,6 +15,7 @@
 #include "opc/server/ended_client_reclaim.h"
 #include "opc/server/server_object.h"
 #include "opc/server/server_table.h"
+#include "opc_error.h"
 #include "tests/opc/datachange/proxy_registered.h"
 #include "tests/opc/datachange/recording_callback.h"
 #include "tests/opc/datachange/recording_sink.h"
@@ -368,7 +369,7 @@ TEST(EndedClient, ReclaimReachesEveryGroupItMadeInTheTableOrNot)
         ASSERT_EQ(S_OK, second->GetState(&rate, &active, &name, &bias, &deadband, &locale,
                                          &clientHandle, &removedHandle));
         CoTaskMemFree(name);
-        ASSERT_EQ(S_OK, server->RemoveGroup(removedHandle, FALSE));
+        ASSERT_EQ(OPC_S_INUSE, server->RemoveGroup(removedHandle, FALSE));
         stubs[0] = HeldByStub(server.Get());
         stubs[1] = HeldByStub(first.Get());
         stubs[2] = HeldByStub(second.Get());

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "opc/server/server_table.h"
+#include "opc_error.h"
 #include "tests/opc/datachange/recording_callback.h"
 #include "tests/opc/datachange/recording_sink.h"
 #include "tests/opc/group/test_tags.h"
@@ -171,11 +172,11 @@ TEST(ReentrantClient, CallsBackFromItsSinkReachNothingDying)
         HRESULT callbackResult;
     } cases[] = {
         {"remove, enumerate", Trigger::RemoveGroup, Action::EnumerateGroups, {L"B"}, S_OK},
-        {"remove, remove other", Trigger::RemoveGroup, Action::RemoveOtherGroup, {}, S_OK},
+        {"remove, remove other", Trigger::RemoveGroup, Action::RemoveOtherGroup, {}, OPC_S_INUSE},
         {"remove, remove again", Trigger::RemoveGroup, Action::RemoveAdvisedGroup, {}, E_FAIL},
         {"remove, release server", Trigger::RemoveGroup, Action::ReleaseServer, {}, S_OK},
         {"unadvise, enumerate", Trigger::DUnadvise, Action::EnumerateGroups, {L"A", L"B"}, S_OK},
-        {"unadvise, remove own", Trigger::DUnadvise, Action::RemoveAdvisedGroup, {}, S_OK},
+        {"unadvise, remove own", Trigger::DUnadvise, Action::RemoveAdvisedGroup, {}, OPC_S_INUSE},
         {"server release, clone",
          Trigger::ReleaseServer,
          Action::CloneOtherGroup,
@@ -186,7 +187,11 @@ TEST(ReentrantClient, CallsBackFromItsSinkReachNothingDying)
          Action::EnumerateGroups,
          {L"A", L"B"},
          S_OK},
-        {"data change, remove own", Trigger::OnDataChange, Action::RemoveAdvisedGroup, {}, S_OK},
+        {"data change, remove own",
+         Trigger::OnDataChange,
+         Action::RemoveAdvisedGroup,
+         {},
+         OPC_S_INUSE},
         {"data change, release server", Trigger::OnDataChange, Action::ReleaseServer, {}, S_OK},
         {"callback unadvise, enumerate",
          Trigger::CallbackUnadvise,
@@ -197,7 +202,7 @@ TEST(ReentrantClient, CallsBackFromItsSinkReachNothingDying)
          Trigger::CallbackUnadvise,
          Action::RemoveAdvisedGroup,
          {},
-         S_OK},
+         OPC_S_INUSE},
         {"callback unadvise, release server",
          Trigger::CallbackUnadvise,
          Action::ReleaseServer,
@@ -212,12 +217,12 @@ TEST(ReentrantClient, CallsBackFromItsSinkReachNothingDying)
          Trigger::OnCallbackDataChange,
          Action::RemoveAdvisedGroup,
          {},
-         S_OK},
+         OPC_S_INUSE},
         {"callback data change, remove other",
          Trigger::OnCallbackDataChange,
          Action::RemoveOtherGroup,
          {},
-         S_OK},
+         OPC_S_INUSE},
         {"callback data change, release server",
          Trigger::OnCallbackDataChange,
          Action::ReleaseServer,

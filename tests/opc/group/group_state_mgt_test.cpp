@@ -8,6 +8,7 @@
 #include "opc_error.h"
 #include "runtime_link/project_files.h"
 #include "tests/opc/group/item_test_group.h"
+#include "tests/opc/group/refusing_allocator.h"
 #include "tests/opc/group/test_tags.h"
 #include "tests/opc/include/task_memory.h"
 #include "tests/opc/server/com_server_test_support.h"
@@ -27,69 +28,77 @@ private:
     int32_t saved_;
 };
 
-DWORD RevisedRate(IOPCGroupStateMgt* group, DWORD* requested)
+DWORD RevisedRate(IOPCGroupStateMgt* group, DWORD* requested, HRESULT result = S_OK)
 {
     DWORD revised = 0xDEAD;
-    EXPECT_EQ(S_OK,
-              group->SetState(requested, &revised, nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(result,
+              group->SetState(requested, &revised, nullptr, nullptr, nullptr, nullptr, nullptr))
+        << (requested ? *requested : 0);
     return revised;
 }
 
 TEST(SetState, RoundsTheRateToTheNearestQuarterSecond)
 {
-    // At the shortest poll period a rate that rounds below it is revised to it.
+    // At the shortest poll period a rate that rounds below it is revised to it, and only that
+    // is a rate the server cannot keep: rounding alone answers S_OK.
     ScopedPollPeriod period(55);
     const struct {
         DWORD requested;
         DWORD revised;
+        HRESULT result;
     } cases[] = {
-        {0, 55},
-        {124, 55},
-        {125, 250},
-        {374, 250},
-        {375, 500},
-        {1000, 1000},
-        {1100, 1000},
-        {1125, 1250},
-        {4294967170u, 4294967250u},
-        {4294967171u, 55},
-        {std::numeric_limits<DWORD>::max(), 55},
+        {0, 55, OPC_S_UNSUPPORTEDRATE},
+        {55, 55, S_OK},  // rounded to 0, floored back to what was asked
+        {124, 55, OPC_S_UNSUPPORTEDRATE},
+        {125, 250, S_OK},
+        {374, 250, S_OK},
+        {375, 500, S_OK},
+        {1000, 1000, S_OK},
+        {1100, 1000, S_OK},
+        {1125, 1250, S_OK},
+        {4294967170u, 4294967250u, S_OK},
+        {4294967171u, 55, OPC_S_UNSUPPORTEDRATE},
+        {std::numeric_limits<DWORD>::max(), 55, OPC_S_UNSUPPORTEDRATE},
     };
     ComPtr<IOPCServer> server = NewServer();
     ComPtr<IOPCGroupStateMgt> group = AddGroup(server.Get(), L"G");
     for (const auto& c : cases) {
         DWORD requested = c.requested;
-        EXPECT_EQ(c.revised, RevisedRate(group.Get(), &requested)) << c.requested;
+        EXPECT_EQ(c.revised, RevisedRate(group.Get(), &requested, c.result)) << c.requested;
     }
 }
 
-TEST(UpdateRates, AreNeverRevisedBelowThePollPeriod)
+TEST(UpdateRates, BelowThePollPeriodAreRevisedToItAndReportedUnsupported)
 {
     ScopedPollPeriod period(1000);
     ComPtr<IOPCServer> server = NewServer();
     const struct {
         DWORD added;
         DWORD addRevised;
+        HRESULT addResult;
         DWORD set;
         DWORD setRevised;
+        HRESULT setResult;
     } cases[] = {
-        {1, 1000, 250, 1000},
-        {999, 1000, 1100, 1000},
-        {1234, 1234, 1125, 1250},
+        {1, 1000, OPC_S_UNSUPPORTEDRATE, 250, 1000, OPC_S_UNSUPPORTEDRATE},
+        {999, 1000, OPC_S_UNSUPPORTEDRATE, 1100, 1000, S_OK},
+        {1000, 1000, S_OK, 900, 1000, S_OK},  // 900 rounds to the period itself
+        {1234, 1234, S_OK, 1125, 1250, S_OK},
     };
     for (const auto& c : cases) {
         OPCHANDLE handle = 0;
         DWORD revised = 0;
         ComPtr<IOPCGroupStateMgt> group;
-        ASSERT_EQ(S_OK, server->AddGroup(nullptr, TRUE, c.added, 0, nullptr, nullptr, 0, &handle,
-                                         &revised, IID_IOPCGroupStateMgt,
-                                         reinterpret_cast<IUnknown**>(group.GetAddressOf())));
+        ASSERT_EQ(c.addResult,
+                  server->AddGroup(nullptr, TRUE, c.added, 0, nullptr, nullptr, 0, &handle,
+                                   &revised, IID_IOPCGroupStateMgt,
+                                   reinterpret_cast<IUnknown**>(group.GetAddressOf())));
         EXPECT_EQ(c.addRevised, revised) << c.added;
         EXPECT_EQ(c.addRevised, StateOf(group.Get()).rate) << c.added;
         DWORD requested = c.set;
-        EXPECT_EQ(c.setRevised, RevisedRate(group.Get(), &requested)) << c.set;
+        EXPECT_EQ(c.setRevised, RevisedRate(group.Get(), &requested, c.setResult)) << c.set;
         EXPECT_EQ(c.setRevised, StateOf(group.Get()).rate) << c.set;
-        ASSERT_EQ(S_OK, server->RemoveGroup(handle, FALSE));
+        ASSERT_EQ(S_OK, server->RemoveGroup(handle, TRUE));
     }
 }
 
@@ -148,6 +157,24 @@ TEST(GroupStateMgt, NullRequiredPointersAreRefusedAndChangeNothing)
     EXPECT_EQ(E_INVALIDARG, group->CloneGroup(L"C", IID_IUnknown, nullptr));
 }
 
+TEST(GetState, RefusedWithNothingHandedOutWhenTheNameCannotBeCopied)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    ComPtr<IOPCGroupStateMgt> group = AddGroup(server.Get(), L"G");
+    DWORD rate = 0;
+    BOOL active;
+    LONG bias;
+    FLOAT deadband;
+    DWORD lcid;
+    OPCHANDLE client, handle;
+    LPWSTR name = reinterpret_cast<LPWSTR>(1);
+    RefusingAllocator allocator;
+    EXPECT_EQ(E_OUTOFMEMORY,
+              group->GetState(&rate, &active, &name, &bias, &deadband, &lcid, &client, &handle));
+    EXPECT_EQ(nullptr, name);
+    EXPECT_EQ(0u, rate);
+}
+
 TEST(SetName, RenamesWithoutComparingToOtherGroups)
 {
     ComPtr<IOPCServer> server = NewServer();
@@ -188,7 +215,7 @@ TEST(CloneGroup, TakesTheLowestFreeSlotInactiveWithTheSourcesState)
     ComPtr<IOPCGroupStateMgt> groups[5];
     for (int i = 0; i < 5; ++i)
         groups[i] = AddGroup(server.Get(), (L"G" + std::to_wstring(i)).c_str());
-    ASSERT_EQ(S_OK, server->RemoveGroup(3, FALSE));
+    ASSERT_EQ(OPC_S_INUSE, server->RemoveGroup(3, FALSE));
     ComPtr<IOPCGroupStateMgt> source = groups[1];
     DWORD rate = 1100;  // rounded to 1000 here; the clone takes 1000 as stored
     DWORD revised;

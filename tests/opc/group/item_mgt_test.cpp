@@ -43,15 +43,16 @@ std::vector<OPCITEMDEF> Definitions(const std::vector<const wchar_t*>& itemIds)
     return definitions;
 }
 
-TEST_F(ItemMgtTest, ItemIdsResolveByTheTextAfterTheLastDotOnly)
+TEST_F(ItemMgtTest, ItemIdsResolveByTheExactTagNameElseByTheTextAfterTheLastDot)
 {
     const struct {
         const wchar_t* itemId;
         HRESULT error;
     } cases[] = {
         {L"TANK1", S_OK},           {L"Tagname.TANK1", S_OK}, {L"A.B.TANK1", S_OK},
-        {L"tank1", OPC_E_BADTYPE},  {L"A.B", OPC_E_BADTYPE},  {L"B", OPC_E_BADTYPE},
+        {L"tank1", OPC_E_BADTYPE},  {L"A.B", S_OK},           {L"B", OPC_E_BADTYPE},
         {L"TANK1 ", OPC_E_BADTYPE}, {L"", OPC_E_BADTYPE},     {nullptr, OPC_E_INVALIDITEMID},
+        {L"X.A.B", OPC_E_BADTYPE},
     };
     for (const auto& c : cases) {
         const AddOutcome added = group_.Add(c.itemId);
@@ -62,7 +63,7 @@ TEST_F(ItemMgtTest, ItemIdsResolveByTheTextAfterTheLastDotOnly)
             EXPECT_EQ(0u, added.result.dwAccessRights);
         }
     }
-    EXPECT_EQ(3, UsedSlots()) << "nothing of a failed item stays in the group";
+    EXPECT_EQ(4, UsedSlots()) << "nothing of a failed item stays in the group";
 }
 
 TEST_F(ItemMgtTest, ItemsTakeTheCanonicalTypeAndValueOfTheirTagsKind)
@@ -368,7 +369,7 @@ TEST_F(ItemMgtTest, AWriteIsPostedWhenItsItemGoesBeforeTheNextUpdatePass)
             break;
         case Removal::RemoveGroupThenRelease:
             // No update pass reaches the group any more, though it lives on.
-            EXPECT_EQ(S_OK, server->RemoveGroup(groupHandle, FALSE));
+            EXPECT_EQ(OPC_S_INUSE, server->RemoveGroup(groupHandle, FALSE));
             break;
         case Removal::ServerObject:
             group.reset();

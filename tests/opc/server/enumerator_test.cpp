@@ -5,6 +5,7 @@
 
 #include "opc/server/object_enumerator.h"
 #include "opc/server/string_enumerator.h"
+#include "opc_error.h"
 #include "tests/opc/include/task_memory.h"
 #include "tests/opc/server/com_server_test_support.h"
 
@@ -119,7 +120,7 @@ TEST(ObjectEnumerator, HoldsAndHandsOutCountedReferences)
               server->CreateGroupEnumerator(OPC_ENUM_ALL, IID_IEnumUnknown,
                                             reinterpret_cast<IUnknown**>(groups.GetAddressOf())));
     EXPECT_EQ(3, RefCount(group.Get())) << "client, group table, enumerator";
-    ASSERT_EQ(S_OK, server->RemoveGroup(0, FALSE));
+    ASSERT_EQ(OPC_S_INUSE, server->RemoveGroup(0, FALSE));
     group.Reset();
     ComPtr<IUnknown> element;
     ASSERT_EQ(S_OK, groups->Next(1, &element, nullptr));

@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "opc/group/group_object.h"
 #include "opc/values/item_properties.h"
 #include "opc_error.h"
 #include "runtime_link/project_files.h"
 #include "runtime_link/shared_tag_area.h"
+#include "tests/opc/group/item_test_group.h"
 #include "tests/opc/group/test_tags.h"
 #include "tests/opc/include/task_memory.h"
 #include "tests/opc/server/com_server_test_support.h"
@@ -17,7 +19,7 @@ namespace {
 
 class ItemProperties : public ::testing::Test {
 protected:
-    ItemProperties() { EXPECT_EQ(S_OK, NewServer().As(&properties_)); }
+    ItemProperties() : server_(NewServer()) { EXPECT_EQ(S_OK, server_.As(&properties_)); }
 
     // The values and errors GetItemProperties gives for `ids` of `item`; `result` is expected.
     struct Answer {
@@ -41,6 +43,7 @@ protected:
     }
 
     TestTags tags_;
+    ComPtr<IOPCServer> server_;
     ComPtr<IOPCItemProperties> properties_;
 };
 
@@ -49,7 +52,11 @@ TEST_F(ItemProperties, EveryTagOffersTheStandardPropertiesOneToSix)
     const struct {
         const wchar_t* item;
         VARTYPE valueType;
-    } cases[] = {{L"DISC", VT_BOOL}, {L"Device.INT", VT_I4}, {L"REAL", VT_R4}, {L"TEXT", VT_BSTR}};
+    } cases[] = {{L"DISC", VT_BOOL},
+                 {L"Device.INT", VT_I4},
+                 {L"REAL", VT_R4},
+                 {L"TEXT", VT_BSTR},
+                 {L"A.B", VT_I4}};
     for (const auto& c : cases) {
         std::wstring item(c.item);
         DWORD count = 0;
@@ -104,6 +111,37 @@ TEST_F(ItemProperties, ValuesOfATagWithPerPropertyErrors)
     EXPECT_STREQ(L"abc", text.values[0].bstrVal);
 }
 
+TEST_F(ItemProperties, ATagWhoseNameHoldsADotIsNamedByItExactly)
+{
+    Answer answer;
+    ASSERT_NO_FATAL_FAILURE(Get(L"A.B", {2}, S_OK, answer));
+    ASSERT_EQ(VT_I4, answer.values[0].vt);
+    EXPECT_EQ(9, answer.values[0].lVal);
+}
+
+TEST_F(ItemProperties, TimestampIsTheTimeOfTheValueTheClientsItemReads)
+{
+    // A pass of long ago finds the tag's value changed: the item is stamped with its time.
+    const SYSTEMTIME longAgo = {2020, 1, 0, 2, 3, 4, 5, 0};
+    FILETIME cycleTime;
+    DATE longAgoDate;
+    ASSERT_TRUE(SystemTimeToFileTime(&longAgo, &cycleTime));
+    ASSERT_TRUE(SystemTimeToVariantTime(const_cast<SYSTEMTIME*>(&longAgo), &longAgoDate));
+    ItemTestGroup group(server_.Get());
+    const OPCHANDLE handle = group.AddGood(L"REAL");
+    g_tagMirror[2]->value.real = 2.5f;
+    group.Object().RunUpdatePass(1000, cycleTime);
+    ASSERT_EQ(Ticks(cycleTime), Ticks(group.Read(handle).time));
+
+    Answer held, unheld;
+    ASSERT_NO_FATAL_FAILURE(Get(L"Device.REAL", {4}, S_OK, held));
+    ASSERT_NO_FATAL_FAILURE(Get(L"INT", {4}, S_OK, unheld));
+    ASSERT_EQ(VT_DATE, held.values[0].vt);
+    EXPECT_NEAR(longAgoDate, held.values[0].date, 1e-8);
+    // No item of the client's reads INT: an item added now would be stamped now.
+    EXPECT_GT(unheld.values[0].date, longAgoDate + 365);
+}
+
 TEST_F(ItemProperties, AWriteInhibitedTagIsOnlyReadable)
 {
     std::vector<TagRecord> records(8);
@@ -147,6 +185,7 @@ TEST_F(ItemProperties, BadItemIdsAndArgumentsAreRefusedWithNothingHandedOut)
         {L"NOSUCHTAG", 1, OPC_E_UNKNOWNITEMID},
         {L"", 1, OPC_E_INVALIDITEMID},
         {L"Device.", 1, OPC_E_INVALIDITEMID},
+        {L"X.A.B", 1, OPC_E_UNKNOWNITEMID},
         {L"A_NAME_LONGER_THAN_ANY_TAG_NAME_CAN_BE", 1, OPC_E_INVALIDITEMID},
         {nullptr, 1, E_INVALIDARG},
         {L"INT", 0, E_INVALIDARG},

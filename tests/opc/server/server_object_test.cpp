@@ -8,6 +8,7 @@
 #include "opc/server/ended_client_reclaim.h"
 #include "opc/server/server_object.h"
 #include "opc/server/server_table.h"
+#include "opc_error.h"
 #include "tests/opc/server/com_server_test_support.h"
 
 namespace {
@@ -108,7 +109,7 @@ TEST(ServerObject, GroupOutlivingItsServerNeverReachesIt)
     ComPtr<IOPCServer> server = NewServer();
     ComPtr<IOPCGroupStateMgt> kept = AddGroup(server.Get(), L"Kept");
     ComPtr<IOPCGroupStateMgt> removed = AddGroup(server.Get(), L"Removed");
-    ASSERT_EQ(S_OK, server->RemoveGroup(1, FALSE));
+    ASSERT_EQ(OPC_S_INUSE, server->RemoveGroup(1, FALSE));
     server.Reset();
     for (IOPCGroupStateMgt* group : {kept.Get(), removed.Get()}) {
         ComPtr<IUnknown> clone;

@@ -66,16 +66,30 @@ TEST(AddGroup, StoresTheClientsStateAndKeepsTheRequestedRate)
     EXPECT_EQ(2, RefCount(defaults.group.Get())) << "the client's and the group table's";
 }
 
-TEST(AddGroup, NamesAnUnnamedGroupAfterItsSlot)
+TEST(AddGroup, NamesANullOrEmptyNamedGroupUniquelyAfterItsSlot)
 {
     ComPtr<IOPCServer> server = NewServer();
     for (const wchar_t* name : {L"a", L"b", L"c"}) Add(server.Get(), name);
     AddGroupResult unnamed = Add(server.Get(), nullptr);
     ASSERT_EQ(S_OK, unnamed.hr);
     EXPECT_EQ(L"3", StateOf(unnamed.group.Get()).name);
-    ASSERT_EQ(S_OK, server->RemoveGroup(3, FALSE));
-    Add(server.Get(), L"4");  // takes slot 3
-    EXPECT_EQ(OPC_E_DUPLICATENAME, Add(server.Get(), nullptr).hr) << "slot 4 would be named \"4\"";
+    AddGroupResult empty = Add(server.Get(), L"");
+    ASSERT_EQ(S_OK, empty.hr) << "\"\" is no name, as null is";
+    EXPECT_EQ(L"4", StateOf(empty.group.Get()).name);
+
+    // Clients' own names may be slot numbers: the made name counts on past them.
+    ComPtr<IOPCServer> other = NewServer();
+    std::vector<AddGroupResult> groups;
+    for (const wchar_t* name : {L"1", L"", L"3", L"X", L"3_1"}) {
+        groups.push_back(Add(other.Get(), name));
+        ASSERT_EQ(S_OK, groups.back().hr);
+    }
+    EXPECT_EQ(L"1_1", StateOf(groups[1].group.Get()).name);
+    ASSERT_EQ(OPC_S_INUSE, other->RemoveGroup(3, FALSE));
+    AddGroupResult inSlot3 = Add(other.Get(), nullptr);
+    ASSERT_EQ(S_OK, inSlot3.hr);
+    EXPECT_EQ(3u, inSlot3.handle);
+    EXPECT_EQ(L"3_2", StateOf(inSlot3.group.Get()).name);
 }
 
 TEST(GroupNames, AreComparedExactlyByAddGroupAndGetGroupByName)
@@ -122,6 +136,34 @@ TEST(RemoveGroup, FreesTheSlotForReuseAndLeavesAHeldGroupAlive)
     EXPECT_EQ(E_FAIL, server->GetGroupByName(L"First", IID_IUnknown, &none));
     EXPECT_EQ(0u, Add(server.Get(), L"Second").handle);
     EXPECT_EQ(S_OK, Add(server.Get(), L"First").hr) << "a removed group's name is free";
+}
+
+TEST(RemoveGroup, WithoutForceSaysWhenTheClientStillHoldsTheGroup)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    const struct {
+        bool held;
+        BOOL force;
+        HRESULT result;
+    } cases[] = {
+        {true, FALSE, OPC_S_INUSE},
+        {true, TRUE, S_OK},
+        {false, FALSE, S_OK},
+        {false, TRUE, S_OK},
+    };
+    for (const auto& c : cases) {
+        AddGroupResult added = Add(server.Get(), L"G");
+        ASSERT_EQ(S_OK, added.hr);
+        ComPtr<IOPCGroupStateMgt> held = c.held ? added.group : nullptr;
+        added.group.Reset();
+        EXPECT_EQ(c.result, server->RemoveGroup(added.handle, c.force)) << c.held << c.force;
+        IUnknown* none = nullptr;
+        EXPECT_EQ(E_FAIL, server->GetGroupByName(L"G", IID_IUnknown, &none))
+            << "the group leaves the table either way";
+        if (held) {
+            EXPECT_EQ(1, RefCount(held.Get())) << "only the client's reference is left";
+        }
+    }
 }
 
 TEST(GetStatus, ReportsTheServerAndItsGroupCount)

@@ -11,31 +11,10 @@
 
 namespace {
 
-TEST(TagNameOfItemId, TakesTheTextAfterTheLastDot)
-{
-    const struct {
-        const wchar_t* itemId;
-        const wchar_t* name;
-    } cases[] = {
-        {nullptr, L""},
-        {L"", L""},
-        {L".", L""},
-        {L"A.", L""},
-        {L"TANK1", L"TANK1"},
-        {L"Tagname.TANK1", L"TANK1"},
-        {L"A.B.TANK1", L"TANK1"},
-        {L"..x", L"x"},
-        {L".TANK1", L"TANK1"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(std::wstring(c.name), std::wstring(TagNameOfItemId(c.itemId)))
-            << (c.itemId ? c.itemId : L"(null)");
-    }
-}
-
-// Slot 2 repeats slot 0's name; slot 4 has no name; slot 7 lies beyond the mirror count
-// unless a test widens it; slot 8 holds the longest name that fits.
-const std::vector<std::wstring> kNames = {L"TANK1", L"tank2",        L"TANK1",         L"A.B",
+// Slot 2 repeats slot 0's name; slot 3's name holds a dot and ends in slot 1's; slot 4 has no
+// name; slot 7 lies beyond the mirror count unless a test widens it; slot 8 holds the longest
+// name that fits.
+const std::vector<std::wstring> kNames = {L"TANK1", L"tank2",        L"TANK1",         L"A.tank2",
                                           L"",      L"\x6C34\x4F4D", L"\xD83D\xDE00x", L"BEYOND"};
 const std::wstring kLongest(kMirrorNameUnits - 1, L'L');
 
@@ -63,7 +42,32 @@ protected:
     TagNameIndex index_;
 };
 
-TEST_F(TagLookupTest, FindsTheLowestSlotOfTheNameAfterTheLastDot)
+TEST_F(TagLookupTest, TagNameIsTheWholeIdWhenATagHasItElseTheTextAfterTheLastDot)
+{
+    const struct {
+        const wchar_t* itemId;
+        const wchar_t* name;
+    } cases[] = {
+        {nullptr, L""},
+        {L"", L""},
+        {L".", L""},
+        {L"A.", L""},
+        {L"TANK1", L"TANK1"},
+        {L"Tagname.TANK1", L"TANK1"},
+        {L"A.B.TANK1", L"TANK1"},
+        {L"..x", L"x"},
+        {L".TANK1", L"TANK1"},
+        {L"A.tank2", L"A.tank2"},
+        {L"X.A.tank2", L"tank2"},
+        {L"A.B", L"B"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(std::wstring(c.name), std::wstring(TagNameOfItemId(index_, c.itemId)))
+            << (c.itemId ? c.itemId : L"(null)");
+    }
+}
+
+TEST_F(TagLookupTest, FindsTheLowestSlotOfTheExactNameElseOfTheNameAfterTheLastDot)
 {
     const struct {
         const wchar_t* itemId;
@@ -77,8 +81,10 @@ TEST_F(TagLookupTest, FindsTheLowestSlotOfTheNameAfterTheLastDot)
         {L"TANK", kNoTag, "prefix of a name"},
         {L"TANK1 ", kNoTag, "trailing space"},
         {L"tank2", 1, "second slot"},
-        {L"A.B", kNoTag, "a name with a dot is unreachable"},
-        {L"B", kNoTag, "nor by its last part"},
+        {L"A.tank2", 3, "a name with a dot, exactly, before the tag its tail names"},
+        {L"B.tank2", 1, "another prefix names the tail's tag"},
+        {L"X.A.tank2", 1, "a prefix before a dotted name leaves only the tail"},
+        {L"A", kNoTag, "nor does a dotted name's first part"},
         {L"X.\x6C34\x4F4D", 5, "non-ASCII name"},
         {L"\xD83D\xDE00x", 6, "surrogate pair in the name"},
         {L"\xD83D", kNoTag, "lone high surrogate"},
