@@ -54,7 +54,10 @@ HRESULT ServerPart::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpda
     *ppUnk = nullptr;
     GroupTable& groups = owner().Groups();
     const int slot = groups.LowestFreeSlot();
-    if (slot < 0) return E_OUTOFMEMORY;  // a full table is reported as out of memory
+    if (slot < 0) {
+        SUPPORT_TRACE(owner().TraceIdentity(), E_OUTOFMEMORY, "AddGroup refused: 10 groups");
+        return E_OUTOFMEMORY;  // a full table is reported as out of memory
+    }
 
     // Many clients pass "" for "no name".
     wchar_t madeName[16];
@@ -89,6 +92,9 @@ HRESULT ServerPart::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpda
 
     *phServerGroup = state.serverHandle;
     if (pRevisedUpdateRate) *pRevisedUpdateRate = state.updateRate;
+    SUPPORT_TRACE(owner().TraceIdentity(), rate.result, "group %u added, update rate %lu ms",
+                  static_cast<unsigned>(state.serverHandle),
+                  static_cast<unsigned long>(state.updateRate));
     return rate.result;
 }
 
@@ -141,6 +147,9 @@ HRESULT ServerPart::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce)
     // object outlives this call.
     const Microsoft::WRL::ComPtr<ServerObject> keepAlive(&owner());
     groups.Remove(slot);
+    SUPPORT_TRACE(owner().TraceIdentity(), result, "group %u removed%s",
+                  static_cast<unsigned>(hServerGroup),
+                  result == OPC_S_INUSE ? " (the client still holds it)" : "");
     return result;
 }
 

@@ -5,11 +5,13 @@
 #include <utility>
 #include <vector>
 
+#include "diagnostics/support_trace.h"
 #include "opc/server/ended_client_reclaim.h"
 #include "opc/server/server_object.h"
 #include "opc/server/server_table.h"
 #include "opc_error.h"
 #include "tests/opc/server/com_server_test_support.h"
+#include "tests/support/temp_directory.h"
 
 namespace {
 
@@ -281,6 +283,37 @@ TEST(ServerTable, AnEndedClientsEnumeratorsAndConnectionPointsAreDisconnected)
     EXPECT_TRUE(Disconnected(calls.first)) << std::hex << calls.first << ": group enumerator";
     EXPECT_TRUE(Disconnected(calls.second)) << std::hex << calls.second << ": connection point";
     CloseHandle(ended);
+}
+
+// What a client does to its server object leaves one trace line each, named by the client.
+TEST(SupportTrace, AClientsObjectsLeaveTheirLines)
+{
+    TempDirectory folder;
+    const std::string path = folder.File("trace.log");
+    ASSERT_TRUE(StartSupportTrace(std::wstring(path.begin(), path.end()).c_str()));
+    {
+        ComPtr<IOPCServer> server = NewServer();
+        ComPtr<IOPCCommon> common;
+        ASSERT_EQ(S_OK, server.As(&common));
+        ASSERT_EQ(S_OK, common->SetClientName(L"Trend"));
+        OPCHANDLE handle = 0;
+        AddGroup(server.Get(), L"G", &handle);
+        EXPECT_EQ(S_OK, server->RemoveGroup(handle, TRUE));
+    }
+    StopSupportTrace();
+    const std::string trace = ReadBytes(path);
+    const char* const lines[] = {
+        "client connected: server object in entry",
+        "\"Trend\" group 0 added, update rate 1000 ms hr=0x00000000",
+        "\"Trend\" group 0 removed hr=0x00000000",
+        "\"Trend\" client released its server object",
+    };
+    size_t from = 0;
+    for (const char* line : lines) {
+        const size_t found = trace.find(line, from);
+        EXPECT_NE(std::string::npos, found) << line << " in order in:\n" << trace;
+        if (found != std::string::npos) from = found;
+    }
 }
 
 }  // namespace
