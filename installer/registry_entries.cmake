@@ -61,6 +61,7 @@ function(class_xml out)
   set(key "CLSID\\${server_clsid}")
   set(xml "")
   value_xml(xml "${key}" "" "${server_name}")
+  value_xml(xml "${key}" "AppID" "${server_clsid}")
   value_xml(xml "${key}\\LocalServer32" "" "\"[#OPCServer.exe]\"")
   value_xml(xml "${key}\\ProgID" "" "${prog_id}")
   value_xml(xml "${key}\\VersionIndependentProgID" "" "${independent_prog_id}")
@@ -82,6 +83,17 @@ function(prog_ids_xml out)
   set(${out} "${xml}" PARENT_SCOPE)
 endfunction()
 
+# The AppID (the class's own CLSID, as opcreg writes it), one key for both views: DCOM starts the
+# server as the interactive user for clients on other machines too; the executable's entry ties
+# the running OPCServer.exe to it.
+function(app_id_xml out)
+  set(xml "")
+  value_xml(xml "AppID\\${server_clsid}" "" "${server_name}")
+  value_xml(xml "AppID\\${server_clsid}" "RunAs" "Interactive User")
+  value_xml(xml "AppID\\OPCServer.exe" "AppID" "${server_clsid}")
+  set(${out} "${xml}" PARENT_SCOPE)
+endfunction()
+
 # The proxy/stub class of one view; `dll` is the file's id.
 function(proxy_xml out dll)
   set(key "CLSID\\${proxy_clsid}")
@@ -94,16 +106,25 @@ endfunction()
 
 # Every interface's route to our proxy/stub class in one view (64 or 32), a component each.
 # The interfaces are the published OPC ones: on a machine where another vendor's proxy/stub
-# already marshals one, its route is left as it is (the component is not installed, so the
-# uninstall does not remove it either); a route of ours (an older version's) is taken over.
+# already marshals one, its route is left as it is (the component is not installed); a route of
+# ours (an older version's) is taken over. The components are permanent: the installer never
+# removes a route itself, since it looks at a component's condition only when installing and so
+# at uninstall would also remove a route that another vendor's proxy/stub took after our
+# install. The uninstall runs `opcreg /unregister-routes` instead (opcserver.wxs.in), which
+# removes only the routes that still name our proxy/stub.
 # Sets `out_components` (WiX XML), `out_searches` (the properties that read the routes found),
-# `out_refs` (the feature's references) and `out_conditions` (the components' conditions, as
-# make_msi.sh takes them: "component<TAB>condition" lines; wixl cannot write them itself).
+# `out_refs` (the feature's references) and `out_conditions` (the components' attributes and
+# conditions, as make_msi.sh takes them: "component<TAB>attributes<TAB>condition" lines; wixl
+# can write neither).
 function(routes_xml out_components out_searches out_refs out_conditions view)
+  # The attributes wixl gives a registry-keyed component (4, and 256 for the 64-bit view), and
+  # 16: permanent.
   if(view EQUAL 64)
     set(win64 yes)
+    set(attributes 276)
   else()
     set(win64 no)
+    set(attributes 20)
   endif()
   set(components "")
   set(searches "")
@@ -132,7 +153,8 @@ function(routes_xml out_components out_searches out_refs out_conditions view)
            "                      Name=\"\" Type=\"raw\" Win64=\"${win64}\" />\n"
            "    </Property>\n")
     string(APPEND refs "      <ComponentRef Id=\"${component}\" />\n")
-    string(APPEND conditions "${component}\tNOT ${found} OR ${found} ~= \"${proxy_clsid}\"\n")
+    string(APPEND conditions
+           "${component}\t${attributes}\tNOT ${found} OR ${found} ~= \"${proxy_clsid}\"\n")
   endforeach()
   set(${out_components} "${components}" PARENT_SCOPE)
   set(${out_searches} "${searches}" PARENT_SCOPE)

@@ -4,7 +4,8 @@
 # installed, then this version's, which replaces it; the installed 64-bit and 32-bit opcclient
 # create the installed server by ProgID and read, write and subscribe (DA 1.0 and DA 2.0) against
 # a demo project's Viewer; the package is uninstalled, and nothing of ours may remain while the
-# other vendor's keys stay. Ends only its own prefix's wineserver and the processes it started.
+# other vendor's keys stay. Before that, the package alone is installed, the other vendor's
+# proxy/stub takes one of our interface routes, and the uninstall must leave that route. Ends only its own prefix's wineserver and the processes it started.
 #
 #   msi_install_e2e.sh <build dir> <msi> [--show]
 #
@@ -83,6 +84,14 @@ wine cmd /c exit </dev/null >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
   </dev/null >/dev/null 2>&1
 checks 'OtherVendor.PlantsItsKeys'
+
+step "this package on its own; another vendor's proxy/stub takes a route of ours; uninstalling leaves it"
+msiexec_quietly /i "$msi"
+checks 'InstalledServer.EveryEntryInBothViewsNamesTheInstalledFiles'
+checks 'OtherVendor.TakesARouteOfOursAfterOurInstall'
+msiexec_quietly /x "$msi"
+checks 'UninstalledServer.*:OtherVendor.KeysAreUntouched:OtherVendor.KeepsTheRouteItTook'
+checks 'OtherVendor.GivesBackTheRouteItTook'
 
 step "an older package (0.9.0), then this one: the newer replaces the older"
 (cd "$(dirname "$msi")" && bash "$installer_sources/make_msi.sh" 0.9.0 "$work/older.msi")

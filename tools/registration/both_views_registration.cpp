@@ -30,4 +30,11 @@ RegistryResult unregister_from_both_views(HKEY classes, const ServerClass& serve
     return result;
 }
 
+RegistryResult unregister_routes_from_both_views(HKEY classes)
+{
+    RegistryResult result = unregister_routes({classes, KEY_WOW64_64KEY});
+    if (result.ok()) result = unregister_routes({classes, KEY_WOW64_32KEY});
+    return result;
+}
+
 }  // namespace registration

@@ -24,4 +24,9 @@ RegistryResult register_in_both_views(HKEY classes, const ServerClass& server,
 // Removes the class and the proxy routes from both views, leaving another vendor's entries.
 RegistryResult unregister_from_both_views(HKEY classes, const ServerClass& server);
 
+// Removes from both views only the interface routes that still name our proxy class: what the
+// installer's uninstall leaves to opcreg, since the installer alone would remove a route another
+// vendor's proxy has taken since the install.
+RegistryResult unregister_routes_from_both_views(HKEY classes);
+
 }  // namespace registration

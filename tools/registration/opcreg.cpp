@@ -2,11 +2,14 @@
 //
 //   opcreg /register <path of OPCServer.exe> [<opc_proxy.dll> [<32-bit opc_proxy.dll>]]
 //   opcreg /unregister
+//   opcreg /unregister-routes
 //
 // Both registry views get the class and the proxy routes, so that 32-bit and 64-bit clients
 // reach the 64-bit server. The proxy/stub DLLs default to opc_proxy.dll beside the server
-// executable and to x86\opc_proxy.dll below it. Exit code 0 on success; 1 for a wrong command
-// line, 2 for a missing file, 3 for a registry failure.
+// executable and to x86\opc_proxy.dll below it. /unregister-routes removes only the interface
+// routes that still name our proxy/stub, in both views: the installer's uninstall runs it, and
+// removes the rest itself. Exit code 0 on success; 1 for a wrong command line, 2 for a missing
+// file, 3 for a registry failure.
 #include "both_views_registration.h"
 #include "server_identity.h"
 
@@ -42,7 +45,8 @@ int usage()
     print(stderr,
           L"usage: opcreg /register <path of OPCServer.exe> [<opc_proxy.dll> [<32-bit "
           L"opc_proxy.dll>]]\n"
-          L"       opcreg /unregister");
+          L"       opcreg /unregister\n"
+          L"       opcreg /unregister-routes");
     return kUsage;
 }
 
@@ -88,6 +92,15 @@ int unregister_all()
     return kOk;
 }
 
+int unregister_routes()
+{
+    const registration::RegistryResult result =
+        registration::unregister_routes_from_both_views(HKEY_CLASSES_ROOT);
+    if (!result.ok()) return registry_failure(L"unregistering the interface routes", result);
+    print(stdout, L"opcreg: Parhelionix OPC interface routes unregistered");
+    return kOk;
+}
+
 // Makes `found` the absolute path of `argument`, or of `defaultName` beside the server when no
 // argument was given; false (with a message) when that file does not exist.
 bool find_file(const wchar_t* what, const std::wstring& argument, const std::wstring& serverFolder,
@@ -130,6 +143,8 @@ int main()
     if (!args) return usage();
     const std::vector<std::wstring> argv(args.get(), args.get() + count);
     if (argv.size() == 2 && _wcsicmp(argv[1].c_str(), L"/unregister") == 0) return unregister_all();
+    if (argv.size() == 2 && _wcsicmp(argv[1].c_str(), L"/unregister-routes") == 0)
+        return unregister_routes();
     if (argv.size() >= 3 && argv.size() <= 5 && _wcsicmp(argv[1].c_str(), L"/register") == 0) {
         return register_all({argv.begin() + 2, argv.end()});
     }

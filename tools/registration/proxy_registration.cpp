@@ -55,7 +55,7 @@ RegistryResult register_proxy(const ClassesRoot& classes, const std::wstring& dl
     return result;
 }
 
-RegistryResult unregister_proxy(const ClassesRoot& classes)
+RegistryResult unregister_routes(const ClassesRoot& classes)
 {
     const std::wstring proxyClass = guid_text(CLSID_ParhelionixOPCProxy);
     for (const OpcInterface& opcInterface : kInterfaces) {
@@ -65,7 +65,14 @@ RegistryResult unregister_proxy(const ClassesRoot& classes)
         const RegistryResult result = delete_tree(classes, interface_key(opcInterface));
         if (!result.ok()) return result;
     }
-    return delete_tree(classes, L"CLSID\\" + proxyClass);
+    return {};
+}
+
+RegistryResult unregister_proxy(const ClassesRoot& classes)
+{
+    const RegistryResult result = unregister_routes(classes);
+    if (!result.ok()) return result;
+    return delete_tree(classes, L"CLSID\\" + guid_text(CLSID_ParhelionixOPCProxy));
 }
 
 }  // namespace registration

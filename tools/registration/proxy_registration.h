@@ -13,8 +13,11 @@ namespace registration {
 // and, for each OPC interface, Interface\{IID} with its name and ProxyStubClsid32.
 RegistryResult register_proxy(const ClassesRoot& classes, const std::wstring& dllPath);
 
-// Removes our proxy class key and the Interface keys that still route to it; an interface that
-// another vendor's proxy has registered since is left alone.
+// Removes the Interface keys that still route to our proxy class; an interface that another
+// vendor's proxy has registered since is left alone.
+RegistryResult unregister_routes(const ClassesRoot& classes);
+
+// Removes those routes and our proxy class key.
 RegistryResult unregister_proxy(const ClassesRoot& classes);
 
 }  // namespace registration

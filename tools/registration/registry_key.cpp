@@ -4,7 +4,6 @@
 
 #include <memory>
 #include <type_traits>
-#include <vector>
 
 namespace registration {
 namespace {
@@ -96,6 +95,23 @@ bool key_exists(const ClassesRoot& root, const std::wstring& subkey)
 {
     LSTATUS status = ERROR_SUCCESS;
     return open_key(root, subkey, KEY_READ, status) != nullptr;
+}
+
+std::vector<std::wstring> subkey_names(const ClassesRoot& root, const std::wstring& subkey)
+{
+    std::vector<std::wstring> names;
+    LSTATUS status = ERROR_SUCCESS;
+    const KeyHandle key = open_key(root, subkey, KEY_ENUMERATE_SUB_KEYS, status);
+    if (!key) return names;
+    wchar_t name[256];  // the longest key name the registry allows, with its terminator
+    for (DWORD i = 0;; ++i) {
+        DWORD length = ARRAYSIZE(name);
+        if (RegEnumKeyExW(key.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS) {
+            return names;
+        }
+        names.emplace_back(name, length);
+    }
 }
 
 }  // namespace registration

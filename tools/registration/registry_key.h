@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace registration {
 
@@ -45,5 +46,8 @@ std::optional<std::wstring> read_string(const ClassesRoot& root, const std::wstr
                                         const wchar_t* name);
 
 bool key_exists(const ClassesRoot& root, const std::wstring& subkey);
+
+// The names of the keys directly under `subkey`; none when it cannot be opened.
+std::vector<std::wstring> subkey_names(const ClassesRoot& root, const std::wstring& subkey);
 
 }  // namespace registration

@@ -40,6 +40,39 @@ RegistryResult unregister_prog_id(HKEY classes, const ServerClass& server,
     return result;
 }
 
+// The AppID lets DCOM start the server for clients on other machines as the user logged on at
+// the console: started in a service's window station instead, it would find neither the
+// Viewer's window nor its shared area. The AppID is the class's own CLSID, so it needs no
+// identity of its own. The executable's entry (its file name) ties the running server to it.
+RegistryResult register_app_id(const ClassesRoot& shared, const ServerClass& server,
+                               const std::wstring& exePath)
+{
+    const std::wstring appId = guid_text(server.clsid);
+    const std::wstring exeName = exePath.substr(exePath.find_last_of(L"\\/") + 1);
+    RegistryResult result = set_string(shared, L"AppID\\" + appId, nullptr, server.name);
+    if (result.ok())
+        result = set_string(shared, L"AppID\\" + appId, L"RunAs", kRunAsInteractiveUser);
+    if (result.ok()) result = set_string(shared, L"AppID\\" + exeName, L"AppID", appId);
+    return result;
+}
+
+// Removes the AppID and every executable entry that still names it (another vendor's server may
+// have the same file name and its own AppID), from both views as for the ProgIDs.
+RegistryResult unregister_app_id(HKEY classes, const ServerClass& server)
+{
+    const std::wstring appId = guid_text(server.clsid);
+    RegistryResult result;
+    for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        for (const std::wstring& entry : subkey_names({classes, view}, L"AppID")) {
+            const auto named = read_string({classes, view}, L"AppID\\" + entry, L"AppID");
+            if (result.ok() && named && _wcsicmp(named->c_str(), appId.c_str()) == 0)
+                result = delete_tree({classes, view}, L"AppID\\" + entry);
+        }
+        if (result.ok()) result = delete_tree({classes, view}, L"AppID\\" + appId);
+    }
+    return result;
+}
+
 }  // namespace
 
 RegistryResult register_server_class(const ClassesRoot& classes, const ServerClass& server,
@@ -48,6 +81,7 @@ RegistryResult register_server_class(const ClassesRoot& classes, const ServerCla
     const std::wstring classKey = L"CLSID\\" + guid_text(server.clsid);
     // COM appends " -Embedding" to this command line: the quotes keep a path with spaces whole.
     RegistryResult result = set_string(classes, classKey, nullptr, server.name);
+    if (result.ok()) result = set_string(classes, classKey, L"AppID", guid_text(server.clsid));
     if (result.ok())
         result =
             set_string(classes, classKey + L"\\LocalServer32", nullptr, L"\"" + exePath + L"\"");
@@ -60,13 +94,14 @@ RegistryResult register_server_class(const ClassesRoot& classes, const ServerCla
             result = create_key(
                 classes, classKey + L"\\Implemented Categories\\" + guid_text(*category.catid));
     }
-    // ProgIDs and category descriptions are one key for both views on Windows; Wine would keep
+    // ProgIDs, AppIDs and category descriptions are one key for both views on Windows; Wine would keep
     // what a 64-bit program writes through the 32-bit view apart, so they go through the 64-bit
     // one, where 32-bit readers find them too.
     const ClassesRoot shared(classes.key, KEY_WOW64_64KEY);
     if (result.ok()) result = register_prog_id(shared, server, server.progId, L"");
     if (result.ok())
         result = register_prog_id(shared, server, server.versionIndependentProgId, server.progId);
+    if (result.ok()) result = register_app_id(shared, server, exePath);
     for (const Category& category : kCategories) {
         if (result.ok())
             result = set_string(shared, L"Component Categories\\" + guid_text(*category.catid),
@@ -79,7 +114,7 @@ RegistryResult unregister_server_class(const ClassesRoot& classes, const ServerC
 {
     const std::wstring classKey = L"CLSID\\" + guid_text(server.clsid);
     RegistryResult result = delete_tree(classes, classKey);
-    // The ProgID keys are shared by both views: while the other view still has the class they
+    // The ProgID and AppID keys are shared by both views: while the other view still has the class they
     // stay, so that it is not left half registered.
     for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
         if (result.ok() && key_exists({classes.key, view}, classKey)) return result;
@@ -87,6 +122,7 @@ RegistryResult unregister_server_class(const ClassesRoot& classes, const ServerC
     if (result.ok()) result = unregister_prog_id(classes.key, server, server.progId);
     if (result.ok())
         result = unregister_prog_id(classes.key, server, server.versionIndependentProgId);
+    if (result.ok()) result = unregister_app_id(classes.key, server);
     return result;
 }
 

@@ -94,6 +94,7 @@ TEST_F(Opcreg, RefusesWrongCommandLinesAndWritesNothing)
         {L"/bogus", 1},
         {L"/register", 1},
         {L"/unregister extra", 1},
+        {L"/unregister-routes extra", 1},
         {L"/register " + quoted(folder + L"missing.exe"), 2},
         {L"/register " + quoted(exe) + L" " + quoted(folder + L"missing.dll"), 2},
         {L"/register " + quoted(exe) + L" " + quoted(proxy64) + L" " +
@@ -130,6 +131,7 @@ TEST_F(Opcreg, RegisterWritesEveryEntryInBothViewsAndUnregisterRemovesThem)
     expect_registered_in_view(kView64, exe, proxy64);
     expect_registered_in_view(kView32, exe, proxy32);
     expect_prog_ids();
+    expect_app_id();
     expect_category_descriptions();
 
     ASSERT_EQ(0u, run_opcreg(L"/unregister"));
@@ -170,6 +172,30 @@ TEST_F(Opcreg, UnregisterLeavesAnotherVendorsKeysInBothViews)
     }
     EXPECT_TRUE(registration::key_exists(kView64, L"Other.Vendor.Server"));
     EXPECT_TRUE(registration::delete_tree(kView64, L"Other.Vendor.Server").ok());
+}
+
+// What the installer's uninstall runs: the routes still naming our proxy/stub go, one another
+// vendor's proxy/stub took after the registration stays, and the rest is the installer's own.
+TEST_F(Opcreg, UnregisterRoutesRemovesOnlyTheRoutesStillOurs)
+{
+    touch(proxy64);
+    touch(proxy32);
+    ASSERT_EQ(0u, run_opcreg(L"/register " + quoted(exe)));
+    const std::wstring taken = L"Interface\\" + guid_text(IID_IOPCSyncIO) + L"\\ProxyStubClsid32";
+    const std::wstring otherProxy = L"{76543210-89AB-CDEF-0123-456789ABCDEF}";
+    for (const ClassesRoot& view : {kView64, kView32})
+        ASSERT_TRUE(registration::set_string(view, taken, nullptr, otherProxy).ok());
+
+    ASSERT_EQ(0u, run_opcreg(L"/unregister-routes"));
+    for (const ClassesRoot& view : {kView64, kView32}) {
+        EXPECT_EQ(otherProxy, read_string(view, taken, nullptr).value_or(L"<missing>"));
+        EXPECT_FALSE(registration::key_exists(view, L"Interface\\" + guid_text(IID_IOPCServer)));
+        EXPECT_TRUE(registration::key_exists(view, kProxyKey));
+        EXPECT_TRUE(registration::key_exists(view, kClassKey));
+    }
+    for (const ClassesRoot& view : {kView64, kView32})
+        EXPECT_TRUE(
+            registration::delete_tree(view, L"Interface\\" + guid_text(IID_IOPCSyncIO)).ok());
 }
 
 TEST_F(Opcreg, UnregisterWithNothingRegisteredSucceeds)

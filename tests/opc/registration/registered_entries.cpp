@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 using registration::ClassesRoot;
@@ -13,6 +14,8 @@ using registration::read_string;
 
 const std::wstring kClassKey = L"CLSID\\" + guid_text(CLSID_ParhelionixOPCServer);
 const std::wstring kProxyKey = L"CLSID\\" + guid_text(CLSID_ParhelionixOPCProxy);
+const std::wstring kAppIdKey = L"AppID\\" + guid_text(CLSID_ParhelionixOPCServer);
+const std::wstring kExecutableAppIdKey = L"AppID\\OPCServer.exe";
 
 namespace {
 
@@ -60,6 +63,7 @@ void expect_registered_in_view(const ClassesRoot& view, const std::wstring& exe,
     expect_entries(
         view, {
                   {kClassKey, nullptr, L"Parhelionix OPC Server"},
+                  {kClassKey, L"AppID", guid_text(CLSID_ParhelionixOPCServer)},
                   {kClassKey + L"\\LocalServer32", nullptr, L"\"" + exe + L"\""},
                   {kClassKey + L"\\ProgID", nullptr, L"Parhelionix.OPCServer.1"},
                   {kClassKey + L"\\VersionIndependentProgID", nullptr, L"Parhelionix.OPCServer"},
@@ -91,6 +95,16 @@ void expect_prog_ids()
                    });
 }
 
+void expect_app_id()
+{
+    const std::wstring appId = guid_text(CLSID_ParhelionixOPCServer);
+    expect_entries(kView64, {
+                                {kAppIdKey, nullptr, L"Parhelionix OPC Server"},
+                                {kAppIdKey, L"RunAs", L"Interactive User"},
+                                {kExecutableAppIdKey, L"AppID", appId},
+                            });
+}
+
 void expect_category_descriptions()
 {
     expect_entries(kView64, {
@@ -101,14 +115,16 @@ void expect_category_descriptions()
                             });
 }
 
-void expect_nothing_registered(const IID* routedElsewhere)
+void expect_nothing_registered(std::initializer_list<const IID*> routedElsewhere)
 {
-    for (const std::wstring& gone : {kClassKey, kProxyKey, std::wstring(L"Parhelionix.OPCServer.1"),
-                                     std::wstring(L"Parhelionix.OPCServer")}) {
+    for (const std::wstring& gone :
+         {kClassKey, kProxyKey, kAppIdKey, kExecutableAppIdKey,
+          std::wstring(L"Parhelionix.OPCServer.1"), std::wstring(L"Parhelionix.OPCServer")}) {
         EXPECT_FALSE(key_exists(gone)) << std::string(gone.begin(), gone.end());
     }
     for (const IID* iid : kInterfaces) {
-        if (iid == routedElsewhere) continue;
+        if (std::find(routedElsewhere.begin(), routedElsewhere.end(), iid) != routedElsewhere.end())
+            continue;
         EXPECT_FALSE(key_exists(L"Interface\\" + guid_text(*iid)));
     }
 }

@@ -75,6 +75,18 @@ TEST_F(PrivateClassesRoot, UnregisterClassLeavesAProgIdTakenOver)
     EXPECT_FALSE(exists(L"CLSID\\" + guid_text(CLSID_ParhelionixOPCServer)));
 }
 
+TEST_F(PrivateClassesRoot, UnregisterClassLeavesAnExecutableEntryNamingAnotherAppId)
+{
+    ASSERT_TRUE(registration::register_server_class(root, server, L"C:\\opc\\OPCServer.exe").ok());
+    ASSERT_TRUE(
+        registration::set_string(root, L"AppID\\OPCServer.exe", L"AppID", kOtherVendorClass).ok());
+
+    ASSERT_TRUE(registration::unregister_server_class(root, server).ok());
+    EXPECT_EQ(kOtherVendorClass,
+              read_string(root, L"AppID\\OPCServer.exe", L"AppID").value_or(L""));
+    EXPECT_FALSE(exists(L"AppID\\" + guid_text(CLSID_ParhelionixOPCServer)));
+}
+
 TEST(BothViews, UnregisteringOneViewLeavesTheOtherWholeWithItsProgIds)
 {
     const registration::ServerClass testClass = {
