@@ -231,16 +231,7 @@ ComPtr<ServerObject> SubscribedServer(IUnknown* sink)
     ComPtr<IOPCServer> server;
     EXPECT_EQ(S_OK, object->QueryInterface(IID_PPV_ARGS(&server)));
     ComPtr<IOPCGroupStateMgt> group = AddGroup(server.Get(), nullptr);
-    ComPtr<IOPCItemMgt> items;
-    EXPECT_EQ(S_OK, group.As(&items));
-    OPCITEMDEF definition{};
-    definition.szItemID = const_cast<LPWSTR>(L"INT");
-    definition.bActive = TRUE;
-    OPCITEMRESULT* results = nullptr;
-    HRESULT* errors = nullptr;
-    EXPECT_EQ(S_OK, items->AddItems(1, &definition, &results, &errors));
-    CoTaskMemFree(results);
-    CoTaskMemFree(errors);
+    AddActiveItem(group.Get(), L"INT");
     ComPtr<IAdviseSink> adviseSink;
     DWORD connection = 0;
     if (SUCCEEDED(sink->QueryInterface(IID_PPV_ARGS(&adviseSink)))) {

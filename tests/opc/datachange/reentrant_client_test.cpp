@@ -51,16 +51,7 @@ public:
         DWORD connection = 0;
         EXPECT_EQ(S_OK, data->DAdvise(&format, 0, &sink, &connection));
         EXPECT_EQ(S_OK, CallbackPoint()->Advise(&callback, &callbackCookie_));
-        ComPtr<IOPCItemMgt> items;
-        EXPECT_EQ(S_OK, advised_.As(&items));
-        OPCITEMDEF definition{};
-        definition.szItemID = const_cast<LPWSTR>(L"INT");
-        definition.bActive = TRUE;
-        OPCITEMRESULT* results = nullptr;
-        HRESULT* errors = nullptr;
-        EXPECT_EQ(S_OK, items->AddItems(1, &definition, &results, &errors));
-        CoTaskMemFree(results);
-        CoTaskMemFree(errors);
+        AddActiveItem(advised_.Get(), L"INT");
     }
 
     void Act(Action action)

@@ -69,3 +69,17 @@ HANDLE EndedProcess()
     WaitForSingleObject(process.hProcess, 30000);
     return process.hProcess;
 }
+
+void AddActiveItem(IUnknown* group, const wchar_t* itemId)
+{
+    ComPtr<IOPCItemMgt> items;
+    ASSERT_EQ(S_OK, group->QueryInterface(IID_PPV_ARGS(&items)));
+    OPCITEMDEF definition{};
+    definition.szItemID = const_cast<LPWSTR>(itemId);
+    definition.bActive = TRUE;
+    OPCITEMRESULT* results = nullptr;
+    HRESULT* errors = nullptr;
+    EXPECT_EQ(S_OK, items->AddItems(1, &definition, &results, &errors));
+    CoTaskMemFree(results);
+    CoTaskMemFree(errors);
+}

@@ -22,6 +22,9 @@ ComPtr<IOPCServer> NewServer();
 ComPtr<IOPCGroupStateMgt> AddGroup(IOPCServer* server, const wchar_t* name,
                                    OPCHANDLE* handle = nullptr);
 
+// Adds the active item `itemId` to `group`; the item must be accepted.
+void AddActiveItem(IUnknown* group, const wchar_t* itemId);
+
 // A process that has run to its end, as a client that died; the handle keeps its id from
 // being reused.
 HANDLE EndedProcess();
