@@ -503,8 +503,9 @@ TEST(DataChangeAcrossProcesses, StreamsArriveByteForByteInBothFormats)
 {
     SubscribedClient client({L"Operator", L"Pump"}, {DataTimeFormat(), DataFormat()});
     ASSERT_TRUE(client.WaitForStreams(2));
-    const ReceivedStream& withTime = client.Streams()[0];
-    const ReceivedStream& data = client.Streams()[1];
+    // Copies: a stream arriving meanwhile may move the client's list.
+    const ReceivedStream withTime = client.Streams()[0];
+    const ReceivedStream data = client.Streams()[1];
     ASSERT_EQ(DataTimeFormat(), withTime.format) << "the stream with time comes first";
     ASSERT_EQ(DataFormat(), data.format);
     const struct {
