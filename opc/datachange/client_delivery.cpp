@@ -64,8 +64,6 @@ bool SinkAlive(IUnknown& sink)
     return !ClientGone(hr);
 }
 
-// The delivery thread's loop: it holds the proxy of each connected sink (its IUnknown; a call
-// asks it for its interface, which the proxy answers itself) and makes the calls in order.
 // Every so often, what the client's backlog came to: a trace line, not one a call.
 void TraceBacklog(DeliveryQueue& queue, ULONGLONG& lastTraced)
 {
@@ -83,6 +81,8 @@ void TraceBacklog(DeliveryQueue& queue, ULONGLONG& lastTraced)
                   static_cast<unsigned>(coalesced), static_cast<unsigned>(completions));
 }
 
+// The delivery thread's loop: it holds the proxy of each connected sink (its IUnknown; a call
+// asks it for its interface, which the proxy answers itself) and makes the calls in order.
 void DeliverAll(DeliveryQueue& queue)
 {
     std::map<SinkConnection, Microsoft::WRL::ComPtr<IUnknown>> sinks;
@@ -150,8 +150,9 @@ DWORD WINAPI DeliveryThread(void* parameter)
     const std::unique_ptr<std::shared_ptr<DeliveryQueue>> queue(
         static_cast<std::shared_ptr<DeliveryQueue>*>(parameter));
     // A multithreaded apartment: the thread makes calls out and serves none, so it needs no
-    // message loop. It touches only the queue it shares, so that it may outlive everything else
-    // at the process's end while a frozen client holds it in a call.
+    // message loop. It touches only the queue it shares and what is never destroyed (the trace,
+    // a counter), so that it may outlive everything else at the process's end while a frozen
+    // client holds it in a call.
     const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (SUCCEEDED(init)) {
         DeliverAll(**queue);
