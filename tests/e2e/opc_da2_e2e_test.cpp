@@ -139,6 +139,45 @@ DWORD Advise(IUnknown* server, IOPCShutdown* sink)
     return cookie;
 }
 
+// Next's count comes back written across processes, with S_FALSE when fewer than asked for. A
+// sink of another process is not listed: handing the client's own object back through the
+// system's marshalling leaves the client's stub without its references under Wine.
+TEST(ConnectionPoints, NextAnswersItsCountAcrossProcesses)
+{
+    ComPtr<IOPCServer> server = CreateServerAs<IOPCServer>();
+    ASSERT_TRUE(server);
+    UniqueHandle process = OpenServerProcess();
+    ShutdownSink sink(process.get());
+    const DWORD cookie = Advise(server.Get(), &sink);
+    OPCHANDLE group = 0;
+    DWORD rate = 0;
+    ComPtr<IConnectionPointContainer> groupPoints;
+    ASSERT_EQ(S_OK, server->AddGroup(L"listing", TRUE, 1000, 1, nullptr, nullptr, 0, &group, &rate,
+                                     IID_IConnectionPointContainer, &groupPoints));
+    ComPtr<IConnectionPointContainer> serverPoints;
+    ASSERT_EQ(S_OK, server.As(&serverPoints));
+    const struct {
+        IConnectionPointContainer* container;
+        const IID& iid;
+    } points[] = {{serverPoints.Get(), IID_IOPCShutdown}, {groupPoints.Get(), IID_IOPCDataCallback}};
+    for (const auto& p : points) {
+        ComPtr<IConnectionPoint> point;
+        ASSERT_EQ(S_OK, p.container->FindConnectionPoint(p.iid, &point));
+        ComPtr<IEnumConnections> connections;
+        ASSERT_EQ(S_OK, point->EnumConnections(&connections));
+        CONNECTDATA data[2] = {};
+        ULONG fetched = 0xDEADBEEF;
+        EXPECT_EQ(S_FALSE, connections->Next(2, data, &fetched));
+        EXPECT_EQ(0u, fetched);
+        EXPECT_EQ(S_FALSE, connections->Next(1, data, nullptr));
+    }
+    ComPtr<IConnectionPoint> shutdownPoint;
+    ASSERT_EQ(S_OK, serverPoints->FindConnectionPoint(IID_IOPCShutdown, &shutdownPoint));
+    EXPECT_EQ(S_OK, shutdownPoint->Unadvise(cookie));
+    groupPoints.Reset();
+    EXPECT_EQ(S_OK, server->RemoveGroup(group, FALSE));
+}
+
 TEST(ShutdownNotice, TheSinkHearsTheReasonBeforeTheServerEnds)
 {
     const struct {
@@ -241,3 +280,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<ExitCase>& info) { return info.param.name; });
 
 }  // namespace
+
