@@ -1,4 +1,5 @@
 # Mends a fault of widl 7.0 -Oif proxies in two shapes. For an [out, string] LPWSTR * parameter
+# (and an [in, out, string] one, such as a browse continuation point)
 # the procedure format string gets the type offset of the string pointer (FC_OP) instead of the
 # offset of the FC_RP [allocated_on_stack] [pointer_deref] entry 4 bytes before it, and the string
 # then arrives NULL in the client. For an [out, string, size_is(,n)] LPWSTR ** parameter (a string
@@ -49,13 +50,13 @@ endfunction()
 
 # The type-format entry widl writes for LPWSTR *: "/* M (LPWSTR *) */", FC_RP 0x11 0x14, then
 # "NdrFcShort(0x2)" leading to the FC_OP string pointer at M + 4.
-string(REGEX MATCHALL "\\[out, string\\] LPWSTR \\*" string_outs "${idl}")
+string(REGEX MATCHALL "\\[(in, )?out, string\\] LPWSTR \\*" string_outs "${idl}")
 list(LENGTH string_outs expected)
 string(REGEX MATCHALL
   "/\\* [0-9]+ \\(LPWSTR \\*\\) \\*/\n[ \t]*0x11, 0x14,[^\n]*FC_RP \\[allocated_on_stack\\] \\[pointer_deref\\][^\n]*\n[ \t]*NdrFcShort\\(0x2\\),"
   entries "${proxy}")
 mend_entries("${entries}" 4 mended)
-check_count("[out, string] LPWSTR *" ${mended} ${expected})
+check_count("[(in,) out, string] LPWSTR *" ${mended} ${expected})
 
 # The same for LPWSTR **: "/* M (LPWSTR **) */", FC_RP 0x11 0x14, "NdrFcShort(0x2)" to the FC_OP
 # at M + 4, whose array follows at M + 8.

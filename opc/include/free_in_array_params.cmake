@@ -1,5 +1,5 @@
 # Lets the server side free the arrays of structures it unmarshals for [in] parameters
-# (OPCITEMDEF and VARIANT arrays). widl 7.0 describes such a parameter as "simple ref" with its
+# (OPCITEMDEF, OPCITEMVQT and VARIANT arrays). widl 7.0 describes such a parameter as "simple ref" with its
 # type offset at the FC_BOGUS_ARRAY itself. Wine's stubless stub (rpcrt4 stub_do_args) then
 # allocates the array for the call and frees only what the elements point to, never the array:
 # 48 bytes per OPCITEMDEF, 24 per VARIANT stay behind in the server on every call. widl writes
@@ -16,7 +16,7 @@
 # ValidateItems, runs in our 64-bit server).
 
 file(READ "${IDL}" idl)
-string(REGEX MATCHALL "\\[in, size_is\\([A-Za-z]+\\)\\] (OPCITEMDEF|VARIANT) \\*" in_arrays "${idl}")
+string(REGEX MATCHALL "\\[in, size_is\\([A-Za-z]+\\)\\] (OPCITEMDEF|OPCITEMVQT|VARIANT) \\*" in_arrays "${idl}")
 list(LENGTH in_arrays expected)
 
 file(READ "${IN}" proxy)
