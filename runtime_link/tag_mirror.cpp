@@ -19,6 +19,7 @@ namespace {
 AfterPollCycle g_afterPollCycle = nullptr;
 TagNameIndex g_tagNameIndex;
 uint32_t g_mirrorGeneration = 1;
+ULONGLONG g_mirrorRefreshedAt = 0;
 
 void IndexNames()
 {
@@ -189,6 +190,7 @@ void BuildTagMirror()
         RefreshValue(*entry, record);
         g_tagMirror[i] = entry;
     }
+    g_mirrorRefreshedAt = GetTickCount64();
     IndexNames();
 }
 
@@ -214,6 +216,7 @@ void RunPollCycle()
     CheckViewerLink();
     if (ViewerLinked()) {
         ExchangeWithTagRecords();
+        g_mirrorRefreshedAt = start;
     } else {
         // Nobody takes them while the Viewer is gone, and posting them to a later Viewer
         // could overwrite newer values with stale ones.
@@ -222,9 +225,24 @@ void RunPollCycle()
     if (g_afterPollCycle) g_afterPollCycle(PollPeriod());
     const ULONGLONG took = GetTickCount64() - start;
     if (took > static_cast<ULONGLONG>(PollPeriod())) {
-        SUPPORT_TRACE(TraceClient{}, S_OK, "poll cycle took %llu ms, longer than its period of %ld ms",
-                      took, static_cast<long>(PollPeriod()));
+        SUPPORT_TRACE(TraceClient{}, S_OK,
+                      "poll cycle took %llu ms, longer than its period of %ld ms", took,
+                      static_cast<long>(PollPeriod()));
     }
+}
+
+unsigned long long MirrorRefreshedAt()
+{
+    return g_mirrorRefreshedAt;
+}
+
+bool ReadTagRecordNow(int slot, MirrorEntry& copy)
+{
+    const int count = std::min({g_tagCount, g_mirrorCount, g_sharedTagRecordCapacity});
+    if (!ViewerLinked() || slot < 0 || slot >= count || !g_tagMirror[slot]) return false;
+    copy = *g_tagMirror[slot];
+    if (copy.writePending != 1) RefreshValue(copy, g_sharedTagArea[slot]);
+    return true;
 }
 
 void ReleaseTagMirror()
@@ -235,5 +253,6 @@ void ReleaseTagMirror()
     }
     g_tagNameIndex.Clear();
     ++g_mirrorGeneration;
+    g_mirrorRefreshedAt = 0;
     g_mirrorCount = kMirrorSlots;
 }

@@ -54,5 +54,13 @@ uint32_t TagMirrorGeneration();
 // Writes pending client values into their tag records with a write request, refreshes every
 // other entry from its record, then runs the after-poll hook.
 void RunPollCycle();
+// When the mirror last took the tag records' values (GetTickCount64 of the poll cycle's
+// exchange); 0 before the first. A value read from the mirror is at most this old.
+unsigned long long MirrorRefreshedAt();
+// The slot's entry as its tag record holds it now, into `copy`: for a read that may not wait
+// for the next poll cycle. The mirror itself is not touched; a client value still waiting in
+// the entry is what the tag will hold, so the copy keeps it. False while the Viewer is not
+// linked, or for a slot without an entry or a record.
+bool ReadTagRecordNow(int slot, MirrorEntry& copy);
 // Frees every entry, empties the index and sets the mirror count back to kMirrorSlots.
 void ReleaseTagMirror();

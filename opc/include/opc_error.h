@@ -1,4 +1,4 @@
-// OPC DA 1.0 and 2.0 result codes, with the values of the published standard (facility ITF, 0x04).
+// OPC DA 1.0, 2.0 and 3.0 result codes, with the values of the published standard (facility ITF, 0x04).
 #pragma once
 
 #include <winerror.h>
@@ -19,6 +19,13 @@
 #define OPC_E_INVALIDCONFIG ((HRESULT)0xC0040010L)
 #define OPC_E_NOTFOUND ((HRESULT)0xC0040011L)
 #define OPC_E_INVALID_PID ((HRESULT)0xC0040203L)
+#define OPC_E_DEADBANDNOTSET ((HRESULT)0xC0040400L)
+#define OPC_E_DEADBANDNOTSUPPORTED ((HRESULT)0xC0040401L)
+#define OPC_E_NOBUFFERING ((HRESULT)0xC0040402L)
+#define OPC_E_INVALIDCONTINUATIONPOINT ((HRESULT)0xC0040403L)
+#define OPC_S_DATAQUEUEOVERFLOW ((HRESULT)0x00040404L)
+#define OPC_E_RATENOTSET ((HRESULT)0xC0040405L)
+#define OPC_E_NOTSUPPORTED ((HRESULT)0xC0040406L)
 
 // A system code this server gives a meaning of its own: a write refused because the Viewer is
 // not running (HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED)).

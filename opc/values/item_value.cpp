@@ -6,7 +6,9 @@
 #include "opc/values/item_value_owner.h"
 #include "opc/values/value_conversion.h"
 #include "opc_da.h"
+#include "opc_error.h"
 #include "runtime_link/tag_record.h"
+#include "runtime_link/viewer_link.h"
 
 namespace {
 
@@ -174,4 +176,32 @@ HRESULT ReadItem(const ItemReadSource& item, DWORD source, VARIANT* value, WORD*
     const HRESULT result = FAILED(converted) ? converted : copied;
     if (FAILED(result) && quality) *quality = OPC_QUALITY_BAD;
     return result;
+}
+
+bool WithinMaxAge(unsigned long long takenAt, DWORD maxAge)
+{
+    if (maxAge == kAnyAge) return true;
+    return takenAt != 0 && GetTickCount64() - takenAt <= maxAge;
+}
+
+HRESULT TagValueWithinMaxAge(int slot, DWORD maxAge, VARIANT* value, WORD* quality)
+{
+    if (slot < 0 || slot >= g_mirrorCount || slot >= kMirrorSlots || !g_tagMirror[slot]) {
+        return OPC_E_UNKNOWNITEMID;
+    }
+    const MirrorEntry& cached = *g_tagMirror[slot];
+    if (!ViewerLinked()) {
+        *quality = OPC_QUALITY_COMM_FAILURE;
+        return ValueOfMirrorEntry(cached, value);
+    }
+    *quality = OPC_QUALITY_GOOD;
+    if (WithinMaxAge(MirrorRefreshedAt(), maxAge)) return ValueOfMirrorEntry(cached, value);
+    MirrorEntry now;
+    if (!ReadTagRecordNow(slot, now)) return ValueOfMirrorEntry(cached, value);
+    return ValueOfMirrorEntry(now, value);
+}
+
+HRESULT VqtWritable(const OPCITEMVQT& vqt)
+{
+    return vqt.bQualitySpecified || vqt.bTimeStampSpecified ? OPC_E_NOTSUPPORTED : S_OK;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "opc_da.h"
 #include "runtime_link/tag_mirror.h"
 
 // Units of text a mirror entry's string value holds, without its terminator.
@@ -58,3 +59,22 @@ WORD ReadQuality(DWORD source, bool active, WORD storedQuality);
 // Without a value to deliver nothing is converted, so the quality stays that of ReadQuality.
 // The item itself is never changed.
 HRESULT ReadItem(const ItemReadSource& item, DWORD source, VARIANT* value, WORD* quality);
+
+// Reads with a maximum age, in ms: 0 asks for the value the tag record holds now; kAnyAge takes
+// whatever value the server holds.
+constexpr DWORD kAnyAge = 0xFFFFFFFF;
+
+// Whether a value taken at tick `takenAt` (GetTickCount64; 0 for never) is at most maxAge old.
+bool WithinMaxAge(unsigned long long takenAt, DWORD maxAge);
+
+// The value of the tag in `slot` for a read of maxAge, in its canonical type, into *value (a
+// valid VARIANT, cleared first): the mirror's when the poll cycle took it within maxAge, else the
+// tag record's now. *quality is GOOD, or OPC_QUALITY_COMM_FAILURE with the mirror's value while
+// the Viewer is not linked. OPC_E_UNKNOWNITEMID for a slot without an entry; E_OUTOFMEMORY when
+// a string cannot be copied.
+HRESULT TagValueWithinMaxAge(int slot, DWORD maxAge, VARIANT* value, WORD* quality);
+
+// What a VQT write can carry to a tag: a tag record takes a value but keeps no quality or
+// timestamp of its own, so an item whose quality or timestamp is specified is
+// OPC_E_NOTSUPPORTED and nothing of it is written; S_OK otherwise.
+HRESULT VqtWritable(const OPCITEMVQT& vqt);

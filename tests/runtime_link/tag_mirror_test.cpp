@@ -224,6 +224,33 @@ TEST_F(TagMirrorTest, EntryKeepsTheClientValueForTheCycleThatWritesIt)
     EXPECT_EQ(9, Entry(0).value.integer);
 }
 
+// A read that may not wait for the poll cycle sees the record as it is now and leaves the
+// mirror as the last cycle left it; a client value waiting in the entry is what it reads.
+TEST_F(TagMirrorTest, ReadNowTakesTheRecordAndLeavesTheMirror)
+{
+    Attach(17, 2);
+    Define(0, L"t", 1);
+    Define(1, L"s", 3);
+    EXPECT_EQ(0u, MirrorRefreshedAt()) << "no values taken yet";
+    BuildTagMirror();
+    EXPECT_NE(0u, MirrorRefreshedAt());
+    Record(0).integerValue = 9;
+    SetString(1, L"现在");
+    MirrorEntry now;
+    ASSERT_TRUE(ReadTagRecordNow(0, now));
+    EXPECT_EQ(9, now.value.integer);
+    EXPECT_EQ(0, Entry(0).value.integer) << "the mirror waits for its cycle";
+    ASSERT_TRUE(ReadTagRecordNow(1, now));
+    EXPECT_STREQ(L"现在", now.value.text);
+    EXPECT_STREQ(L"", Entry(1).value.text);
+    Entry(0).value.integer = 5;
+    Entry(0).writePending = 1;
+    ASSERT_TRUE(ReadTagRecordNow(0, now));
+    EXPECT_EQ(5, now.value.integer);
+    EXPECT_FALSE(ReadTagRecordNow(2, now)) << "beyond the tag count";
+    EXPECT_FALSE(ReadTagRecordNow(-1, now));
+}
+
 TEST_F(TagMirrorTest, WriteToInhibitedTagIsDropped)
 {
     Attach(17, 1);

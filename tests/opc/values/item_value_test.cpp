@@ -1,4 +1,5 @@
 #include "opc/values/item_value.h"
+#include "opc_error.h"
 
 #include <gtest/gtest.h>
 
@@ -167,6 +168,32 @@ TEST(ReadQuality, FollowsSourceAndActiveFlag)
         EXPECT_EQ(c.quality, ReadQuality(c.source, c.active, OPC_QUALITY_GOOD))
             << c.source << c.active;
     }
+}
+
+// A value's age against what a reader allows: kAnyAge takes any value, even one never taken;
+// 0 only a value taken within this millisecond.
+TEST(MaxAge, AValueServesReadsThatAllowItsAge)
+{
+    const ULONGLONG now = GetTickCount64();
+    const struct {
+        ULONGLONG takenAt;
+        DWORD maxAge;
+        bool within;
+    } cases[] = {
+        {0, kAnyAge, true},        {0, 1000000, false},       {now - 5000, kAnyAge, true},
+        {now - 5000, 60000, true}, {now - 5000, 1000, false}, {now - 5000, 0, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.within, WithinMaxAge(c.takenAt, c.maxAge))
+            << now - c.takenAt << " " << c.maxAge;
+    }
+    OPCITEMVQT vqt = {};
+    EXPECT_EQ(S_OK, VqtWritable(vqt)) << "a value alone";
+    vqt.bQualitySpecified = TRUE;
+    EXPECT_EQ(OPC_E_NOTSUPPORTED, VqtWritable(vqt));
+    vqt = {};
+    vqt.bTimeStampSpecified = TRUE;
+    EXPECT_EQ(OPC_E_NOTSUPPORTED, VqtWritable(vqt));
 }
 
 TEST(ReadItem, DeliversACopyInTheRequestedTypeOrTheCanonicalOneWithBadQuality)
