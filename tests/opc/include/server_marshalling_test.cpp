@@ -536,9 +536,10 @@ TEST(ServerMarshalling, BrowseDeliversElementsPropertiesAndContinuationPoints)
             static_cast<DWORD>(c.propertyIds.size()), ids.data(), &more, &count, &elements);
         EXPECT_EQ(c.hr, hr);
         take_page(c, continuation, more, count, elements);
-        // Windows' proxy frees the continuation point sent in (an [in, out] pointer of an object
-        // interface); Wine's leaves it to the caller, and allocates the one coming back anew.
-        // (Counted without values: freed BSTRs stay in oleaut32's cache, counted as alive.)
+        // By COM's rule for [in, out] the callee frees the value sent in, so in the caller's
+        // process the proxy should free the continuation point sent; Wine's leaves it (rpcrt4
+        // only warns about the object pointer it should free) and allocates the one coming back
+        // anew. (Counted without values: freed BSTRs stay in oleaut32's cache, counted as alive.)
         if (!c.values) {
             EXPECT_EQ(0, fake::live_task_blocks() - before)
                 << "the proxy freed the continuation point sent, or left a block of its own";
