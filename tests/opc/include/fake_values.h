@@ -108,7 +108,7 @@ inline constexpr wchar_t kForClient[] = L" for ";
 
 // IOPCItemProperties and IOPCBrowse: the properties of every item; "描述 " + the item ID is the
 // description of the third. Other property IDs are answered with OPC_E_INVALID_PID and an empty
-// value; LookupItemIDs gives property_item_id, or none for properties 1 to 6.
+// value. LookupItemIDs and IOPCBrowse give property_item_id, or none for properties 1 to 6.
 inline constexpr DWORD kPropertyIds[] = {1, 2, 101, 5000};
 inline constexpr VARTYPE kPropertyTypes[] = {VT_I2, VT_R4, VT_BSTR, VT_BOOL};
 inline constexpr wchar_t kCanonicalTypeText[] = L"Item Canonical DataType";
@@ -153,9 +153,10 @@ inline std::wstring property_item_id(const std::wstring& item, DWORD id)
     return item + L"." + std::to_wstring(id);
 }
 
-// IOPCBrowse: what Browse lists under kBranch, in this order. Every name with kItemIdPrefix is
-// an item ID; only items have properties. A continuation point is kContinuationPrefix + the
-// index of the next entry + its name, so that it grows and shrinks from page to page.
+// IOPCBrowse: what Browse lists under kBranch, in this order, each with the item ID
+// kItemIdPrefix + its name; only items have properties. GetProperties knows every item ID that
+// begins with kItemIdPrefix. A continuation point is kContinuationPrefix + the index of the next
+// entry + its name, so that it grows and shrinks from page to page.
 struct BrowseEntry {
     const wchar_t* name;
     DWORD flags;
@@ -173,7 +174,7 @@ inline std::wstring continuation_point(size_t next)
     return kContinuationPrefix + std::to_wstring(next) + L" " + kBrowseEntries[next].name;
 }
 
-// IOPCItemIO: the item ID of item handle h, the only item IDs the fake knows.
+// IOPCItemIO: the item ID of the item of handle h; IOPCItemIO knows no other item IDs.
 inline std::wstring item_id_of(OPCHANDLE h)
 {
     return kItemIdPrefix + std::to_wstring(h);
