@@ -42,7 +42,8 @@ foreach(declaration IN LISTS declarations)
   endif()
 endforeach()
 list(LENGTH interfaces interface_count)
-if(interface_count LESS 14 OR NOT catid_CATID_OPCDAServer10 OR NOT catid_CATID_OPCDAServer20)
+if(interface_count LESS 20 OR NOT catid_CATID_OPCDAServer10 OR NOT catid_CATID_OPCDAServer20
+   OR NOT catid_CATID_OPCDAServer30)
   message(FATAL_ERROR "installer: opc_da.idl no longer reads as expected")
 endif()
 
@@ -66,7 +67,8 @@ function(class_xml out)
   value_xml(xml "${key}\\ProgID" "" "${prog_id}")
   value_xml(xml "${key}\\VersionIndependentProgID" "" "${independent_prog_id}")
   # An empty key: the installer's name "*" with no value creates it and removes it on uninstall.
-  foreach(catid ${catid_CATID_OPCDAServer10} ${catid_CATID_OPCDAServer20})
+  foreach(catid ${catid_CATID_OPCDAServer10} ${catid_CATID_OPCDAServer20}
+                ${catid_CATID_OPCDAServer30})
     value_xml(xml "${key}\\Implemented Categories\\${catid}" "*" "")
   endforeach()
   set(${out} "${xml}" PARENT_SCOPE)

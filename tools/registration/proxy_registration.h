@@ -1,4 +1,4 @@
-// The registry entries that route every OPC custom interface (DA 1.0, DA 2.0 and Common) through our proxy/stub DLL.
+// The registry entries that route every OPC custom interface (DA 1.0, 2.0, 3.0 and Common) through our proxy/stub DLL.
 #pragma once
 
 #include "registry_key.h"

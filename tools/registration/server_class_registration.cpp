@@ -10,9 +10,10 @@ struct Category {
     const wchar_t* text;
 };
 
-// The categories the class implements: it serves both versions of the interfaces.
+// The categories the class implements: it serves every version of the interfaces.
 const Category kCategories[] = {{&CATID_OPCDAServer10, kOpcDa10CategoryText},
-                                {&CATID_OPCDAServer20, kOpcDa20CategoryText}};
+                                {&CATID_OPCDAServer20, kOpcDa20CategoryText},
+                                {&CATID_OPCDAServer30, kOpcDa30CategoryText}};
 
 // Both ProgID keys name the class; CurVer only under the version-independent one.
 RegistryResult register_prog_id(const ClassesRoot& classes, const ServerClass& server,

@@ -20,13 +20,14 @@ struct ServerClass {
 // The texts of the OPC DA server categories, registered under "Component Categories".
 inline constexpr wchar_t kOpcDa10CategoryText[] = L"OPC Data Access Servers Version 1.0";
 inline constexpr wchar_t kOpcDa20CategoryText[] = L"OPC Data Access Servers Version 2.0";
+inline constexpr wchar_t kOpcDa30CategoryText[] = L"OPC Data Access Servers Version 3.0";
 // The AppID's RunAs: COM starts the server in the session of the user logged on at the console.
 inline constexpr wchar_t kRunAsInteractiveUser[] = L"Interactive User";
 
 // Writes, under `classes` in its view: CLSID\{clsid} with its AppID (the CLSID itself),
 // LocalServer32 (the quoted executable path), ProgID, VersionIndependentProgID and the implemented
-// categories CATID_OPCDAServer10 and CATID_OPCDAServer20; and what both views share: both ProgID
-// keys with their CLSID (and CurVer), AppID\{clsid} (the name, RunAs "Interactive User"),
+// categories CATID_OPCDAServer10, 20 and 30; and what both views share: both ProgID keys with
+// their CLSID (and CurVer), AppID\{clsid} (the name, RunAs "Interactive User"),
 // AppID\<executable's file name> naming it, and the categories' descriptions.
 RegistryResult register_server_class(const ClassesRoot& classes, const ServerClass& server,
                                      const std::wstring& exePath);

@@ -5,12 +5,19 @@
 
 #include <string>
 #include <tuple>
+#include <type_traits>
 
 namespace fake {
 
 // Every live fake object is counted; the fake server ends when the count falls back to 0.
 void object_created();
 void object_destroyed();
+
+// The interface an interface extends (IOPCSyncIO for IOPCSyncIO2): an object answers for it too.
+template <class Interface>
+struct Extends {
+    using type = void;
+};
 
 template <class... Interfaces>
 class ComObject : public Interfaces... {
@@ -28,9 +35,7 @@ public:
             *ppv = static_cast<IUnknown*>(
                 static_cast<std::tuple_element_t<0, std::tuple<Interfaces...>>*>(this));
         } else {
-            ((riid == __uuidof(Interfaces) ? (*ppv = static_cast<Interfaces*>(this), true)
-                                           : false) ||
-             ...);
+            (answers(static_cast<Interfaces*>(this), riid, ppv) || ...);
         }
         if (!*ppv) return E_NOINTERFACE;
         AddRef();
@@ -45,6 +50,21 @@ public:
     }
 
 private:
+    template <class Interface>
+    static bool answers(Interface* self, REFIID riid, void** ppv)
+    {
+        if (riid == __uuidof(Interface)) {
+            *ppv = self;
+            return true;
+        }
+        using Base = typename Extends<Interface>::type;
+        if constexpr (std::is_void_v<Base>) {
+            return false;
+        } else {
+            return answers(static_cast<Base*>(self), riid, ppv);
+        }
+    }
+
     ULONG references_ = 0;
 };
 

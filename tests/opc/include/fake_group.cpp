@@ -29,12 +29,98 @@ bool valid_source(OPCDATASOURCE source)
 
 }  // namespace
 
-Group::Group(GroupState state) : state_(std::move(state)) {}
-
-Group::~Group()
+ItemLookup by_handle(const OPCHANDLE* phServer)
 {
-    for (auto& written : written_) VariantClear(&written.second);
+    return [phServer](DWORD i, OPCHANDLE* h) {
+        *h = phServer[i];
+        return *h == kBadHandle ? OPC_E_INVALIDHANDLE : S_OK;
+    };
 }
+
+HRESULT for_each_entry(DWORD count, const ItemLookup& lookup, HRESULT** ppErrors,
+                       const std::function<HRESULT(OPCHANDLE h, DWORD i)>& answer)
+{
+    std::vector<HRESULT> errors(count);
+    for (DWORD i = 0; i < count; ++i) {
+        OPCHANDLE h = 0;
+        errors[i] = lookup(i, &h);
+        if (SUCCEEDED(errors[i])) errors[i] = answer(h, i);
+    }
+    return hand_errors(errors, ppErrors);
+}
+
+ItemValues::~ItemValues()
+{
+    for (auto& written : written_) VariantClear(&written.second.value);
+}
+
+HRESULT ItemValues::write(OPCHANDLE h, const VARIANT& value)
+{
+    if (value.vt == VT_EMPTY) return OPC_E_BADTYPE;
+    Written& kept = written_[h];
+    VariantClear(&kept.value);
+    kept = Written{};
+    return VariantCopy(&kept.value, const_cast<VARIANT*>(&value));
+}
+
+HRESULT ItemValues::write(OPCHANDLE h, const OPCITEMVQT& vqt)
+{
+    const HRESULT hr = write(h, vqt.vDataValue);
+    if (FAILED(hr)) return hr;
+    Written& kept = written_[h];
+    kept.hasQuality = vqt.bQualitySpecified != FALSE;
+    kept.quality = vqt.wQuality;
+    kept.hasTimestamp = vqt.bTimeStampSpecified != FALSE;
+    kept.timestamp = vqt.ftTimeStamp;
+    return S_OK;
+}
+
+HRESULT ItemValues::read(OPCHANDLE h, FILETIME stamp, VARIANT* value, WORD* quality,
+                         FILETIME* timestamp) const
+{
+    *quality = quality_of(h);
+    *timestamp = stamp;
+    const auto written = written_.find(h);
+    if (written == written_.end()) {
+        initial_value(h, value);
+        return S_OK;
+    }
+    const Written& kept = written->second;
+    if (kept.hasQuality) *quality = kept.quality;
+    if (kept.hasTimestamp) *timestamp = kept.timestamp;
+    VariantInit(value);
+    return VariantCopy(value, const_cast<VARIANT*>(&kept.value));
+}
+
+HRESULT ItemValues::read_max_age(DWORD count, const ItemLookup& lookup, const DWORD* maxAges,
+                                 VARIANT** ppvValues, WORD** ppwQualities,
+                                 FILETIME** ppftTimeStamps, HRESULT** ppErrors) const
+{
+    VARIANT* values = task_array<VARIANT>(count);
+    WORD* qualities = task_array<WORD>(count);
+    FILETIME* timestamps = task_array<FILETIME>(count);
+    const HRESULT hr =
+        values && qualities && timestamps
+            ? for_each_entry(count, lookup, ppErrors,
+                             [&](OPCHANDLE h, DWORD i) {
+                                 return read(h, max_age_timestamp(h, maxAges[i]), &values[i],
+                                             &qualities[i], &timestamps[i]);
+                             })
+            : E_OUTOFMEMORY;
+    if (FAILED(hr)) {
+        for (DWORD i = 0; values && i < count; ++i) VariantClear(&values[i]);
+        CoTaskMemFree(values);
+        CoTaskMemFree(qualities);
+        CoTaskMemFree(timestamps);
+        return hr;
+    }
+    *ppvValues = values;
+    *ppwQualities = qualities;
+    *ppftTimeStamps = timestamps;
+    return hr;
+}
+
+Group::Group(GroupState state) : state_(std::move(state)) {}
 
 HRESULT Group::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
                         FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
@@ -87,6 +173,20 @@ HRESULT Group::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk)
     return hand_out(new Group(copy), riid, reinterpret_cast<void**>(ppUnk));
 }
 
+HRESULT Group::SetKeepAlive(DWORD dwKeepAliveTime, DWORD* pdwRevisedKeepAliveTime)
+{
+    if (!pdwRevisedKeepAliveTime) return E_INVALIDARG;
+    keepAlive_ = *pdwRevisedKeepAliveTime = revised_keep_alive(dwKeepAliveTime);
+    return keepAlive_ == dwKeepAliveTime ? S_OK : OPC_S_UNSUPPORTEDRATE;
+}
+
+HRESULT Group::GetKeepAlive(DWORD* pdwKeepAliveTime)
+{
+    if (!pdwKeepAliveTime) return E_INVALIDARG;
+    *pdwKeepAliveTime = keepAlive_;
+    return S_OK;
+}
+
 HRESULT Group::GetState(BOOL* pPublic)
 {
     if (!pPublic) return E_INVALIDARG;
@@ -116,14 +216,8 @@ HRESULT Group::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
             continue;
         }
         state.hClient = client_handle_of(h);
-        state.ftTimeStamp = timestamp_of(h);
-        state.wQuality = quality_of(h);
-        const auto written = written_.find(h);
-        if (written != written_.end()) {
-            errors[i] = VariantCopy(&state.vDataValue, &written->second);
-        } else {
-            initial_value(h, &state.vDataValue);
-        }
+        errors[i] = values_.read(h, timestamp_of(h), &state.vDataValue, &state.wQuality,
+                                 &state.ftTimeStamp);
     }
     const HRESULT hr = hand_errors(errors, ppErrors);
     if (FAILED(hr)) {
@@ -135,26 +229,26 @@ HRESULT Group::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
     return hr;
 }
 
-HRESULT Group::write_values(DWORD dwCount, const OPCHANDLE* phServer, const VARIANT* pItemValues,
-                            HRESULT** ppErrors)
-{
-    std::vector<HRESULT> errors(dwCount, S_OK);
-    for (DWORD i = 0; i < dwCount; ++i) {
-        if (phServer[i] == kBadHandle) {
-            errors[i] = OPC_E_INVALIDHANDLE;
-            continue;
-        }
-        VARIANT& kept = written_[phServer[i]];
-        VariantClear(&kept);
-        errors[i] = VariantCopy(&kept, const_cast<VARIANT*>(&pItemValues[i]));
-    }
-    return hand_errors(errors, ppErrors);
-}
-
 HRESULT Group::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors)
 {
     if (!phServer || !pItemValues || !ppErrors) return E_INVALIDARG;
     return write_values(dwCount, phServer, pItemValues, ppErrors);
+}
+
+HRESULT Group::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge, VARIANT** ppvValues,
+                          WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors)
+{
+    if (!phServer || !pdwMaxAge || !ppvValues || !ppwQualities || !ppftTimeStamps || !ppErrors)
+        return E_INVALIDARG;
+    return values_.read_max_age(dwCount, by_handle(phServer), pdwMaxAge, ppvValues, ppwQualities,
+                                ppftTimeStamps, ppErrors);
+}
+
+HRESULT Group::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT,
+                        HRESULT** ppErrors)
+{
+    if (!phServer || !pItemVQT || !ppErrors) return E_INVALIDARG;
+    return write_values(dwCount, phServer, pItemVQT, ppErrors);
 }
 
 HRESULT Group::Read(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
@@ -190,6 +284,64 @@ HRESULT Group::Refresh(DWORD dwConnection, OPCDATASOURCE dwSource, DWORD* pTrans
 HRESULT Group::Cancel(DWORD dwTransactionID)
 {
     return dwTransactionID != 0 && dwTransactionID == lastTransaction_ ? S_OK : E_FAIL;
+}
+
+HRESULT Group::Read(DWORD, OPCHANDLE*, DWORD, DWORD*, HRESULT**)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT Group::Write(DWORD, OPCHANDLE*, VARIANT*, DWORD, DWORD*, HRESULT**)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT Group::Refresh2(OPCDATASOURCE, DWORD, DWORD*)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT Group::Cancel2(DWORD)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT Group::SetEnable(BOOL)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT Group::GetEnable(BOOL*)
+{
+    return E_NOTIMPL;
+}
+
+HRESULT Group::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge,
+                          DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors)
+{
+    if (!phServer || !pdwMaxAge || !pdwCancelID || !ppErrors) return E_INVALIDARG;
+    const HRESULT hr = for_each_entry(dwCount, by_handle(phServer), ppErrors,
+                                      [](OPCHANDLE, DWORD) { return S_OK; });
+    if (SUCCEEDED(hr))
+        *pdwCancelID = lastTransaction_ = max_age_cancel_id(dwTransactionID, pdwMaxAge, dwCount);
+    return hr;
+}
+
+HRESULT Group::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT,
+                        DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors)
+{
+    if (!phServer || !pItemVQT || !pdwCancelID || !ppErrors) return E_INVALIDARG;
+    const HRESULT hr = write_values(dwCount, phServer, pItemVQT, ppErrors);
+    if (SUCCEEDED(hr))
+        *pdwCancelID = lastTransaction_ = write_transaction(dwTransactionID, dwCount);
+    return hr;
+}
+
+HRESULT Group::RefreshMaxAge(DWORD dwMaxAge, DWORD dwTransactionID, DWORD* pdwCancelID)
+{
+    if (!pdwCancelID) return E_INVALIDARG;
+    *pdwCancelID = lastTransaction_ = max_age_cancel_id(dwTransactionID, &dwMaxAge, 1);
+    return S_OK;
 }
 
 HRESULT Group::describe_item(const OPCITEMDEF& def, OPCHANDLE hServer, bool withBlob,
@@ -314,6 +466,47 @@ HRESULT Group::CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk)
 {
     if (!ppUnk) return E_INVALIDARG;
     return make_item_attributes_enumerator(items_, riid, reinterpret_cast<void**>(ppUnk));
+}
+
+HRESULT Group::SetItemDeadband(DWORD dwCount, OPCHANDLE* phServer, FLOAT* pPercentDeadband,
+                               HRESULT** ppErrors)
+{
+    if (!phServer || !pPercentDeadband || !ppErrors) return E_INVALIDARG;
+    return for_each_entry(dwCount, by_handle(phServer), ppErrors, [&](OPCHANDLE h, DWORD i) {
+        const FLOAT deadband = pPercentDeadband[i];
+        if (!(deadband >= 0.0f && deadband <= 100.0f)) return E_INVALIDARG;
+        deadbands_[h] = deadband;
+        return S_OK;
+    });
+}
+
+HRESULT Group::GetItemDeadband(DWORD dwCount, OPCHANDLE* phServer, FLOAT** ppPercentDeadband,
+                               HRESULT** ppErrors)
+{
+    if (!phServer || !ppPercentDeadband || !ppErrors) return E_INVALIDARG;
+    FLOAT* deadbands = task_array<FLOAT>(dwCount);
+    if (!deadbands) return E_OUTOFMEMORY;
+    const HRESULT hr =
+        for_each_entry(dwCount, by_handle(phServer), ppErrors, [&](OPCHANDLE h, DWORD i) {
+            const auto set = deadbands_.find(h);
+            if (set == deadbands_.end()) return kDeadbandNotSet;
+            deadbands[i] = set->second;
+            return S_OK;
+        });
+    if (FAILED(hr)) {
+        CoTaskMemFree(deadbands);
+        return hr;
+    }
+    *ppPercentDeadband = deadbands;
+    return hr;
+}
+
+HRESULT Group::ClearItemDeadband(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors)
+{
+    if (!phServer || !ppErrors) return E_INVALIDARG;
+    return for_each_entry(dwCount, by_handle(phServer), ppErrors, [this](OPCHANDLE h, DWORD) {
+        return deadbands_.erase(h) ? S_OK : kDeadbandNotSet;
+    });
 }
 
 }  // namespace fake

@@ -12,6 +12,71 @@
 using Microsoft::WRL::ComPtr;
 
 namespace fake {
+namespace {
+
+bool is_item_id(const wchar_t* itemId)
+{
+    return std::wcsncmp(itemId, kItemIdPrefix, std::size(kItemIdPrefix) - 1) == 0;
+}
+
+// Entry i is the item whose ID (item_id_of) pszItemIDs[i] is; other IDs are unknown.
+ItemLookup by_item_id(const LPCWSTR* pszItemIDs)
+{
+    return [pszItemIDs](DWORD i, OPCHANDLE* h) {
+        const wchar_t* itemId = pszItemIDs[i];
+        if (!itemId || !is_item_id(itemId)) return OPC_E_UNKNOWNITEMID;
+        const wchar_t* digits = itemId + std::size(kItemIdPrefix) - 1;
+        wchar_t* end = nullptr;
+        *h = std::wcstoul(digits, &end, 10);
+        return end != digits && !*end ? S_OK : OPC_E_UNKNOWNITEMID;
+    };
+}
+
+// The properties `ids` of `item` (all of them when `all`), with their values when asked. An
+// unknown property is an entry with its error and nothing else; hrErrorID is then S_FALSE.
+void describe_properties(const std::wstring& item, bool all, DWORD count, const DWORD* ids,
+                         bool withValues, OPCITEMPROPERTIES& out)
+{
+    const std::vector<DWORD> wanted =
+        all ? std::vector<DWORD>(std::begin(kPropertyIds), std::end(kPropertyIds))
+            : std::vector<DWORD>(ids, ids + count);
+    out.hrErrorID = S_OK;
+    if (wanted.empty()) return;
+    out.pItemProperties = task_array<OPCITEMPROPERTY>(wanted.size());
+    if (!out.pItemProperties) {
+        out.hrErrorID = E_OUTOFMEMORY;
+        return;
+    }
+    out.dwNumProperties = static_cast<DWORD>(wanted.size());
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        OPCITEMPROPERTY& property = out.pItemProperties[i];
+        property.dwPropertyID = wanted[i];
+        const auto known = std::find(std::begin(kPropertyIds), std::end(kPropertyIds), wanted[i]);
+        if (known == std::end(kPropertyIds)) {
+            property.hrErrorID = OPC_E_INVALID_PID;
+            out.hrErrorID = S_FALSE;
+            continue;
+        }
+        const size_t index = known - std::begin(kPropertyIds);
+        property.vtDataType = kPropertyTypes[index];
+        property.szDescription = task_string(property_description(index, item));
+        if (wanted[i] > 6) property.szItemID = task_string(property_item_id(item, wanted[i]));
+        if (withValues) property_value(wanted[i], item, &property.vValue);
+    }
+}
+
+// Whether Browse lists entry n for these filters.
+bool listed(size_t n, OPCBROWSEFILTER filter, const wchar_t* nameFilter)
+{
+    const BrowseEntry& entry = kBrowseEntries[n];
+    const DWORD wanted = filter == OPC_BROWSE_FILTER_BRANCHES ? OPC_BROWSE_HASCHILDREN
+                         : filter == OPC_BROWSE_FILTER_ITEMS  ? OPC_BROWSE_ISITEM
+                                                              : ~DWORD{0};
+    return (entry.flags & wanted) &&
+           std::wcsncmp(entry.name, nameFilter, std::wcslen(nameFilter)) == 0;
+}
+
+}  // namespace
 
 HRESULT Server::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
                          OPCHANDLE hClientGroup, LONG* pTimeBias, FLOAT* pPercentDeadband,
@@ -218,11 +283,9 @@ HRESULT Server::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount, DWORD
     *ppPropertyIDs = task_array<DWORD>(count);
     *ppDescriptions = task_array<LPWSTR>(count);
     *ppvtDataTypes = task_array<VARTYPE>(count);
-    const std::wstring descriptions[count] = {kCanonicalTypeText, kValueText,
-                                              kDescriptionPrefix + std::wstring(szItemID)};
     for (DWORD i = 0; i < count; ++i) {
         (*ppPropertyIDs)[i] = kPropertyIds[i];
-        (*ppDescriptions)[i] = task_string(descriptions[i]);
+        (*ppDescriptions)[i] = task_string(property_description(i, szItemID));
         (*ppvtDataTypes)[i] = kPropertyTypes[i];
     }
     *pdwCount = count;
@@ -237,24 +300,9 @@ HRESULT Server::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DWORD* pdwProp
     *ppErrors = task_array<HRESULT>(dwCount);
     HRESULT result = S_OK;
     for (DWORD i = 0; i < dwCount; ++i) {
-        VARIANT& value = (*ppvData)[i];
-        switch (pdwPropertyIDs[i]) {
-        case 1:
-            value.vt = VT_I2;
-            value.iVal = VT_R4;
-            break;
-        case 2:
-            value.vt = VT_R4;
-            value.fltVal = kPropertyValue;
-            break;
-        case 101:
-            value.vt = VT_BSTR;
-            value.bstrVal = SysAllocString((kDescriptionPrefix + std::wstring(szItemID)).c_str());
-            break;
-        default:
-            (*ppErrors)[i] = OPC_E_INVALID_PID;
-            result = S_FALSE;
-        }
+        if (property_value(pdwPropertyIDs[i], szItemID, &(*ppvData)[i])) continue;
+        (*ppErrors)[i] = OPC_E_INVALID_PID;
+        result = S_FALSE;
     }
     return result;
 }
@@ -273,8 +321,7 @@ HRESULT Server::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwProperty
             result = S_FALSE;
             continue;
         }
-        (*ppszNewItemIDs)[i] =
-            task_string(std::wstring(szItemID) + L"." + std::to_wstring(pdwPropertyIDs[i]));
+        (*ppszNewItemIDs)[i] = task_string(property_item_id(szItemID, pdwPropertyIDs[i]));
     }
     return result;
 }
@@ -288,6 +335,101 @@ HRESULT Server::EnumConnectionPoints(IEnumConnectionPoints** ppEnum)
 HRESULT Server::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP)
 {
     return make_connection_point(riid, ppCP);
+}
+
+HRESULT Server::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs, BOOL bReturnPropertyValues,
+                              DWORD dwPropertyCount, DWORD* pdwPropertyIDs,
+                              OPCITEMPROPERTIES** ppItemProperties)
+{
+    if (!pszItemIDs || (dwPropertyCount && !pdwPropertyIDs) || !ppItemProperties)
+        return E_INVALIDARG;
+    OPCITEMPROPERTIES* all = task_array<OPCITEMPROPERTIES>(dwItemCount);
+    if (!all) return E_OUTOFMEMORY;
+    HRESULT result = S_OK;
+    for (DWORD i = 0; i < dwItemCount; ++i) {
+        if (!pszItemIDs[i] || !is_item_id(pszItemIDs[i])) {
+            all[i].hrErrorID = OPC_E_UNKNOWNITEMID;
+        } else {
+            // No property IDs ask for every property.
+            describe_properties(pszItemIDs[i], dwPropertyCount == 0, dwPropertyCount,
+                                pdwPropertyIDs, bReturnPropertyValues != FALSE, all[i]);
+        }
+        if (all[i].hrErrorID != S_OK) result = S_FALSE;
+    }
+    *ppItemProperties = all;
+    return result;
+}
+
+HRESULT Server::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint, DWORD dwMaxElementsReturned,
+                       OPCBROWSEFILTER dwBrowseFilter, LPWSTR szElementNameFilter,
+                       LPWSTR szVendorFilter, BOOL bReturnAllProperties, BOOL bReturnPropertyValues,
+                       DWORD dwPropertyCount, DWORD* pdwPropertyIDs, BOOL* pbMoreElements,
+                       DWORD* pdwCount, OPCBROWSEELEMENT** ppBrowseElements)
+{
+    if (!szItemID || !pszContinuationPoint || !szElementNameFilter || !szVendorFilter ||
+        (dwPropertyCount && !pdwPropertyIDs) || !pbMoreElements || !pdwCount || !ppBrowseElements ||
+        dwBrowseFilter < OPC_BROWSE_FILTER_ALL || dwBrowseFilter > OPC_BROWSE_FILTER_ITEMS) {
+        return E_INVALIDARG;
+    }
+    if (std::wcscmp(szItemID, kBranch) != 0) return OPC_E_UNKNOWNITEMID;
+    if (*szVendorFilter) return OPC_E_INVALIDFILTER;
+    constexpr size_t entries = std::size(kBrowseEntries);
+    size_t start = 0;
+    if (*pszContinuationPoint && **pszContinuationPoint) {
+        while (start < entries && continuation_point(start) != *pszContinuationPoint) ++start;
+        if (start == entries) return E_INVALIDARG;
+    }
+    std::vector<size_t> page;
+    size_t next = entries;
+    for (size_t n = start; n < entries && next == entries; ++n) {
+        if (!listed(n, dwBrowseFilter, szElementNameFilter)) continue;
+        if (dwMaxElementsReturned && page.size() == dwMaxElementsReturned) {
+            next = n;
+        } else {
+            page.push_back(n);
+        }
+    }
+    OPCBROWSEELEMENT* elements = task_array<OPCBROWSEELEMENT>(page.size());
+    if (!elements) return E_OUTOFMEMORY;
+    HRESULT result = S_OK;
+    for (size_t i = 0; i < page.size(); ++i) {
+        const BrowseEntry& entry = kBrowseEntries[page[i]];
+        const std::wstring itemId = kItemIdPrefix + std::wstring(entry.name);
+        OPCBROWSEELEMENT& element = elements[i];
+        element.szName = task_string(entry.name);
+        element.szItemID = task_string(itemId);
+        element.dwFlagValue = entry.flags;
+        if (entry.flags & OPC_BROWSE_ISITEM) {
+            describe_properties(itemId, bReturnAllProperties != FALSE, dwPropertyCount,
+                                pdwPropertyIDs, bReturnPropertyValues != FALSE,
+                                element.ItemProperties);
+        }
+        if (element.ItemProperties.hrErrorID != S_OK) result = S_FALSE;
+    }
+    // The continuation point sent in is the callee's to free once it is replaced.
+    CoTaskMemFree(*pszContinuationPoint);
+    *pszContinuationPoint = next < entries ? task_string(continuation_point(next)) : nullptr;
+    *pbMoreElements = next < entries;
+    *pdwCount = static_cast<DWORD>(page.size());
+    *ppBrowseElements = elements;
+    return result;
+}
+
+HRESULT Server::Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, VARIANT** ppvValues,
+                     WORD** ppwQualities, FILETIME** ppftTimeStamps, HRESULT** ppErrors)
+{
+    if (!pszItemIDs || !pdwMaxAge || !ppvValues || !ppwQualities || !ppftTimeStamps || !ppErrors)
+        return E_INVALIDARG;
+    return values_.read_max_age(dwCount, by_item_id(pszItemIDs), pdwMaxAge, ppvValues, ppwQualities,
+                                ppftTimeStamps, ppErrors);
+}
+
+HRESULT Server::WriteVQT(DWORD dwCount, LPCWSTR* pszItemIDs, OPCITEMVQT* pItemVQT,
+                         HRESULT** ppErrors)
+{
+    if (!pszItemIDs || !pItemVQT || !ppErrors) return E_INVALIDARG;
+    return for_each_entry(dwCount, by_item_id(pszItemIDs), ppErrors,
+                          [&](OPCHANDLE h, DWORD i) { return values_.write(h, pItemVQT[i]); });
 }
 
 }  // namespace fake

@@ -1,6 +1,6 @@
 // The fake OPC server object: IOPCServer, IOPCServerPublicGroups, IOPCBrowseServerAddressSpace,
-// IOPCCommon, IOPCItemProperties and IConnectionPointContainer answering with the values of
-// fake_values.h.
+// IOPCCommon, IOPCItemProperties, IConnectionPointContainer, IOPCBrowse and IOPCItemIO answering
+// with the values of fake_values.h.
 #pragma once
 
 #include "fake_com_object.h"
@@ -15,8 +15,9 @@
 
 namespace fake {
 
-class Server : public ComObject<IOPCServer, IOPCServerPublicGroups, IOPCBrowseServerAddressSpace,
-                                IOPCCommon, IOPCItemProperties, IConnectionPointContainer> {
+class Server
+    : public ComObject<IOPCServer, IOPCServerPublicGroups, IOPCBrowseServerAddressSpace, IOPCCommon,
+                       IOPCItemProperties, IConnectionPointContainer, IOPCBrowse, IOPCItemIO> {
 public:
     // IOPCServer
     HRESULT STDMETHODCALLTYPE AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdateRate,
@@ -67,12 +68,31 @@ public:
     // IConnectionPointContainer
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** ppEnum) override;
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
+    // IOPCBrowse
+    HRESULT STDMETHODCALLTYPE GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs,
+                                            BOOL bReturnPropertyValues, DWORD dwPropertyCount,
+                                            DWORD* pdwPropertyIDs,
+                                            OPCITEMPROPERTIES** ppItemProperties) override;
+    HRESULT STDMETHODCALLTYPE Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint,
+                                     DWORD dwMaxElementsReturned, OPCBROWSEFILTER dwBrowseFilter,
+                                     LPWSTR szElementNameFilter, LPWSTR szVendorFilter,
+                                     BOOL bReturnAllProperties, BOOL bReturnPropertyValues,
+                                     DWORD dwPropertyCount, DWORD* pdwPropertyIDs,
+                                     BOOL* pbMoreElements, DWORD* pdwCount,
+                                     OPCBROWSEELEMENT** ppBrowseElements) override;
+    // IOPCItemIO
+    HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge,
+                                   VARIANT** ppvValues, WORD** ppwQualities,
+                                   FILETIME** ppftTimeStamps, HRESULT** ppErrors) override;
+    HRESULT STDMETHODCALLTYPE WriteVQT(DWORD dwCount, LPCWSTR* pszItemIDs, OPCITEMVQT* pItemVQT,
+                                       HRESULT** ppErrors) override;
 
 private:
     LCID locale_ = 0;
     std::wstring clientName_;
     // The groups added, in order; a group's server handle is kFirstServerGroup + its index.
     std::vector<Microsoft::WRL::ComPtr<Group>> groups_;
+    ItemValues values_;  // what IOPCItemIO wrote, by the handle in the item ID
 };
 
 }  // namespace fake

@@ -106,16 +106,101 @@ inline constexpr double kEuHigh = 125.5;
 inline constexpr LCID kLocales[] = {0x409, 0x804, 0x800};
 inline constexpr wchar_t kForClient[] = L" for ";
 
-// IOPCItemProperties: the properties of every item; "描述 " + the item ID is the description of
-// the last. GetItemProperties answers kUnknownProperty with OPC_E_INVALID_PID and an empty value;
-// LookupItemIDs gives the item ID + "." + the property number, or none for properties 1 to 6.
-inline constexpr DWORD kPropertyIds[] = {1, 2, 101};
-inline constexpr VARTYPE kPropertyTypes[] = {VT_I2, VT_R4, VT_BSTR};
+// IOPCItemProperties and IOPCBrowse: the properties of every item; "描述 " + the item ID is the
+// description of the third. Other property IDs are answered with OPC_E_INVALID_PID and an empty
+// value. LookupItemIDs and IOPCBrowse give property_item_id, or none for properties 1 to 6.
+inline constexpr DWORD kPropertyIds[] = {1, 2, 101, 5000};
+inline constexpr VARTYPE kPropertyTypes[] = {VT_I2, VT_R4, VT_BSTR, VT_BOOL};
 inline constexpr wchar_t kCanonicalTypeText[] = L"Item Canonical DataType";
 inline constexpr wchar_t kValueText[] = L"";  // an empty string crosses as one
 inline constexpr wchar_t kDescriptionPrefix[] = L"描述 ";
+inline constexpr wchar_t kAlarmText[] = L"报警 Alarm enabled";
 inline constexpr DWORD kUnknownProperty = 7777;
 inline constexpr float kPropertyValue = 42.25f;
+inline std::wstring property_description(size_t index, const std::wstring& item)
+{
+    const std::wstring descriptions[] = {kCanonicalTypeText, kValueText, kDescriptionPrefix + item,
+                                         kAlarmText};
+    return descriptions[index];
+}
+// The value of property `id` of `item`; false for a property the fake does not know.
+inline bool property_value(DWORD id, const std::wstring& item, VARIANT* value)
+{
+    VariantInit(value);
+    switch (id) {
+    case 1:
+        value->vt = VT_I2;
+        value->iVal = VT_R4;
+        return true;
+    case 2:
+        value->vt = VT_R4;
+        value->fltVal = kPropertyValue;
+        return true;
+    case 101:
+        value->vt = VT_BSTR;
+        value->bstrVal = SysAllocString((kDescriptionPrefix + item).c_str());
+        return true;
+    case 5000:
+        value->vt = VT_BOOL;
+        value->boolVal = VARIANT_TRUE;
+        return true;
+    default:
+        return false;
+    }
+}
+inline std::wstring property_item_id(const std::wstring& item, DWORD id)
+{
+    return item + L"." + std::to_wstring(id);
+}
+
+// IOPCBrowse: what Browse lists under kBranch, in this order, each with the item ID
+// kItemIdPrefix + its name; only items have properties. GetProperties knows every item ID that
+// begins with kItemIdPrefix. A continuation point is kContinuationPrefix + the index of the next
+// entry + its name, so that it grows and shrinks from page to page.
+struct BrowseEntry {
+    const wchar_t* name;
+    DWORD flags;
+};
+inline constexpr BrowseEntry kBrowseEntries[] = {
+    {L"子分支", OPC_BROWSE_HASCHILDREN},
+    {kLeafA, OPC_BROWSE_ISITEM},
+    {L"带子项的项 item with children", OPC_BROWSE_ISITEM | OPC_BROWSE_HASCHILDREN},
+    {kLeafB, OPC_BROWSE_ISITEM},
+    {L"末", OPC_BROWSE_ISITEM},
+};
+inline constexpr wchar_t kContinuationPrefix[] = L"续";
+inline std::wstring continuation_point(size_t next)
+{
+    return kContinuationPrefix + std::to_wstring(next) + L" " + kBrowseEntries[next].name;
+}
+
+// IOPCItemIO: the item ID of the item of handle h; IOPCItemIO knows no other item IDs.
+inline std::wstring item_id_of(OPCHANDLE h)
+{
+    return kItemIdPrefix + std::to_wstring(h);
+}
+// IOPCItemIO and IOPCSyncIO2 read with a maximum age: an item no client has written with a
+// timestamp is stamped with its handle and the age asked.
+inline FILETIME max_age_timestamp(OPCHANDLE h, DWORD maxAge)
+{
+    return {h, maxAge};
+}
+// IOPCAsyncIO3: the cancel ID of ReadMaxAge and RefreshMaxAge, from every maximum age in order.
+inline DWORD max_age_cancel_id(DWORD transaction, const DWORD* maxAges, DWORD count)
+{
+    DWORD id = transaction;
+    for (DWORD i = 0; i < count; ++i) id = id * 31 + maxAges[i];
+    return id;
+}
+
+// IOPCGroupStateMgt2: the keep-alive time is revised to one more than asked (0 stays off).
+inline constexpr DWORD revised_keep_alive(DWORD asked)
+{
+    return asked ? asked + 1 : 0;
+}
+// IOPCItemDeadbandMgt: deadbands outside 0..100 are refused with E_INVALIDARG; an item without
+// one answers this code (standing for the deadband-not-set code).
+inline constexpr HRESULT kDeadbandNotSet = OPC_E_NOTFOUND;
 
 // The fake's connection points call every method of the sink as soon as it is advised, with
 // these arguments, and answer Advise with kCookie.

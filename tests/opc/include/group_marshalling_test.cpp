@@ -9,34 +9,13 @@
 
 #include <cwchar>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-// Compares a VARIANT of the kinds OPC items carry.
-void expect_value(const VARIANT& expected, const VARIANT& actual, const char* what)
-{
-    SCOPED_TRACE(what);
-    ASSERT_EQ(expected.vt, actual.vt);
-    switch (expected.vt) {
-    case VT_R4:
-        EXPECT_FLOAT_EQ(expected.fltVal, actual.fltVal);
-        break;
-    case VT_BOOL:
-        EXPECT_EQ(expected.boolVal, actual.boolVal);
-        break;
-    case VT_BSTR:
-        ASSERT_NE(nullptr, actual.bstrVal);
-        EXPECT_STREQ(expected.bstrVal, actual.bstrVal);
-        EXPECT_EQ(SysStringLen(expected.bstrVal), SysStringLen(actual.bstrVal));
-        break;
-    default:
-        ADD_FAILURE() << "unexpected type " << expected.vt;
-    }
-}
 
 // The per-entry results of a list call, freed with it.
 std::vector<HRESULT> take_errors(HRESULT* errors, DWORD count)
@@ -318,34 +297,33 @@ std::vector<AttributesSeen> next_attributes(IEnumOPCItemAttributes* attributes, 
     return seen;
 }
 
-// Task-allocator blocks alive in the fake server's process, as it reports them.
-LONG remote_live_task_blocks()
-{
-    TaskOut<wchar_t> text;
-    EXPECT_EQ(S_OK, remote_server()->GetErrorString(fake::kLiveTaskBlocksCode, 0, text.out()));
-    return text.get() ? std::wcstol(text.get(), nullptr, 10) : -1;
-}
-
-// The stub unmarshals these [in] arrays of structures into memory of its own; it must free it
-// after the call, or the server keeps a block per call (48 bytes per OPCITEMDEF, 24 per VARIANT).
+// The stub unmarshals the [in] arrays of structures into memory of its own; it must free it
+// after the call, or the server keeps a block per call (48 bytes per OPCITEMDEF, 24 per VARIANT,
+// 48 per OPCITEMVQT).
 TEST_F(GroupMarshalling, StubFreesTheInArraysOfEveryCall)
 {
     auto items = as<IOPCItemMgt>();
-    auto sync = as<IOPCSyncIO>();
+    auto sync = as<IOPCSyncIO2>();
     auto async = as<IOPCAsyncIO>();
+    auto async3 = as<IOPCAsyncIO3>();
+    auto deadbands = as<IOPCItemDeadbandMgt>();
     ItemDefinitions d;
-    OPCHANDLE handles[] = {1};
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_R4;
-    value.fltVal = 2.5f;
+    OPCHANDLE handles[] = {1, 2};
+    VARIANT values[2];
+    for (VARIANT& value : values) {
+        VariantInit(&value);
+        value.vt = VT_R4;
+        value.fltVal = 2.5f;
+    }
+    VqtWrites writes;
+    DWORD maxAges[] = {0, 1000};
+    FLOAT percents[] = {1.5f, 2.5f};
     DWORD transaction = 0;
     const struct {
         const char* call;
-        DWORD entries;
         std::function<HRESULT(HRESULT**)> make;
     } calls[] = {
-        {"IOPCItemMgt::ValidateItems", 2,
+        {"IOPCItemMgt::ValidateItems",
          [&](HRESULT** errors) {
              OPCITEMRESULT* results = nullptr;
              const HRESULT hr = items->ValidateItems(2, d.defs, FALSE, &results, errors);
@@ -353,24 +331,190 @@ TEST_F(GroupMarshalling, StubFreesTheInArraysOfEveryCall)
              take_results(results, 2, blobs);
              return hr;
          }},
-        {"IOPCSyncIO::Write", 1,
-         [&](HRESULT** errors) { return sync->Write(1, handles, &value, errors); }},
-        {"IOPCAsyncIO::Write", 1,
+        {"IOPCSyncIO::Write",
+         [&](HRESULT** errors) { return sync->Write(2, handles, values, errors); }},
+        {"IOPCAsyncIO::Write",
          [&](HRESULT** errors) {
-             return async->Write(0x44, 1, handles, &value, &transaction, errors);
+             return async->Write(0x44, 2, handles, values, &transaction, errors);
+         }},
+        {"IOPCSyncIO2::ReadMaxAge",
+         [&](HRESULT** errors) {
+             TaskOut<VARIANT> read;
+             TaskOut<WORD> qualities;
+             TaskOut<FILETIME> stamps;
+             const HRESULT hr = sync->ReadMaxAge(2, handles, maxAges, read.out(), qualities.out(),
+                                                 stamps.out(), errors);
+             for (int i = 0; SUCCEEDED(hr) && i < 2; ++i) VariantClear(&read[i]);
+             return hr;
+         }},
+        {"IOPCSyncIO2::WriteVQT",
+         [&](HRESULT** errors) { return sync->WriteVQT(2, handles, writes.vqt, errors); }},
+        {"IOPCAsyncIO3::WriteVQT",
+         [&](HRESULT** errors) {
+             return async3->WriteVQT(2, handles, writes.vqt, 0x45, &transaction, errors);
+         }},
+        {"IOPCItemDeadbandMgt::SetItemDeadband",
+         [&](HRESULT** errors) {
+             return deadbands->SetItemDeadband(2, handles, percents, errors);
          }},
     };
-    constexpr LONG kCalls = 20;
     for (const auto& c : calls) {
-        SCOPED_TRACE(c.call);
-        const LONG before = remote_live_task_blocks();
-        for (LONG i = 0; i < kCalls; ++i) {
+        expect_server_frees_each_call(c.call, [&] {
             HRESULT* errors = nullptr;
-            ASSERT_TRUE(SUCCEEDED(c.make(&errors)));
-            take_errors(errors, c.entries);
-        }
-        EXPECT_LT(remote_live_task_blocks() - before, kCalls) << "a block stays behind per call";
+            const HRESULT hr = c.make(&errors);
+            take_errors(errors, 2);
+            return hr;
+        });
     }
+}
+
+// Inherited methods cross through the DA 3.0 interface's own proxy as through the base's.
+TEST_F(GroupMarshalling, GroupStateMgt2KeepAliveIsRevised)
+{
+    auto state2 = as<IOPCGroupStateMgt2>();
+    ASSERT_NE(nullptr, state2.Get());
+    const struct {
+        DWORD asked;
+        HRESULT hr;
+    } cases[] = {{0, S_OK}, {1000, OPC_S_UNSUPPORTEDRATE}, {0xFFFFFFFE, OPC_S_UNSUPPORTEDRATE}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.asked);
+        DWORD revised = 12345;
+        EXPECT_EQ(c.hr, state2->SetKeepAlive(c.asked, &revised));
+        EXPECT_EQ(fake::revised_keep_alive(c.asked), revised);
+        DWORD kept = 12345;
+        ASSERT_EQ(S_OK, state2->GetKeepAlive(&kept));
+        EXPECT_EQ(revised, kept);
+    }
+    EXPECT_EQ(L"组 under test", get_state(state2.Get()).name);
+    EXPECT_EQ(S_OK, state2->SetName(L"改名 2"));
+    EXPECT_EQ(L"改名 2", get_state(state.Get()).name);
+}
+
+// ReadMaxAge: every maximum age arrives (it stamps the items no write stamped); WriteVQT: the
+// value, and the quality and timestamp exactly where flagged, arrive and read back.
+TEST_F(GroupMarshalling, SyncIO2WritesVqtAndReadsWithMaxAge)
+{
+    auto sync = as<IOPCSyncIO2>();
+    ASSERT_NE(nullptr, sync.Get());
+    OPCHANDLE unwritten[] = {3, 4, 5, fake::kBadHandle};  // R4, BOOL, BSTR, unknown
+    DWORD ages[] = {0, 1000, 0xFFFFFFFF, 7};
+    TaskOut<VARIANT> values;
+    TaskOut<WORD> qualities;
+    TaskOut<FILETIME> stamps;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(S_FALSE, sync->ReadMaxAge(4, unwritten, ages, values.out(), qualities.out(),
+                                        stamps.out(), &errors));
+    EXPECT_EQ((std::vector<HRESULT>{S_OK, S_OK, S_OK, OPC_E_INVALIDHANDLE}),
+              take_errors(errors, 4));
+    for (int i = 0; i < 3; ++i) {
+        const OPCHANDLE h = unwritten[i];
+        ScopedVariant expected;
+        fake::initial_value(h, expected.get());
+        expect_value(*expected, values[i], "initial value");
+        EXPECT_EQ(fake::quality_of(h), qualities[i]);
+        const FILETIME stamp = fake::max_age_timestamp(h, ages[i]);
+        EXPECT_EQ(0, CompareFileTime(&stamp, &stamps[i]));
+    }
+    for (int i = 0; i < 4; ++i) VariantClear(&values[i]);
+
+    VqtWrites writes;
+    OPCHANDLE handles[VqtWrites::kCount] = {30, 31, 32, 33, 34, fake::kBadHandle};
+    ASSERT_EQ(S_FALSE, sync->WriteVQT(VqtWrites::kCount, handles, writes.vqt, &errors));
+    EXPECT_EQ(writes.errors(OPC_E_INVALIDHANDLE), take_errors(errors, VqtWrites::kCount));
+    ASSERT_EQ(S_OK, sync->ReadMaxAge(VqtWrites::kWritten, handles, ages, values.out(),
+                                     qualities.out(), stamps.out(), &errors));
+    take_errors(errors, VqtWrites::kWritten);
+    for (DWORD i = 0; i < VqtWrites::kWritten; ++i) {
+        writes.expect_read_back(i, handles[i], ages[i], values[i], qualities[i], stamps[i]);
+        VariantClear(&values[i]);
+    }
+
+    // IOPCSyncIO's Read through the IOPCSyncIO2 proxy sees the same write.
+    TaskOut<OPCITEMSTATE> states;
+    ASSERT_EQ(S_OK, sync->Read(OPC_DS_CACHE, 1, handles, states.out(), &errors));
+    take_errors(errors, 1);
+    expect_value(writes.vqt[0].vDataValue, states[0].vDataValue, "read through IOPCSyncIO");
+    EXPECT_EQ(writes.vqt[0].wQuality, states[0].wQuality);
+    VariantClear(&states[0].vDataValue);
+}
+
+TEST_F(GroupMarshalling, AsyncIO3CancelIdsComeFromEveryArgument)
+{
+    auto async = as<IOPCAsyncIO3>();
+    ASSERT_NE(nullptr, async.Get());
+    OPCHANDLE handles[] = {1, fake::kBadHandle, 2, 3};
+    DWORD ages[] = {0, 250, 0xFFFFFFFF, 7};
+    DWORD cancelId = 0;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(S_FALSE, async->ReadMaxAge(4, handles, ages, 0x51, &cancelId, &errors));
+    EXPECT_EQ((std::vector<HRESULT>{S_OK, OPC_E_INVALIDHANDLE, S_OK, S_OK}),
+              take_errors(errors, 4));
+    EXPECT_EQ(fake::max_age_cancel_id(0x51, ages, 4), cancelId);
+
+    VqtWrites writes;
+    OPCHANDLE written[VqtWrites::kCount] = {40, 41, 42, 43, 44, fake::kBadHandle};
+    ASSERT_EQ(S_FALSE,
+              async->WriteVQT(VqtWrites::kCount, written, writes.vqt, 0x52, &cancelId, &errors));
+    EXPECT_EQ(writes.errors(OPC_E_INVALIDHANDLE), take_errors(errors, VqtWrites::kCount));
+    EXPECT_EQ(fake::write_transaction(0x52, VqtWrites::kCount), cancelId);
+    auto sync = as<IOPCSyncIO2>();
+    TaskOut<VARIANT> values;
+    TaskOut<WORD> qualities;
+    TaskOut<FILETIME> stamps;
+    ASSERT_EQ(S_OK, sync->ReadMaxAge(VqtWrites::kWritten, written, ages, values.out(),
+                                     qualities.out(), stamps.out(), &errors));
+    take_errors(errors, VqtWrites::kWritten);
+    for (DWORD i = 0; i < VqtWrites::kWritten; ++i) {
+        writes.expect_read_back(i, written[i], ages[i], values[i], qualities[i], stamps[i]);
+        VariantClear(&values[i]);
+    }
+
+    for (DWORD age : {0u, 1000u, 0xFFFFFFFFu}) {
+        ASSERT_EQ(S_OK, async->RefreshMaxAge(age, 0x53, &cancelId));
+        EXPECT_EQ(fake::max_age_cancel_id(0x53, &age, 1), cancelId) << age;
+    }
+}
+
+TEST_F(GroupMarshalling, ItemDeadbandsSetGetAndClear)
+{
+    auto deadbands = as<IOPCItemDeadbandMgt>();
+    ASSERT_NE(nullptr, deadbands.Get());
+    OPCHANDLE set[] = {50, 51, 52, fake::kBadHandle, 53, 54};
+    FLOAT percents[] = {0.0f, 12.5f, 100.0f, 5.0f, -1.0f, 100.5f};
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(S_FALSE, deadbands->SetItemDeadband(6, set, percents, &errors));
+    EXPECT_EQ(
+        (std::vector<HRESULT>{S_OK, S_OK, S_OK, OPC_E_INVALIDHANDLE, E_INVALIDARG, E_INVALIDARG}),
+        take_errors(errors, 6));
+
+    const struct {
+        OPCHANDLE h;
+        FLOAT percent;
+        HRESULT error;
+    } got[] = {{50, 0.0f, S_OK},
+               {51, 12.5f, S_OK},
+               {52, 100.0f, S_OK},
+               {53, 0.0f, fake::kDeadbandNotSet},
+               {fake::kBadHandle, 0.0f, OPC_E_INVALIDHANDLE}};
+    OPCHANDLE handles[std::size(got)];
+    for (size_t i = 0; i < std::size(got); ++i) handles[i] = got[i].h;
+    TaskOut<FLOAT> arrived;
+    ASSERT_EQ(S_FALSE, deadbands->GetItemDeadband(std::size(got), handles, arrived.out(), &errors));
+    const auto gotErrors = take_errors(errors, std::size(got));
+    ASSERT_NE(nullptr, arrived.get());
+    for (size_t i = 0; i < std::size(got); ++i) {
+        SCOPED_TRACE(got[i].h);
+        EXPECT_EQ(got[i].error, gotErrors[i]);
+        EXPECT_FLOAT_EQ(got[i].percent, arrived[i]);
+    }
+
+    OPCHANDLE cleared[] = {51, 53, fake::kBadHandle};
+    ASSERT_EQ(S_FALSE, deadbands->ClearItemDeadband(3, cleared, &errors));
+    EXPECT_EQ((std::vector<HRESULT>{S_OK, fake::kDeadbandNotSet, OPC_E_INVALIDHANDLE}),
+              take_errors(errors, 3));
+    ASSERT_EQ(S_FALSE, deadbands->GetItemDeadband(1, cleared, arrived.out(), &errors));
+    EXPECT_EQ(std::vector<HRESULT>{fake::kDeadbandNotSet}, take_errors(errors, 1));
 }
 
 TEST_F(GroupMarshalling, ItemChangesAndAttributeEnumerator)

@@ -2,6 +2,7 @@
 
 #include "both_views_registration.h"
 #include "fake_values.h"
+#include "opc_error.h"
 #include "proxy_registration.h"
 #include "server_identity.h"
 #include "task_memory.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 
 using Microsoft::WRL::ComPtr;
@@ -113,4 +115,101 @@ GroupStateSeen get_state(IOPCGroupStateMgt* group)
     EXPECT_NE(nullptr, name.get()) << "string out-parameter arrived NULL";
     if (name.get()) seen.name = name.get();
     return seen;
+}
+
+void expect_value(const VARIANT& expected, const VARIANT& actual, const char* what)
+{
+    SCOPED_TRACE(what);
+    ASSERT_EQ(expected.vt, actual.vt);
+    switch (expected.vt) {
+    case VT_EMPTY:
+        break;
+    case VT_I2:
+        EXPECT_EQ(expected.iVal, actual.iVal);
+        break;
+    case VT_R4:
+        EXPECT_FLOAT_EQ(expected.fltVal, actual.fltVal);
+        break;
+    case VT_BOOL:
+        EXPECT_EQ(expected.boolVal, actual.boolVal);
+        break;
+    case VT_BSTR:
+        ASSERT_NE(nullptr, actual.bstrVal);
+        EXPECT_STREQ(expected.bstrVal, actual.bstrVal);
+        EXPECT_EQ(SysStringLen(expected.bstrVal), SysStringLen(actual.bstrVal));
+        break;
+    default:
+        ADD_FAILURE() << "unexpected type " << expected.vt;
+    }
+}
+
+LONG remote_live_task_blocks()
+{
+    TaskOut<wchar_t> text;
+    EXPECT_EQ(S_OK, remote_server()->GetErrorString(fake::kLiveTaskBlocksCode, 0, text.out()));
+    return text.get() ? std::wcstol(text.get(), nullptr, 10) : -1;
+}
+
+void expect_server_frees_each_call(const char* what, const std::function<HRESULT()>& call)
+{
+    SCOPED_TRACE(what);
+    constexpr LONG kCalls = 20;
+    const LONG before = remote_live_task_blocks();
+    for (LONG i = 0; i < kCalls; ++i) ASSERT_HRESULT_SUCCEEDED(call());
+    EXPECT_LT(remote_live_task_blocks() - before, kCalls) << "a block stays behind per call";
+}
+
+VqtWrites::VqtWrites()
+{
+    const struct {
+        VARTYPE type;
+        BOOL qualitySpecified;
+        WORD quality;
+        BOOL timestampSpecified;
+        FILETIME timestamp;
+    } cases[kCount] = {
+        {VT_BSTR, TRUE, OPC_QUALITY_GOOD | OPC_LIMIT_CONST, TRUE, {0x89ABCDEF, 0x01DA0102}},
+        {VT_R4, FALSE, 0x1234, TRUE, {1, 2}},
+        {VT_BOOL, TRUE, OPC_QUALITY_UNCERTAIN, FALSE, {7, 7}},
+        {VT_R4, FALSE, 0x4321, FALSE, {9, 9}},
+        {VT_EMPTY, TRUE, OPC_QUALITY_GOOD, TRUE, {3, 3}},  // refused: no value
+        {VT_R4, TRUE, OPC_QUALITY_GOOD, TRUE, {4, 4}},
+    };
+    for (DWORD i = 0; i < kCount; ++i) {
+        OPCITEMVQT& v = vqt[i];
+        VariantInit(&v.vDataValue);
+        v.vDataValue.vt = cases[i].type;
+        if (cases[i].type == VT_BSTR) v.vDataValue.bstrVal = SysAllocString(L"写入 VQT 值");
+        if (cases[i].type == VT_R4) v.vDataValue.fltVal = -7.5f * static_cast<float>(i);
+        if (cases[i].type == VT_BOOL) v.vDataValue.boolVal = VARIANT_FALSE;
+        v.bQualitySpecified = cases[i].qualitySpecified;
+        v.wQuality = cases[i].quality;
+        v.wReserved = 0;
+        v.bTimeStampSpecified = cases[i].timestampSpecified;
+        v.dwReserved = 0;
+        v.ftTimeStamp = cases[i].timestamp;
+    }
+}
+
+VqtWrites::~VqtWrites()
+{
+    for (OPCITEMVQT& v : vqt) VariantClear(&v.vDataValue);
+}
+
+std::vector<HRESULT> VqtWrites::errors(HRESULT unknownItem) const
+{
+    return {S_OK, S_OK, S_OK, S_OK, OPC_E_BADTYPE, unknownItem};
+}
+
+void VqtWrites::expect_read_back(DWORD i, OPCHANDLE h, DWORD maxAge, const VARIANT& value,
+                                 WORD quality, const FILETIME& timestamp) const
+{
+    SCOPED_TRACE(testing::Message() << "VQT entry " << i);
+    const OPCITEMVQT& sent = vqt[i];
+    expect_value(sent.vDataValue, value, "written value");
+    EXPECT_EQ(sent.bQualitySpecified ? sent.wQuality : fake::quality_of(h), quality);
+    const FILETIME expected =
+        sent.bTimeStampSpecified ? sent.ftTimeStamp : fake::max_age_timestamp(h, maxAge);
+    EXPECT_EQ(expected.dwLowDateTime, timestamp.dwLowDateTime);
+    EXPECT_EQ(expected.dwHighDateTime, timestamp.dwHighDateTime);
 }

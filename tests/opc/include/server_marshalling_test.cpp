@@ -1,14 +1,17 @@
-// IOPCServer, IOPCServerPublicGroups and IOPCBrowseServerAddressSpace across processes: every
-// argument of every method, against the fake server's fixed answers.
+// IOPCServer, IOPCServerPublicGroups, IOPCBrowseServerAddressSpace, IOPCBrowse and IOPCItemIO
+// across processes: every argument of every method, against the fake server's fixed answers.
 #include "fake_values.h"
 #include "opc_error.h"
 #include "remote_fake_server.h"
+#include "task_block_count.h"
 #include "task_memory.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -280,6 +283,431 @@ TEST_F(BrowseMarshalling, BrowseAccessPaths)
     ComPtr<IEnumString> paths;
     ASSERT_EQ(S_OK, browse->BrowseAccessPaths(fake::kLeafA, paths.GetAddressOf()));
     EXPECT_EQ((std::vector<std::wstring>{fake::kAccessPath, fake::kLeafA}), drain(paths.Get()));
+}
+
+// A task-allocated copy, as a client sends a continuation point.
+LPWSTR task_copy(const std::wstring& text)
+{
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    auto* copy = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+    if (copy) std::copy(text.c_str(), text.c_str() + text.size() + 1, copy);
+    return copy;
+}
+
+std::wstring text_of(const wchar_t* text)
+{
+    return text ? text : L"<null>";
+}
+
+// Checks one property of `item` as it arrived, against the fake's properties, and frees it.
+void take_property(const std::wstring& item, DWORD askedId, bool withValues,
+                   OPCITEMPROPERTY& arrived)
+{
+    SCOPED_TRACE(testing::Message() << "property " << askedId);
+    TaskMem<wchar_t> itemId(arrived.szItemID), description(arrived.szDescription);
+    EXPECT_EQ(askedId, arrived.dwPropertyID);
+    const auto known =
+        std::find(std::begin(fake::kPropertyIds), std::end(fake::kPropertyIds), askedId);
+    ScopedVariant expected;
+    if (known == std::end(fake::kPropertyIds)) {
+        EXPECT_EQ(OPC_E_INVALID_PID, arrived.hrErrorID);
+        EXPECT_EQ(VT_EMPTY, arrived.vtDataType);
+        EXPECT_EQ(L"<null>", text_of(description.get()));
+        EXPECT_EQ(L"<null>", text_of(itemId.get()));
+    } else {
+        const size_t index = known - std::begin(fake::kPropertyIds);
+        EXPECT_EQ(S_OK, arrived.hrErrorID);
+        EXPECT_EQ(fake::kPropertyTypes[index], arrived.vtDataType);
+        EXPECT_EQ(fake::property_description(index, item), text_of(description.get()));
+        EXPECT_EQ(askedId > 6 ? fake::property_item_id(item, askedId) : L"<null>",
+                  text_of(itemId.get()));
+        if (withValues) fake::property_value(askedId, item, expected.get());
+    }
+    expect_value(*expected, arrived.vValue, "property value");
+    VariantClear(&arrived.vValue);
+}
+
+// Checks the properties of `item` as they arrived and frees them: `askedIds` in order, each
+// unknown one an entry with its error, which makes the item's error S_FALSE.
+void take_properties(const std::wstring& item, const std::vector<DWORD>& askedIds, bool withValues,
+                     OPCITEMPROPERTIES& arrived)
+{
+    SCOPED_TRACE(testing::Message() << "properties of " << testing::PrintToString(item));
+    TaskMem<OPCITEMPROPERTY> owner(arrived.pItemProperties);
+    const bool anyUnknown = std::any_of(askedIds.begin(), askedIds.end(), [](DWORD id) {
+        return std::find(std::begin(fake::kPropertyIds), std::end(fake::kPropertyIds), id) ==
+               std::end(fake::kPropertyIds);
+    });
+    EXPECT_EQ(anyUnknown ? S_FALSE : S_OK, arrived.hrErrorID);
+    ASSERT_EQ(askedIds.size(), arrived.dwNumProperties);
+    if (askedIds.empty()) {
+        EXPECT_EQ(nullptr, arrived.pItemProperties);
+    }
+    for (size_t i = 0; i < askedIds.size(); ++i)
+        take_property(item, askedIds[i], withValues, arrived.pItemProperties[i]);
+}
+
+const std::vector<DWORD> kAllProperties(std::begin(fake::kPropertyIds),
+                                        std::end(fake::kPropertyIds));
+
+// A page of IOPCBrowse::Browse under fake::kBranch: the continuation point sent (nullopt for
+// NULL) and what must come back, with the entries of fake::kBrowseEntries listed.
+struct BrowseCase {
+    const char* what;
+    std::optional<std::wstring> continuationIn;
+    DWORD maxElements;
+    OPCBROWSEFILTER filter;
+    const wchar_t* nameFilter;
+    BOOL allProperties;
+    std::vector<DWORD> propertyIds;
+    BOOL values;
+    HRESULT hr;
+    std::vector<size_t> listed;
+    std::optional<size_t> continuationOut;  // the next entry, nullopt for NULL
+};
+
+// Checks a page as it arrived and frees everything it holds.
+void take_page(const BrowseCase& c, LPWSTR continuation, BOOL more, DWORD count,
+               OPCBROWSEELEMENT* elements)
+{
+    TaskMem<wchar_t> returned(continuation);
+    TaskMem<OPCBROWSEELEMENT> owner(elements);
+    if (FAILED(c.hr)) {
+        EXPECT_EQ(text_of(c.continuationIn ? c.continuationIn->c_str() : nullptr),
+                  text_of(returned.get()));
+        return;
+    }
+    EXPECT_EQ(c.continuationOut ? fake::continuation_point(*c.continuationOut) : L"<null>",
+              text_of(returned.get()));
+    EXPECT_EQ(c.continuationOut ? TRUE : FALSE, more);
+    ASSERT_EQ(c.listed.size(), count);
+    ASSERT_NE(nullptr, elements);
+    for (DWORD i = 0; i < count; ++i) {
+        const fake::BrowseEntry& entry = fake::kBrowseEntries[c.listed[i]];
+        OPCBROWSEELEMENT& element = elements[i];
+        TaskMem<wchar_t> name(element.szName), itemId(element.szItemID);
+        const std::wstring expectedId = fake::kItemIdPrefix + std::wstring(entry.name);
+        EXPECT_EQ(entry.name, text_of(name.get()));
+        EXPECT_EQ(expectedId, text_of(itemId.get()));
+        EXPECT_EQ(entry.flags, element.dwFlagValue);
+        const bool isItem = entry.flags & OPC_BROWSE_ISITEM;
+        take_properties(expectedId,
+                        !isItem           ? std::vector<DWORD>{}
+                        : c.allProperties ? kAllProperties
+                                          : c.propertyIds,
+                        c.values, element.ItemProperties);
+    }
+}
+
+// Browse and GetProperties: the strings of OPCBROWSEELEMENT and OPCITEMPROPERTY, nested arrays
+// of properties with values of several types, a per-property error, and the continuation point
+// going in NULL, empty or not, and coming back changed or NULL.
+TEST(ServerMarshalling, BrowseDeliversElementsPropertiesAndContinuationPoints)
+{
+    ComPtr<IOPCBrowse> browse;
+    ASSERT_HRESULT_SUCCEEDED(remote_server()->QueryInterface(IID_PPV_ARGS(&browse)));
+    ASSERT_TRUE(fake::count_task_blocks());
+    const std::vector<DWORD> someUnknown = {2, fake::kUnknownProperty, 101, 5000};
+    const BrowseCase cases[] = {
+        {"first page",
+         std::nullopt,
+         2,
+         OPC_BROWSE_FILTER_ALL,
+         L"",
+         TRUE,
+         {},
+         TRUE,
+         S_OK,
+         {0, 1},
+         2},
+        {"a page whose continuation point shrinks",
+         fake::continuation_point(2),
+         2,
+         OPC_BROWSE_FILTER_ALL,
+         L"",
+         TRUE,
+         {},
+         TRUE,
+         S_OK,
+         {2, 3},
+         4},
+        {"the last page",
+         fake::continuation_point(4),
+         2,
+         OPC_BROWSE_FILTER_ALL,
+         L"",
+         TRUE,
+         {},
+         FALSE,
+         S_OK,
+         {4},
+         std::nullopt},
+        {"a page whose continuation point grows",
+         fake::continuation_point(1),
+         1,
+         OPC_BROWSE_FILTER_ALL,
+         L"",
+         FALSE,
+         {},
+         FALSE,
+         S_OK,
+         {1},
+         2},
+        {"an empty continuation point starts over",
+         std::wstring(),
+         0,
+         OPC_BROWSE_FILTER_ALL,
+         L"",
+         FALSE,
+         {5000},
+         TRUE,
+         S_OK,
+         {0, 1, 2, 3, 4},
+         std::nullopt},
+        {"items with a property unknown, without values",
+         std::nullopt,
+         0,
+         OPC_BROWSE_FILTER_ITEMS,
+         L"",
+         FALSE,
+         someUnknown,
+         FALSE,
+         S_FALSE,
+         {1, 2, 3, 4},
+         std::nullopt},
+        {"items with a property unknown, with values",
+         std::nullopt,
+         3,
+         OPC_BROWSE_FILTER_ITEMS,
+         L"",
+         FALSE,
+         someUnknown,
+         TRUE,
+         S_FALSE,
+         {1, 2, 3},
+         4},
+        {"branches",
+         std::nullopt,
+         0,
+         OPC_BROWSE_FILTER_BRANCHES,
+         L"",
+         TRUE,
+         {},
+         TRUE,
+         S_OK,
+         {0, 2},
+         std::nullopt},
+        {"a name filter",
+         std::nullopt,
+         0,
+         OPC_BROWSE_FILTER_ALL,
+         L"温",
+         TRUE,
+         {},
+         TRUE,
+         S_OK,
+         {1},
+         std::nullopt},
+        {"an unknown continuation point comes back as sent",
+         L"不是 continuation",
+         0,
+         OPC_BROWSE_FILTER_ALL,
+         L"",
+         FALSE,
+         {},
+         FALSE,
+         E_INVALIDARG,
+         {},
+         std::nullopt},
+    };
+    for (const BrowseCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        LPWSTR continuation = c.continuationIn ? task_copy(*c.continuationIn) : nullptr;
+        const LPWSTR sent = continuation;
+        std::vector<DWORD> ids = c.propertyIds;
+        ids.push_back(0);  // an array even when no ID is sent: the proxy refuses NULL
+        BOOL more = 2;
+        DWORD count = 12345;
+        OPCBROWSEELEMENT* elements = nullptr;
+        const LONG before = fake::live_task_blocks();
+        const HRESULT hr = browse->Browse(
+            const_cast<LPWSTR>(fake::kBranch), &continuation, c.maxElements, c.filter,
+            const_cast<LPWSTR>(c.nameFilter), const_cast<LPWSTR>(L""), c.allProperties, c.values,
+            static_cast<DWORD>(c.propertyIds.size()), ids.data(), &more, &count, &elements);
+        EXPECT_EQ(c.hr, hr);
+        take_page(c, continuation, more, count, elements);
+        // By COM's rule for [in, out] the callee frees the value sent in, so in the caller's
+        // process the proxy should free the continuation point sent; Wine's leaves it (rpcrt4
+        // only warns about the object pointer it should free) and allocates the one coming back
+        // anew. (Counted without values: freed BSTRs stay in oleaut32's cache, counted as alive.)
+        if (!c.values) {
+            EXPECT_EQ(0, fake::live_task_blocks() - before)
+                << "the proxy freed the continuation point sent, or left a block of its own";
+        }
+        if (continuation != sent) CoTaskMemFree(sent);
+    }
+
+    // GetProperties: no IDs ask for every property; an unknown item has none and its error.
+    const std::wstring itemA = fake::kItemIdPrefix + std::wstring(fake::kLeafA);
+    const std::wstring itemB = fake::kItemIdPrefix + std::wstring(L"中文 B");
+    const std::vector<std::pair<std::vector<DWORD>, BOOL>> asks = {
+        {{}, TRUE}, {someUnknown, TRUE}, {someUnknown, FALSE}};
+    for (const auto& [ids, values] : asks) {
+        SCOPED_TRACE(testing::Message() << ids.size() << " IDs, values " << values);
+        LPWSTR items[] = {const_cast<LPWSTR>(itemA.c_str()), const_cast<LPWSTR>(L"未知"),
+                          const_cast<LPWSTR>(itemB.c_str())};
+        std::vector<DWORD> sent = ids;
+        sent.push_back(0);
+        OPCITEMPROPERTIES* properties = nullptr;
+        ASSERT_EQ(S_FALSE, browse->GetProperties(3, items, values, static_cast<DWORD>(ids.size()),
+                                                 sent.data(), &properties));
+        TaskMem<OPCITEMPROPERTIES> owner(properties);
+        ASSERT_NE(nullptr, properties);
+        take_properties(itemA, ids.empty() ? kAllProperties : ids, values, properties[0]);
+        EXPECT_EQ(OPC_E_UNKNOWNITEMID, properties[1].hrErrorID);
+        EXPECT_EQ(0u, properties[1].dwNumProperties);
+        EXPECT_EQ(nullptr, properties[1].pItemProperties);
+        take_properties(itemB, ids.empty() ? kAllProperties : ids, values, properties[2]);
+    }
+}
+
+// pdwPropertyIDs is a [ref] array in the published declaration: a client asking for no property
+// IDs must still send an array (of none) through the proxy, NULL is refused before it leaves.
+TEST(ServerMarshalling, BrowseAndGetPropertiesWithANullPropertyArrayAreRefusedByTheProxy)
+{
+    ComPtr<IOPCBrowse> browse;
+    ASSERT_HRESULT_SUCCEEDED(remote_server()->QueryInterface(IID_PPV_ARGS(&browse)));
+    LPWSTR continuation = nullptr;
+    BOOL more = FALSE;
+    DWORD count = 0;
+    OPCBROWSEELEMENT* elements = nullptr;
+    EXPECT_EQ(
+        HRESULT_FROM_WIN32(RPC_X_NULL_REF_POINTER),
+        browse->Browse(const_cast<LPWSTR>(fake::kBranch), &continuation, 0, OPC_BROWSE_FILTER_ALL,
+                       const_cast<LPWSTR>(L""), const_cast<LPWSTR>(L""), TRUE, FALSE, 0, nullptr,
+                       &more, &count, &elements));
+    EXPECT_EQ(nullptr, elements);
+    LPWSTR items[] = {const_cast<LPWSTR>(fake::kLeafA)};
+    OPCITEMPROPERTIES* properties = nullptr;
+    EXPECT_EQ(HRESULT_FROM_WIN32(RPC_X_NULL_REF_POINTER),
+              browse->GetProperties(1, items, FALSE, 0, nullptr, &properties));
+    EXPECT_EQ(nullptr, properties);
+}
+
+// Read with a maximum age each and WriteVQT by item ID.
+TEST(ServerMarshalling, ItemIOReadsAndWritesByItemId)
+{
+    ComPtr<IOPCItemIO> io;
+    ASSERT_HRESULT_SUCCEEDED(remote_server()->QueryInterface(IID_PPV_ARGS(&io)));
+    const std::wstring unwritten[] = {fake::item_id_of(3), fake::item_id_of(4), fake::item_id_of(5),
+                                      L"未知"};
+    LPCWSTR ids[4];
+    for (size_t i = 0; i < 4; ++i) ids[i] = unwritten[i].c_str();
+    DWORD ages[] = {0, 1000, 0xFFFFFFFF, 7};
+    TaskOut<VARIANT> values;
+    TaskOut<WORD> qualities;
+    TaskOut<FILETIME> stamps;
+    TaskOut<HRESULT> errors;
+    ASSERT_EQ(S_FALSE,
+              io->Read(4, ids, ages, values.out(), qualities.out(), stamps.out(), errors.out()));
+    ASSERT_NE(nullptr, errors.get());
+    for (OPCHANDLE h = 3; h <= 5; ++h) {
+        const DWORD i = h - 3;
+        SCOPED_TRACE(h);
+        EXPECT_EQ(S_OK, errors[i]);
+        ScopedVariant expected;
+        fake::initial_value(h, expected.get());
+        expect_value(*expected, values[i], "initial value");
+        EXPECT_EQ(fake::quality_of(h), qualities[i]);
+        const FILETIME stamp = fake::max_age_timestamp(h, ages[i]);
+        EXPECT_EQ(0, CompareFileTime(&stamp, &stamps[i]));
+    }
+    EXPECT_EQ(OPC_E_UNKNOWNITEMID, errors[3]);
+    for (int i = 0; i < 4; ++i) VariantClear(&values[i]);
+
+    VqtWrites writes;
+    std::wstring written[VqtWrites::kCount];
+    LPCWSTR writtenIds[VqtWrites::kCount];
+    for (DWORD i = 0; i < VqtWrites::kCount; ++i) {
+        written[i] = i + 1 < VqtWrites::kCount ? fake::item_id_of(60 + i) : L"他处.1";
+        writtenIds[i] = written[i].c_str();
+    }
+    ASSERT_EQ(S_FALSE, io->WriteVQT(VqtWrites::kCount, writtenIds, writes.vqt, errors.out()));
+    EXPECT_EQ(writes.errors(OPC_E_UNKNOWNITEMID),
+              std::vector<HRESULT>(errors.get(), errors.get() + VqtWrites::kCount));
+    ASSERT_EQ(S_OK, io->Read(VqtWrites::kWritten, writtenIds, ages, values.out(), qualities.out(),
+                             stamps.out(), errors.out()));
+    for (DWORD i = 0; i < VqtWrites::kWritten; ++i) {
+        writes.expect_read_back(i, 60 + i, ages[i], values[i], qualities[i], stamps[i]);
+        VariantClear(&values[i]);
+    }
+}
+
+// The stub unmarshals arrays of strings, the continuation point and the VQT arrays into memory
+// of its own and must free it after the call.
+TEST(ServerMarshalling, StubFreesWhatTheDa3InterfacesUnmarshal)
+{
+    ComPtr<IOPCBrowse> browse;
+    ASSERT_HRESULT_SUCCEEDED(remote_server()->QueryInterface(IID_PPV_ARGS(&browse)));
+    ComPtr<IOPCItemIO> io;
+    ASSERT_HRESULT_SUCCEEDED(remote_server()->QueryInterface(IID_PPV_ARGS(&io)));
+    const std::wstring item = fake::item_id_of(7);
+    LPWSTR items[] = {const_cast<LPWSTR>(item.c_str()), const_cast<LPWSTR>(item.c_str())};
+    LPCWSTR constItems[] = {item.c_str(), item.c_str()};
+    DWORD ids[] = {1, 2};
+    DWORD ages[] = {0, 1000};
+    VqtWrites writes;
+    const struct {
+        const char* call;
+        std::function<HRESULT()> make;
+    } calls[] = {
+        {"IOPCBrowse::GetProperties",
+         [&] {
+             OPCITEMPROPERTIES* properties = nullptr;
+             const HRESULT hr = browse->GetProperties(2, items, TRUE, 2, ids, &properties);
+             for (int i = 0; SUCCEEDED(hr) && i < 2; ++i)
+                 take_properties(item, {1, 2}, true, properties[i]);
+             CoTaskMemFree(properties);
+             return hr;
+         }},
+        {"IOPCBrowse::Browse",
+         [&] {
+             LPWSTR continuation = task_copy(fake::continuation_point(1));
+             const LPWSTR sent = continuation;
+             BOOL more = FALSE;
+             DWORD count = 0;
+             OPCBROWSEELEMENT* elements = nullptr;
+             const HRESULT hr = browse->Browse(const_cast<LPWSTR>(fake::kBranch), &continuation, 1,
+                                               OPC_BROWSE_FILTER_ALL, const_cast<LPWSTR>(L""),
+                                               const_cast<LPWSTR>(L""), FALSE, FALSE, 0, ids, &more,
+                                               &count, &elements);
+             if (continuation != sent) CoTaskMemFree(sent);
+             CoTaskMemFree(continuation);
+             for (DWORD i = 0; i < count; ++i) {
+                 CoTaskMemFree(elements[i].szName);
+                 CoTaskMemFree(elements[i].szItemID);
+             }
+             CoTaskMemFree(elements);
+             return hr;
+         }},
+        {"IOPCItemIO::Read",
+         [&] {
+             TaskOut<VARIANT> values;
+             TaskOut<WORD> qualities;
+             TaskOut<FILETIME> stamps;
+             TaskOut<HRESULT> errors;
+             const HRESULT hr = io->Read(2, constItems, ages, values.out(), qualities.out(),
+                                         stamps.out(), errors.out());
+             for (int i = 0; SUCCEEDED(hr) && i < 2; ++i) VariantClear(&values[i]);
+             return hr;
+         }},
+        {"IOPCItemIO::WriteVQT",
+         [&] {
+             TaskOut<HRESULT> errors;
+             return io->WriteVQT(2, constItems, writes.vqt, errors.out());
+         }},
+    };
+    for (const auto& c : calls) expect_server_frees_each_call(c.call, c.make);
 }
 
 }  // namespace

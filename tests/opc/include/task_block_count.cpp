@@ -53,7 +53,8 @@ public:
 bool count_task_blocks()
 {
     static CountingSpy spy;
-    return SUCCEEDED(CoRegisterMallocSpy(&spy));
+    static const bool counting = SUCCEEDED(CoRegisterMallocSpy(&spy));
+    return counting;
 }
 
 LONG live_task_blocks()

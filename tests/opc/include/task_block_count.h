@@ -6,7 +6,8 @@
 
 namespace fake {
 
-// Installs the count; blocks allocated before are not counted.
+// Installs the count once (later calls say whether it is installed); blocks allocated before
+// are not counted.
 bool count_task_blocks();
 
 // Blocks allocated and not yet freed since count_task_blocks().

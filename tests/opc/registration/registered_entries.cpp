@@ -21,6 +21,7 @@ namespace {
 
 const std::wstring kCategory = guid_text(CATID_OPCDAServer10);
 const std::wstring kCategory20 = guid_text(CATID_OPCDAServer20);
+const std::wstring kCategory30 = guid_text(CATID_OPCDAServer30);
 const IID* const kInterfaces[] = {&IID_IOPCServer,
                                   &IID_IOPCServerPublicGroups,
                                   &IID_IOPCBrowseServerAddressSpace,
@@ -34,7 +35,13 @@ const IID* const kInterfaces[] = {&IID_IOPCServer,
                                   &IID_IOPCShutdown,
                                   &IID_IOPCItemProperties,
                                   &IID_IOPCDataCallback,
-                                  &IID_IOPCAsyncIO2};
+                                  &IID_IOPCAsyncIO2,
+                                  &IID_IOPCBrowse,
+                                  &IID_IOPCItemIO,
+                                  &IID_IOPCSyncIO2,
+                                  &IID_IOPCAsyncIO3,
+                                  &IID_IOPCItemDeadbandMgt,
+                                  &IID_IOPCGroupStateMgt2};
 
 struct Entry {
     std::wstring key;
@@ -70,7 +77,7 @@ void expect_registered_in_view(const ClassesRoot& view, const std::wstring& exe,
                   {kProxyKey + L"\\InprocServer32", nullptr, proxy},
                   {kProxyKey + L"\\InprocServer32", L"ThreadingModel", L"Both"},
               });
-    for (const std::wstring& category : {kCategory, kCategory20})
+    for (const std::wstring& category : {kCategory, kCategory20, kCategory30})
         EXPECT_TRUE(
             registration::key_exists(view, kClassKey + L"\\Implemented Categories\\" + category));
     for (const IID* iid : kInterfaces) {
@@ -112,6 +119,8 @@ void expect_category_descriptions()
                                  L"OPC Data Access Servers Version 1.0"},
                                 {L"Component Categories\\" + kCategory20, L"409",
                                  L"OPC Data Access Servers Version 2.0"},
+                                {L"Component Categories\\" + kCategory30, L"409",
+                                 L"OPC Data Access Servers Version 3.0"},
                             });
 }
 

@@ -31,7 +31,7 @@ void expect_prog_ids();
 // server executable's entry naming it.
 void expect_app_id();
 
-// The descriptions of the OPC DA 1.0 and 2.0 server categories.
+// The descriptions of the OPC DA 1.0, 2.0 and 3.0 server categories.
 void expect_category_descriptions();
 
 // No class, proxy/stub factory, interface route, AppID or ProgID of ours in either view; the keys
