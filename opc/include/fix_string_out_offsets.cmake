@@ -5,6 +5,11 @@
 # then arrives NULL in the client. For an [out, string, size_is(,n)] LPWSTR ** parameter (a string
 # array) it gets the offset of the array 8 bytes past the FC_RP entry, and the call fails in the
 # client with 0x800703E6. Each such parameter is pointed back at its FC_RP entry.
+# The [in] string arrays ([in, string, size_is(n)] LPWSTR * or LPCWSTR *: item IDs of IOPCBrowse
+# and IOPCItemIO) have a third shape: a "simple ref" parameter whose type offset lies 4 bytes past
+# the array it should name, so that the server's stub fails with 0x800706F7 (bad stub data). They
+# are pointed at their FC_RP entry without "simple ref", as free_in_array_params.cmake does for
+# arrays of structures, so that the stub also frees the array.
 #
 # cmake -DIDL=<file.idl> -DIN=<widl proxy> -DOUT=<mended proxy> -P fix_string_out_offsets.cmake
 #
@@ -67,5 +72,32 @@ string(REGEX MATCHALL
   entries "${proxy}")
 mend_entries("${entries}" 8 mended)
 check_count("[out, string, size_is(,n)] LPWSTR **" ${mended} ${expected})
+
+# The [in] string arrays: "/* M (LPWSTR *) */" (or LPCWSTR), FC_RP 0x11 0x0, "NdrFcShort(0x2)"
+# to the array at M + 4 (FC_BOGUS_ARRAY in 64-bit proxies, FC_CARRAY in 32-bit ones); the
+# parameter names M + 8.
+string(REGEX MATCHALL "\\[in, string, size_is\\([^)]*\\)\\] LPC?WSTR \\*" array_ins "${idl}")
+list(LENGTH array_ins expected)
+string(REGEX MATCHALL
+  "/\\* [0-9]+ \\(LPC?WSTR \\*\\) \\*/\n[ \t]*0x11, 0x0,[ \t]*/\\* FC_RP \\*/\n[ \t]*NdrFcShort\\(0x2\\),\n/\\* [0-9]+ \\(LPC?WSTR \\*\\) \\*/\n[ \t]*0x(21|1b),"
+  entries "${proxy}")
+set(mended 0)
+foreach(entry IN LISTS entries)
+  string(REGEX MATCH "^/\\* ([0-9]+) " _ "${entry}")
+  set(rp_offset ${CMAKE_MATCH_1})
+  math(EXPR wrong_offset "${rp_offset} + 8")
+  math(EXPR wrong_hex "${wrong_offset}" OUTPUT_FORMAT HEXADECIMAL)
+  math(EXPR rp_hex "${rp_offset}" OUTPUT_FORMAT HEXADECIMAL)
+  set(param_re "NdrFcShort\\(0x10b\\),([ \t]*)/\\* flags: must size, must free, in, simple ref \\*/(\n[^\n]*stack offset[^\n]*\n[ \t]*)NdrFcShort\\(${wrong_hex}\\),([ \t]*)/\\* type offset = ${wrong_offset} \\*/")
+  string(REGEX MATCHALL "${param_re}" uses "${proxy}")
+  list(LENGTH uses count)
+  if(count GREATER 0)
+    string(REGEX REPLACE "${param_re}"
+      "NdrFcShort(0xb),\\1/* flags: must size, must free, in (mended) */\\2NdrFcShort(${rp_hex}),\\3/* type offset = ${rp_offset} (mended) */"
+      proxy "${proxy}")
+    math(EXPR mended "${mended} + ${count}")
+  endif()
+endforeach()
+check_count("[in, string, size_is(n)] LPWSTR *" ${mended} ${expected})
 
 file(WRITE "${OUT}" "${proxy}")
