@@ -847,7 +847,7 @@ protected:
     ComPtr<IOPCItemIO> io_;
 };
 
-TEST_F(Da3AcrossProcesses, PagesReachEveryTagOnceAndEachBrowsedIdIsAddedAndRead)
+TEST_F(Da3AcrossProcesses, PagesReachEveryTagOnceAndEachBrowsedIdIsAddedReadAndHasProperties)
 {
     int pages = 0;
     EXPECT_EQ(std::vector<std::wstring>{L"Tagname"}, BrowseAllPages(*browse_.Get(), L"", 1, pages));
@@ -873,6 +873,24 @@ TEST_F(Da3AcrossProcesses, PagesReachEveryTagOnceAndEachBrowsedIdIsAddedAndRead)
         EXPECT_EQ(S_OK, errors[i]) << i;
         EXPECT_EQ(OPC_QUALITY_GOOD, qualities[i]) << i;
         VariantClear(&values[i]);
+    }
+
+    std::vector<LPWSTR> propertyItems;
+    for (std::wstring& id : itemIds) propertyItems.push_back(id.data());
+    DWORD valueProperty = 2;
+    TaskOut<OPCITEMPROPERTIES> lists;
+    ASSERT_EQ(S_OK, browse_->GetProperties(static_cast<DWORD>(propertyItems.size()),
+                                           propertyItems.data(), TRUE, 1, &valueProperty,
+                                           lists.out()));
+    for (size_t i = 0; i < propertyItems.size(); ++i) {
+        EXPECT_EQ(S_OK, lists[i].hrErrorID) << i;
+        ASSERT_EQ(1u, lists[i].dwNumProperties) << i;
+        OPCITEMPROPERTY& property = lists[i].pItemProperties[0];
+        EXPECT_STREQ(L"Item Value", property.szDescription) << i;
+        EXPECT_NE(VT_EMPTY, property.vValue.vt) << i;
+        CoTaskMemFree(property.szDescription);
+        VariantClear(&property.vValue);
+        CoTaskMemFree(lists[i].pItemProperties);
     }
 }
 
