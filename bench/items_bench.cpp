@@ -3,7 +3,8 @@
 // and their places in the table; synchronous Reads of 1 to 10000 items in-process. Across
 // processes, against the registered server: a trivial call (GetStatus) and Reads of 1, 100 and
 // 1000 items, split into the call itself, our code (the same Read in-process) and the
-// marshalling of the values; and beside them, what a single-threaded apartment adds to every
+// marshalling of the values; IOPCItemIO::Read of the same 1000 tags by item ID against the sync
+// Read of the group's items; and beside them, what a single-threaded apartment adds to every
 // call it takes: a message to the apartment's thread and an event back.
 #include <windows.h>
 #include <wrl/client.h>
@@ -109,6 +110,25 @@ bool ReadAll(IOPCSyncIO* io, std::vector<OPCHANDLE>& handles, DWORD count)
     CoTaskMemFree(states);
     CoTaskMemFree(errors);
     return good;
+}
+
+// One IOPCItemIO::Read of the item IDs, each with `maxAge`; the values are freed again.
+bool ReadItemIds(IOPCItemIO* io, std::vector<LPCWSTR>& itemIds, DWORD maxAge)
+{
+    const DWORD count = static_cast<DWORD>(itemIds.size());
+    std::vector<DWORD> maxAges(count, maxAge);
+    VARIANT* values = nullptr;
+    WORD* qualities = nullptr;
+    FILETIME* times = nullptr;
+    HRESULT* errors = nullptr;
+    const HRESULT hr =
+        io->Read(count, itemIds.data(), maxAges.data(), &values, &qualities, &times, &errors);
+    for (DWORD i = 0; values && i < count; ++i) VariantClear(&values[i]);
+    CoTaskMemFree(values);
+    CoTaskMemFree(qualities);
+    CoTaskMemFree(times);
+    CoTaskMemFree(errors);
+    return hr == S_OK;
 }
 
 std::vector<OPCHANDLE> Handles(DWORD count)
@@ -326,13 +346,24 @@ int AcrossProcesses(const double (&inProcessRead)[kReadSizeCount])
         read[size] =
             SecondsPerCall([&] { return ReadAll(group.io.Get(), handles, kReadSizes[size]); });
     }
+    ComPtr<IOPCItemIO> itemIo;
+    std::vector<LPCWSTR> itemIdTexts;
+    for (const std::wstring& id : itemIds) itemIdTexts.push_back(id.c_str());
+    const bool hasItemIo = SUCCEEDED(server.As(&itemIo));
+    const double readIdsAnyAge =
+        hasItemIo
+            ? SecondsPerCall([&] { return ReadItemIds(itemIo.Get(), itemIdTexts, 0xFFFFFFFF); })
+            : 0;
+    const double readIdsNow =
+        hasItemIo ? SecondsPerCall([&] { return ReadItemIds(itemIo.Get(), itemIdTexts, 0); }) : 0;
     const ApartmentThread apartment;
     const double hop = BestOf(kRounds,
                               [&] {
                                   for (int i = 0; i < kApartmentHops; ++i) apartment.Hop();
                               }) /
                        kApartmentHops;
-    if (status == 0 || std::find(read, read + kReadSizeCount, 0.0) != read + kReadSizeCount) {
+    if (status == 0 || std::find(read, read + kReadSizeCount, 0.0) != read + kReadSizeCount ||
+        readIdsAnyAge == 0 || readIdsNow == 0) {
         std::fprintf(stderr, "a call across processes failed\n");
         return 1;
     }
@@ -355,6 +386,16 @@ int AcrossProcesses(const double (&inProcessRead)[kReadSizeCount])
                     static_cast<unsigned long>(kReadSizes[size]), status * 1e6,
                     inProcessRead[size] * 1e6, marshalling * 1e6, read[size] / status);
     }
+    const double groupRead = read[kReadSizeCount - 1];
+    const auto byItemId = [&](const char* what, double seconds) {
+        std::printf(
+            "IOPCItemIO::Read of %4lu item IDs, %-9s %8.1f us per call, %.0f values/s, "
+            "ratio to the sync Read %.2f\n",
+            static_cast<unsigned long>(kRemoteItems), what, seconds * 1e6, kRemoteItems / seconds,
+            groupRead / seconds);
+    };
+    byItemId("any age", readIdsAnyAge);
+    byItemId("max age 0", readIdsNow);
     std::printf(
         "an apartment's hand-over (message to its thread, event back), in this process\n"
         "                                   %8.1f us, ratio to the trivial call %.2f\n",

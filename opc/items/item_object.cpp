@@ -17,13 +17,6 @@ HRESULT ItemObject::QueryInterface(REFIID riid, void** ppv)
     return S_OK;
 }
 
-namespace {
-
-// Numbers every client write of the process in the order they are made.
-uint64_t g_writeSequence = 0;
-
-}  // namespace
-
 HRESULT ItemObject::TakeTagValue(const wchar_t* itemId, const FILETIME& now)
 {
     const int slot = FindTagOfItemId(itemId);
@@ -113,7 +106,7 @@ HRESULT ItemObject::Write(const VARIANT& value)
     m_seenTagChange = kTagChangeNotSeen;
     Edited();
     m_writePending = 1;
-    m_writeSequence = ++g_writeSequence;
+    m_writeSequence = NextWriteSequence();
     m_timestamp = CurrentUtcTime();
     return S_OK;
 }

@@ -23,13 +23,7 @@ void ItemObject::PostWriteToTag()
 
 void ItemObject::PostWriteTo(MirrorEntry& entry)
 {
-    // The client's value goes to the tag, unless another client's later write is already there.
-    if (m_writeSequence > entry.writeSequence) {
-        StoreValueInMirrorEntry(m_value.get(), entry);
-        entry.writePending = 1;
-        entry.writeSequence = m_writeSequence;
-        NoteTagWritten(m_tagSlot);
-    }
+    PostWriteToMirrorEntry(m_value.get(), m_writeSequence, m_tagSlot, entry);
     m_writePending = 0;
     // The entry may hold another value (a cut text, a later write): the next pass compares.
     m_seenTagChange = kTagChangeNotSeen;

@@ -1,8 +1,6 @@
 #include "opc/server/browse_part.h"
 
-#include <algorithm>
 #include <climits>
-#include <cwchar>
 #include <new>
 #include <string>
 #include <vector>
@@ -10,12 +8,11 @@
 #include "opc/com/task_memory.h"
 #include "opc/server/server_object.h"
 #include "opc/server/string_enumerator.h"
+#include "opc/server/tag_space.h"
 #include "runtime_link/ansi_text.h"
-#include "runtime_link/tag_mirror.h"
 
 namespace {
 
-constexpr wchar_t kTagBranch[] = L"Tagname";
 constexpr char kWhiteSpace[] = " \t\n\v\f\r";
 
 // Only these filters list anything; tags of every kind are listed under each of them.
@@ -32,26 +29,6 @@ bool ListsNames(VARTYPE dataTypeFilter)
     default:
         return false;
     }
-}
-
-// Every tag name in mirror order; empty when the list cannot be had.
-std::vector<std::wstring> TagNames()
-{
-    std::vector<std::wstring> names;
-    try {
-        const int count = g_mirrorCount < 0 ? 0 : std::min(g_mirrorCount, kMirrorSlots);
-        names.reserve(static_cast<size_t>(count));
-        for (int slot = 0; slot < count; ++slot) {
-            const MirrorEntry* entry = g_tagMirror[slot];
-            // Names are terminated within their field; the bound guards one that is not. A tag
-            // without a name has no item ID a client could add.
-            if (entry && entry->name[0])
-                names.emplace_back(entry->name, wcsnlen(entry->name, kMirrorNameUnits));
-        }
-    } catch (const std::bad_alloc&) {
-        names.clear();
-    }
-    return names;
 }
 
 }  // namespace

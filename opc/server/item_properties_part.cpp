@@ -3,9 +3,8 @@
 #include <iterator>
 
 #include "opc/com/task_array.h"
-#include "opc/group/group_object.h"
-#include "opc/items/item_object.h"
 #include "opc/server/server_object.h"
+#include "opc/server/tag_value_times.h"
 #include "opc/values/item_properties.h"
 #include "opc/values/item_value.h"
 #include "opc_error.h"
@@ -19,25 +18,6 @@ constexpr DWORD kPropertyCount = static_cast<DWORD>(std::size(kItemProperties));
 void FreeStrings(LPWSTR* strings, DWORD count)
 {
     for (DWORD i = 0; i < count; ++i) CoTaskMemFree(strings[i]);
-}
-
-// The time of the value an item of the tag in `slot` reads: the newest timestamp of the
-// client's own items of the tag in its groups, so that property 4 agrees with what it reads
-// there; without such an item, now, as an item added now would be stamped.
-FILETIME ValueTimeOfTag(const GroupTable& groups, int slot)
-{
-    FILETIME newest = {};
-    bool found = false;
-    const GroupList list = groups.List(OPC_ENUM_ALL);
-    for (ULONG i = 0; i < list.count; ++i) {
-        list.groups[i]->Items().ForEach([&](const ItemObject& item) {
-            if (item.TagSlot() != slot) return;
-            if (!found || CompareFileTime(&item.Timestamp(), &newest) > 0)
-                newest = item.Timestamp();
-            found = true;
-        });
-    }
-    return found ? newest : CurrentUtcTime();
 }
 
 }  // namespace
@@ -91,7 +71,9 @@ HRESULT ItemPropertiesPart::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DW
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(dwCount);
     if (!values || !errors) return E_OUTOFMEMORY;
     for (DWORD i = 0; i < dwCount; ++i) VariantInit(&values[i]);
-    const FILETIME valueTime = ValueTimeOfTag(owner().Groups(), slot);
+    TagValueTimes valueTimes;
+    if (!valueTimes.Collect(owner().Groups())) return E_OUTOFMEMORY;
+    const FILETIME valueTime = valueTimes.Of(slot);
     HRESULT result = S_OK;
     for (DWORD i = 0; i < dwCount; ++i) {
         errors[i] = ItemPropertyValue(slot, pdwPropertyIDs[i], PollPeriod(), valueTime, &values[i]);

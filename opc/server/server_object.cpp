@@ -4,8 +4,10 @@
 
 #include "opc/com/global_lock.h"
 #include "opc/group/group_object.h"
+#include "opc/server/browse_elements_part.h"
 #include "opc/server/browse_part.h"
 #include "opc/server/common_part.h"
+#include "opc/server/item_io_part.h"
 #include "opc/server/item_properties_part.h"
 #include "opc/server/object_enumerator.h"
 #include "opc/server/persist_part.h"
@@ -42,6 +44,8 @@ ServerObject::~ServerObject()
     m_browsePart.reset();
     m_commonPart.reset();
     m_propertiesPart.reset();
+    m_browseElementsPart.reset();
+    m_itemIoPart.reset();
     m_containerPart.reset();
     // The shutdown sink goes last; nothing can reach this object now.
     m_shutdown.reset();
@@ -69,6 +73,13 @@ HRESULT ServerObject::QueryInterface(REFIID riid, void** ppv)
     } else if (riid == IID_IOPCItemProperties) {
         if (!m_propertiesPart) m_propertiesPart.reset(new (std::nothrow) ItemPropertiesPart(*this));
         answer = m_propertiesPart.get();
+    } else if (riid == IID_IOPCBrowse) {
+        if (!m_browseElementsPart)
+            m_browseElementsPart.reset(new (std::nothrow) BrowseElementsPart(*this));
+        answer = m_browseElementsPart.get();
+    } else if (riid == IID_IOPCItemIO) {
+        if (!m_itemIoPart) m_itemIoPart.reset(new (std::nothrow) ItemIoPart(*this));
+        answer = m_itemIoPart.get();
     } else if (riid == IID_IConnectionPointContainer) {
         if (!m_containerPart)
             m_containerPart.reset(new (std::nothrow)

@@ -12,8 +12,10 @@
 #include "opc/group/client_session.h"
 #include "opc/server/group_table.h"
 
+class BrowseElementsPart;
 class BrowsePart;
 class CommonPart;
+class ItemIoPart;
 class ItemPropertiesPart;
 class ServerPart;
 class PersistPart;
@@ -21,8 +23,8 @@ class ShutdownConnection;
 
 // The COM object a client gets from the class factory: its groups and, through interface parts
 // made on first request, IOPCServer, IPersistFile/IPersist, IOPCBrowseServerAddressSpace,
-// IOPCCommon, IOPCItemProperties and IConnectionPointContainer with its one connection point,
-// IOPCShutdown.
+// IOPCCommon, IOPCItemProperties, IOPCBrowse, IOPCItemIO and IConnectionPointContainer with its
+// one connection point, IOPCShutdown.
 class ServerObject final : public ReferenceCounted<ServerObject>, public GroupOwner {
 public:
     // Called once at the final Release; the class factory counts its objects with it.
@@ -83,6 +85,8 @@ private:
     std::unique_ptr<BrowsePart> m_browsePart;
     std::unique_ptr<CommonPart> m_commonPart;
     std::unique_ptr<ItemPropertiesPart> m_propertiesPart;
+    std::unique_ptr<BrowseElementsPart> m_browseElementsPart;
+    std::unique_ptr<ItemIoPart> m_itemIoPart;
     std::unique_ptr<ConnectionPointContainerPart<ServerObject>> m_containerPart;
     std::unique_ptr<ShutdownConnection> m_shutdown;
     LCID m_localeId = LOCALE_SYSTEM_DEFAULT;

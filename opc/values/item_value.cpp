@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "opc/values/item_value_owner.h"
+#include "opc/values/tag_changes.h"
 #include "opc/values/value_conversion.h"
 #include "opc_da.h"
 #include "opc_error.h"
@@ -11,6 +12,8 @@
 #include "runtime_link/viewer_link.h"
 
 namespace {
+
+uint64_t g_writeSequence = 0;
 
 bool IsHighSurrogate(wchar_t unit)
 {
@@ -123,6 +126,20 @@ void StoreValueInMirrorEntry(const VARIANT& value, MirrorEntry& entry)
     default:
         break;
     }
+}
+
+uint64_t NextWriteSequence()
+{
+    return ++g_writeSequence;
+}
+
+void PostWriteToMirrorEntry(const VARIANT& value, uint64_t sequence, int slot, MirrorEntry& entry)
+{
+    if (sequence <= entry.writeSequence) return;
+    StoreValueInMirrorEntry(value, entry);
+    entry.writePending = 1;
+    entry.writeSequence = sequence;
+    NoteTagWritten(slot);
 }
 
 bool SameItemValue(const VARIANT& before, const VARIANT& after)

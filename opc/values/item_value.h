@@ -31,6 +31,15 @@ bool HoldsValueOfMirrorEntry(const VARIANT& value, const MirrorEntry& entry);
 // type stores nothing. The caller sets the entry's writePending.
 void StoreValueInMirrorEntry(const VARIANT& value, MirrorEntry& entry);
 
+// Numbers every client write of the process, an item's and one by item ID alike, in the order
+// they are made: of two writes to one tag the later one made wins.
+uint64_t NextWriteSequence();
+
+// Posts a client's value, already in its canonical type and numbered `sequence`, into the entry
+// of the tag in `slot`, where the next poll cycle takes it to the tag record with a write
+// request; a later write already in the entry stays instead.
+void PostWriteToMirrorEntry(const VARIANT& value, uint64_t sequence, int slot, MirrorEntry& entry);
+
 // Whether an item's value is the same as before: the same type and the same bits (a real
 // compared bit for bit) or the same text.
 bool SameItemValue(const VARIANT& before, const VARIANT& after);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "opc_da.h"
+#include "opc_error.h"
 #include "runtime_link/tag_record.h"
 #include "server_identity.h"
 #include "tests/e2e/client_group.h"
@@ -761,6 +762,222 @@ TEST(OpcClientDataAccess2, CommandsReachTheServersDa2InterfacesInBothBitnesses)
         };
         for (const auto& c : cases) {
             const std::string output = Opcclient(c.command, 0, client);
+            for (const char* expected : c.expected) {
+                EXPECT_TRUE(Contains(output, expected)) << expected << " in:\n" << output;
+            }
+        }
+        const std::string line = "name=\"Level\" type=11 value=\"" + std::to_string(written) + "\"";
+        EXPECT_TRUE(WaitUntil([&] { return Contains(RequestLog(), line); }, kPatienceMs))
+            << RequestLog();
+        ++written;
+    }
+}
+
+// The project's tag names in mirror order, each the item ID of its tag.
+const std::vector<std::wstring> kProjectTags = {L"Level", kTemperature,  L"Operator",
+                                                L"Pump",  L"Pump.Speed", L"Valve.Open"};
+
+// The names IOPCBrowse lists under `branch`, `pageSize` a page, following every continuation
+// point; `pages` counts the calls.
+std::vector<std::wstring> BrowseAllPages(IOPCBrowse& browse, const wchar_t* branch, DWORD pageSize,
+                                         int& pages)
+{
+    std::vector<std::wstring> names;
+    // The strings and the property list are reference pointers across processes: never null.
+    std::wstring item(branch);
+    std::wstring noFilter;
+    DWORD noProperty = 0;
+    LPWSTR point = nullptr;
+    pages = 0;
+    do {
+        BOOL more = TRUE;
+        DWORD count = 0;
+        OPCBROWSEELEMENT* elements = nullptr;
+        const HRESULT hr =
+            browse.Browse(item.data(), &point, pageSize, OPC_BROWSE_FILTER_ALL, noFilter.data(),
+                          noFilter.data(), FALSE, FALSE, 0, &noProperty, &more, &count, &elements);
+        EXPECT_EQ(S_OK, hr);
+        if (FAILED(hr)) break;
+        ++pages;
+        EXPECT_FALSE(more);
+        EXPECT_LE(count, pageSize);
+        for (DWORD i = 0; i < count; ++i) {
+            names.emplace_back(elements[i].szName);
+            EXPECT_STREQ(elements[i].szName, elements[i].szItemID);
+            CoTaskMemFree(elements[i].szName);
+            CoTaskMemFree(elements[i].szItemID);
+        }
+        CoTaskMemFree(elements);
+    } while (point && pages < 100);
+    CoTaskMemFree(point);
+    return names;
+}
+
+// Reads item IDs through IOPCItemIO with one max age for all; each must be read.
+std::vector<LONG> ReadLevels(IOPCItemIO& io, std::vector<DWORD> maxAges)
+{
+    std::vector<LPCWSTR> items(maxAges.size(), L"Level");
+    TaskOut<VARIANT> values;
+    TaskOut<WORD> qualities;
+    TaskOut<FILETIME> times;
+    TaskOut<HRESULT> errors;
+    EXPECT_EQ(S_OK, io.Read(static_cast<DWORD>(items.size()), items.data(), maxAges.data(),
+                            values.out(), qualities.out(), times.out(), errors.out()));
+    std::vector<LONG> levels;
+    for (size_t i = 0; values.get() && i < items.size(); ++i) {
+        EXPECT_EQ(VT_I4, values[i].vt);
+        EXPECT_EQ(OPC_QUALITY_GOOD, qualities[i]);
+        levels.push_back(values[i].lVal);
+    }
+    return levels;
+}
+
+class Da3AcrossProcesses : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
+                                         IID_PPV_ARGS(&server_)));
+        ASSERT_EQ(S_OK, server_.As(&browse_));
+        ASSERT_EQ(S_OK, server_.As(&io_));
+    }
+
+    ComPtr<IOPCServer> server_;
+    ComPtr<IOPCBrowse> browse_;
+    ComPtr<IOPCItemIO> io_;
+};
+
+TEST_F(Da3AcrossProcesses, PagesReachEveryTagOnceAndEachBrowsedIdIsAddedReadAndHasProperties)
+{
+    int pages = 0;
+    EXPECT_EQ(std::vector<std::wstring>{L"Tagname"}, BrowseAllPages(*browse_.Get(), L"", 1, pages));
+    EXPECT_EQ(1, pages);
+    std::vector<std::wstring> itemIds = BrowseAllPages(*browse_.Get(), L"Tagname", 4, pages);
+    EXPECT_EQ(kProjectTags, itemIds);
+    EXPECT_EQ(2, pages);
+    ASSERT_EQ(kProjectTags.size(), itemIds.size());
+
+    ComPtr<IOPCItemMgt> items = AddClientGroup(*server_.Get(), L"browsed", kGroupClient);
+    ASSERT_TRUE(items);
+    EXPECT_EQ(kProjectTags.size(), AddActiveItems(*items.Get(), itemIds).size());
+    std::vector<LPCWSTR> ids;
+    for (const std::wstring& id : itemIds) ids.push_back(id.c_str());
+    std::vector<DWORD> maxAges(ids.size(), 0xFFFFFFFF);
+    TaskOut<VARIANT> values;
+    TaskOut<WORD> qualities;
+    TaskOut<FILETIME> times;
+    TaskOut<HRESULT> errors;
+    ASSERT_EQ(S_OK, io_->Read(static_cast<DWORD>(ids.size()), ids.data(), maxAges.data(),
+                              values.out(), qualities.out(), times.out(), errors.out()));
+    for (size_t i = 0; i < ids.size(); ++i) {
+        EXPECT_EQ(S_OK, errors[i]) << i;
+        EXPECT_EQ(OPC_QUALITY_GOOD, qualities[i]) << i;
+        VariantClear(&values[i]);
+    }
+
+    std::vector<LPWSTR> propertyItems;
+    for (std::wstring& id : itemIds) propertyItems.push_back(id.data());
+    DWORD valueProperty = 2;
+    TaskOut<OPCITEMPROPERTIES> lists;
+    ASSERT_EQ(S_OK, browse_->GetProperties(static_cast<DWORD>(propertyItems.size()),
+                                           propertyItems.data(), TRUE, 1, &valueProperty,
+                                           lists.out()));
+    for (size_t i = 0; i < propertyItems.size(); ++i) {
+        EXPECT_EQ(S_OK, lists[i].hrErrorID) << i;
+        ASSERT_EQ(1u, lists[i].dwNumProperties) << i;
+        OPCITEMPROPERTY& property = lists[i].pItemProperties[0];
+        EXPECT_STREQ(L"Item Value", property.szDescription) << i;
+        EXPECT_NE(VT_EMPTY, property.vValue.vt) << i;
+        CoTaskMemFree(property.szDescription);
+        VariantClear(&property.vValue);
+        CoTaskMemFree(lists[i].pItemProperties);
+    }
+}
+
+// The test changes Level's record as the Viewer would: a read of max age 0 sees the record's
+// value at once, one of any age the value the mirror took at the last poll cycle.
+TEST_F(Da3AcrossProcesses, AMaxAgeOfZeroReadsTheViewersRecordBeforeAPollCycleCould)
+{
+    TagArea area;
+    ASSERT_TRUE(area.Mapped());
+    bool sawCached = false;
+    // A poll cycle may fall between the change and the read; one of a few tries sees both.
+    for (int attempt = 0; attempt < 5 && !sawCached; ++attempt) {
+        const LONG before = ReadLevels(*io_.Get(), {0}).at(0);
+        ASSERT_TRUE(WaitUntil([&] { return ReadLevels(*io_.Get(), {0xFFFFFFFF}).at(0) == before; },
+                              kPatienceMs))
+            << "the mirror took the record's value";
+        const LONG changed = before + 17;
+        area.Record(kLevelRecord)->integerValue = changed;
+        const std::vector<LONG> levels = ReadLevels(*io_.Get(), {0, 0xFFFFFFFF});
+        ASSERT_EQ(2u, levels.size());
+        EXPECT_EQ(changed, levels[0]);
+        sawCached = levels[1] == before;
+        if (!sawCached) {
+            EXPECT_EQ(changed, levels[1]) << "only a poll cycle changes the cache";
+        }
+    }
+    EXPECT_TRUE(sawCached);
+}
+
+TEST_F(Da3AcrossProcesses, AVqtWriteReachesTheViewerAndOneWithAQualityWritesNothing)
+{
+    TagArea area;
+    ASSERT_TRUE(area.Mapped());
+    const LONG refused = area.Record(kLevelRecord)->integerValue + 71;
+    const LONG written = refused + 1;
+    const auto write = [this](LONG value, bool quality) {
+        OPCITEMVQT vqt{};
+        vqt.vDataValue.vt = VT_I4;
+        vqt.vDataValue.lVal = value;
+        vqt.bQualitySpecified = quality;
+        vqt.wQuality = OPC_QUALITY_GOOD;
+        LPCWSTR item = L"Level";
+        TaskOut<HRESULT> errors;
+        const HRESULT hr = io_->WriteVQT(1, &item, &vqt, errors.out());
+        EXPECT_EQ(quality ? S_FALSE : S_OK, hr);
+        return errors.get() ? errors[0] : hr;
+    };
+    EXPECT_EQ(OPC_E_NOTSUPPORTED, write(refused, true));
+    EXPECT_EQ(S_OK, write(written, false));
+    ExpectLevelWrittenToTheViewer(area, written);
+    // Writes reach the Viewer in the order taken: had the refused value been taken, the log
+    // would show it before the written one.
+    EXPECT_FALSE(Contains(RequestLog(), "value=\"" + std::to_string(refused) + "\""))
+        << RequestLog();
+}
+
+TEST(OpcClientDataAccess3, CommandsReachTheServersDa3InterfacesInBothBitnesses)
+{
+    int written = 5400;
+    for (const wchar_t* client : kOpcclients) {
+        const std::wstring write = L"writevqt Level " + std::to_wstring(written);
+        const struct {
+            std::wstring command;
+            DWORD exitCode;
+            std::vector<const char*> expected;
+        } cases[] = {
+            {L"browse3 Tagname --page 4 --properties 1,2",
+             0,
+             {"page 1: 4 element(s), continuation point ", "page 2: 2 element(s)\n",
+              "  Level (item, item ID Level)\n    1 Item Canonical DataType (VT_I2): 3 (VT_I2)",
+              "  Pump.Speed (item, item ID Pump.Speed)\n", "6 element(s) in 2 page(s)"}},
+            {L"browse3", 0, {"  Tagname (branch, item ID Tagname)", "1 element(s) in 1 page(s)"}},
+            {L"browse3 Tagname --filter items --name P*",
+             0,
+             {"page 1: 2 element(s)\n  Pump (item, item ID Pump)\n  Pump.Speed (item"}},
+            {L"browse3 NoSuch", 3, {"(0xC0040007)"}},
+            {L"readage Pump Pump.Speed NoSuch --max-age any",
+             3,
+             {"Pump = true (1) (VT_BOOL)  quality good (0xC0)", "Pump.Speed = 40 (VT_I4)",
+              "NoSuch: ", "(0xC0040007)"}},
+            {L"readage Operator", 0, {"Operator = \"", "quality good (0xC0)"}},
+            {L"writevqt Level 1 --quality 192", 3, {"Level: ", "(0xC0040406)"}},
+            {L"writevqt Level 2 --time now", 3, {"(0xC0040406)"}},
+            {write, 0, {"wrote \"", "to Level"}},
+        };
+        for (const auto& c : cases) {
+            const std::string output = Opcclient(c.command, c.exitCode, client);
             for (const char* expected : c.expected) {
                 EXPECT_TRUE(Contains(output, expected)) << expected << " in:\n" << output;
             }

@@ -153,10 +153,8 @@ HRESULT RunWrite(ClientSession& session, const CommandArguments& arguments)
     TextValue text(parsed.words[1]);
     if (!text.Made()) return E_OUTOFMEMORY;
     VARIANT& value = text.Value();
-    if (parsed.type != VT_EMPTY && parsed.type != VT_BSTR) {
-        const HRESULT converted = VariantChangeType(&value, &value, 0, parsed.type);
-        if (FAILED(converted)) return converted;
-    }
+    const HRESULT converted = SendAsType(value, parsed.type);
+    if (FAILED(converted)) return converted;
 
     ClientGroup group;
     HRESULT hr = AddItemsOf(session, {parsed.words[0]}, VT_EMPTY, group);

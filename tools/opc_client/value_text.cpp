@@ -99,3 +99,9 @@ std::wstring HexText(unsigned long number, int digits)
     std::swprintf(text, std::size(text), L"0x%0*lX", digits, number);
     return text;
 }
+
+HRESULT SendAsType(VARIANT& value, VARTYPE type)
+{
+    if (type == VT_EMPTY || type == VT_BSTR) return S_OK;
+    return VariantChangeType(&value, &value, 0, type);
+}

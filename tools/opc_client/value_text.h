@@ -20,6 +20,10 @@ std::wstring TimeText(const FILETIME& time);
 // "0x0000001C" for (0x1C, 8): the number in hexadecimal with at least `digits` digits.
 std::wstring HexText(unsigned long number, int digits = 8);
 
+// Makes a text value the value a client program would send: converted to `type`, or left as
+// text for VT_EMPTY and VT_BSTR.
+HRESULT SendAsType(VARIANT& value, VARTYPE type);
+
 // A VARIANT holding a copy of `text` as VT_BSTR, cleared when it goes; Made() is false when the
 // string could not be had.
 class TextValue {

@@ -22,7 +22,8 @@ TEST(ServerObject, AnswersItsInterfacesWithOneIdentity)
     ASSERT_EQ(S_OK, server.As(&primary));
     for (const IID* iid :
          {&IID_IOPCServer, &IID_IPersistFile, &IID_IPersist, &IID_IOPCBrowseServerAddressSpace,
-          &IID_IOPCCommon, &IID_IOPCItemProperties, &IID_IConnectionPointContainer}) {
+          &IID_IOPCCommon, &IID_IOPCItemProperties, &IID_IOPCBrowse, &IID_IOPCItemIO,
+          &IID_IConnectionPointContainer}) {
         ComPtr<IUnknown> first, second, viaPart;
         ASSERT_EQ(S_OK, primary->QueryInterface(*iid, &first));
         ASSERT_EQ(S_OK, primary->QueryInterface(*iid, &second));

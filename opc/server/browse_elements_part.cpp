@@ -1,0 +1,269 @@
+#include "opc/server/browse_elements_part.h"
+
+#include <cwchar>
+#include <iterator>
+#include <new>
+
+#include "opc/com/task_array.h"
+#include "opc/server/server_object.h"
+#include "opc/server/tag_space.h"
+#include "opc/server/tag_value_times.h"
+#include "opc/values/item_properties.h"
+#include "opc/values/tag_lookup.h"
+#include "opc_error.h"
+#include "runtime_link/project_files.h"
+#include "runtime_link/tag_mirror.h"
+
+namespace {
+
+// Which properties a client asked for, and whether with values.
+struct PropertyRequest {
+    bool all;
+    DWORD count;
+    const DWORD* ids;
+    bool values;
+};
+
+const wchar_t* PropertyDescription(DWORD id)
+{
+    for (const ItemProperty& property : kItemProperties) {
+        if (property.id == id) return property.description;
+    }
+    return nullptr;
+}
+
+void ClearProperties(OPCITEMPROPERTIES& list)
+{
+    for (DWORD i = 0; list.pItemProperties && i < list.dwNumProperties; ++i) {
+        OPCITEMPROPERTY& property = list.pItemProperties[i];
+        CoTaskMemFree(property.szItemID);
+        CoTaskMemFree(property.szDescription);
+        VariantClear(&property.vValue);
+    }
+    CoTaskMemFree(list.pItemProperties);
+    list.pItemProperties = nullptr;
+    list.dwNumProperties = 0;
+}
+
+// The properties of the tag in `slot` that `request` names into `list`: hrErrorID S_FALSE when
+// one of them failed, S_OK otherwise. E_OUTOFMEMORY with nothing left in `list`.
+HRESULT FillProperties(int slot, const PropertyRequest& request, const FILETIME& valueTime,
+                       OPCITEMPROPERTIES& list)
+{
+    const DWORD count =
+        request.all ? static_cast<DWORD>(std::size(kItemProperties)) : request.count;
+    list = OPCITEMPROPERTIES{};
+    TaskArray<OPCITEMPROPERTY> properties = AllocateTaskArray<OPCITEMPROPERTY>(count);
+    if (!properties) return E_OUTOFMEMORY;
+    for (DWORD i = 0; i < count; ++i) {
+        properties[i] = OPCITEMPROPERTY{};
+        VariantInit(&properties[i].vValue);
+    }
+    list.pItemProperties = properties.release();
+    list.dwNumProperties = count;
+    for (DWORD i = 0; i < count; ++i) {
+        OPCITEMPROPERTY& property = list.pItemProperties[i];
+        const DWORD id = request.all ? kItemProperties[i].id : request.ids[i];
+        property.dwPropertyID = id;
+        property.vtDataType = ItemPropertyType(slot, id);
+        // No property has an item ID of its own.
+        const wchar_t* description = PropertyDescription(id);
+        if (!description) {
+            property.hrErrorID = OPC_E_INVALID_PID;
+            list.hrErrorID = S_FALSE;
+            continue;
+        }
+        property.szDescription = TaskStringCopy(description);
+        property.hrErrorID =
+            request.values ? ItemPropertyValue(slot, id, PollPeriod(), valueTime, &property.vValue)
+                           : S_OK;
+        if (!property.szDescription || property.hrErrorID == E_OUTOFMEMORY) {
+            ClearProperties(list);
+            return E_OUTOFMEMORY;
+        }
+    }
+    return S_OK;
+}
+
+// One element of a branch: the branch "Tagname" at the root, or a tag in it.
+struct Element {
+    const std::wstring* name;
+    bool isItem;
+};
+
+bool Listed(const Element& element, OPCBROWSEFILTER filter)
+{
+    switch (filter) {
+    case OPC_BROWSE_FILTER_BRANCHES:
+        return !element.isItem;
+    case OPC_BROWSE_FILTER_ITEMS:
+        return element.isItem;
+    default:
+        return true;
+    }
+}
+
+void FreeElements(OPCBROWSEELEMENT* elements, DWORD count)
+{
+    for (DWORD i = 0; i < count; ++i) {
+        CoTaskMemFree(elements[i].szName);
+        CoTaskMemFree(elements[i].szItemID);
+        ClearProperties(elements[i].ItemProperties);
+    }
+}
+
+}  // namespace
+
+HRESULT BrowseElementsPart::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs,
+                                          BOOL bReturnPropertyValues, DWORD dwPropertyCount,
+                                          DWORD* pdwPropertyIDs,
+                                          OPCITEMPROPERTIES** ppItemProperties)
+{
+    if (!ppItemProperties) return E_INVALIDARG;
+    *ppItemProperties = nullptr;
+    if (dwItemCount == 0 || !pszItemIDs || (dwPropertyCount && !pdwPropertyIDs))
+        return E_INVALIDARG;
+
+    const PropertyRequest request{dwPropertyCount == 0, dwPropertyCount, pdwPropertyIDs,
+                                  bReturnPropertyValues != FALSE};
+    TagValueTimes valueTimes;
+    TaskArray<OPCITEMPROPERTIES> lists = AllocateTaskArray<OPCITEMPROPERTIES>(dwItemCount);
+    if (!lists || !valueTimes.Collect(owner().Groups())) return E_OUTOFMEMORY;
+    HRESULT result = S_OK;
+    for (DWORD i = 0; i < dwItemCount; ++i) {
+        lists[i] = OPCITEMPROPERTIES{};
+        int slot = 0;
+        lists[i].hrErrorID = FindTagOfPropertyItem(pszItemIDs[i], &slot);
+        if (SUCCEEDED(lists[i].hrErrorID) &&
+            FillProperties(slot, request, valueTimes.Of(slot), lists[i]) == E_OUTOFMEMORY) {
+            for (DWORD j = 0; j < i; ++j) ClearProperties(lists[j]);
+            return E_OUTOFMEMORY;
+        }
+        if (lists[i].hrErrorID != S_OK) result = S_FALSE;
+    }
+    *ppItemProperties = lists.release();
+    return result;
+}
+
+HRESULT BrowseElementsPart::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint,
+                                   DWORD dwMaxElementsReturned, OPCBROWSEFILTER dwBrowseFilter,
+                                   LPWSTR szElementNameFilter, LPWSTR /*szVendorFilter*/,
+                                   BOOL bReturnAllProperties, BOOL bReturnPropertyValues,
+                                   DWORD dwPropertyCount, DWORD* pdwPropertyIDs,
+                                   BOOL* pbMoreElements, DWORD* pdwCount,
+                                   OPCBROWSEELEMENT** ppBrowseElements)
+{
+    if (!pbMoreElements || !pdwCount || !ppBrowseElements) return E_INVALIDARG;
+    *pbMoreElements = FALSE;
+    *pdwCount = 0;
+    *ppBrowseElements = nullptr;
+    if (!pszContinuationPoint || (!bReturnAllProperties && dwPropertyCount && !pdwPropertyIDs))
+        return E_INVALIDARG;
+    if (dwBrowseFilter < OPC_BROWSE_FILTER_ALL || dwBrowseFilter > OPC_BROWSE_FILTER_ITEMS ||
+        !IsNameFilter(szElementNameFilter)) {
+        return OPC_E_INVALIDFILTER;
+    }
+
+    const bool atRoot = !szItemID || !*szItemID;
+    const bool inTagBranch = !atRoot && std::wcscmp(szItemID, kTagBranch) == 0;
+    if (!atRoot && !inTagBranch) {
+        // A tag's item ID names an item without children.
+        int slot = 0;
+        const HRESULT found = FindTagOfPropertyItem(szItemID, &slot);
+        if (FAILED(found)) return found;
+    }
+    std::vector<std::wstring> names;
+    std::vector<Element> listed;
+    std::wstring branch;
+    size_t first = 0;
+    try {
+        branch = atRoot ? std::wstring() : std::wstring(szItemID);
+        if (*pszContinuationPoint && **pszContinuationPoint &&
+            !TakeContinuationPoint(*pszContinuationPoint, branch, first)) {
+            return OPC_E_INVALIDCONTINUATIONPOINT;
+        }
+        if (atRoot) {
+            names.emplace_back(kTagBranch);
+        } else if (inTagBranch) {
+            names = TagNames();
+        }
+        for (const std::wstring& name : names) {
+            const Element element{&name, inTagBranch};
+            if (Listed(element, dwBrowseFilter) && NameMatchesFilter(name, szElementNameFilter))
+                listed.push_back(element);
+        }
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+
+    // A point taken back from an older, longer list may lie past the end of this one.
+    if (first > listed.size()) first = listed.size();
+    size_t count = listed.size() - first;
+    if (dwMaxElementsReturned && count > dwMaxElementsReturned) count = dwMaxElementsReturned;
+    const bool withProperties = bReturnAllProperties || dwPropertyCount;
+    const PropertyRequest request{bReturnAllProperties != FALSE, dwPropertyCount, pdwPropertyIDs,
+                                  bReturnPropertyValues != FALSE};
+    TagValueTimes valueTimes;
+    TaskArray<OPCBROWSEELEMENT> elements =
+        AllocateTaskArray<OPCBROWSEELEMENT>(static_cast<DWORD>(count));
+    if (!elements || !valueTimes.Collect(owner().Groups())) return E_OUTOFMEMORY;
+    HRESULT result = S_OK;
+    for (size_t i = 0; i < count; ++i) {
+        const Element& element = listed[first + i];
+        OPCBROWSEELEMENT& out = elements[i];
+        out = OPCBROWSEELEMENT{};
+        out.dwFlagValue = element.isItem ? OPC_BROWSE_ISITEM : OPC_BROWSE_HASCHILDREN;
+        out.szName = TaskStringCopy(element.name->c_str());
+        out.szItemID = TaskStringCopy(element.name->c_str());
+        HRESULT filled = out.szName && out.szItemID ? S_OK : E_OUTOFMEMORY;
+        if (SUCCEEDED(filled) && element.isItem && withProperties) {
+            const int slot = FindTagOfItemId(element.name->c_str());
+            filled = FillProperties(slot, request, valueTimes.Of(slot), out.ItemProperties);
+        }
+        if (FAILED(filled)) {
+            FreeElements(elements.get(), static_cast<DWORD>(i + 1));
+            return filled;
+        }
+        if (out.ItemProperties.hrErrorID != S_OK) result = S_FALSE;
+    }
+    wchar_t* nextPoint = nullptr;
+    if (first + count < listed.size()) {
+        nextPoint = HandOutContinuationPoint(branch, first + count);
+        if (!nextPoint) {
+            FreeElements(elements.get(), static_cast<DWORD>(count));
+            return E_OUTOFMEMORY;
+        }
+    }
+    CoTaskMemFree(*pszContinuationPoint);
+    *pszContinuationPoint = nextPoint;
+    *pdwCount = static_cast<DWORD>(count);
+    *ppBrowseElements = elements.release();
+    return result;
+}
+
+bool BrowseElementsPart::TakeContinuationPoint(const wchar_t* text, const std::wstring& branch,
+                                               size_t& next)
+{
+    for (auto point = m_points.begin(); point != m_points.end(); ++point) {
+        if (point->text != text) continue;
+        const bool current = point->branch == branch && point->generation == TagMirrorGeneration();
+        next = point->next;
+        m_points.erase(point);
+        return current;
+    }
+    return false;
+}
+
+wchar_t* BrowseElementsPart::HandOutContinuationPoint(const std::wstring& branch, size_t next)
+{
+    try {
+        if (m_points.size() == kKeptPoints) m_points.erase(m_points.begin());
+        m_points.push_back(ContinuationPoint{L"page-" + std::to_wstring(++m_pointSerial), branch,
+                                             next, TagMirrorGeneration()});
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    wchar_t* text = TaskStringCopy(m_points.back().text.c_str());
+    if (!text) m_points.pop_back();
+    return text;
+}
