@@ -27,6 +27,12 @@ constexpr OpcInterface kInterfaces[] = {
     {&IID_IOPCItemProperties, L"IOPCItemProperties"},
     {&IID_IOPCDataCallback, L"IOPCDataCallback"},
     {&IID_IOPCAsyncIO2, L"IOPCAsyncIO2"},
+    {&IID_IOPCBrowse, L"IOPCBrowse"},
+    {&IID_IOPCItemIO, L"IOPCItemIO"},
+    {&IID_IOPCSyncIO2, L"IOPCSyncIO2"},
+    {&IID_IOPCAsyncIO3, L"IOPCAsyncIO3"},
+    {&IID_IOPCItemDeadbandMgt, L"IOPCItemDeadbandMgt"},
+    {&IID_IOPCGroupStateMgt2, L"IOPCGroupStateMgt2"},
 };
 
 std::wstring interface_key(const OpcInterface& opcInterface)
