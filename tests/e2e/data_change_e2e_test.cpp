@@ -772,4 +772,28 @@ TEST(OpcClientDataAccess2, CommandsReachTheServersDa2InterfacesInBothBitnesses)
     }
 }
 
+TEST(OpcClientDataAccess3, CommandsReachTheServersDa3InterfacesInBothBitnesses)
+{
+    TagArea area;
+    ASSERT_TRUE(area.Mapped());
+    LONG written = 4545;
+    for (const wchar_t* client : kOpcclients) {
+        std::string output = Opcclient(L"write-vqt Level " + std::to_wstring(written), 0, client);
+        EXPECT_TRUE(Contains(output, "wrote " + std::to_string(written) + " to Level")) << output;
+        ExpectLevelWrittenToTheViewer(area, written);
+        output = Opcclient(L"read-maxage Level Operator --maxage 0", 0, client);
+        EXPECT_TRUE(Contains(output, "Level = " + std::to_string(written))) << output;
+        EXPECT_TRUE(Contains(output, "Operator = \"张三\"")) << output;
+        output = Opcclient(
+            L"watch-keepalive Valve.Open --keepalive 1000 --callbacks 3 --seconds 30", 0, client);
+        EXPECT_TRUE(Contains(output, "keep-alive 1000 ms")) << output;
+        EXPECT_TRUE(Contains(output,
+                             " keep-alive: transaction 0, 0 item(s), master quality "
+                             "0x00000000, master error 0x00000000"))
+            << output;
+        EXPECT_TRUE(Contains(output, "watched 1 data change(s) and 2 keep-alive(s)")) << output;
+        ++written;
+    }
+}
+
 }  // namespace

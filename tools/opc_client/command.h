@@ -31,3 +31,4 @@ CommandFamily ItemCommands();
 CommandFamily WatchCommands();
 CommandFamily AsyncCommands();
 CommandFamily Da2Commands();
+CommandFamily Da3Commands();

@@ -1,4 +1,4 @@
-// opcclient: a command-line OPC DA 1.0 and 2.0 client.
+// opcclient: a command-line OPC DA 1.0, 2.0 and 3.0 client.
 //
 //   opcclient [--server <ProgID or {CLSID}>] <command> [<argument>...] [+ <command> ...]
 //
@@ -31,7 +31,7 @@ struct Invocation {
 std::vector<CommandFamily> Families()
 {
     return {StatusCommands(), GroupCommands(), BrowseCommands(), ItemCommands(),
-            WatchCommands(),  AsyncCommands(), Da2Commands()};
+            WatchCommands(),  AsyncCommands(), Da2Commands(),    Da3Commands()};
 }
 
 const Command* FindCommand(const std::wstring& name)
