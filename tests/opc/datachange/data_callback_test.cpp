@@ -295,6 +295,20 @@ TEST_F(DataCallbackTest, AsyncRequestsCompleteThroughTheCallbackWithTheClientsTr
          {S_OK, S_OK, OPC_E_INVALIDHANDLE},
          false,
          "r12[1=42 2=7]"},
+        {"read with maximum ages reads an inactive item's tag, which the pass leaves alone",
+         [](IOPCAsyncIO3& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+             ComPtr<IOPCItemMgt> items;
+             EXPECT_EQ(S_OK, io.QueryInterface(IID_PPV_ARGS(&items)));
+             TaskOut<HRESULT> deactivated;
+             EXPECT_EQ(S_OK, items->SetActiveState(1, h + 1, FALSE, deactivated.out()));
+             g_tagMirror[3]->value.integer = 70;  // TANK1 moves on
+             DWORD maxAges[] = {0, 0};
+             return io.ReadMaxAge(2, h, maxAges, 17, id, e);
+         },
+         S_OK,
+         {S_OK, S_OK},
+         false,
+         "r17[1=42 2=70]"},
         {"a cancelled read with maximum ages",
          [](IOPCAsyncIO3& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
              DWORD maxAges[] = {0, 0};
