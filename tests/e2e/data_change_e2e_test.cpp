@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "opc_da.h"
@@ -436,6 +437,8 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         return groups_;
     }
+    // A call is running in the sink.
+    bool InCall() const { return inCall_ > 0; }
     std::atomic<LONG> mostAtOnce{0};
     std::atomic<int> queries{0};
 
@@ -457,7 +460,7 @@ TEST(DataChangeAcrossProcesses, ASinkSharedByThreeGroupsGetsOneCallAtATimeInGrou
             ComPtr<IOPCServer> server;
             CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
                              IID_PPV_ARGS(&server));
-            std::vector<ComPtr<IDataObject>> groups;
+            std::vector<std::pair<ComPtr<IDataObject>, DWORD>> groups;
             for (OPCHANDLE handle = 1; server && handle <= 3; ++handle) {
                 ComPtr<IOPCItemMgt> items =
                     AddClientGroup(*server.Get(), std::to_wstring(handle).c_str(), handle);
@@ -467,7 +470,7 @@ TEST(DataChangeAcrossProcesses, ASinkSharedByThreeGroupsGetsOneCallAtATimeInGrou
                 FORMATETC format{DataTimeFormat(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
                 DWORD token = 0;
                 data->DAdvise(&format, 0, &sink, &token);
-                groups.push_back(data);
+                groups.emplace_back(data, token);
             }
             const ULONGLONG end = GetTickCount64() + kPatienceMs;
             const size_t advised = sink.Groups().size();
@@ -475,12 +478,15 @@ TEST(DataChangeAcrossProcesses, ASinkSharedByThreeGroupsGetsOneCallAtATimeInGrou
             const int queriesSubscribed = sink.queries;
             while (sink.Groups().size() < kStreams && GetTickCount64() < end) Sleep(50);
             queriesWhileSubscribed = sink.queries - queriesSubscribed;
-            for (const ComPtr<IDataObject>& data : groups) data->DUnadvise(DataTimeFormat());
+            for (const auto& [data, token] : groups) data->DUnadvise(token);
         }
         CoDisconnectObject(&sink, 0);
         CoUninitialize();
     });
     client.join();
+    // A stream already on its way when the client let go may still be in the sink, which lives
+    // on this stack.
+    EXPECT_TRUE(WaitUntil([&sink] { return !sink.InCall(); }, kPatienceMs));
 
     const std::vector<OPCHANDLE> groups = sink.Groups();
     ASSERT_GE(groups.size(), kStreams);
