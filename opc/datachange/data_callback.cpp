@@ -8,6 +8,7 @@
 #include "opc/com/global_lock.h"
 #include "opc/com/task_array.h"
 #include "opc/items/item_object.h"
+#include "opc/values/item_value.h"
 #include "opc_error.h"
 
 DataCallback::DataCallback(DeliveryGroup& group, std::shared_ptr<ClientDelivery> delivery)
@@ -22,7 +23,31 @@ HRESULT DataCallback::TakeSink(Microsoft::WRL::ComPtr<IUnknown> sink)
     const HRESULT hr = m_sink.Connect(IID_IOPCDataCallback, std::move(sink));
     if (FAILED(hr)) return hr;
     m_group.Items().ForEach([](ItemObject& item) { item.MarkOwedToDataCallback(); });
+    m_quietSinceMs = 0;
     return S_OK;
+}
+
+void DataCallback::SendKeepAliveWhenQuiet(unsigned long long passMs, int32_t pollPeriodMs,
+                                          bool sending, OPCHANDLE hGroup)
+{
+    const bool sentSinceLastLook = m_sentSinceLastLook;
+    m_sentSinceLastLook = false;
+    if (!sending || m_keepAliveMs == 0 || !Connected()) {
+        m_quietSinceMs = 0;
+        return;
+    }
+    // A clock set back restarts the quiet time too.
+    if (sentSinceLastLook || m_quietSinceMs == 0 || passMs < m_quietSinceMs) {
+        m_quietSinceMs = passMs;
+        return;
+    }
+    const unsigned long long jitter = static_cast<unsigned long long>(pollPeriodMs) / 2;
+    if (passMs - m_quietSinceMs + jitter < m_keepAliveMs) return;
+    std::unique_ptr<DataCallbackCall> keepAlive(new (std::nothrow) DataCallbackCall(
+        DataCallbackKind::DataChange, 0, hGroup, std::vector<CallbackItem>{}));
+    if (!keepAlive) return;  // the next pass tries again
+    m_quietSinceMs = passMs;
+    m_sink.Send(std::move(keepAlive));
 }
 
 DWORD CallbackRequests::Queue(CallbackRequest request)
@@ -66,6 +91,9 @@ void CallbackRequests::ForgetItem(OPCHANDLE handle)
                 request.writeResults.erase(request.writeResults.begin() +
                                            static_cast<std::ptrdiff_t>(i));
             }
+            if (!request.maxAges.empty()) {
+                request.maxAges.erase(request.maxAges.begin() + static_cast<std::ptrdiff_t>(i));
+            }
         }
     }
     m_requests.erase(std::remove_if(m_requests.begin(), m_requests.end(),
@@ -75,18 +103,20 @@ void CallbackRequests::ForgetItem(OPCHANDLE handle)
                      m_requests.end());
 }
 
-HRESULT AsyncIO2Part::CheckItems(DWORD count, const OPCHANDLE* handles, HRESULT** ppErrors,
-                                 CallbackRequest& request)
+HRESULT AsyncIO3Part::CheckItems(DWORD count, const OPCHANDLE* handles, const OPCITEMVQT* vqts,
+                                 HRESULT** ppErrors, CallbackRequest& request)
 {
+    if (!owner().Callback().Connected()) return CONNECT_E_NOCONNECTION;
+    if (owner().CallbacksBacklogged()) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(count);
     if (!errors) return E_OUTOFMEMORY;
     const ItemTable& items = owner().Items();
     try {
         request.items.reserve(count);
         for (DWORD i = 0; i < count; ++i) {
-            const bool valid = items.Find(handles[i]) != nullptr;
-            errors[i] = valid ? S_OK : OPC_E_INVALIDHANDLE;
-            if (valid) request.items.push_back(handles[i]);
+            errors[i] = items.Find(handles[i]) ? S_OK : OPC_E_INVALIDHANDLE;
+            if (errors[i] == S_OK && vqts) errors[i] = VqtWritable(vqts[i]);
+            if (errors[i] == S_OK) request.items.push_back(handles[i]);
         }
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
@@ -95,7 +125,7 @@ HRESULT AsyncIO2Part::CheckItems(DWORD count, const OPCHANDLE* handles, HRESULT*
     return request.items.size() == count ? S_OK : S_FALSE;
 }
 
-HRESULT AsyncIO2Part::QueueRequest(CallbackRequest request, HRESULT checked, DWORD* pdwCancelID)
+HRESULT AsyncIO3Part::QueueRequest(CallbackRequest request, HRESULT checked, DWORD* pdwCancelID)
 {
     // With every item refused nothing is queued: no completion will come.
     if (request.items.empty()) return checked;
@@ -105,22 +135,24 @@ HRESULT AsyncIO2Part::QueueRequest(CallbackRequest request, HRESULT checked, DWO
     return checked;
 }
 
-HRESULT AsyncIO2Part::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID,
-                           DWORD* pdwCancelID, HRESULT** ppErrors)
+HRESULT AsyncIO3Part::QueueRead(DWORD count, const OPCHANDLE* handles, const DWORD* maxAges,
+                                DWORD transactionId, DWORD* pdwCancelID, HRESULT** ppErrors)
 {
-    if (ppErrors) *ppErrors = nullptr;
-    if (pdwCancelID) *pdwCancelID = 0;
-    if (dwCount == 0 || !phServer || !pdwCancelID || !ppErrors) return E_INVALIDARG;
     GlobalLockScope lock;
-    if (!owner().Callback().Connected()) return CONNECT_E_NOCONNECTION;
-    if (owner().CallbacksBacklogged()) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
     CallbackRequest request;
     request.kind = CallbackRequestKind::Read;
-    request.transactionId = dwTransactionID;
+    request.transactionId = transactionId;
     request.source = OPC_DS_DEVICE;
-    const HRESULT checked = CheckItems(dwCount, phServer, ppErrors, request);
+    const HRESULT checked = CheckItems(count, handles, nullptr, ppErrors, request);
     if (FAILED(checked)) return checked;
-    const HRESULT queued = QueueRequest(std::move(request), checked, pdwCancelID);
+    HRESULT queued = E_OUTOFMEMORY;
+    try {
+        for (DWORD i = 0; maxAges && i < count; ++i) {
+            if ((*ppErrors)[i] == S_OK) request.maxAges.push_back(maxAges[i]);
+        }
+        queued = QueueRequest(std::move(request), checked, pdwCancelID);
+    } catch (const std::bad_alloc&) {
+    }
     if (FAILED(queued)) {
         CoTaskMemFree(*ppErrors);
         *ppErrors = nullptr;
@@ -128,66 +160,58 @@ HRESULT AsyncIO2Part::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransacti
     return queued;
 }
 
-HRESULT AsyncIO2Part::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
-                            DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors)
+HRESULT AsyncIO3Part::QueueWrite(DWORD count, const OPCHANDLE* handles, const VARIANT* values,
+                                 const OPCITEMVQT* vqts, DWORD transactionId, DWORD* pdwCancelID,
+                                 HRESULT** ppErrors)
 {
-    if (ppErrors) *ppErrors = nullptr;
-    if (pdwCancelID) *pdwCancelID = 0;
-    if (dwCount == 0 || !phServer || !pItemValues || !pdwCancelID || !ppErrors) {
-        return E_INVALIDARG;
-    }
     GlobalLockScope lock;
-    if (!owner().Callback().Connected()) return CONNECT_E_NOCONNECTION;
-    if (owner().CallbacksBacklogged()) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
     CallbackRequest request;
     request.kind = CallbackRequestKind::Write;
-    request.transactionId = dwTransactionID;
-    const HRESULT checked = CheckItems(dwCount, phServer, ppErrors, request);
+    request.transactionId = transactionId;
+    const HRESULT checked = CheckItems(count, handles, vqts, ppErrors, request);
     if (FAILED(checked)) return checked;
+    HRESULT queued = E_OUTOFMEMORY;
     try {
         request.writeResults.assign(request.items.size(), S_OK);
+        queued = QueueRequest(std::move(request), checked, pdwCancelID);
     } catch (const std::bad_alloc&) {
-        CoTaskMemFree(*ppErrors);
-        *ppErrors = nullptr;
-        return E_OUTOFMEMORY;
     }
-    const HRESULT queued = QueueRequest(std::move(request), checked, pdwCancelID);
     if (FAILED(queued)) {
         CoTaskMemFree(*ppErrors);
         *ppErrors = nullptr;
         return queued;
     }
-    if (*pdwCancelID == 0) return queued;  // every handle refused: nothing to write
+    if (*pdwCancelID == 0) return queued;  // every item refused: nothing to write
     // Queued first, so that nothing is written for a request that could not be kept. The
     // values are applied now, in the request's order; IOPCAsyncIO's write results are left
     // as they are.
     CallbackRequest& written = owner().CallbackQueue().Newest();
     ItemTable& items = owner().Items();
     size_t next = 0;
-    for (DWORD i = 0; i < dwCount; ++i) {
+    for (DWORD i = 0; i < count; ++i) {
         if ((*ppErrors)[i] != S_OK) continue;
-        written.writeResults[next++] = items.Find(phServer[i])->Write(pItemValues[i]);
+        const VARIANT& value = values ? values[i] : vqts[i].vDataValue;
+        written.writeResults[next++] = items.Find(handles[i])->Write(value);
     }
     return queued;
 }
 
-HRESULT AsyncIO2Part::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID)
+HRESULT AsyncIO3Part::QueueRefresh(DWORD source, const DWORD* maxAge, DWORD transactionId,
+                                   DWORD* pdwCancelID)
 {
-    if (pdwCancelID) *pdwCancelID = 0;
-    if (!pdwCancelID) return E_INVALIDARG;
-    if (dwSource != OPC_DS_CACHE && dwSource != OPC_DS_DEVICE) return E_INVALIDARG;
     GlobalLockScope lock;
     if (!owner().Callback().Connected()) return CONNECT_E_NOCONNECTION;
     if (!owner().IsActive()) return E_FAIL;
     if (owner().CallbacksBacklogged()) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
     CallbackRequest request;
     request.kind = CallbackRequestKind::Refresh;
-    request.transactionId = dwTransactionID;
-    request.source = static_cast<DWORD>(dwSource);
+    request.transactionId = transactionId;
+    request.source = source;
     try {
         owner().Items().ForEach([&request](const ItemObject& item) {
             if (item.Active()) request.items.push_back(item.ServerHandle());
         });
+        if (maxAge) request.maxAges.assign(request.items.size(), *maxAge);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -195,22 +219,80 @@ HRESULT AsyncIO2Part::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DW
     return QueueRequest(std::move(request), S_OK, pdwCancelID);
 }
 
-HRESULT AsyncIO2Part::Cancel2(DWORD dwCancelID)
+HRESULT AsyncIO3Part::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID,
+                           DWORD* pdwCancelID, HRESULT** ppErrors)
+{
+    if (ppErrors) *ppErrors = nullptr;
+    if (pdwCancelID) *pdwCancelID = 0;
+    if (dwCount == 0 || !phServer || !pdwCancelID || !ppErrors) return E_INVALIDARG;
+    return QueueRead(dwCount, phServer, nullptr, dwTransactionID, pdwCancelID, ppErrors);
+}
+
+HRESULT AsyncIO3Part::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
+                            DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors)
+{
+    if (ppErrors) *ppErrors = nullptr;
+    if (pdwCancelID) *pdwCancelID = 0;
+    if (dwCount == 0 || !phServer || !pItemValues || !pdwCancelID || !ppErrors) {
+        return E_INVALIDARG;
+    }
+    return QueueWrite(dwCount, phServer, pItemValues, nullptr, dwTransactionID, pdwCancelID,
+                      ppErrors);
+}
+
+HRESULT AsyncIO3Part::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID)
+{
+    if (pdwCancelID) *pdwCancelID = 0;
+    if (!pdwCancelID) return E_INVALIDARG;
+    if (dwSource != OPC_DS_CACHE && dwSource != OPC_DS_DEVICE) return E_INVALIDARG;
+    return QueueRefresh(static_cast<DWORD>(dwSource), nullptr, dwTransactionID, pdwCancelID);
+}
+
+HRESULT AsyncIO3Part::Cancel2(DWORD dwCancelID)
 {
     return owner().CallbackQueue().Cancel(dwCancelID) ? S_OK : E_FAIL;
 }
 
-HRESULT AsyncIO2Part::SetEnable(BOOL bEnable)
+HRESULT AsyncIO3Part::SetEnable(BOOL bEnable)
 {
     if (!owner().Callback().Connected()) return CONNECT_E_NOCONNECTION;
     owner().Callback().enabled = bEnable != FALSE;
     return S_OK;
 }
 
-HRESULT AsyncIO2Part::GetEnable(BOOL* pbEnable)
+HRESULT AsyncIO3Part::GetEnable(BOOL* pbEnable)
 {
     if (!pbEnable) return E_INVALIDARG;
     if (!owner().Callback().Connected()) return CONNECT_E_NOCONNECTION;
     *pbEnable = owner().Callback().enabled ? TRUE : FALSE;
     return S_OK;
+}
+
+HRESULT AsyncIO3Part::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge,
+                                 DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors)
+{
+    if (ppErrors) *ppErrors = nullptr;
+    if (pdwCancelID) *pdwCancelID = 0;
+    if (dwCount == 0 || !phServer || !pdwMaxAge || !pdwCancelID || !ppErrors) {
+        return E_INVALIDARG;
+    }
+    return QueueRead(dwCount, phServer, pdwMaxAge, dwTransactionID, pdwCancelID, ppErrors);
+}
+
+HRESULT AsyncIO3Part::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT,
+                               DWORD dwTransactionID, DWORD* pdwCancelID, HRESULT** ppErrors)
+{
+    if (ppErrors) *ppErrors = nullptr;
+    if (pdwCancelID) *pdwCancelID = 0;
+    if (dwCount == 0 || !phServer || !pItemVQT || !pdwCancelID || !ppErrors) {
+        return E_INVALIDARG;
+    }
+    return QueueWrite(dwCount, phServer, nullptr, pItemVQT, dwTransactionID, pdwCancelID, ppErrors);
+}
+
+HRESULT AsyncIO3Part::RefreshMaxAge(DWORD dwMaxAge, DWORD dwTransactionID, DWORD* pdwCancelID)
+{
+    if (pdwCancelID) *pdwCancelID = 0;
+    if (!pdwCancelID) return E_INVALIDARG;
+    return QueueRefresh(OPC_DS_DEVICE, &dwMaxAge, dwTransactionID, pdwCancelID);
 }

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <vector>
@@ -28,7 +29,27 @@ public:
     // A sink is connected and was not found gone.
     bool Connected() const { return m_sink.Connected(); }
     // Hands the call to the connected sink; with none connected it is dropped.
-    void Deliver(std::unique_ptr<DataCallbackCall> call) { m_sink.Send(std::move(call)); }
+    void Deliver(std::unique_ptr<DataCallbackCall> call)
+    {
+        m_sentSinceLastLook = true;
+        m_sink.Send(std::move(call));
+    }
+
+    // IOPCGroupStateMgt2's keep-alive time in ms, 0 for none; the quiet time counts afresh.
+    void SetKeepAlive(DWORD keepAliveMs)
+    {
+        m_keepAliveMs = keepAliveMs;
+        m_quietSinceMs = 0;
+    }
+    DWORD KeepAlive() const { return m_keepAliveMs; }
+    // Each update pass's last step, at the pass's time in ms: while the group sends data
+    // changes (`sending`: active and enabled) and nothing went to the sink for the keep-alive
+    // time, the sink gets the keep-alive, a data change of no items for the group `hGroup`.
+    // The quiet time starts at the pass that made a call, or that first finds the group
+    // sending after a connection, a new keep-alive time, or a time of not sending. Half a poll
+    // period is allowed for the timer's jitter: the time is a whole number of periods.
+    void SendKeepAliveWhenQuiet(unsigned long long passMs, int32_t pollPeriodMs, bool sending,
+                                OPCHANDLE hGroup);
 
     // IOPCAsyncIO2::SetEnable: the update pass's data changes go out only while enabled.
     bool enabled = true;
@@ -43,6 +64,9 @@ private:
     DeliveryGroup& m_group;
     ConnectionPoint m_point;
     ClientSink m_sink;
+    DWORD m_keepAliveMs = 0;
+    unsigned long long m_quietSinceMs = 0;  // 0: from the next pass
+    bool m_sentSinceLastLook = false;
 };
 
 // A group's queued IOPCAsyncIO2 requests, apart from IOPCAsyncIO's records: any number of
@@ -59,6 +83,7 @@ struct CallbackRequest {
     bool cancelled = false;             // completed with OnCancelComplete instead
     std::vector<OPCHANDLE> items;       // server handles, in the order the request gave them
     std::vector<HRESULT> writeResults;  // Write: each item's result, made at the call
+    std::vector<DWORD> maxAges;         // ReadMaxAge, RefreshMaxAge: each item's; else empty
 };
 
 class CallbackRequests {
@@ -83,11 +108,14 @@ private:
     DWORD m_lastCancelId = 0;
 };
 
-// IOPCAsyncIO2 of a group: reads, writes and refreshes queued in the group's own
-// CallbackRequests (IOPCAsyncIO's records are not touched), completed by the next update pass
-// through the group's data callback, which must be connected when a request is made. The
-// client's transaction ID comes back in the completion; the cancel ID is the group's.
-class AsyncIO2Part final : public InterfacePart<IOPCAsyncIO2, DeliveryGroup> {
+// IOPCAsyncIO2 and IOPCAsyncIO3 of a group (one part answers both): reads, writes and
+// refreshes queued in the group's own CallbackRequests (IOPCAsyncIO's records are not
+// touched), completed by the next update pass through the group's data callback, which must be
+// connected when a request is made. The client's transaction ID comes back in the completion;
+// the cancel ID is the group's. The maximum-age reads and refresh read each item as
+// ItemObject::ReadMaxAge does when they complete; a VQT write carries a value alone
+// (VqtWritable).
+class AsyncIO3Part final : public InterfacePart<IOPCAsyncIO3, DeliveryGroup> {
 public:
     using InterfacePart::InterfacePart;
 
@@ -105,12 +133,35 @@ public:
     HRESULT STDMETHODCALLTYPE Cancel2(DWORD dwCancelID) override;
     HRESULT STDMETHODCALLTYPE SetEnable(BOOL bEnable) override;
     HRESULT STDMETHODCALLTYPE GetEnable(BOOL* pbEnable) override;
+    HRESULT STDMETHODCALLTYPE ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge,
+                                         DWORD dwTransactionID, DWORD* pdwCancelID,
+                                         HRESULT** ppErrors) override;
+    // An item whose quality or timestamp is given is refused (OPC_E_NOTSUPPORTED) and not
+    // written; the others as Write.
+    HRESULT STDMETHODCALLTYPE WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT,
+                                       DWORD dwTransactionID, DWORD* pdwCancelID,
+                                       HRESULT** ppErrors) override;
+    // Refresh2's rules, each item read with the maximum age.
+    HRESULT STDMETHODCALLTYPE RefreshMaxAge(DWORD dwMaxAge, DWORD dwTransactionID,
+                                            DWORD* pdwCancelID) override;
 
 private:
-    // Read and Write up to the queueing: fills *ppErrors with each handle's validity and
-    // `request.items` with the valid ones; S_FALSE when some are invalid.
-    HRESULT CheckItems(DWORD count, const OPCHANDLE* handles, HRESULT** ppErrors,
-                       CallbackRequest& request);
+    // A read of either kind: `maxAges` null for IOPCAsyncIO2's device read.
+    HRESULT QueueRead(DWORD count, const OPCHANDLE* handles, const DWORD* maxAges,
+                      DWORD transactionId, DWORD* pdwCancelID, HRESULT** ppErrors);
+    // A write of either kind: the values of `values`, or of `vqts` checked by VqtWritable.
+    HRESULT QueueWrite(DWORD count, const OPCHANDLE* handles, const VARIANT* values,
+                       const OPCITEMVQT* vqts, DWORD transactionId, DWORD* pdwCancelID,
+                       HRESULT** ppErrors);
+    // A refresh of either kind: `maxAge` null for Refresh2's read from `source`.
+    HRESULT QueueRefresh(DWORD source, const DWORD* maxAge, DWORD transactionId,
+                         DWORD* pdwCancelID);
+    // Up to the queueing: fills *ppErrors with each handle's validity (and, for a VQT write,
+    // VqtWritable's answer) and `request.items` with the accepted ones; S_FALSE when some are
+    // refused. The call's checks first: CONNECT_E_NOCONNECTION without a sink,
+    // OPC_SERVER_E_CALLBACKS_BACKLOGGED past the bound.
+    HRESULT CheckItems(DWORD count, const OPCHANDLE* handles, const OPCITEMVQT* vqts,
+                       HRESULT** ppErrors, CallbackRequest& request);
     // Queues the checked request; `checked` is CheckItems' result, returned when it is queued.
     HRESULT QueueRequest(CallbackRequest request, HRESULT checked, DWORD* pdwCancelID);
 };

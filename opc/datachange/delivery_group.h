@@ -36,6 +36,12 @@ public:
     virtual const PreviousStreams& LastDataChangeStreams() const = 0;
     // Milliseconds left of the update period; the period expires at 0 or less.
     virtual int32_t& UpdateCountdown() = 0;
+    // When the last expired period refreshed the items (GetTickCount64); 0 before the first.
+    // An active item of an active group holds that pass's value, and is as old as it.
+    virtual unsigned long long& ItemsRefreshedAt() = 0;
+    // The age of value a read with a maximum age finds in the group's items: when they were
+    // refreshed while the group is active, 0 (no value kept) while it is not.
+    unsigned long long CachedItemsAt() { return IsActive() ? ItemsRefreshedAt() : 0; }
     // Too many completions wait for the group's client: its new asynchronous requests are
     // refused.
     virtual bool CallbacksBacklogged() const = 0;

@@ -61,6 +61,16 @@ CallbackItem ReadCallbackItem(const ItemObject& item, DWORD source)
     return read;
 }
 
+CallbackItem ReadCallbackItemMaxAge(ItemObject& item, DWORD maxAge, unsigned long long cachedAt)
+{
+    CallbackItem read;
+    read.hServer = item.ServerHandle();
+    read.hClient = item.ClientHandle();
+    read.error =
+        item.ReadMaxAge(maxAge, cachedAt, read.value.Receive(), &read.quality, &read.timestamp);
+    return read;
+}
+
 DataCallbackCall::DataCallbackCall(DataCallbackKind kind, DWORD transactionId, OPCHANDLE hGroup,
                                    std::vector<CallbackItem> items)
     : m_kind(kind), m_transactionId(transactionId), m_hGroup(hGroup), m_items(std::move(items))
@@ -88,11 +98,14 @@ HRESULT DataCallbackCall::Make(IOPCDataCallback& callback)
     std::vector<FILETIME> timestamps;
     std::vector<HRESULT> errors;
     try {
-        handles.reserve(count);
-        values.reserve(count);
-        qualities.reserve(count);
-        timestamps.reserve(count);
-        errors.reserve(count);
+        // Never an empty reserve: the proxy refuses a null [in] array even of no items (a
+        // keep-alive), and data() of a reserved vector points at its storage.
+        const size_t reserved = count ? count : 1;
+        handles.reserve(reserved);
+        values.reserve(reserved);
+        qualities.reserve(reserved);
+        timestamps.reserve(reserved);
+        errors.reserve(reserved);
         for (const CallbackItem& item : m_items) {
             handles.push_back(item.hClient);
             // The call's [in] values are views of the items' own: the callee frees nothing.

@@ -55,6 +55,9 @@ struct CallbackItem {
 // The item read from `source` as a read or data-change callback carries it: a failed
 // conversion shows as the item's error, with the canonical value and OPC_QUALITY_BAD.
 CallbackItem ReadCallbackItem(const ItemObject& item, DWORD source);
+// The same of a read with a maximum age (ItemObject::ReadMaxAge), `cachedAt` as the group
+// gives it (DeliveryGroup::CachedItemsAt).
+CallbackItem ReadCallbackItemMaxAge(ItemObject& item, DWORD maxAge, unsigned long long cachedAt);
 
 enum class DataCallbackKind { DataChange, ReadComplete, WriteComplete, CancelComplete };
 

@@ -152,15 +152,20 @@ void CompleteWrite(DeliveryGroup& group, PendingRequest& record)
 
 using CallPointer = std::unique_ptr<DataCallbackCall>;
 
-// The request's items read from its source (still in the table: removal takes them out).
-bool ReadRequestItems(const DeliveryGroup& group, const CallbackRequest& request,
+// The request's items read from its source, or with their maximum ages (still in the table:
+// removal takes them out).
+bool ReadRequestItems(DeliveryGroup& group, const CallbackRequest& request,
                       std::vector<CallbackItem>& items)
 {
     const ItemTable& table = group.Items();
+    const unsigned long long cachedAt = group.CachedItemsAt();
     try {
         items.reserve(request.items.size());
-        for (OPCHANDLE handle : request.items) {
-            items.push_back(ReadCallbackItem(*table.Find(handle), request.source));
+        for (size_t i = 0; i < request.items.size(); ++i) {
+            ItemObject& item = *table.Find(request.items[i]);
+            items.push_back(request.maxAges.empty()
+                                ? ReadCallbackItem(item, request.source)
+                                : ReadCallbackItemMaxAge(item, request.maxAges[i], cachedAt));
         }
     } catch (const std::bad_alloc&) {
         return false;
@@ -185,7 +190,7 @@ bool WriteResults(const DeliveryGroup& group, const CallbackRequest& request,
     return true;
 }
 
-CallPointer BuildCompletion(const DeliveryGroup& group, const CallbackRequest& request)
+CallPointer BuildCompletion(DeliveryGroup& group, const CallbackRequest& request)
 {
     DataCallbackKind kind = DataCallbackKind::CancelComplete;
     std::vector<CallbackItem> items;
@@ -269,6 +274,7 @@ void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& c
     PassRefresh refresh;
     if (expired) {
         refresh = RefreshItems(group, cycleTime);
+        group.ItemsRefreshedAt() = GetTickCount64();
         // The overshoot is dropped: the period restarts from this pass.
         countdown = static_cast<int32_t>(std::min<DWORD>(group.UpdateRate(), INT32_MAX));
     }
@@ -276,6 +282,11 @@ void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& c
     // other.
     if (expired) SendCallbackDataChange(group);
     CompleteCallbackRequests(group);
+    // The pass's time, in ms, counts the quiet time: tests set it.
+    const ULARGE_INTEGER passTime{{cycleTime.dwLowDateTime, cycleTime.dwHighDateTime}};
+    group.Callback().SendKeepAliveWhenQuiet(passTime.QuadPart / 10000, pollPeriodMs,
+                                            group.IsActive() && group.Callback().enabled,
+                                            group.ClientHandle());
     const DataObjectPart* dataObject = group.DataObject();
     if (!dataObject) return;  // no client asked for IDataObject: nobody to send to
     if (expired && dataObject->HasDataSink()) SendDataChangeStreams(group, refresh);

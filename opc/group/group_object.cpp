@@ -6,6 +6,7 @@
 #include "opc/datachange/data_object.h"
 #include "opc/datachange/update_pass.h"
 #include "opc/group/group_state_mgt.h"
+#include "opc/group/item_deadband_mgt.h"
 #include "opc/group/item_mgt.h"
 #include "opc/group/sync_io.h"
 #include "opc/items/item_object.h"
@@ -37,7 +38,8 @@ GroupObject::~GroupObject()
     m_asyncIOPart.reset();
     m_itemMgtPart.reset();
     m_dataObjectPart.reset();  // releases the advise sinks
-    m_asyncIO2Part.reset();
+    m_asyncIO3Part.reset();
+    m_deadbandPart.reset();
     m_containerPart.reset();
 }
 
@@ -48,10 +50,10 @@ HRESULT GroupObject::QueryInterface(REFIID riid, void** ppv)
     IUnknown* answer = nullptr;
     if (riid == IID_IUnknown) {
         answer = this;
-    } else if (riid == IID_IOPCGroupStateMgt) {
+    } else if (riid == IID_IOPCGroupStateMgt || riid == IID_IOPCGroupStateMgt2) {
         if (!m_stateMgtPart) m_stateMgtPart.reset(new (std::nothrow) GroupStateMgtPart(*this));
         answer = m_stateMgtPart.get();
-    } else if (riid == IID_IOPCSyncIO) {
+    } else if (riid == IID_IOPCSyncIO || riid == IID_IOPCSyncIO2) {
         if (!m_syncIOPart) m_syncIOPart.reset(new (std::nothrow) SyncIOPart(*this));
         answer = m_syncIOPart.get();
     } else if (riid == IID_IOPCItemMgt) {
@@ -65,9 +67,12 @@ HRESULT GroupObject::QueryInterface(REFIID riid, void** ppv)
             m_dataObjectPart.reset(new (std::nothrow) DataObjectPart(*this, m_session->delivery));
         }
         answer = m_dataObjectPart.get();
-    } else if (riid == IID_IOPCAsyncIO2) {
-        if (!m_asyncIO2Part) m_asyncIO2Part.reset(new (std::nothrow) AsyncIO2Part(*this));
-        answer = m_asyncIO2Part.get();
+    } else if (riid == IID_IOPCAsyncIO2 || riid == IID_IOPCAsyncIO3) {
+        if (!m_asyncIO3Part) m_asyncIO3Part.reset(new (std::nothrow) AsyncIO3Part(*this));
+        answer = m_asyncIO3Part.get();
+    } else if (riid == IID_IOPCItemDeadbandMgt) {
+        if (!m_deadbandPart) m_deadbandPart.reset(new (std::nothrow) ItemDeadbandMgtPart(*this));
+        answer = m_deadbandPart.get();
     } else if (riid == IID_IConnectionPointContainer) {
         if (!m_containerPart) {
             m_containerPart.reset(new (std::nothrow)

@@ -17,6 +17,7 @@
 
 class DataObjectPart;
 class GroupStateMgtPart;
+class ItemDeadbandMgtPart;
 class ItemMgtPart;
 class SyncIOPart;
 
@@ -35,7 +36,9 @@ struct GroupState {
 
 // The COM object a client gets from AddGroup or CloneGroup. Its interfaces other than IUnknown
 // are interface parts, made on first request, that share its reference count. Its DA 2.0 side
-// is IOPCAsyncIO2 and IConnectionPointContainer with one connection point, IOPCDataCallback's.
+// is IOPCAsyncIO2 and IConnectionPointContainer with one connection point, IOPCDataCallback's;
+// its DA 3.0 side IOPCSyncIO2, IOPCAsyncIO3, IOPCGroupStateMgt2 and IOPCItemDeadbandMgt, each
+// answered by the part of the interface it extends (the deadband's by a part of its own).
 class GroupObject final : public ReferenceCounted<GroupObject, DeliveryGroup> {
 public:
     // A new group of `session` with reference count 0; null when memory is short.
@@ -63,6 +66,7 @@ public:
     ItemTable& Items() override { return m_items; }
     const ItemTable& Items() const override { return m_items; }
     int32_t& UpdateCountdown() override { return m_updateCountdown; }
+    unsigned long long& ItemsRefreshedAt() override { return m_itemsRefreshedAt; }
     PreviousStreams& LastDataChangeStreams() override { return m_lastDataChangeStreams; }
     const PreviousStreams& LastDataChangeStreams() const override
     {
@@ -95,11 +99,13 @@ private:
     std::unique_ptr<AsyncIOPart> m_asyncIOPart;
     std::unique_ptr<ItemMgtPart> m_itemMgtPart;
     std::unique_ptr<DataObjectPart> m_dataObjectPart;
-    std::unique_ptr<AsyncIO2Part> m_asyncIO2Part;
+    std::unique_ptr<AsyncIO3Part> m_asyncIO3Part;
+    std::unique_ptr<ItemDeadbandMgtPart> m_deadbandPart;
     std::unique_ptr<ConnectionPointContainerPart<GroupObject>> m_containerPart;
     CallbackRequests m_callbackRequests;
     ItemTable m_items;
     PreviousStreams m_lastDataChangeStreams;
     int32_t m_updateCountdown = 0;  // milliseconds; the period expires at 0 or less
+    unsigned long long m_itemsRefreshedAt = 0;
     PendingRequests m_requests;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "opc/com/global_lock.h"
 #include "opc/com/task_memory.h"
 #include "opc/items/item_object.h"
 #include "opc_error.h"
@@ -18,6 +19,14 @@ KeptUpdateRate DeliverableUpdateRate(DWORD requestedMs, DWORD roundedMs)
     const DWORD kept = std::max(roundedMs, static_cast<DWORD>(PollTimerPeriod()));
     const bool raisedByFloor = kept != roundedMs && kept != requestedMs;
     return {kept, raisedByFloor ? OPC_S_UNSUPPORTEDRATE : S_OK};
+}
+
+KeptUpdateRate KeepAliveTimeKept(DWORD requestedMs)
+{
+    const unsigned long long period = static_cast<unsigned long long>(PollTimerPeriod());
+    unsigned long long kept = (requestedMs + period - 1) / period * period;
+    if (kept > MAXDWORD) kept -= period;
+    return {static_cast<DWORD>(kept), kept == requestedMs ? S_OK : OPC_S_UNSUPPORTEDRATE};
 }
 
 HRESULT GroupStateMgtPart::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName,
@@ -108,5 +117,24 @@ HRESULT GroupStateMgtPart::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* pp
     state.locale = source.locale;
     state.active = FALSE;
     state.name = std::move(name);
+    clone->Callback().SetKeepAlive(owner().Callback().KeepAlive());
+    return S_OK;
+}
+
+HRESULT GroupStateMgtPart::SetKeepAlive(DWORD dwKeepAliveTime, DWORD* pdwRevisedKeepAliveTime)
+{
+    if (!pdwRevisedKeepAliveTime) return E_INVALIDARG;
+    const KeptUpdateRate kept =
+        dwKeepAliveTime == 0 ? KeptUpdateRate{0, S_OK} : KeepAliveTimeKept(dwKeepAliveTime);
+    GlobalLockScope lock;
+    owner().Callback().SetKeepAlive(kept.rateMs);
+    *pdwRevisedKeepAliveTime = kept.rateMs;
+    return kept.result;
+}
+
+HRESULT GroupStateMgtPart::GetKeepAlive(DWORD* pdwKeepAliveTime)
+{
+    if (!pdwKeepAliveTime) return E_INVALIDARG;
+    *pdwKeepAliveTime = owner().Callback().KeepAlive();
     return S_OK;
 }

@@ -2,6 +2,7 @@
 
 #include "opc/com/task_array.h"
 #include "opc/items/item_object.h"
+#include "opc/values/item_value.h"
 #include "opc_error.h"
 
 HRESULT SyncIOPart::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
@@ -36,6 +37,65 @@ HRESULT SyncIOPart::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phSer
     return S_OK;
 }
 
+HRESULT SyncIOPart::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMaxAge,
+                               VARIANT** ppvValues, WORD** ppwQualities, FILETIME** ppftTimeStamps,
+                               HRESULT** ppErrors)
+{
+    if (ppvValues) *ppvValues = nullptr;
+    if (ppwQualities) *ppwQualities = nullptr;
+    if (ppftTimeStamps) *ppftTimeStamps = nullptr;
+    if (ppErrors) *ppErrors = nullptr;
+    if (dwCount == 0 || !phServer || !pdwMaxAge || !ppvValues || !ppwQualities || !ppftTimeStamps ||
+        !ppErrors) {
+        return E_INVALIDARG;
+    }
+    TaskArray<VARIANT> values = AllocateTaskArray<VARIANT>(dwCount);
+    TaskArray<WORD> qualities = AllocateTaskArray<WORD>(dwCount);
+    TaskArray<FILETIME> timestamps = AllocateTaskArray<FILETIME>(dwCount);
+    TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(dwCount);
+    if (!values || !qualities || !timestamps || !errors) return E_OUTOFMEMORY;
+
+    const ItemTable& items = owner().Items();
+    const unsigned long long cachedAt = owner().CachedItemsAt();
+    HRESULT result = S_OK;
+    for (DWORD i = 0; i < dwCount; ++i) {
+        VariantInit(&values[i]);
+        qualities[i] = OPC_QUALITY_BAD;
+        timestamps[i] = FILETIME{};
+        ItemObject* item = items.Find(phServer[i]);
+        errors[i] = item ? item->ReadMaxAge(pdwMaxAge[i], cachedAt, &values[i], &qualities[i],
+                                            &timestamps[i])
+                         : OPC_E_INVALIDHANDLE;
+        if (errors[i] != S_OK) result = S_FALSE;
+    }
+    *ppvValues = values.release();
+    *ppwQualities = qualities.release();
+    *ppftTimeStamps = timestamps.release();
+    *ppErrors = errors.release();
+    return result;
+}
+
+HRESULT SyncIOPart::WriteItems(DWORD count, const OPCHANDLE* handles, const VARIANT* values,
+                               const OPCITEMVQT* vqts, HRESULT* errors) const
+{
+    HRESULT result = S_OK;
+    const ItemTable& items = owner().Items();
+    for (DWORD i = 0; i < count; ++i) {
+        ItemObject* item = items.Find(handles[i]);
+        errors[i] = item ? S_OK : OPC_E_INVALIDHANDLE;
+        if (item && vqts) errors[i] = VqtWritable(vqts[i]);
+        if (errors[i] == S_OK) {
+            // Whatever the conversion's reason, a synchronous write reports a bad type.
+            const HRESULT written = item->Write(values ? values[i] : vqts[i].vDataValue);
+            errors[i] = SUCCEEDED(written) || written == OPC_SERVER_E_VIEWER_NOT_RUNNING
+                            ? written
+                            : OPC_E_BADTYPE;
+        }
+        if (errors[i] != S_OK) result = S_FALSE;
+    }
+    return result;
+}
+
 HRESULT SyncIOPart::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
                           HRESULT** ppErrors)
 {
@@ -47,20 +107,21 @@ HRESULT SyncIOPart::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValu
     if (!owner().HasServer()) return CO_E_OBJNOTCONNECTED;
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(dwCount);
     if (!errors) return E_OUTOFMEMORY;
-
-    const ItemTable& items = owner().Items();
-    for (DWORD i = 0; i < dwCount; ++i) {
-        ItemObject* item = items.Find(phServer[i]);
-        if (!item) {
-            errors[i] = OPC_E_INVALIDHANDLE;
-            continue;
-        }
-        // Whatever the conversion's reason, a synchronous write reports a bad type.
-        const HRESULT written = item->Write(pItemValues[i]);
-        errors[i] = SUCCEEDED(written) || written == OPC_SERVER_E_VIEWER_NOT_RUNNING
-                        ? written
-                        : OPC_E_BADTYPE;
-    }
+    // The DA 1.0 answer is S_OK, whatever each item's.
+    WriteItems(dwCount, phServer, pItemValues, nullptr, errors.get());
     *ppErrors = errors.release();
     return S_OK;
+}
+
+HRESULT SyncIOPart::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pItemVQT,
+                             HRESULT** ppErrors)
+{
+    if (ppErrors) *ppErrors = nullptr;
+    if (dwCount == 0 || !phServer || !pItemVQT || !ppErrors) return E_INVALIDARG;
+    if (!owner().HasServer()) return CO_E_OBJNOTCONNECTED;
+    TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(dwCount);
+    if (!errors) return E_OUTOFMEMORY;
+    const HRESULT result = WriteItems(dwCount, phServer, nullptr, pItemVQT, errors.get());
+    *ppErrors = errors.release();
+    return result;
 }

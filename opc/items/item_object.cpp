@@ -89,6 +89,27 @@ HRESULT ItemObject::Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* 
     return ReadItem(ReadSource(), source, value, quality);
 }
 
+HRESULT ItemObject::ReadMaxAge(DWORD maxAge, unsigned long long passAt, VARIANT* value,
+                               WORD* quality, FILETIME* timestamp)
+{
+    // 0 asks for the device: never the item's value, however young.
+    if (maxAge != 0 && m_active && !m_awaitsPass && passAt != 0 && WithinMaxAge(passAt, maxAge)) {
+        return Read(OPC_DS_DEVICE, value, quality, timestamp);
+    }
+    *timestamp = CurrentUtcTime();
+    VariantOwner tagValue;
+    WORD tagQuality = OPC_QUALITY_BAD;
+    const HRESULT taken = TagValueWithinMaxAge(TagEntry() ? m_tagSlot : kNoTag, maxAge,
+                                               tagValue.Receive(), &tagQuality);
+    if (FAILED(taken)) {
+        VariantClear(value);
+        *quality = OPC_QUALITY_BAD;
+        return taken;
+    }
+    return ReadItem(ItemReadSource{&tagValue.get(), m_requestedType, tagQuality, true},
+                    OPC_DS_DEVICE, value, quality);
+}
+
 HRESULT ItemObject::Write(const VARIANT& value)
 {
     // A write taken now would wait for a Viewer that may never come, and be lost.
@@ -119,6 +140,7 @@ HRESULT ItemObject::WriteAsync(const VARIANT& value)
 
 void ItemObject::SetActive(BOOL active)
 {
+    if (active && !m_active) m_awaitsPass = true;
     m_active = active;
     Edited();
     if (active) {

@@ -61,6 +61,15 @@ public:
     }
     // Value, quality and timestamp as a client reads them from `source`; each is optional.
     HRESULT Read(DWORD source, VARIANT* value, WORD* quality, FILETIME* timestamp) const;
+    // Value, quality and timestamp for a read that takes a value at most `maxAge` ms old
+    // (kAnyAge: any). The item's own, with its timestamp, when it holds the value of its group's
+    // last update pass (`passAt`, GetTickCount64; 0 while the group is inactive, whose items
+    // keep no value for such reads) and that pass is young enough (never for 0, a read from
+    // the device); else its tag's
+    // (TagValueWithinMaxAge) stamped with the time of the read. Either is converted to the
+    // requested type as Read converts; neither active flag lowers the quality.
+    HRESULT ReadMaxAge(DWORD maxAge, unsigned long long passAt, VARIANT* value, WORD* quality,
+                       FILETIME* timestamp);
     // Stores a client's value in the canonical type and marks it for posting to the mirror;
     // on a failed conversion the item is unchanged and the conversion's result returned, and
     // while the Viewer is not running nothing is taken (OPC_SERVER_E_VIEWER_NOT_RUNNING).
@@ -81,6 +90,7 @@ public:
     // nothing changed need not refresh it.
     bool Refresh(const RefreshPass& pass)
     {
+        m_awaitsPass = false;
         if (HoldsTagValue(pass)) {
             MarkRefreshedUnchanged();
             return true;
@@ -171,6 +181,8 @@ private:
     uint32_t m_tagGeneration = 0;  // never a generation of the mirror: not looked up yet
     uint64_t m_seenTagChange = kTagChangeNotSeen;  // the slot's number when its value was taken
     bool m_streamed = false;
+    // Added or made active since the group's last update pass: its value is not that pass's.
+    bool m_awaitsPass = true;
     OPCHANDLE m_serverHandle = 0;
     OPCHANDLE m_clientHandle = 0;
     VARTYPE m_canonicalType = VT_EMPTY;

@@ -76,11 +76,14 @@ public:
         DWORD token = 0;
         return data_->DAdvise(&format, 0, &sink, &token);
     }
-    ComPtr<IOPCAsyncIO2> Async2() const
+    ComPtr<IOPCAsyncIO2> Async2() const { return As<IOPCAsyncIO2>(); }
+    // Another interface of the group.
+    template <class Interface>
+    ComPtr<Interface> As() const
     {
-        ComPtr<IOPCAsyncIO2> io;
-        EXPECT_EQ(S_OK, items_.As(&io));
-        return io;
+        ComPtr<Interface> other;
+        EXPECT_EQ(S_OK, items_.As(&other));
+        return other;
     }
     void WriteSync(OPCHANDLE handle, LONG value) const
     {
@@ -298,6 +301,160 @@ TEST(DataCallbackAcrossProcesses, ASinkTheClientDisconnectsDropsOnlyItsAdvise)
         << "the client's server object and group serve the new sink";
     EXPECT_EQ(S_OK, client.Point()->Unadvise(cookie));
     CoDisconnectObject(&replacement, 0);
+}
+
+// The DA 3.0 reads and writes across processes: IOPCSyncIO2's ReadMaxAge answers at once;
+// IOPCAsyncIO3's requests complete through the callback with the client's transaction IDs.
+TEST(DataCallbackAcrossProcesses, MaxAgeReadsRefreshesAndVqtWritesEchoTheClientsTransactions)
+{
+    GroupClient client({L"Level", L"Operator"});
+    ASSERT_EQ(S_OK, client.ConnectCallback());
+    ASSERT_TRUE(client.WaitForCalls(1));
+    ComPtr<IOPCSyncIO2> sync = client.As<IOPCSyncIO2>();
+    ASSERT_TRUE(sync);
+    // Level as an earlier test may have left it is written back first; a read of age 0 sees it
+    // once the write has reached the tag record.
+    client.WriteSync(client.handles[0], 42);
+    LONG level = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            DWORD maxAges[] = {0, 0xFFFFFFFF};
+            TaskOut<VARIANT> values;
+            TaskOut<WORD> qualities;
+            TaskOut<FILETIME> times;
+            TaskOut<HRESULT> errors;
+            EXPECT_EQ(S_OK, sync->ReadMaxAge(2, client.handles.data(), maxAges, values.out(),
+                                             qualities.out(), times.out(), errors.out()));
+            if (!values.get()) return false;
+            EXPECT_EQ(VT_I4, values[0].vt);
+            EXPECT_EQ(VT_BSTR, values[1].vt);
+            if (values[1].vt == VT_BSTR) {
+                EXPECT_STREQ(L"张三", values[1].bstrVal);
+            }
+            EXPECT_EQ(OPC_QUALITY_GOOD, qualities[0]);
+            EXPECT_EQ(OPC_QUALITY_GOOD, qualities[1]);
+            level = values[0].lVal;
+            VariantClear(&values[0]);
+            VariantClear(&values[1]);
+            return level == 42;
+        },
+        kPatienceMs))
+        << level;
+
+    ComPtr<IOPCAsyncIO3> io = client.As<IOPCAsyncIO3>();
+    ASSERT_TRUE(io);
+    DWORD readId = 0, refreshId = 0, writeId = 0;
+    TaskOut<HRESULT> readErrors, writeErrors;
+    DWORD asyncAges[] = {0, 60000};
+    ASSERT_EQ(S_OK, io->ReadMaxAge(2, client.handles.data(), asyncAges, 0x6161, &readId,
+                                   readErrors.out()));
+    ASSERT_EQ(S_OK, io->RefreshMaxAge(0xFFFFFFFF, 0x6262, &refreshId));
+    OPCITEMVQT vqts[2] = {};
+    vqts[0].vDataValue.vt = VT_I4;
+    vqts[0].vDataValue.lVal = 43;
+    vqts[1].vDataValue.vt = VT_I4;
+    vqts[1].vDataValue.lVal = 1;
+    vqts[1].bTimeStampSpecified = TRUE;  // a tag record keeps no timestamp
+    ASSERT_EQ(S_FALSE,
+              io->WriteVQT(2, client.handles.data(), vqts, 0x6363, &writeId, writeErrors.out()));
+    EXPECT_EQ(S_OK, writeErrors[0]);
+    EXPECT_EQ(OPC_E_NOTSUPPORTED, writeErrors[1]);
+    std::vector<const CallbackRecord*> completions;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            completions.clear();
+            for (const CallbackRecord& call : client.callback.calls) {
+                if (call.transactionId != 0) completions.push_back(&call);
+            }
+            return completions.size() >= 3;
+        },
+        kPatienceMs));
+    ASSERT_EQ(3u, completions.size());
+    EXPECT_EQ(CallbackRecord::ReadComplete, completions[0]->kind);
+    EXPECT_EQ(0x6161u, completions[0]->transactionId);
+    // Each request reads its items when it completes, after the write made at its call.
+    EXPECT_EQ("1=43 2=0", ItemValues(*completions[0])) << "Operator is a string";
+    EXPECT_EQ(CallbackRecord::DataChange, completions[1]->kind);
+    EXPECT_EQ(0x6262u, completions[1]->transactionId);
+    EXPECT_EQ("1=43 2=0", ItemValues(*completions[1]));
+    EXPECT_EQ(CallbackRecord::WriteComplete, completions[2]->kind);
+    EXPECT_EQ(0x6363u, completions[2]->transactionId);
+    ASSERT_EQ(1u, completions[2]->items.size()) << "only the value alone was written";
+    EXPECT_EQ(S_OK, completions[2]->items[0].error);
+    client.WriteSync(client.handles[0], 42);
+}
+
+// The times between a group's keep-alives, and the calls with items meanwhile, as the client
+// sees them.
+struct KeepAliveWatch {
+    std::vector<ULONGLONG> keepAliveTicks;
+    size_t dataChanges = 0;
+
+    void Record(const CallbackRecord& call)
+    {
+        if (call.kind != CallbackRecord::DataChange) return;
+        if (call.items.empty()) {
+            keepAliveTicks.push_back(GetTickCount64());
+            EXPECT_EQ(0u, call.transactionId);
+            EXPECT_EQ(kGroupClient, call.group);
+            EXPECT_EQ(S_OK, call.masterQuality);
+            EXPECT_EQ(S_OK, call.masterError);
+        } else {
+            ++dataChanges;
+        }
+    }
+};
+
+DWORD SetKeepAlive(const GroupClient& client, DWORD keepAliveMs)
+{
+    ComPtr<IOPCGroupStateMgt2> state = client.As<IOPCGroupStateMgt2>();
+    DWORD revised = 0;
+    EXPECT_TRUE(state && SUCCEEDED(state->SetKeepAlive(keepAliveMs, &revised)));
+    return revised;
+}
+
+// A group of a tag nobody changes gets a keep-alive each keep-alive time, never sooner.
+TEST(DataCallbackAcrossProcesses, AQuietGroupGetsKeepAlivesAtItsTime)
+{
+    GroupClient client({L"Valve.Open"});
+    KeepAliveWatch watch;
+    client.callback.onEveryCall = [&] { watch.Record(client.callback.calls.back()); };
+    const DWORD keepAliveMs = SetKeepAlive(client, 1500);  // revised to whole poll periods
+    ASSERT_GE(keepAliveMs, 1500u);
+    ASSERT_EQ(S_OK, client.ConnectCallback());
+    ASSERT_TRUE(WaitUntil([&] { return watch.keepAliveTicks.size() >= 4; }, kPatienceMs));
+    EXPECT_EQ(1u, watch.dataChanges) << "only the newly connected sink's";
+    for (size_t i = 1; i < watch.keepAliveTicks.size(); ++i) {
+        const ULONGLONG between = watch.keepAliveTicks[i] - watch.keepAliveTicks[i - 1];
+        // Delivery jitter may bring one a little early; none comes at the update rate.
+        EXPECT_GE(between, keepAliveMs * 3 / 4) << i;
+    }
+    std::printf("[ figure ] keep-alive %lu ms: between the first two %llu ms\n",
+                static_cast<unsigned long>(keepAliveMs),
+                watch.keepAliveTicks[1] - watch.keepAliveTicks[0]);
+}
+
+// While a group's tag changes faster than the keep-alive time, data changes flow and no
+// keep-alive comes; once the changes stop, keep-alives come again.
+TEST(DataCallbackAcrossProcesses, NoKeepAliveWhileDataFlows)
+{
+    GroupClient client({L"Level"});  // 1000 ms, below the keep-alive time
+    KeepAliveWatch watch;
+    client.callback.onEveryCall = [&] { watch.Record(client.callback.calls.back()); };
+    ASSERT_GE(SetKeepAlive(client, 3000), 3000u);
+    ASSERT_EQ(S_OK, client.ConnectCallback());
+    ASSERT_TRUE(client.WaitForCalls(1));
+    LONG value = 500;
+    const ULONGLONG end = GetTickCount64() + 9000;
+    while (GetTickCount64() < end) {
+        client.WriteSync(client.handles[0], ++value);
+        WaitUntil([] { return false; }, 300);  // handles the callbacks meanwhile
+    }
+    EXPECT_GE(watch.dataChanges, 5u) << "the changes flowed";
+    EXPECT_TRUE(watch.keepAliveTicks.empty()) << "no keep-alive while data flows";
+    client.WriteSync(client.handles[0], 42);
+    EXPECT_TRUE(WaitUntil([&] { return !watch.keepAliveTicks.empty(); }, kPatienceMs))
+        << "quiet again: keep-alives again";
 }
 
 }  // namespace

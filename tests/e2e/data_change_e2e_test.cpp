@@ -16,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "opc_da.h"
@@ -437,6 +438,8 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         return groups_;
     }
+    // A call is running in the sink.
+    bool InCall() const { return inCall_ > 0; }
     std::atomic<LONG> mostAtOnce{0};
     std::atomic<int> queries{0};
 
@@ -458,7 +461,7 @@ TEST(DataChangeAcrossProcesses, ASinkSharedByThreeGroupsGetsOneCallAtATimeInGrou
             ComPtr<IOPCServer> server;
             CoCreateInstance(CLSID_ParhelionixOPCServer, nullptr, CLSCTX_LOCAL_SERVER,
                              IID_PPV_ARGS(&server));
-            std::vector<ComPtr<IDataObject>> groups;
+            std::vector<std::pair<ComPtr<IDataObject>, DWORD>> groups;
             for (OPCHANDLE handle = 1; server && handle <= 3; ++handle) {
                 ComPtr<IOPCItemMgt> items =
                     AddClientGroup(*server.Get(), std::to_wstring(handle).c_str(), handle);
@@ -468,7 +471,7 @@ TEST(DataChangeAcrossProcesses, ASinkSharedByThreeGroupsGetsOneCallAtATimeInGrou
                 FORMATETC format{DataTimeFormat(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
                 DWORD token = 0;
                 data->DAdvise(&format, 0, &sink, &token);
-                groups.push_back(data);
+                groups.emplace_back(data, token);
             }
             const ULONGLONG end = GetTickCount64() + kPatienceMs;
             const size_t advised = sink.Groups().size();
@@ -476,12 +479,15 @@ TEST(DataChangeAcrossProcesses, ASinkSharedByThreeGroupsGetsOneCallAtATimeInGrou
             const int queriesSubscribed = sink.queries;
             while (sink.Groups().size() < kStreams && GetTickCount64() < end) Sleep(50);
             queriesWhileSubscribed = sink.queries - queriesSubscribed;
-            for (const ComPtr<IDataObject>& data : groups) data->DUnadvise(DataTimeFormat());
+            for (const auto& [data, token] : groups) data->DUnadvise(token);
         }
         CoDisconnectObject(&sink, 0);
         CoUninitialize();
     });
     client.join();
+    // A stream already on its way when the client let go may still be in the sink, which lives
+    // on this stack.
+    EXPECT_TRUE(WaitUntil([&sink] { return !sink.InCall(); }, kPatienceMs));
 
     const std::vector<OPCHANDLE> groups = sink.Groups();
     ASSERT_GE(groups.size(), kStreams);
@@ -947,11 +953,11 @@ TEST_F(Da3AcrossProcesses, AVqtWriteReachesTheViewerAndOneWithAQualityWritesNoth
         << RequestLog();
 }
 
-TEST(OpcClientDataAccess3, CommandsReachTheServersDa3InterfacesInBothBitnesses)
+TEST(OpcClientDataAccess3, ServerObjectCommandsInBothBitnesses)
 {
     int written = 5400;
     for (const wchar_t* client : kOpcclients) {
-        const std::wstring write = L"writevqt Level " + std::to_wstring(written);
+        const std::wstring write = L"itemio-write Level " + std::to_wstring(written);
         const struct {
             std::wstring command;
             DWORD exitCode;
@@ -967,13 +973,13 @@ TEST(OpcClientDataAccess3, CommandsReachTheServersDa3InterfacesInBothBitnesses)
              0,
              {"page 1: 2 element(s)\n  Pump (item, item ID Pump)\n  Pump.Speed (item"}},
             {L"browse3 NoSuch", 3, {"(0xC0040007)"}},
-            {L"readage Pump Pump.Speed NoSuch --max-age any",
+            {L"itemio-read Pump Pump.Speed NoSuch --maxage any",
              3,
              {"Pump = true (1) (VT_BOOL)  quality good (0xC0)", "Pump.Speed = 40 (VT_I4)",
               "NoSuch: ", "(0xC0040007)"}},
-            {L"readage Operator", 0, {"Operator = \"", "quality good (0xC0)"}},
-            {L"writevqt Level 1 --quality 192", 3, {"Level: ", "(0xC0040406)"}},
-            {L"writevqt Level 2 --time now", 3, {"(0xC0040406)"}},
+            {L"itemio-read Operator", 0, {"Operator = \"", "quality good (0xC0)"}},
+            {L"itemio-write Level 1 --quality 192", 3, {"Level: ", "(0xC0040406)"}},
+            {L"itemio-write Level 2 --time now", 3, {"(0xC0040406)"}},
             {write, 0, {"wrote \"", "to Level"}},
         };
         for (const auto& c : cases) {
@@ -985,6 +991,30 @@ TEST(OpcClientDataAccess3, CommandsReachTheServersDa3InterfacesInBothBitnesses)
         const std::string line = "name=\"Level\" type=11 value=\"" + std::to_string(written) + "\"";
         EXPECT_TRUE(WaitUntil([&] { return Contains(RequestLog(), line); }, kPatienceMs))
             << RequestLog();
+        ++written;
+    }
+}
+
+TEST(OpcClientDataAccess3, GroupCommandsInBothBitnesses)
+{
+    TagArea area;
+    ASSERT_TRUE(area.Mapped());
+    LONG written = 4545;
+    for (const wchar_t* client : kOpcclients) {
+        std::string output = Opcclient(L"write-vqt Level " + std::to_wstring(written), 0, client);
+        EXPECT_TRUE(Contains(output, "wrote " + std::to_string(written) + " to Level")) << output;
+        ExpectLevelWrittenToTheViewer(area, written);
+        output = Opcclient(L"read-maxage Level Operator --maxage 0", 0, client);
+        EXPECT_TRUE(Contains(output, "Level = " + std::to_string(written))) << output;
+        EXPECT_TRUE(Contains(output, "Operator = \"张三\"")) << output;
+        output = Opcclient(
+            L"watch-keepalive Valve.Open --keepalive 1000 --callbacks 3 --seconds 30", 0, client);
+        EXPECT_TRUE(Contains(output, "keep-alive 1000 ms")) << output;
+        EXPECT_TRUE(Contains(output,
+                             " keep-alive: transaction 0, 0 item(s), master quality "
+                             "0x00000000, master error 0x00000000"))
+            << output;
+        EXPECT_TRUE(Contains(output, "watched 1 data change(s) and 2 keep-alive(s)")) << output;
         ++written;
     }
 }

@@ -22,7 +22,7 @@ public:
 
     std::vector<OPCHANDLE> ServerHandles() const { return m_group.ServerHandles(); }
     IOPCAsyncIO2* Io() const { return m_io.Get(); }
-    const PrintingCallback& Callback() const { return *m_callback.Get(); }
+    PrintingCallback& Callback() const { return *m_callback.Get(); }
     // Waits, handling the server's calls, until a call with this transaction ID came.
     bool WaitForTransaction(DWORD transactionId, DWORD timeoutMs) const;
 

@@ -31,4 +31,5 @@ CommandFamily ItemCommands();
 CommandFamily WatchCommands();
 CommandFamily AsyncCommands();
 CommandFamily Da2Commands();
-CommandFamily Da3Commands();
+CommandFamily Da3ServerCommands();
+CommandFamily Da3GroupCommands();

@@ -1,5 +1,6 @@
 #include "data_callback_sink.h"
 
+#include <cwchar>
 #include <exception>
 #include <string>
 
@@ -10,9 +11,9 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-std::wstring Heading(const wchar_t* call, DWORD transaction, DWORD count)
+std::wstring Heading(const std::wstring& call, DWORD transaction, DWORD count)
 {
-    return std::wstring(call) + L": transaction " + std::to_wstring(transaction) + L", " +
+    return call + L": transaction " + std::to_wstring(transaction) + L", " +
            std::to_wstring(count) + L" item(s)";
 }
 
@@ -27,8 +28,8 @@ void PrintSafely(Print print)
     }
 }
 
-void PrintValues(const wchar_t* call, DWORD transaction, HRESULT masterQuality, HRESULT masterError,
-                 DWORD count, const OPCHANDLE* clients, const VARIANT* values,
+void PrintValues(const std::wstring& call, DWORD transaction, HRESULT masterQuality,
+                 HRESULT masterError, DWORD count, const OPCHANDLE* clients, const VARIANT* values,
                  const WORD* qualities, const FILETIME* times, const HRESULT* errors)
 {
     PrintLine(Heading(call, transaction, count) + L", master quality " + HexText(masterQuality) +
@@ -43,6 +44,17 @@ void PrintValues(const wchar_t* call, DWORD transaction, HRESULT masterQuality, 
         PrintLine(line + ValueText(values[i]) + L"  " + QualityText(qualities[i]) + L"  " +
                   TimeText(times[i]));
     }
+}
+
+// Now, as hh:mm:ss.mmm of the local time.
+std::wstring LocalTimeText()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    wchar_t text[16];
+    swprintf(text, 16, L"%02u:%02u:%02u.%03u", now.wHour, now.wMinute, now.wSecond,
+             now.wMilliseconds);
+    return text;
 }
 
 }  // namespace
@@ -82,10 +94,13 @@ HRESULT PrintingCallback::OnDataChange(DWORD dwTransid, OPCHANDLE, HRESULT hrMas
                                        WORD* pwQualities, FILETIME* pftTimeStamps, HRESULT* pErrors)
 {
     ++m_dataChanges;
+    if (dwCount == 0) ++m_keepAlives;
     PrintSafely([&] {
         m_transactions.push_back(dwTransid);
-        PrintValues(L"data change", dwTransid, hrMasterquality, hrMastererror, dwCount,
-                    phClientItems, pvValues, pwQualities, pftTimeStamps, pErrors);
+        std::wstring call = dwCount == 0 ? L"keep-alive" : L"data change";
+        if (m_stampArrivals) call = LocalTimeText() + L" " + call;
+        PrintValues(call, dwTransid, hrMasterquality, hrMastererror, dwCount, phClientItems,
+                    pvValues, pwQualities, pftTimeStamps, pErrors);
     });
     return S_OK;
 }

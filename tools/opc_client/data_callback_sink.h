@@ -32,9 +32,13 @@ public:
                                               OPCHANDLE* pClienthandles, HRESULT* pErrors) override;
     HRESULT STDMETHODCALLTYPE OnCancelComplete(DWORD dwTransid, OPCHANDLE hGroup) override;
 
+    // From now on each call's first line starts with the local time it arrived.
+    void StampArrivals() { m_stampArrivals = true; }
     // Data changes received so far (refreshes included), and the transaction IDs of every
     // call, in order.
     size_t DataChanges() const { return m_dataChanges; }
+    // Keep-alives among them: data changes of no items.
+    size_t KeepAlives() const { return m_keepAlives; }
     const std::vector<DWORD>& Transactions() const { return m_transactions; }
 
 private:
@@ -43,5 +47,7 @@ private:
 
     LONG m_refCount = 1;
     size_t m_dataChanges = 0;
+    size_t m_keepAlives = 0;
+    bool m_stampArrivals = false;
     std::vector<DWORD> m_transactions;
 };

@@ -211,21 +211,22 @@ TEST_F(DataCallbackTest, StreamSinksAndTheCallbackOnOneGroupDoNotDisturbEachOthe
 
 struct Async2Case {
     const char* name;
-    // Makes the request on the group's IOPCAsyncIO2 with the item handles {INT, TANK1} (client
-    // handles 1 and 2) and returns its result; the errors and cancel ID go to the outs.
-    std::function<HRESULT(IOPCAsyncIO2&, OPCHANDLE*, DWORD*, HRESULT**)> request;
+    // Makes the request on the group's IOPCAsyncIO2 or IOPCAsyncIO3 with the item handles
+    // {INT, TANK1, invalid} (client handles 1 and 2) and returns its result; the errors and
+    // cancel ID go to the outs.
+    std::function<HRESULT(IOPCAsyncIO3&, OPCHANDLE*, DWORD*, HRESULT**)> request;
     HRESULT result;
     std::vector<HRESULT> errors;
     bool cancelled;  // Cancel2 with the request's cancel ID before the pass
     std::string calls;
 };
 
-TEST_F(DataCallbackTest, Async2RequestsCompleteThroughTheCallbackWithTheClientsTransaction)
+TEST_F(DataCallbackTest, AsyncRequestsCompleteThroughTheCallbackWithTheClientsTransaction)
 {
     OPCHANDLE handles[] = {Add(L"INT", 1), Add(L"TANK1", 2), 9999};
     const Async2Case cases[] = {
         {"read",
-         [](IOPCAsyncIO2& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+         [](IOPCAsyncIO3& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
              return io.Read(2, h, 0x1234, id, e);
          },
          S_OK,
@@ -233,7 +234,7 @@ TEST_F(DataCallbackTest, Async2RequestsCompleteThroughTheCallbackWithTheClientsT
          false,
          "r4660[1=42 2=7]"},
         {"read with an invalid handle",
-         [](IOPCAsyncIO2& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+         [](IOPCAsyncIO3& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
              return io.Read(3, h, 5, id, e);
          },
          S_FALSE,
@@ -241,7 +242,7 @@ TEST_F(DataCallbackTest, Async2RequestsCompleteThroughTheCallbackWithTheClientsT
          false,
          "r5[1=42 2=7]"},
         {"read with only an invalid handle: nothing queued",
-         [](IOPCAsyncIO2& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+         [](IOPCAsyncIO3& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
              return io.Read(1, h + 2, 5, id, e);
          },
          S_FALSE,
@@ -249,7 +250,7 @@ TEST_F(DataCallbackTest, Async2RequestsCompleteThroughTheCallbackWithTheClientsT
          false,
          ""},
         {"write, one value that does not convert",
-         [](IOPCAsyncIO2& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+         [](IOPCAsyncIO3& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
              VARIANT values[2];
              values[0] = I4(50).Release();
              values[1] = Bstr(L"not a number").Release();
@@ -262,7 +263,7 @@ TEST_F(DataCallbackTest, Async2RequestsCompleteThroughTheCallbackWithTheClientsT
          false,
          "d[1=50] | w6[1=0 2=1 ]"},
         {"refresh",
-         [](IOPCAsyncIO2& io, OPCHANDLE*, DWORD* id, HRESULT**) {
+         [](IOPCAsyncIO3& io, OPCHANDLE*, DWORD* id, HRESULT**) {
              return io.Refresh2(OPC_DS_CACHE, 8, id);
          },
          S_OK,
@@ -270,7 +271,7 @@ TEST_F(DataCallbackTest, Async2RequestsCompleteThroughTheCallbackWithTheClientsT
          false,
          "d8[1=42 2=7]"},
         {"a cancelled read",
-         [](IOPCAsyncIO2& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+         [](IOPCAsyncIO3& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
              return io.Read(2, h, 10, id, e);
          },
          S_OK,
@@ -278,13 +279,77 @@ TEST_F(DataCallbackTest, Async2RequestsCompleteThroughTheCallbackWithTheClientsT
          true,
          "c10"},
         {"a cancelled refresh",
-         [](IOPCAsyncIO2& io, OPCHANDLE*, DWORD* id, HRESULT**) {
+         [](IOPCAsyncIO3& io, OPCHANDLE*, DWORD* id, HRESULT**) {
              return io.Refresh2(OPC_DS_DEVICE, 11, id);
          },
          S_OK,
          {},
          true,
          "c11"},
+        {"read with maximum ages, one handle invalid",
+         [](IOPCAsyncIO3& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+             DWORD maxAges[] = {0, kAnyAge, 0};
+             return io.ReadMaxAge(3, h, maxAges, 12, id, e);
+         },
+         S_FALSE,
+         {S_OK, S_OK, OPC_E_INVALIDHANDLE},
+         false,
+         "r12[1=42 2=7]"},
+        {"read with maximum ages reads an inactive item's tag, which the pass leaves alone",
+         [](IOPCAsyncIO3& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+             ComPtr<IOPCItemMgt> items;
+             EXPECT_EQ(S_OK, io.QueryInterface(IID_PPV_ARGS(&items)));
+             TaskOut<HRESULT> deactivated;
+             EXPECT_EQ(S_OK, items->SetActiveState(1, h + 1, FALSE, deactivated.out()));
+             g_tagMirror[3]->value.integer = 70;  // TANK1 moves on
+             DWORD maxAges[] = {0, 0};
+             return io.ReadMaxAge(2, h, maxAges, 17, id, e);
+         },
+         S_OK,
+         {S_OK, S_OK},
+         false,
+         "r17[1=42 2=70]"},
+        {"a cancelled read with maximum ages",
+         [](IOPCAsyncIO3& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+             DWORD maxAges[] = {0, 0};
+             return io.ReadMaxAge(2, h, maxAges, 13, id, e);
+         },
+         S_OK,
+         {S_OK, S_OK},
+         true,
+         "c13"},
+        {"refresh with a maximum age",
+         [](IOPCAsyncIO3& io, OPCHANDLE*, DWORD* id, HRESULT**) {
+             return io.RefreshMaxAge(kAnyAge, 14, id);
+         },
+         S_OK,
+         {},
+         false,
+         "d14[1=42 2=7]"},
+        {"VQT write: a value alone is written, one with a quality refused",
+         [](IOPCAsyncIO3& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+             OPCITEMVQT vqts[3] = {};
+             vqts[0].vDataValue = I4(51).Release();
+             vqts[1].vDataValue = I4(52).Release();
+             vqts[1].bQualitySpecified = TRUE;
+             vqts[2].vDataValue = I4(53).Release();
+             return io.WriteVQT(3, h, vqts, 15, id, e);
+         },
+         S_FALSE,
+         {S_OK, OPC_E_NOTSUPPORTED, OPC_E_INVALIDHANDLE},
+         false,
+         "d[1=51] | w15[1=0 ]"},
+        {"VQT write with a timestamp only: nothing queued",
+         [](IOPCAsyncIO3& io, OPCHANDLE* h, DWORD* id, HRESULT** e) {
+             OPCITEMVQT vqt = {};
+             vqt.vDataValue = I4(54).Release();
+             vqt.bTimeStampSpecified = TRUE;
+             return io.WriteVQT(1, h, &vqt, 16, id, e);
+         },
+         S_FALSE,
+         {OPC_E_NOTSUPPORTED},
+         false,
+         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -298,7 +363,7 @@ TEST_F(DataCallbackTest, Async2RequestsCompleteThroughTheCallbackWithTheClientsT
         callback.calls.clear();
         DWORD cancelId = 0;
         TaskOut<HRESULT> errors;
-        EXPECT_EQ(c.result, c.request(*group.Async2(), own, &cancelId, errors.out()));
+        EXPECT_EQ(c.result, c.request(*group.Async3(), own, &cancelId, errors.out()));
         for (size_t i = 0; i < c.errors.size(); ++i) EXPECT_EQ(c.errors[i], errors[i]) << i;
         EXPECT_EQ(c.calls.empty(), cancelId == 0) << "the group's cancel ID, for a queued one";
         if (c.cancelled) {
@@ -311,14 +376,18 @@ TEST_F(DataCallbackTest, Async2RequestsCompleteThroughTheCallbackWithTheClientsT
     }
 }
 
-TEST_F(DataCallbackTest, Async2RefusesBadRequestsWithTheirCodes)
+TEST_F(DataCallbackTest, AsyncRefusesBadRequestsWithTheirCodes)
 {
     OPCHANDLE handle = Add(L"INT", 1);
     IOPCAsyncIO2* io = group_.Async2();
+    IOPCAsyncIO3* io3 = group_.Async3();
     DWORD cancelId = 0;
     HRESULT* errors = nullptr;
     BOOL enabled = FALSE;
     VARIANT value = I4(1).Release();
+    DWORD maxAge = 0;
+    OPCITEMVQT vqt = {};
+    vqt.vDataValue = I4(1).Release();
     const struct {
         const char* name;
         std::function<HRESULT()> call;
@@ -332,7 +401,25 @@ TEST_F(DataCallbackTest, Async2RefusesBadRequestsWithTheirCodes)
         {"refresh without a callback", [&] { return io->Refresh2(OPC_DS_CACHE, 1, &cancelId); },
          CONNECT_E_NOCONNECTION},
         {"enable without a callback", [&] { return io->SetEnable(TRUE); }, CONNECT_E_NOCONNECTION},
+        {"read with maximum ages without a callback",
+         [&] { return io3->ReadMaxAge(1, &handle, &maxAge, 1, &cancelId, &errors); },
+         CONNECT_E_NOCONNECTION},
+        {"VQT write without a callback",
+         [&] { return io3->WriteVQT(1, &handle, &vqt, 1, &cancelId, &errors); },
+         CONNECT_E_NOCONNECTION},
+        {"refresh with a maximum age without a callback",
+         [&] { return io3->RefreshMaxAge(0, 1, &cancelId); }, CONNECT_E_NOCONNECTION},
         {"connect", [&] { return group_.Connect(&callback_); }, S_OK},
+        {"read with maximum ages of no items",
+         [&] { return io3->ReadMaxAge(0, &handle, &maxAge, 1, &cancelId, &errors); }, E_INVALIDARG},
+        {"read without maximum ages",
+         [&] { return io3->ReadMaxAge(1, &handle, nullptr, 1, &cancelId, &errors); }, E_INVALIDARG},
+        {"VQT write of no items",
+         [&] { return io3->WriteVQT(0, &handle, &vqt, 1, &cancelId, &errors); }, E_INVALIDARG},
+        {"VQT write without values",
+         [&] { return io3->WriteVQT(1, &handle, nullptr, 1, &cancelId, &errors); }, E_INVALIDARG},
+        {"refresh with a maximum age without a cancel ID",
+         [&] { return io3->RefreshMaxAge(0, 1, nullptr); }, E_INVALIDARG},
         {"read of no items", [&] { return io->Read(0, &handle, 1, &cancelId, &errors); },
          E_INVALIDARG},
         {"write of no items", [&] { return io->Write(0, &handle, &value, 1, &cancelId, &errors); },
@@ -357,6 +444,8 @@ TEST_F(DataCallbackTest, Async2RefusesBadRequestsWithTheirCodes)
              return io->Refresh2(OPC_DS_CACHE, 1, &cancelId);
          },
          E_FAIL},
+        {"refresh with a maximum age of an inactive group",
+         [&] { return io3->RefreshMaxAge(kAnyAge, 1, &cancelId); }, E_FAIL},
         {"refresh of a group with no active item",
          [&] {
              group_.SetGroupActive(TRUE);
@@ -364,6 +453,8 @@ TEST_F(DataCallbackTest, Async2RefusesBadRequestsWithTheirCodes)
              return io->Refresh2(OPC_DS_CACHE, 1, &cancelId);
          },
          E_FAIL},
+        {"refresh with a maximum age of a group with no active item",
+         [&] { return io3->RefreshMaxAge(kAnyAge, 1, &cancelId); }, E_FAIL},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.expected, c.call()) << c.name;
@@ -371,6 +462,81 @@ TEST_F(DataCallbackTest, Async2RefusesBadRequestsWithTheirCodes)
     }
     group_.Pass();
     EXPECT_EQ("", Calls(callback_)) << "nothing was queued";
+}
+
+// A group with a keep-alive time whose sink got nothing for that time gets a data change of no
+// items (shown "d[]"); data flowing, a completion, an inactive or disabled group, or the time
+// turned off send none. The passes' times make the clock.
+TEST_F(DataCallbackTest, AQuietGroupSendsKeepAlivesAtItsTimeAndNoneWhileDataFlows)
+{
+    ScopedPollPeriod period(1000);
+    Add(L"INT", 1);
+    ComPtr<IOPCGroupStateMgt2> state;
+    ASSERT_EQ(S_OK, group_.Items()->QueryInterface(IID_PPV_ARGS(&state)));
+    DWORD revised = 0;
+    ASSERT_EQ(S_OK, state->SetKeepAlive(2000, &revised));
+    ASSERT_EQ(S_OK, group_.Connect(&callback_));
+    ULONGLONG nowMs = NowTicks() / 10000;
+    DWORD cancelId = 0;
+    const struct {
+        const char* name;
+        std::function<void()> before;
+        std::string calls;
+    } steps[] = {
+        {"the newly connected sink's data change", [] {}, "d[1=42]"},
+        {"1 s quiet", [] {}, ""},
+        {"2 s quiet: a keep-alive", [] {}, "d[]"},
+        {"1 s after it", [] {}, ""},
+        {"2 s after it: the next", [] {}, "d[]"},
+        {"data flows", [&] { IntEntry().value.integer = 43; }, "d[1=43]"},
+        {"and flows", [&] { IntEntry().value.integer = 44; }, "d[1=44]"},
+        {"and flows again", [&] { IntEntry().value.integer = 45; }, "d[1=45]"},
+        {"1 s quiet after the data", [] {}, ""},
+        {"a refresh's completion counts as a call",
+         [&] { EXPECT_EQ(S_OK, group_.Async2()->Refresh2(OPC_DS_CACHE, 9, &cancelId)); },
+         "d9[1=45]"},
+        {"1 s after the completion", [] {}, ""},
+        {"2 s after it", [] {}, "d[]"},
+        {"disabled", [&] { EXPECT_EQ(S_OK, group_.Async2()->SetEnable(FALSE)); }, ""},
+        {"disabled for 2 s", [] {}, ""},
+        {"enabled: the time counts afresh",
+         [&] { EXPECT_EQ(S_OK, group_.Async2()->SetEnable(TRUE)); }, ""},
+        {"1 s enabled", [] {}, ""},
+        {"2 s enabled", [] {}, "d[]"},
+        {"a new time, 4 s, counts from its first pass",
+         [&] { EXPECT_EQ(S_OK, state->SetKeepAlive(4000, &revised)); }, ""},
+        {"1 s of it", [] {}, ""},
+        {"2 s of it", [] {}, ""},
+        {"3 s of it", [] {}, ""},
+        {"4 s of it", [] {}, "d[]"},
+        {"turned off", [&] { EXPECT_EQ(S_OK, state->SetKeepAlive(0, &revised)); }, ""},
+        {"off 4 s", [] {}, ""},
+        {"off 5 s", [] {}, ""},
+    };
+    for (const auto& step : steps) {
+        step.before();
+        const size_t before = callback_.calls.size();
+        FILETIME passTime{};
+        ULARGE_INTEGER ticks;
+        ticks.QuadPart = nowMs * 10000;
+        passTime.dwLowDateTime = ticks.LowPart;
+        passTime.dwHighDateTime = ticks.HighPart;
+        group_.Pass(1000, passTime);
+        nowMs += 1000;
+        EXPECT_EQ(step.calls, Calls(callback_, before)) << step.name;
+    }
+    for (const CallbackRecord& call : callback_.calls) {
+        EXPECT_EQ(kGroupClient, call.group);
+        if (!call.items.empty()) continue;
+        EXPECT_EQ(0u, call.transactionId) << "a keep-alive";
+        EXPECT_EQ(S_OK, call.masterQuality);
+        EXPECT_EQ(S_OK, call.masterError);
+    }
+    group_.SetGroupActive(FALSE);
+    ASSERT_EQ(S_OK, state->SetKeepAlive(1000, &revised));
+    const size_t before = callback_.calls.size();
+    for (int pass = 0; pass < 4; ++pass) group_.Pass();
+    EXPECT_EQ("", Calls(callback_, before)) << "an inactive group sends no keep-alive";
 }
 
 TEST_F(DataCallbackTest, ARemovedItemLeavesTheWaitingRequestsAndTheRestComplete)

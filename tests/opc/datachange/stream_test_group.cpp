@@ -28,6 +28,14 @@ IOPCAsyncIO2* StreamTestGroup::Async2()
     return async2_.Get();
 }
 
+IOPCAsyncIO3* StreamTestGroup::Async3()
+{
+    if (!async3_) {
+        EXPECT_EQ(S_OK, Items()->QueryInterface(IID_PPV_ARGS(&async3_)));
+    }
+    return async3_.Get();
+}
+
 IConnectionPoint* StreamTestGroup::CallbackPoint()
 {
     if (!point_) {

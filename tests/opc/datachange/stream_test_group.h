@@ -19,6 +19,8 @@ public:
     IDataObject* Data();
     IOPCAsyncIO* Async();
     IOPCAsyncIO2* Async2();
+    // The same part as IOPCAsyncIO2's.
+    IOPCAsyncIO3* Async3();
     // The group's connection point for IOPCDataCallback.
     IConnectionPoint* CallbackPoint();
     // Connects `sink` through the connection point; returns Advise's result.
@@ -31,5 +33,6 @@ private:
     ComPtr<IDataObject> data_;
     ComPtr<IOPCAsyncIO> async_;
     ComPtr<IOPCAsyncIO2> async2_;
+    ComPtr<IOPCAsyncIO3> async3_;
     ComPtr<IConnectionPoint> point_;
 };

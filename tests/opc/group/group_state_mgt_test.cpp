@@ -16,18 +16,6 @@
 
 namespace {
 
-// The poll period that update rates are revised against, for the life of a test.
-class ScopedPollPeriod {
-public:
-    explicit ScopedPollPeriod(int32_t periodMs) : saved_(PollPeriod()) { PollPeriod() = periodMs; }
-    ~ScopedPollPeriod() { PollPeriod() = saved_; }
-    ScopedPollPeriod(const ScopedPollPeriod&) = delete;
-    ScopedPollPeriod& operator=(const ScopedPollPeriod&) = delete;
-
-private:
-    int32_t saved_;
-};
-
 DWORD RevisedRate(IOPCGroupStateMgt* group, DWORD* requested, HRESULT result = S_OK)
 {
     DWORD revised = 0xDEAD;
@@ -284,6 +272,52 @@ TEST(CloneGroup, FullTableOrRefusedInterfaceLeavesNothingBehind)
     clone = reinterpret_cast<IUnknown*>(1);
     EXPECT_EQ(E_OUTOFMEMORY, groups[0]->CloneGroup(L"C", IID_IUnknown, &clone));
     EXPECT_EQ(nullptr, clone);
+}
+
+// IOPCGroupStateMgt2, the part IOPCGroupStateMgt's QueryInterface answers: the keep-alive time
+// as kept, a whole number of poll periods (the update pass looks once a poll cycle); 0 turns
+// it off. A clone takes the time.
+TEST(KeepAlive, IsKeptInWholePollPeriodsAndZeroTurnsItOff)
+{
+    ScopedPollPeriod period(500);
+    ComPtr<IOPCServer> server = NewServer();
+    ComPtr<IOPCGroupStateMgt2> group;
+    ASSERT_EQ(S_OK, AddGroup(server.Get(), L"G").As(&group));
+    DWORD kept = 0xDEAD;
+    EXPECT_EQ(S_OK, group->GetKeepAlive(&kept));
+    EXPECT_EQ(0u, kept) << "off until set";
+    const struct {
+        DWORD requested;
+        DWORD revised;
+        HRESULT result;
+    } cases[] = {
+        {1, 500, OPC_S_UNSUPPORTEDRATE},
+        {499, 500, OPC_S_UNSUPPORTEDRATE},
+        {500, 500, S_OK},
+        {1100, 1500, OPC_S_UNSUPPORTEDRATE},
+        {3000, 3000, S_OK},
+        {0, 0, S_OK},
+        {0xFFFFFFFF, 4294967000u, OPC_S_UNSUPPORTEDRATE},  // no multiple above fits
+    };
+    for (const auto& c : cases) {
+        DWORD revised = 0xDEAD;
+        EXPECT_EQ(c.result, group->SetKeepAlive(c.requested, &revised)) << c.requested;
+        EXPECT_EQ(c.revised, revised) << c.requested;
+        EXPECT_EQ(S_OK, group->GetKeepAlive(&kept));
+        EXPECT_EQ(c.revised, kept) << c.requested;
+    }
+    EXPECT_EQ(E_INVALIDARG, group->SetKeepAlive(1000, nullptr));
+    EXPECT_EQ(E_INVALIDARG, group->GetKeepAlive(nullptr));
+    DWORD revised = 0;
+    ASSERT_EQ(S_OK, group->SetKeepAlive(3000, &revised));
+    ComPtr<IOPCGroupStateMgt2> clone;
+    ASSERT_EQ(S_OK, group->CloneGroup(L"C", IID_IOPCGroupStateMgt2,
+                                      reinterpret_cast<IUnknown**>(clone.GetAddressOf())));
+    EXPECT_EQ(S_OK, clone->GetKeepAlive(&kept));
+    EXPECT_EQ(3000u, kept) << "the clone's own, taken from its source";
+    ComPtr<IOPCGroupStateMgt> plain;
+    ASSERT_EQ(S_OK, group.As(&plain));
+    EXPECT_EQ(static_cast<IOPCGroupStateMgt*>(group.Get()), plain.Get()) << "one part answers both";
 }
 
 }  // namespace

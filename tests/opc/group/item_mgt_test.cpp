@@ -457,4 +457,51 @@ TEST_F(ItemMgtTest, ACloneCarriesCopiesOfTheItemsUnderTheSameHandles)
     VariantClear(&states[1].vDataValue);
 }
 
+// IOPCItemDeadbandMgt: no tag record carries an analog range, so a valid item never takes a
+// deadband; each item's error says why, and the call answers S_FALSE.
+TEST_F(ItemMgtTest, ItemDeadbandsAreNotSupportedAndEachItemSaysWhy)
+{
+    const OPCHANDLE real = group_.AddGood(L"REAL");
+    ComPtr<IOPCItemDeadbandMgt> deadbands;
+    ASSERT_EQ(S_OK, group_.Items()->QueryInterface(IID_PPV_ARGS(&deadbands)));
+    const struct {
+        OPCHANDLE handle;
+        FLOAT deadband;
+        HRESULT setError;
+        HRESULT otherError;  // Get's and Clear's
+    } cases[] = {
+        {real, 10.0f, OPC_E_DEADBANDNOTSUPPORTED, OPC_E_DEADBANDNOTSUPPORTED},
+        {real, 0.0f, OPC_E_DEADBANDNOTSUPPORTED, OPC_E_DEADBANDNOTSUPPORTED},
+        {real, 100.0f, OPC_E_DEADBANDNOTSUPPORTED, OPC_E_DEADBANDNOTSUPPORTED},
+        {real, -0.5f, E_INVALIDARG, OPC_E_DEADBANDNOTSUPPORTED},
+        {real, 100.5f, E_INVALIDARG, OPC_E_DEADBANDNOTSUPPORTED},
+        {9999, 10.0f, OPC_E_INVALIDHANDLE, OPC_E_INVALIDHANDLE},
+        {9999, -1.0f, OPC_E_INVALIDHANDLE, OPC_E_INVALIDHANDLE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.handle) + " " + std::to_string(c.deadband));
+        OPCHANDLE handle = c.handle;
+        FLOAT deadband = c.deadband;
+        TaskOut<HRESULT> setErrors, getErrors, clearErrors;
+        TaskOut<FLOAT> got;
+        EXPECT_EQ(S_FALSE, deadbands->SetItemDeadband(1, &handle, &deadband, setErrors.out()));
+        EXPECT_EQ(c.setError, setErrors[0]);
+        EXPECT_EQ(S_FALSE, deadbands->GetItemDeadband(1, &handle, got.out(), getErrors.out()));
+        EXPECT_EQ(c.otherError, getErrors[0]);
+        EXPECT_EQ(0.0f, got[0]);
+        EXPECT_EQ(S_FALSE, deadbands->ClearItemDeadband(1, &handle, clearErrors.out()));
+        EXPECT_EQ(c.otherError, clearErrors[0]);
+    }
+    OPCHANDLE handle = real;
+    FLOAT deadband = 1.0f;
+    HRESULT* errors = reinterpret_cast<HRESULT*>(1);
+    FLOAT* got = reinterpret_cast<FLOAT*>(1);
+    EXPECT_EQ(E_INVALIDARG, deadbands->SetItemDeadband(0, &handle, &deadband, &errors));
+    EXPECT_EQ(nullptr, errors);
+    EXPECT_EQ(E_INVALIDARG, deadbands->SetItemDeadband(1, &handle, nullptr, &errors));
+    EXPECT_EQ(E_INVALIDARG, deadbands->GetItemDeadband(1, nullptr, &got, &errors));
+    EXPECT_EQ(nullptr, got);
+    EXPECT_EQ(E_INVALIDARG, deadbands->ClearItemDeadband(1, &handle, nullptr));
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "opc/values/item_value_owner.h"
 #include "opc_da.h"
+#include "runtime_link/project_files.h"
 #include "tests/opc/server/com_server_test_support.h"
 
 class GroupObject;
@@ -50,6 +51,18 @@ private:
     ComPtr<IOPCGroupStateMgt> state_;
     ComPtr<IOPCItemMgt> items_;
     ComPtr<IOPCSyncIO> io_;
+};
+
+// The poll period that update rates are revised against, for the life of a test.
+class ScopedPollPeriod {
+public:
+    explicit ScopedPollPeriod(int32_t periodMs) : saved_(PollPeriod()) { PollPeriod() = periodMs; }
+    ~ScopedPollPeriod() { PollPeriod() = saved_; }
+    ScopedPollPeriod(const ScopedPollPeriod&) = delete;
+    ScopedPollPeriod& operator=(const ScopedPollPeriod&) = delete;
+
+private:
+    int32_t saved_;
 };
 
 // A FILETIME as one number of 100 ns units.

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 
+#include "opc/group/group_object.h"
 #include "opc/items/item_object.h"
 #include "opc_error.h"
 #include "tests/opc/group/item_test_group.h"
@@ -224,6 +226,151 @@ TEST_F(SyncIOTest, AsynchronousWritesCompleteAtOnceWithTheirResult)
     EXPECT_EQ(S_OK, item->WriteResult());
     EXPECT_TRUE(item->WritePending());
     EXPECT_EQ(6, group_.Read(item->ServerHandle()).value.get().lVal);
+}
+
+// IOPCSyncIO2, the part IOPCSyncIO's QueryInterface answers: an active item of an active group
+// serves reads that allow the age of the group's last update pass with its own value and
+// timestamp; any other read takes its tag's value (here the mirror's: no tag record can be
+// read) stamped now, GOOD whatever the active flags; both converted as item read converts.
+TEST_F(SyncIOTest, ReadMaxAgeTakesTheItemsValueWhileYoungEnoughElseTheTags)
+{
+    constexpr DWORD kAny = kAnyAge;
+    const struct {
+        const char* name;
+        BOOL groupActive;
+        BOOL itemActive;
+        const wchar_t* itemId;
+        VARTYPE requested;
+        DWORD maxAge;
+        bool activateAfterPass;  // deactivated and activated after the pass
+        std::wstring value;      // as text
+        WORD quality;
+        HRESULT error;
+        bool itemsOwnTime;
+    } cases[] = {
+        {"any age", TRUE, TRUE, L"INT", VT_EMPTY, kAny, false, L"42", OPC_QUALITY_GOOD, S_OK, true},
+        {"young enough", TRUE, TRUE, L"INT", VT_EMPTY, 60000, false, L"42", OPC_QUALITY_GOOD, S_OK,
+         true},
+        {"0: the tag now", TRUE, TRUE, L"INT", VT_EMPTY, 0, false, L"99", OPC_QUALITY_GOOD, S_OK,
+         false},
+        {"inactive group keeps no value", FALSE, TRUE, L"INT", VT_EMPTY, kAny, false, L"99",
+         OPC_QUALITY_GOOD, S_OK, false},
+        {"inactive item keeps no value", TRUE, FALSE, L"INT", VT_EMPTY, kAny, false, L"99",
+         OPC_QUALITY_GOOD, S_OK, false},
+        {"made active again since the pass", TRUE, TRUE, L"INT", VT_EMPTY, kAny, true, L"99",
+         OPC_QUALITY_GOOD, S_OK, false},
+        {"item's value in the requested type", TRUE, TRUE, L"INT", VT_R8, kAny, false, L"42",
+         OPC_QUALITY_GOOD, S_OK, true},
+        {"tag's value in the requested type", TRUE, TRUE, L"INT", VT_BSTR, 0, false, L"99",
+         OPC_QUALITY_GOOD, S_OK, false},
+        {"item's value failing conversion", TRUE, TRUE, L"TEXT", VT_I4, kAny, false, L"abc",
+         OPC_QUALITY_BAD, DISP_E_TYPEMISMATCH, true},
+        {"tag's value failing conversion", TRUE, TRUE, L"TEXT", VT_I4, 0, false, L"xyz",
+         OPC_QUALITY_BAD, DISP_E_TYPEMISMATCH, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestTags tags;
+        ItemTestGroup group;
+        OPCHANDLE handles[] = {group.AddGood(c.itemId, c.itemActive, c.requested), 9999};
+        group.SetGroupActive(c.groupActive);
+        group.Object().RunUpdatePass(1000, CurrentUtcTime());
+        if (c.activateAfterPass) {
+            group.SetItemActive(handles[0], FALSE);
+            group.SetItemActive(handles[0], TRUE);
+        }
+        // The tag moves on after the pass: only a read of the tag sees it.
+        g_tagMirror[1]->value.integer = 99;
+        std::wmemcpy(g_tagMirror[6]->value.text, L"xyz", 4);
+        const ULONGLONG before = NowTicks();
+        ComPtr<IOPCSyncIO2> io;
+        ASSERT_EQ(S_OK, group.Io()->QueryInterface(IID_PPV_ARGS(&io)));
+        DWORD maxAges[] = {c.maxAge, c.maxAge};
+        TaskOut<VARIANT> values;
+        TaskOut<WORD> qualities;
+        TaskOut<FILETIME> times;
+        TaskOut<HRESULT> errors;
+        EXPECT_EQ(S_FALSE, io->ReadMaxAge(2, handles, maxAges, values.out(), qualities.out(),
+                                          times.out(), errors.out()))
+            << "the invalid handle";
+        EXPECT_EQ(OPC_E_INVALIDHANDLE, errors[1]);
+        EXPECT_EQ(VT_EMPTY, values[1].vt);
+        EXPECT_EQ(c.error, errors[0]);
+        EXPECT_EQ(c.quality, qualities[0]);
+        EXPECT_EQ(c.error == S_OK && c.requested != VT_EMPTY
+                      ? c.requested
+                      : group.Item(handles[0])->CanonicalType(),
+                  values[0].vt);
+        VariantOwner text;
+        ASSERT_EQ(S_OK, VariantChangeType(text.Receive(), &values[0], 0, VT_BSTR));
+        EXPECT_EQ(c.value, text.get().bstrVal);
+        if (c.itemsOwnTime) {
+            EXPECT_EQ(Ticks(group.Item(handles[0])->Timestamp()), Ticks(times[0]));
+        } else {
+            EXPECT_GE(Ticks(times[0]), before) << "the time of the read";
+        }
+        VariantClear(&values[0]);
+    }
+}
+
+// WriteVQT writes a value alone as Write does and refuses, writing nothing of it, an item with
+// a quality or timestamp; unlike Write it answers S_FALSE when any item failed.
+TEST_F(SyncIOTest, WriteVqtWritesAValueAloneAndRefusesQualityOrTimestamp)
+{
+    // The arguments are checked first.
+    ComPtr<IOPCSyncIO2> checked;
+    ASSERT_EQ(S_OK, group_.Io()->QueryInterface(IID_PPV_ARGS(&checked)));
+    OPCHANDLE handle = group_.AddGood(L"INT");
+    DWORD maxAge = 0;
+    OPCITEMVQT vqt = {};
+    VARIANT* values = reinterpret_cast<VARIANT*>(1);
+    WORD* qualities = nullptr;
+    FILETIME* times = nullptr;
+    HRESULT* errors = reinterpret_cast<HRESULT*>(1);
+    EXPECT_EQ(E_INVALIDARG,
+              checked->ReadMaxAge(0, &handle, &maxAge, &values, &qualities, &times, &errors));
+    EXPECT_EQ(nullptr, values);
+    EXPECT_EQ(nullptr, errors);
+    EXPECT_EQ(E_INVALIDARG,
+              checked->ReadMaxAge(1, &handle, nullptr, &values, &qualities, &times, &errors));
+    errors = reinterpret_cast<HRESULT*>(1);
+    EXPECT_EQ(E_INVALIDARG, checked->WriteVQT(0, &handle, &vqt, &errors));
+    EXPECT_EQ(nullptr, errors);
+    EXPECT_EQ(E_INVALIDARG, checked->WriteVQT(1, &handle, nullptr, &errors));
+    const struct {
+        const char* name;
+        BOOL qualitySpecified;
+        BOOL timeSpecified;
+        LONG value;
+        OPCHANDLE handleOffset;  // 0: the item; else an invalid handle
+        HRESULT error;
+        bool written;
+    } cases[] = {
+        {"value alone", FALSE, FALSE, 5, 0, S_OK, true},
+        {"with a quality", TRUE, FALSE, 5, 0, OPC_E_NOTSUPPORTED, false},
+        {"with a timestamp", FALSE, TRUE, 5, 0, OPC_E_NOTSUPPORTED, false},
+        {"with both", TRUE, TRUE, 5, 0, OPC_E_NOTSUPPORTED, false},
+        {"an invalid handle", FALSE, FALSE, 5, 9999, OPC_E_INVALIDHANDLE, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestTags tags;  // a write is posted to the tag when its group goes
+        ItemTestGroup group;
+        OPCHANDLE handle = group.AddGood(L"INT") + c.handleOffset;
+        ComPtr<IOPCSyncIO2> io;
+        ASSERT_EQ(S_OK, group.Io()->QueryInterface(IID_PPV_ARGS(&io)));
+        OPCITEMVQT vqt = {};
+        vqt.vDataValue = I4(c.value).Release();
+        vqt.bQualitySpecified = c.qualitySpecified;
+        vqt.wQuality = OPC_QUALITY_GOOD;
+        vqt.bTimeStampSpecified = c.timeSpecified;
+        TaskOut<HRESULT> errors;
+        EXPECT_EQ(c.error == S_OK ? S_OK : S_FALSE, io->WriteVQT(1, &handle, &vqt, errors.out()));
+        EXPECT_EQ(c.error, errors[0]);
+        const OPCHANDLE item = handle - c.handleOffset;
+        EXPECT_EQ(c.written, group.Item(item)->WritePending());
+        EXPECT_EQ(c.written ? 5 : 42, group.Read(item).value.get().lVal);
+    }
 }
 
 }  // namespace

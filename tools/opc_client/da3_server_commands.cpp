@@ -1,6 +1,6 @@
 // The OPC DA 3.0 commands on the server object: browse3 pages through the address space with
 // IOPCBrowse, following its continuation points, optionally with the items' properties;
-// readage reads item IDs with a max age and writevqt writes one through IOPCItemIO.
+// itemio-read reads item IDs with a max age and itemio-write writes one through IOPCItemIO.
 #include <cwchar>
 #include <iterator>
 #include <string>
@@ -143,11 +143,11 @@ HRESULT RunReadAge(ClientSession& session, const CommandArguments& arguments)
 {
     OptionArguments parsed;
     DWORD maxAge = 0;
-    if (!ParseOptionArguments(arguments, {L"max-age"}, parsed) || parsed.words.empty() ||
-        (parsed.Option(L"max-age", L"") != L"any" && !parsed.NumberOption(L"max-age", maxAge))) {
+    if (!ParseOptionArguments(arguments, {L"maxage"}, parsed) || parsed.words.empty() ||
+        (parsed.Option(L"maxage", L"") != L"any" && !parsed.NumberOption(L"maxage", maxAge))) {
         return E_INVALIDARG;
     }
-    if (parsed.Option(L"max-age", L"") == L"any") maxAge = 0xFFFFFFFF;
+    if (parsed.Option(L"maxage", L"") == L"any") maxAge = 0xFFFFFFFF;
     ComPtr<IOPCItemIO> io;
     HRESULT hr = session.Server()->QueryInterface(IID_PPV_ARGS(&io));
     if (FAILED(hr)) return hr;
@@ -217,17 +217,17 @@ HRESULT RunWriteVqt(ClientSession& session, const CommandArguments& arguments)
     return S_OK;
 }
 
-const Command kDa3Commands[] = {
+const Command kDa3ServerCommands[] = {
     {L"browse3",
      L"[<item ID>] [--page N] [--filter all|branches|items] [--name <pattern>] "
      L"[--properties all|<id>,...]",
      L"browses the root or a branch through IOPCBrowse, N elements a page (default all), "
      L"following the continuation points; with properties and their values on request",
      0, 9, RunBrowse3},
-    {L"readage", L"<item ID>... [--max-age MS|any]",
+    {L"itemio-read", L"<item ID>... [--maxage MS|any]",
      L"reads the item IDs through IOPCItemIO with a max age (default 0: the Viewer's value now)", 1,
      66, RunReadAge},
-    {L"writevqt", L"<item ID> <value> [--type <VT>] [--quality N] [--time now]",
+    {L"itemio-write", L"<item ID> <value> [--type <VT>] [--quality N] [--time now]",
      L"writes the text as a value (of the type given, else as text) through IOPCItemIO; a "
      L"quality or timestamp goes with it when given",
      2, 8, RunWriteVqt},
@@ -235,7 +235,7 @@ const Command kDa3Commands[] = {
 
 }  // namespace
 
-CommandFamily Da3Commands()
+CommandFamily Da3ServerCommands()
 {
-    return {kDa3Commands, std::size(kDa3Commands)};
+    return {kDa3ServerCommands, std::size(kDa3ServerCommands)};
 }
