@@ -137,6 +137,17 @@ da2_client() {
   wine "$bin/opcclient.exe" read2 Counter Temperature + write2 Level 55 + refresh2 Counter RunFlag | cat
 }
 
+da3_client() {
+  step "an OPC DA 3.0 client: IOPCBrowse a page at a time with continuation points and properties, IOPCItemIO reads by item ID with a max age and a VQT write, IOPCSyncIO2 read with a max age, then keep-alive callbacks on a quiet group"
+  wine "$bin/opcclient.exe" browse3 Tagname --page 3 --properties 1,2 | cat
+  wine "$bin/opcclient.exe" itemio-read Counter Temperature --maxage 0 + itemio-read Counter --maxage any | cat
+  wine "$bin/opcclient.exe" itemio-write Setpoint 21.5 --type R4 | cat
+  # A quality cannot reach a tag record: the server refuses that item (exit code 3) and writes nothing.
+  wine "$bin/opcclient.exe" itemio-write Setpoint 22 --quality 192 | cat || true
+  wine "$bin/opcclient.exe" read-maxage Counter Message --maxage 500 | cat
+  wine "$bin/opcclient.exe" watch-keepalive Operator --keepalive 2000 --callbacks 3 --seconds 20 | cat
+}
+
 x86_client() {
   step "a 32-bit OPC client (bin/x86/opcclient.exe), as most plant clients are, talks to the 64-bit server through the 32-bit proxy/stub DLL"
   wine "$bin/x86/opcclient.exe" status + browse leaves | cat
@@ -181,6 +192,7 @@ query_server
 watch_values
 write_from_client
 da2_client
+da3_client
 x86_client
 close_server_with_notice
 close_viewer
