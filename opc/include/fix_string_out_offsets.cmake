@@ -12,6 +12,8 @@
 # Fails when the number of mended parameters of any shape differs from the number of such
 # parameters in the IDL: a widl that has been fixed (or changed its output) must be noticed.
 
+include(${CMAKE_CURRENT_LIST_DIR}/in_param_at_rp_entry.cmake)
+
 file(READ "${IDL}" idl)
 file(READ "${IN}" proxy)
 
@@ -74,7 +76,7 @@ check_count("[out, string, size_is(,n)] LPWSTR **" ${mended} ${expected})
 # (FC_BOGUS_ARRAY in the 64-bit proxy, FC_CARRAY in the 32-bit one), and gives the parameter, as a
 # "simple ref" one, the type offset M + 8: inside the array's own descriptor, and the call fails
 # in the client with 0x800706F7 (RPC_X_BAD_STUB_DATA). Each is pointed at its FC_RP entry with the
-# "simple ref" flag cleared, as free_in_array_params.cmake does for arrays of structures: the array
+# "simple ref" flag cleared (in_param_at_rp_entry.cmake, as for arrays of structures): the array
 # then crosses, and the stub frees it after the call (pointed at the array itself, it would cross
 # but stay behind in the server, a block per call).
 string(REGEX MATCHALL "\\[in, string, size_is\\([A-Za-z]+\\)\\] LPC?WSTR \\*" in_arrays "${idl}")
@@ -85,19 +87,8 @@ string(REGEX MATCHALL
 set(mended 0)
 foreach(entry IN LISTS entries)
   string(REGEX MATCH "^/\\* ([0-9]+) " _ "${entry}")
-  set(rp_offset ${CMAKE_MATCH_1})
-  math(EXPR wrong_offset "${rp_offset} + 8")
-  math(EXPR wrong_hex "${wrong_offset}" OUTPUT_FORMAT HEXADECIMAL)
-  math(EXPR rp_hex "${rp_offset}" OUTPUT_FORMAT HEXADECIMAL)
-  set(param_re "NdrFcShort\\(0x10b\\),([ \t]*)/\\* flags: must size, must free, in, simple ref \\*/(\n[^\n]*stack offset[^\n]*\n[ \t]*)NdrFcShort\\(${wrong_hex}\\),([ \t]*)/\\* type offset = ${wrong_offset} \\*/")
-  string(REGEX MATCHALL "${param_re}" uses "${proxy}")
-  list(LENGTH uses count)
-  if(count GREATER 0)
-    string(REGEX REPLACE "${param_re}"
-      "NdrFcShort(0xb),\\1/* flags: must size, must free, in (mended) */\\2NdrFcShort(${rp_hex}),\\3/* type offset = ${rp_offset} (mended) */"
-      proxy "${proxy}")
-    math(EXPR mended "${mended} + ${count}")
-  endif()
+  math(EXPR wrong_offset "${CMAKE_MATCH_1} + 8")
+  point_in_param_at_rp_entry(${wrong_offset} ${CMAKE_MATCH_1} mended)
 endforeach()
 check_count("[in, string, size_is(n)] LPWSTR *" ${mended} ${expected})
 

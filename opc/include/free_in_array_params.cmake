@@ -15,6 +15,8 @@
 # shape above; those are counted apart and left as they are (their stub side, AddItems and
 # ValidateItems, runs in our 64-bit server).
 
+include(${CMAKE_CURRENT_LIST_DIR}/in_param_at_rp_entry.cmake)
+
 file(READ "${IDL}" idl)
 string(REGEX MATCHALL "\\[in, size_is\\([A-Za-z]+\\)\\] (OPCITEMDEF|OPCITEMVQT|VARIANT) \\*" in_arrays "${idl}")
 list(LENGTH in_arrays expected)
@@ -32,19 +34,7 @@ foreach(entry IN LISTS entries)
   string(REGEX MATCH "^/\\* ([0-9]+) " _ "${entry}")
   set(array_offset ${CMAKE_MATCH_1})
   string(REGEX MATCH "\n/\\* ([0-9]+) \\*/\n[ \t]*0x11" _ "${entry}")
-  set(rp_offset ${CMAKE_MATCH_1})
-  math(EXPR array_hex "${array_offset}" OUTPUT_FORMAT HEXADECIMAL)
-  math(EXPR rp_hex "${rp_offset}" OUTPUT_FORMAT HEXADECIMAL)
-  # An [in] simple ref parameter's descriptor: flags line, stack offset line, type offset line.
-  set(param_re "NdrFcShort\\(0x10b\\),([ \t]*)/\\* flags: must size, must free, in, simple ref \\*/(\n[^\n]*stack offset[^\n]*\n[ \t]*)NdrFcShort\\(${array_hex}\\),([ \t]*)/\\* type offset = ${array_offset} \\*/")
-  string(REGEX MATCHALL "${param_re}" uses "${proxy}")
-  list(LENGTH uses count)
-  if(count GREATER 0)
-    string(REGEX REPLACE "${param_re}"
-      "NdrFcShort(0xb),\\1/* flags: must size, must free, in (mended) */\\2NdrFcShort(${rp_hex}),\\3/* type offset = ${rp_offset} (mended) */"
-      proxy "${proxy}")
-    math(EXPR mended "${mended} + ${count}")
-  endif()
+  point_in_param_at_rp_entry(${array_offset} ${CMAKE_MATCH_1} mended)
 endforeach()
 
 string(REGEX MATCHALL "/\\* [0-9]+ \\(OPCITEMDEF \\*\\) \\*/\n[ \t]*0x1b,[ \t]*/\\* FC_CARRAY \\*/"

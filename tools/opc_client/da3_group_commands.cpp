@@ -65,12 +65,8 @@ HRESULT RunReadMaxAge(ClientSession& session, const CommandArguments& arguments)
 {
     OptionArguments parsed;
     DWORD maxAge = kDefaultMaxAgeMs;
-    if (!ParseOptionArguments(arguments, {L"maxage"}, parsed) || parsed.words.empty()) {
-        return E_INVALIDARG;
-    }
-    if (parsed.Option(L"maxage", L"") == L"any") {
-        maxAge = 0xFFFFFFFF;
-    } else if (!parsed.NumberOption(L"maxage", maxAge)) {
+    if (!ParseOptionArguments(arguments, {L"maxage"}, parsed) || parsed.words.empty() ||
+        !parsed.MaxAgeOption(maxAge)) {
         return E_INVALIDARG;
     }
     ClientGroup group;
@@ -79,27 +75,19 @@ HRESULT RunReadMaxAge(ClientSession& session, const CommandArguments& arguments)
     if (FAILED(hr)) return hr;
     std::vector<OPCHANDLE> handles = group.ServerHandles();
     std::vector<DWORD> maxAges(handles.size(), maxAge);
-    VARIANT* rawValues = nullptr;
-    WORD* rawQualities = nullptr;
-    FILETIME* rawTimes = nullptr;
-    HRESULT* rawErrors = nullptr;
+    MaxAgeReadResults read(handles.size());
     hr = io->ReadMaxAge(static_cast<DWORD>(handles.size()), handles.data(), maxAges.data(),
-                        &rawValues, &rawQualities, &rawTimes, &rawErrors);
-    TaskBlock<VARIANT> values(rawValues);
-    TaskBlock<WORD> qualities(rawQualities);
-    TaskBlock<FILETIME> times(rawTimes);
-    TaskBlock<HRESULT> errors(rawErrors);
+                        &read.values, &read.qualities, &read.times, &read.errors);
     if (FAILED(hr)) return hr;
     HRESULT result = S_OK;
     for (size_t i = 0; i < handles.size(); ++i) {
-        std::wstring line = parsed.words[i] + L" = " + ValueText(values.get()[i]) + L"  quality " +
-                            QualityText(qualities.get()[i]) + L"  " + TimeText(times.get()[i]);
-        if (FAILED(errors.get()[i])) {
-            line += L"  error " + session.ErrorText(errors.get()[i]);
-            if (SUCCEEDED(result)) result = errors.get()[i];
+        std::wstring line = parsed.words[i] + L" = " + ValueText(read.values[i]) + L"  quality " +
+                            QualityText(read.qualities[i]) + L"  " + TimeText(read.times[i]);
+        if (FAILED(read.errors[i])) {
+            line += L"  error " + session.ErrorText(read.errors[i]);
+            if (SUCCEEDED(result)) result = read.errors[i];
         }
         PrintLine(line);
-        VariantClear(&values.get()[i]);
     }
     return result;
 }

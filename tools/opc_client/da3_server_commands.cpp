@@ -144,38 +144,29 @@ HRESULT RunReadAge(ClientSession& session, const CommandArguments& arguments)
     OptionArguments parsed;
     DWORD maxAge = 0;
     if (!ParseOptionArguments(arguments, {L"maxage"}, parsed) || parsed.words.empty() ||
-        (parsed.Option(L"maxage", L"") != L"any" && !parsed.NumberOption(L"maxage", maxAge))) {
+        !parsed.MaxAgeOption(maxAge)) {
         return E_INVALIDARG;
     }
-    if (parsed.Option(L"maxage", L"") == L"any") maxAge = 0xFFFFFFFF;
     ComPtr<IOPCItemIO> io;
     HRESULT hr = session.Server()->QueryInterface(IID_PPV_ARGS(&io));
     if (FAILED(hr)) return hr;
     std::vector<LPCWSTR> itemIds;
     for (const std::wstring& word : parsed.words) itemIds.push_back(word.c_str());
     std::vector<DWORD> maxAges(itemIds.size(), maxAge);
-    VARIANT* rawValues = nullptr;
-    WORD* rawQualities = nullptr;
-    FILETIME* rawTimes = nullptr;
-    HRESULT* rawErrors = nullptr;
-    hr = io->Read(static_cast<DWORD>(itemIds.size()), itemIds.data(), maxAges.data(), &rawValues,
-                  &rawQualities, &rawTimes, &rawErrors);
-    TaskBlock<VARIANT> values(rawValues);
-    TaskBlock<WORD> qualities(rawQualities);
-    TaskBlock<FILETIME> times(rawTimes);
-    TaskBlock<HRESULT> errors(rawErrors);
+    MaxAgeReadResults read(itemIds.size());
+    hr = io->Read(static_cast<DWORD>(itemIds.size()), itemIds.data(), maxAges.data(), &read.values,
+                  &read.qualities, &read.times, &read.errors);
     if (FAILED(hr)) return hr;
     HRESULT result = S_OK;
     for (size_t i = 0; i < itemIds.size(); ++i) {
-        const HRESULT error = errors.get()[i];
+        const HRESULT error = read.errors[i];
         if (FAILED(error)) {
             PrintLine(parsed.words[i] + L": " + session.ErrorText(error));
             if (SUCCEEDED(result)) result = error;
             continue;
         }
-        PrintLine(parsed.words[i] + L" = " + ValueText(values.get()[i]) + L"  quality " +
-                  QualityText(qualities.get()[i]) + L"  " + TimeText(times.get()[i]));
-        VariantClear(&values.get()[i]);
+        PrintLine(parsed.words[i] + L" = " + ValueText(read.values[i]) + L"  quality " +
+                  QualityText(read.qualities[i]) + L"  " + TimeText(read.times[i]));
     }
     return result;
 }

@@ -30,9 +30,9 @@ struct Invocation {
 
 std::vector<CommandFamily> Families()
 {
-    return {StatusCommands(), GroupCommands(), BrowseCommands(), ItemCommands(),
-            WatchCommands(),  AsyncCommands(), Da2Commands(),  Da3ServerCommands(),
-            Da3GroupCommands()};
+    return {StatusCommands(), GroupCommands(),     BrowseCommands(),
+            ItemCommands(),   WatchCommands(),     AsyncCommands(),
+            Da2Commands(),    Da3ServerCommands(), Da3GroupCommands()};
 }
 
 const Command* FindCommand(const std::wstring& name)

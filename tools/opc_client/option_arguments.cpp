@@ -28,6 +28,15 @@ bool OptionArguments::NumberOption(const std::wstring& name, DWORD& number) cons
     return found == options.end() || ParseNumber(found->second, number);
 }
 
+bool OptionArguments::MaxAgeOption(DWORD& maxAge) const
+{
+    if (Option(L"maxage", L"") == L"any") {
+        maxAge = 0xFFFFFFFF;
+        return true;
+    }
+    return NumberOption(L"maxage", maxAge);
+}
+
 bool ParseOptionArguments(const CommandArguments& arguments,
                           const std::vector<std::wstring>& allowed, OptionArguments& parsed)
 {

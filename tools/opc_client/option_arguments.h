@@ -17,6 +17,9 @@ struct OptionArguments {
     std::wstring Option(const std::wstring& name, const std::wstring& fallback) const;
     // The option as a whole decimal number; false when it is given and is no such number.
     bool NumberOption(const std::wstring& name, DWORD& number) const;
+    // "--maxage MS|any" (any: 0xFFFFFFFF, whatever the server holds); maxAge is left as it is
+    // when the option is not given, false when it is neither.
+    bool MaxAgeOption(DWORD& maxAge) const;
 };
 
 // A whole unsigned decimal number, or false.
