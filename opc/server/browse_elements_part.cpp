@@ -24,14 +24,6 @@ struct PropertyRequest {
     bool values;
 };
 
-const wchar_t* PropertyDescription(DWORD id)
-{
-    for (const ItemProperty& property : kItemProperties) {
-        if (property.id == id) return property.description;
-    }
-    return nullptr;
-}
-
 void ClearProperties(OPCITEMPROPERTIES& list)
 {
     for (DWORD i = 0; list.pItemProperties && i < list.dwNumProperties; ++i) {
@@ -67,7 +59,7 @@ HRESULT FillProperties(int slot, const PropertyRequest& request, const FILETIME&
         property.dwPropertyID = id;
         property.vtDataType = ItemPropertyType(slot, id);
         // No property has an item ID of its own.
-        const wchar_t* description = PropertyDescription(id);
+        const wchar_t* description = ItemPropertyDescription(id);
         if (!description) {
             property.hrErrorID = OPC_E_INVALID_PID;
             list.hrErrorID = S_FALSE;
@@ -126,9 +118,10 @@ HRESULT BrowseElementsPart::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs,
 
     const PropertyRequest request{dwPropertyCount == 0, dwPropertyCount, pdwPropertyIDs,
                                   bReturnPropertyValues != FALSE};
+    // The client's items are walked for the values' times only when values are asked for.
     TagValueTimes valueTimes;
     TaskArray<OPCITEMPROPERTIES> lists = AllocateTaskArray<OPCITEMPROPERTIES>(dwItemCount);
-    if (!lists || !valueTimes.Collect(owner().Groups())) return E_OUTOFMEMORY;
+    if (!lists || (request.values && !valueTimes.Collect(owner().Groups()))) return E_OUTOFMEMORY;
     HRESULT result = S_OK;
     for (DWORD i = 0; i < dwItemCount; ++i) {
         lists[i] = OPCITEMPROPERTIES{};
@@ -206,7 +199,8 @@ HRESULT BrowseElementsPart::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint
     TagValueTimes valueTimes;
     TaskArray<OPCBROWSEELEMENT> elements =
         AllocateTaskArray<OPCBROWSEELEMENT>(static_cast<DWORD>(count));
-    if (!elements || !valueTimes.Collect(owner().Groups())) return E_OUTOFMEMORY;
+    if (!elements || (withProperties && request.values && !valueTimes.Collect(owner().Groups())))
+        return E_OUTOFMEMORY;
     HRESULT result = S_OK;
     for (size_t i = 0; i < count; ++i) {
         const Element& element = listed[first + i];

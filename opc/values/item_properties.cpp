@@ -10,14 +10,6 @@
 
 namespace {
 
-bool Offered(DWORD id)
-{
-    for (const ItemProperty& property : kItemProperties) {
-        if (property.id == id) return true;
-    }
-    return false;
-}
-
 // Writes to a write-inhibited tag are dropped, so such a tag is only readable; without the
 // Viewer's area nothing can be known and the item's usual rights hold.
 DWORD AccessRights(int slot)
@@ -39,6 +31,14 @@ DATE DateOfFileTime(const FILETIME& time)
 }
 
 }  // namespace
+
+const wchar_t* ItemPropertyDescription(DWORD id)
+{
+    for (const ItemProperty& property : kItemProperties) {
+        if (property.id == id) return property.description;
+    }
+    return nullptr;
+}
 
 HRESULT FindTagOfPropertyItem(const wchar_t* itemId, int* slot)
 {
@@ -71,7 +71,7 @@ VARTYPE ItemPropertyType(int slot, DWORD id)
 HRESULT ItemPropertyValue(int slot, DWORD id, int32_t pollPeriodMs, const FILETIME& valueTime,
                           VARIANT* value)
 {
-    if (!Offered(id)) return OPC_E_INVALID_PID;
+    if (!ItemPropertyDescription(id)) return OPC_E_INVALID_PID;
     VariantClear(value);
     const MirrorEntry& entry = *g_tagMirror[slot];
     switch (id) {

@@ -17,6 +17,9 @@ inline constexpr ItemProperty kItemProperties[] = {
     {4, L"Item Timestamp"},          {5, L"Item Access Rights"}, {6, L"Server Scan Rate"},
 };
 
+// The description of property `id`; null for an id no tag offers.
+const wchar_t* ItemPropertyDescription(DWORD id);
+
 // The mirror slot of the tag `itemId` names, into *slot: OPC_E_INVALIDITEMID for an ID that can
 // never name a tag (null, an empty tag name, or one longer than a tag name holds),
 // OPC_E_UNKNOWNITEMID when no tag has the name.
