@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,7 +25,9 @@
 #include "bench/mixed_tag_area.h"
 #include "bench/served_project.h"
 #include "diagnostics/support_trace.h"
+#include "opc/datachange/client_delivery.h"
 #include "opc/datachange/group_streams.h"
+#include "opc/datachange/sink_calls.h"
 #include "opc/group/group_object.h"
 #include "opc/server/class_factory.h"
 #include "opc/server/com_server_lifetime.h"
@@ -324,6 +327,32 @@ void PrintPassByItems(IAdviseSink* sink, const std::vector<CLIPFORMAT>& formats)
     std::printf("\n");
 }
 
+// A frozen client's delivery queue: a push, data change or completion, costs the same however
+// many calls already wait.
+void PrintQueuePushByBacklog()
+{
+    const auto call = [](SinkConnection connection, bool coalesces) {
+        QueuedDelivery entry;
+        entry.connection = connection;
+        entry.call = std::make_unique<StreamCall>(CLIPFORMAT{1}, coalesces, StreamBlock{});
+        return entry;
+    };
+    std::printf("delivery queue, one push by calls already waiting:");
+    double first = 0;
+    for (const int waiting : {10, 1000, 10000}) {
+        constexpr int kPushes = 2000;
+        const double seconds = BestOf(kRounds, [&] {
+            DeliveryQueue queue;
+            for (int i = 0; i < waiting; ++i) queue.Push(call(2, false));
+            for (int i = 0; i < kPushes; ++i) queue.Push(call(1, i % 2 == 0));
+        });
+        const double perPush = seconds / (waiting + kPushes) * 1e9;
+        if (first == 0) first = perPush;
+        std::printf("  %d: %.0f ns (x%.2f)", waiting, perPush, perPush / first);
+    }
+    std::printf("\n");
+}
+
 int InProcess()
 {
     MixedTagArea area;
@@ -462,6 +491,7 @@ int InProcess()
     load.groups.clear();
     load.servers.clear();
     PrintPassByItems(&sink, formats);
+    PrintQueuePushByBacklog();
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/window_classes.h"
+#include "viewer/win_handles.h"
 
 HANDLE OpenRunningServer()
 {
@@ -62,6 +63,13 @@ bool ReadFigures(HANDLE process, ServerFigures& figures)
     figures.workingSet = memory.WorkingSetSize;
     figures.threads = CountThreads(GetProcessId(process));
     return true;
+}
+
+SIZE_T ServerPrivateBytes()
+{
+    const UniqueHandle server(OpenRunningServer());
+    ServerFigures figures;
+    return server && ReadFigures(server.get(), figures) ? figures.privateBytes : 0;
 }
 
 std::string Describe(const ServerFigures& figures)

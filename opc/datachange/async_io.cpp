@@ -5,17 +5,19 @@
 #include <algorithm>
 
 #include "opc/com/global_lock.h"
+#include "opc/datachange/data_callback.h"
 #include "opc/items/item_object.h"
 #include "opc_error.h"
 
 HRESULT AsyncIOPart::CheckRequest(const PendingRequest& record, DWORD count,
                                   const OPCHANDLE* handles, HRESULT** ppErrors,
-                                  TaskArray<OPCHANDLE>& list)
+                                  TaskArray<OPCHANDLE>& list, RequestCharge& charge)
 {
     if (record.InUse()) return CONNECT_E_ADVISELIMIT;
-    if (owner().CallbacksBacklogged()) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
-    // The transaction ID will come from the server object; without it nothing can be queued.
-    if (!owner().HasServer()) return CO_E_OBJNOTCONNECTED;
+    // No update pass would complete it, and the transaction ID comes from the server object.
+    if (!owner().InServerTable()) return CO_E_OBJNOTCONNECTED;
+    charge = owner().ChargeRequest(RequestAnswerBytes(count));
+    if (!charge) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(count);
     if (!errors) return E_OUTOFMEMORY;
     list = AllocateTaskArray<OPCHANDLE>(count);
@@ -45,10 +47,11 @@ HRESULT AsyncIOPart::Read(DWORD /*dwConnection*/, OPCDATASOURCE dwSource, DWORD 
     GlobalLockScope lock;
     PendingRequest& read = owner().Requests().read;
     TaskArray<OPCHANDLE> list;
-    const HRESULT checked = CheckRequest(read, dwCount, phServer, ppErrors, list);
+    RequestCharge charge;
+    const HRESULT checked = CheckRequest(read, dwCount, phServer, ppErrors, list, charge);
     if (FAILED(checked)) return checked;
     const DWORD id = owner().NextTransactionId();
-    read.Queue(std::move(list), dwCount, id);
+    read.Queue(std::move(list), dwCount, id, std::move(charge));
     // The source is taken as given; anything but OPC_DS_CACHE reads as the device does.
     read.source = static_cast<DWORD>(dwSource);
     *pTransactionID = id;
@@ -65,13 +68,14 @@ HRESULT AsyncIOPart::Write(DWORD /*dwConnection*/, DWORD dwCount, OPCHANDLE* phS
     GlobalLockScope lock;
     PendingRequest& write = owner().Requests().write;
     TaskArray<OPCHANDLE> list;
-    const HRESULT checked = CheckRequest(write, dwCount, phServer, ppErrors, list);
+    RequestCharge charge;
+    const HRESULT checked = CheckRequest(write, dwCount, phServer, ppErrors, list, charge);
     if (FAILED(checked)) return checked;
     // The values are applied now; each item keeps its result for the write-complete stream.
     ItemTable& items = owner().Items();
     for (DWORD i = 0; i < dwCount; ++i) items.Find(phServer[i])->WriteAsync(pItemValues[i]);
     const DWORD id = owner().NextTransactionId();
-    write.Queue(std::move(list), dwCount, id);
+    write.Queue(std::move(list), dwCount, id, std::move(charge));
     *pTransactionID = id;
     return S_OK;
 }
@@ -88,18 +92,19 @@ HRESULT AsyncIOPart::Refresh(DWORD /*dwConnection*/, OPCDATASOURCE dwSource, DWO
         });
     }
     if (count == 0) return E_FAIL;
-    if (!owner().HasServer()) return CO_E_OBJNOTCONNECTED;
-    if (owner().CallbacksBacklogged()) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
+    if (!owner().InServerTable()) return CO_E_OBJNOTCONNECTED;
+    RequestCharge charge = owner().ChargeRequest(RequestAnswerBytes(count));
+    if (!charge) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
     TaskArray<OPCHANDLE> list = AllocateTaskArray<OPCHANDLE>(count);
     if (!list) return E_OUTOFMEMORY;
     DWORD filled = 0;
     owner().Items().ForEach([&](const ItemObject& item) {
         if (item.Active()) list[filled++] = item.ServerHandle();
     });
-    // A pending refresh is replaced, never delivered.
+    // A pending refresh is replaced, never delivered: its charge goes with it.
     PendingRequest& refresh = owner().Requests().refresh;
     const DWORD id = owner().NextTransactionId();
-    refresh.Queue(std::move(list), count, id);
+    refresh.Queue(std::move(list), count, id, std::move(charge));
     refresh.source = static_cast<DWORD>(dwSource);
     *pTransactionID = id;
     return S_OK;
@@ -117,9 +122,11 @@ HRESULT AsyncIOPart::Cancel(DWORD dwTransactionID)
     return E_FAIL;
 }
 
-void PendingRequest::Queue(TaskArray<OPCHANDLE> list, DWORD itemCount, DWORD id)
+void PendingRequest::Queue(TaskArray<OPCHANDLE> list, DWORD itemCount, DWORD id,
+                           RequestCharge taken)
 {
     items = std::move(list);
+    charge = std::move(taken);
     count = itemCount;
     transactionId = id;
     cancelled = FALSE;
@@ -128,6 +135,7 @@ void PendingRequest::Queue(TaskArray<OPCHANDLE> list, DWORD itemCount, DWORD id)
 void PendingRequest::Reset()
 {
     items.reset();
+    charge.Release();
     count = 0;
     cancelled = FALSE;
 }

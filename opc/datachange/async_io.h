@@ -16,9 +16,10 @@ struct PendingRequest {
     // reset; a completion's qualities depend on the read's.
     DWORD source = OPC_DS_CACHE;
     TaskArray<OPCHANDLE> items;  // server handles, in the order the request gave them
+    RequestCharge charge;        // on the client's budget until answered
 
     bool InUse() const { return count != 0; }
-    void Queue(TaskArray<OPCHANDLE> list, DWORD itemCount, DWORD id);
+    void Queue(TaskArray<OPCHANDLE> list, DWORD itemCount, DWORD id, RequestCharge taken);
     // Idle again; the source stays.
     void Reset();
     // Takes every entry of a removed item out of the list, so that the completion never
@@ -58,7 +59,8 @@ public:
 
 private:
     // Read and Write up to the queueing: checks the request, fills *ppErrors with each handle's
-    // validity and, when all are valid, gives the new item list. On failure nothing is queued.
+    // validity and, when all are valid, gives the new item list and its charge on the client's
+    // budget. On failure nothing is queued.
     HRESULT CheckRequest(const PendingRequest& record, DWORD count, const OPCHANDLE* handles,
-                         HRESULT** ppErrors, TaskArray<OPCHANDLE>& list);
+                         HRESULT** ppErrors, TaskArray<OPCHANDLE>& list, RequestCharge& charge);
 };

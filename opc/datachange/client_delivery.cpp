@@ -21,11 +21,6 @@ constexpr size_t kCompletionsWorthTracing = 100;
 // Delivery threads whose queue is closed and that have not ended yet.
 LONG g_endingDeliveries = 0;
 
-bool IsCallOf(const QueuedDelivery& entry, SinkConnection connection)
-{
-    return entry.step == DeliveryStep::Call && entry.connection == connection;
-}
-
 // Whether `sink` is a proxy of an object in another apartment (only a proxy answers
 // IClientSecurity).
 bool InOtherApartment(IUnknown& sink)
@@ -169,56 +164,78 @@ bool DeliveryQueue::Push(QueuedDelivery entry)
     {
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_closed) return false;
-        auto& entries = m_entries;
-        const auto dropped = [](const QueuedDelivery& waiting) {
-            return waiting.step == DeliveryStep::Call && !waiting.call;
-        };
-        if (entry.step == DeliveryStep::Disconnect) {
-            m_gone.erase(entry.connection);
-            for (QueuedDelivery& waiting : entries) {
-                if (!IsCallOf(waiting, entry.connection)) continue;
-                Count(waiting, false);
-                waiting.call.reset();
-            }
-        } else if (entry.step == DeliveryStep::Call && entry.call->Coalesces()) {
-            // The newer data change goes to the end: it comes after every completion queued
-            // before it, as it would have on time. Newest first, so that what the newer one
-            // takes in is the latest the client was owed.
-            bool completionBetween = false;
-            for (auto waiting = entries.rbegin(); waiting != entries.rend(); ++waiting) {
-                if (!IsCallOf(*waiting, entry.connection)) continue;
-                if (!waiting->call->Coalesces()) {
-                    completionBetween = true;
-                } else if (entry.call->Absorb(*waiting->call, completionBetween)) {
-                    Count(*waiting, false);
-                    waiting->call.reset();
-                    ++m_coalesced;
-                }
-            }
-        }
-        entries.erase(std::remove_if(entries.begin(), entries.end(), dropped), entries.end());
-        if (entry.call) entry.bytes = entry.call->Bytes();
+        Connection* connection = nullptr;
         try {
-            entries.push_back(std::move(entry));
+            connection = &m_connections[entry.connection];
+            connection->coalescible.reserve(kCoalescibleKept);
         } catch (const std::bad_alloc&) {
             return false;
         }
-        Count(entries.back(), true);
+        entry.order = ++m_pushes;
+        if (entry.step == DeliveryStep::Disconnect) {
+            // Its waiting calls are dropped here, and skipped when their turn comes.
+            m_gone.erase(entry.connection);
+            m_bytes -= connection->bytes;
+            m_completions -= connection->completions;
+            *connection = Connection{};
+            connection->droppedBefore = entry.order;
+        } else if (entry.step == DeliveryStep::Call && entry.call->Coalesces()) {
+            AbsorbInto(entry, *connection);
+        } else if (entry.step == DeliveryStep::Call) {
+            for (Coalescible& older : connection->coalescible) older.completionAfter = true;
+        }
+        if (entry.call) entry.bytes = entry.call->Bytes();
+        const bool coalesces = entry.call && entry.call->Coalesces();
+        try {
+            m_entries.push_back(std::move(entry));
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        if (coalesces) {
+            // Room was reserved above: this never allocates.
+            if (connection->coalescible.size() == kCoalescibleKept) {
+                connection->coalescible.erase(connection->coalescible.begin());
+            }
+            connection->coalescible.push_back({std::prev(m_entries.end()), false});
+        }
+        Count(m_entries.back(), true);
     }
     m_ready.notify_one();
     return true;
+}
+
+void DeliveryQueue::AbsorbInto(QueuedDelivery& newer, Connection& connection)
+{
+    // Newest first, so that what the newer one takes in is the latest the client was owed. The
+    // newer goes to the end: it comes after every completion queued before it, as it would have
+    // on time.
+    auto& waiting = connection.coalescible;
+    for (size_t i = waiting.size(); i-- > 0;) {
+        if (!newer.call->Absorb(*waiting[i].entry->call, waiting[i].completionAfter)) continue;
+        Count(*waiting[i].entry, false);
+        m_entries.erase(waiting[i].entry);
+        waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
+        ++m_coalesced;
+    }
 }
 
 void DeliveryQueue::Count(const QueuedDelivery& entry, bool waiting)
 {
     if (entry.step != DeliveryStep::Call || !entry.call) return;
     const size_t completions = entry.call->Coalesces() ? 0 : 1;
+    // Pushed calls always have their connection's record: it goes only with Close or with a
+    // disconnect taken after all of them.
+    Connection& connection = m_connections.find(entry.connection)->second;
     if (waiting) {
         m_bytes += entry.bytes;
         m_completions += completions;
+        connection.bytes += entry.bytes;
+        connection.completions += completions;
     } else {
         m_bytes -= entry.bytes;
         m_completions -= completions;
+        connection.bytes -= entry.bytes;
+        connection.completions -= completions;
     }
 }
 
@@ -227,36 +244,63 @@ void DeliveryQueue::Close()
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_closed = true;
-        m_entries.erase(std::remove_if(m_entries.begin(), m_entries.end(),
-                                       [](const QueuedDelivery& waiting) {
-                                           return waiting.step == DeliveryStep::Call;
-                                       }),
-                        m_entries.end());
+        m_entries.remove_if(
+            [](const QueuedDelivery& waiting) { return waiting.step == DeliveryStep::Call; });
+        m_connections.clear();
         m_completions = 0;
         m_bytes = 0;
     }
     m_ready.notify_one();
 }
 
+bool DeliveryQueue::TakeFront(QueuedDelivery& entry)
+{
+    while (!m_entries.empty()) {
+        QueuedDelivery& front = m_entries.front();
+        const auto found = m_connections.find(front.connection);
+        if (front.step == DeliveryStep::Call &&
+            (found == m_connections.end() || front.order < found->second.droppedBefore)) {
+            m_entries.pop_front();  // already taken off the counts by its disconnect
+            continue;
+        }
+        if (found == m_connections.end()) {  // a connect or disconnect after Close
+            entry = std::move(front);
+            m_entries.pop_front();
+            return true;
+        }
+        Connection& connection = found->second;
+        // A data change taken leaves its connection's list, where it is the oldest kept.
+        auto& waiting = connection.coalescible;
+        if (!waiting.empty() && waiting.front().entry == m_entries.begin()) {
+            waiting.erase(waiting.begin());
+        }
+        entry = std::move(front);
+        m_entries.pop_front();
+        Count(entry, false);
+        // Every call of a connection comes before its disconnect: nothing more of it waits.
+        if (entry.step == DeliveryStep::Disconnect && connection.bytes == 0 &&
+            connection.completions == 0 && waiting.empty()) {
+            m_connections.erase(found);
+        }
+        return true;
+    }
+    return false;
+}
+
 bool DeliveryQueue::WaitNext(QueuedDelivery& entry)
 {
     std::unique_lock<std::mutex> guard(m_lock);
-    m_ready.wait(guard, [this] { return m_closed || !m_entries.empty(); });
-    if (m_entries.empty()) return false;
-    entry = std::move(m_entries.front());
-    m_entries.pop_front();
-    Count(entry, false);
-    return true;
+    for (;;) {
+        m_ready.wait(guard, [this] { return m_closed || !m_entries.empty(); });
+        if (TakeFront(entry)) return true;
+        if (m_closed) return false;
+    }
 }
 
 bool DeliveryQueue::TryNext(QueuedDelivery& entry)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_entries.empty()) return false;
-    entry = std::move(m_entries.front());
-    m_entries.pop_front();
-    Count(entry, false);
-    return true;
+    return TakeFront(entry);
 }
 
 void DeliveryQueue::TakeBacklog(size_t& coalesced, size_t& completions)
@@ -271,6 +315,13 @@ bool DeliveryQueue::Saturated() const
 {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_completions >= kCompletionBound || m_bytes >= kByteBound;
+}
+
+void DeliveryQueue::Waiting(size_t& completions, size_t& bytes) const
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    completions = m_completions;
+    bytes = m_bytes;
 }
 
 void DeliveryQueue::MarkGone(SinkConnection connection)
@@ -364,17 +415,48 @@ bool ClientDelivery::Gone(SinkConnection connection) const
     return m_queue->Gone(connection);
 }
 
-bool ClientDelivery::Saturated() const
+RequestCharge ClientDelivery::Charge(size_t answerBytes)
 {
-    if (!m_queue || !m_queue->Saturated()) return false;
+    size_t completions = 0;
+    size_t bytes = 0;
+    if (m_queue) m_queue->Waiting(completions, bytes);
+    if (m_requestsCharged + completions < DeliveryQueue::kCompletionBound &&
+        m_bytesCharged + bytes + answerBytes <= DeliveryQueue::kByteBound) {
+        ++m_requestsCharged;
+        m_bytesCharged += answerBytes;
+        return RequestCharge(this, answerBytes);
+    }
     const ULONGLONG now = GetTickCount64();
-    if (now - m_queue->refusalTracedAt < 1000) return true;
-    m_queue->refusalTracedAt = now;
-    SUPPORT_TRACE((TraceClient{m_queue->clientProcessId, nullptr}),
-                  OPC_SERVER_E_CALLBACKS_BACKLOGGED,
-                  "asynchronous request refused: %u completions wait for the client's callbacks",
-                  static_cast<unsigned>(DeliveryQueue::kCompletionBound));
-    return true;
+    if (m_queue && now - m_queue->refusalTracedAt >= 1000) {
+        m_queue->refusalTracedAt = now;
+        SUPPORT_TRACE((TraceClient{m_queue->clientProcessId, nullptr}),
+                      OPC_SERVER_E_CALLBACKS_BACKLOGGED,
+                      "asynchronous request refused: %u requests and completions wait, %u KB",
+                      static_cast<unsigned>(m_requestsCharged + completions),
+                      static_cast<unsigned>((m_bytesCharged + bytes) >> 10));
+    }
+    return RequestCharge();
+}
+
+RequestCharge& RequestCharge::operator=(RequestCharge&& other) noexcept
+{
+    if (this != &other) {
+        Release();
+        m_delivery = other.m_delivery;
+        m_bytes = other.m_bytes;
+        other.m_delivery = nullptr;
+        other.m_bytes = 0;
+    }
+    return *this;
+}
+
+void RequestCharge::Release()
+{
+    if (!m_delivery) return;
+    --m_delivery->m_requestsCharged;
+    m_delivery->m_bytesCharged -= m_bytes;
+    m_delivery = nullptr;
+    m_bytes = 0;
 }
 
 void ClientDelivery::SetClientProcessId(DWORD processId)

@@ -14,10 +14,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <unordered_map>
+#include <vector>
 
 // One call to a client's sink, built on the main thread and made on the client's delivery
 // thread (or at once for a sink in the server's own apartment). The call owns all it hands over.
@@ -56,19 +58,25 @@ struct QueuedDelivery {
     std::unique_ptr<SinkCall> call;
     // Connect: the sink, marshalled for the delivery thread's apartment.
     Microsoft::WRL::ComPtr<IStream> marshalledSink;
-    size_t bytes = 0;  // the call's Bytes() when it was queued
+    size_t bytes = 0;    // the call's Bytes() when it was queued
+    uint64_t order = 0;  // the queue's number for it, in push order
 };
 
 // The waiting calls of one client. The main thread pushes and never waits; the delivery thread
 // takes. A newer data change absorbs the waiting one of its connection (SinkCall::Absorb), so
 // data changes pile up only as far as one per connection; completions are never dropped and
-// keep their order, and are counted so that the client's new requests can be refused once too
-// many wait (Saturated).
+// keep their order. Every push and take costs the same however long the queue is: a frozen
+// client's queue may hold thousands of calls.
 class DeliveryQueue {
 public:
-    // Past either bound the client's new asynchronous requests are refused.
+    // Past either bound the client's new asynchronous requests are refused (ClientDelivery
+    // counts its requests that wait for an update pass against the same bounds).
     static constexpr size_t kCompletionBound = 1000;
-    static constexpr size_t kByteBound = size_t{64} << 20;
+    static constexpr size_t kByteBound = size_t{16} << 20;
+
+    DeliveryQueue() = default;
+    DeliveryQueue(const DeliveryQueue&) = delete;
+    DeliveryQueue& operator=(const DeliveryQueue&) = delete;
 
     // False when memory is short or the queue is closed: the entry is not queued.
     bool Push(QueuedDelivery entry);
@@ -79,7 +87,10 @@ public:
     bool WaitNext(QueuedDelivery& entry);
     // Takes the oldest entry if there is one.
     bool TryNext(QueuedDelivery& entry);
+    // Too many completions, or too many bytes, wait.
     bool Saturated() const;
+    // The completions waiting and the bytes every waiting call holds.
+    void Waiting(size_t& completions, size_t& bytes) const;
     // A connection whose sink was found gone (its client or its apartment ended); only its
     // disconnect takes it off the list.
     void MarkGone(SinkConnection connection);
@@ -93,17 +104,63 @@ public:
     std::atomic<ULONGLONG> refusalTracedAt{0};
 
 private:
+    using Entries = std::list<QueuedDelivery>;
+    // A waiting data change that a newer one of its connection may absorb, and whether a
+    // completion of that connection was queued after it.
+    struct Coalescible {
+        Entries::iterator entry;
+        bool completionAfter;
+    };
+    // What the queue keeps of one connection that has calls waiting.
+    struct Connection {
+        size_t bytes = 0;        // of its waiting calls
+        size_t completions = 0;  // waiting calls that do not coalesce
+        // Its calls queued before this push number were dropped by its disconnect.
+        uint64_t droppedBefore = 0;
+        // Its newest waiting data changes, oldest first. A connection carries one kind of data
+        // change (a few in tests), so a few suffice; an older one that falls off stays queued.
+        std::vector<Coalescible> coalescible;
+    };
+    static constexpr size_t kCoalescibleKept = 4;
+
     // Adds a call that starts waiting to the counts, or takes one that stops waiting off them.
     void Count(const QueuedDelivery& entry, bool waiting);
+    // The oldest entry that is still to be made, or false; the caller holds the lock.
+    bool TakeFront(QueuedDelivery& entry);
+    void AbsorbInto(QueuedDelivery& newer, Connection& connection);
 
     mutable std::mutex m_lock;
     std::condition_variable m_ready;
-    std::deque<QueuedDelivery> m_entries;
+    Entries m_entries;
+    std::unordered_map<SinkConnection, Connection> m_connections;
     std::set<SinkConnection> m_gone;
+    uint64_t m_pushes = 0;     // numbers every entry in push order
     size_t m_completions = 0;  // waiting calls that do not coalesce
     size_t m_bytes = 0;        // held by every waiting call
     size_t m_coalesced = 0;    // since the last TakeBacklog
     bool m_closed = false;
+};
+
+class ClientDelivery;
+
+// What one accepted asynchronous request holds of its client's budget until it is answered
+// (its completion handed to the delivery queue) or dropped. Made by ClientDelivery::Charge.
+class RequestCharge {
+public:
+    RequestCharge() = default;
+    RequestCharge(RequestCharge&& other) noexcept { *this = std::move(other); }
+    RequestCharge& operator=(RequestCharge&& other) noexcept;
+    ~RequestCharge() { Release(); }
+    // False for a charge the budget refused.
+    explicit operator bool() const { return m_delivery != nullptr; }
+    void Release();
+
+private:
+    friend class ClientDelivery;
+    RequestCharge(ClientDelivery* delivery, size_t bytes) : m_delivery(delivery), m_bytes(bytes) {}
+
+    ClientDelivery* m_delivery = nullptr;  // outlives the charge: the request's group holds it
+    size_t m_bytes = 0;
 };
 
 class ClientDelivery {
@@ -127,16 +184,23 @@ public:
     void Send(SinkConnection connection, std::unique_ptr<SinkCall> call);
     // Whether the connection's sink was found gone: its calls are no longer made.
     bool Gone(SinkConnection connection) const;
-    // Too many completions wait for the client: its new asynchronous requests are refused.
-    bool Saturated() const;
+    // One budget a client for what it asked and was not answered yet: its accepted
+    // asynchronous requests that wait for an update pass and the completions waiting in the
+    // queue count together against DeliveryQueue's bounds. A charge for a new request whose
+    // answer takes about `answerBytes`; an empty one past the budget (the request is refused).
+    RequestCharge Charge(size_t answerBytes);
     void SetClientProcessId(DWORD processId);
 
 private:
+    friend class RequestCharge;
     bool StartThread();
 
     std::shared_ptr<DeliveryQueue> m_queue;  // shared with the delivery thread
     bool m_threadStarted = false;
     SinkConnection m_lastConnection = 0;
+    // Accepted requests not answered yet, and their charged bytes; the main thread's only.
+    size_t m_requestsCharged = 0;
+    size_t m_bytesCharged = 0;
 };
 
 // At the server's end, after COM has let go of every client's objects: waits at most

@@ -81,46 +81,40 @@ const CallbackRequest* CallbackRequests::Oldest() const
     return m_requests.empty() ? nullptr : &m_requests.front();
 }
 
-void CallbackRequests::ForgetItem(OPCHANDLE handle)
+size_t RequestAnswerBytes(size_t items)
 {
-    for (CallbackRequest& request : m_requests) {
-        for (size_t i = request.items.size(); i-- > 0;) {
-            if (request.items[i] != handle) continue;
-            request.items.erase(request.items.begin() + static_cast<std::ptrdiff_t>(i));
-            if (!request.writeResults.empty()) {
-                request.writeResults.erase(request.writeResults.begin() +
-                                           static_cast<std::ptrdiff_t>(i));
-            }
-            if (!request.maxAges.empty()) {
-                request.maxAges.erase(request.maxAges.begin() + static_cast<std::ptrdiff_t>(i));
-            }
-        }
-    }
-    m_requests.erase(std::remove_if(m_requests.begin(), m_requests.end(),
-                                    [](const CallbackRequest& request) {
-                                        return request.items.empty() && !request.cancelled;
-                                    }),
-                     m_requests.end());
+    return sizeof(CallbackRequest) + sizeof(DataCallbackCall) +
+           items * (sizeof(RequestedItem) + sizeof(CallbackItem) + sizeof(HRESULT) + sizeof(DWORD));
 }
 
 HRESULT AsyncIO3Part::CheckItems(DWORD count, const OPCHANDLE* handles, const OPCITEMVQT* vqts,
                                  HRESULT** ppErrors, CallbackRequest& request)
 {
+    if (!owner().InServerTable()) return CO_E_OBJNOTCONNECTED;
     if (!owner().Callback().Connected()) return CONNECT_E_NOCONNECTION;
-    if (owner().CallbacksBacklogged()) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
+    // Every handle is weighed against the client's budget before anything is allocated; the
+    // request keeps the charge of the accepted ones.
+    if (!owner().ChargeRequest(RequestAnswerBytes(count))) {
+        return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
+    }
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(count);
     if (!errors) return E_OUTOFMEMORY;
     const ItemTable& items = owner().Items();
     try {
         request.items.reserve(count);
         for (DWORD i = 0; i < count; ++i) {
-            errors[i] = items.Find(handles[i]) ? S_OK : OPC_E_INVALIDHANDLE;
+            const ItemObject* item = items.Find(handles[i]);
+            errors[i] = item ? S_OK : OPC_E_INVALIDHANDLE;
             if (errors[i] == S_OK && vqts) errors[i] = VqtWritable(vqts[i]);
-            if (errors[i] == S_OK) request.items.push_back(handles[i]);
+            if (errors[i] == S_OK) {
+                request.items.push_back({handles[i], item->ClientHandle(), item->Serial()});
+            }
         }
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
+    request.charge = owner().ChargeRequest(RequestAnswerBytes(request.items.size()));
+    if (!request.charge) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
     *ppErrors = errors.release();
     return request.items.size() == count ? S_OK : S_FALSE;
 }
@@ -200,22 +194,31 @@ HRESULT AsyncIO3Part::QueueRefresh(DWORD source, const DWORD* maxAge, DWORD tran
                                    DWORD* pdwCancelID)
 {
     GlobalLockScope lock;
+    if (!owner().InServerTable()) return CO_E_OBJNOTCONNECTED;
     if (!owner().Callback().Connected()) return CONNECT_E_NOCONNECTION;
     if (!owner().IsActive()) return E_FAIL;
-    if (owner().CallbacksBacklogged()) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
     CallbackRequest request;
     request.kind = CallbackRequestKind::Refresh;
     request.transactionId = transactionId;
     request.source = source;
+    size_t active = 0;
+    owner().Items().ForEach([&active](const ItemObject& item) {
+        if (item.Active()) ++active;
+    });
+    if (active == 0) return E_FAIL;
+    request.charge = owner().ChargeRequest(RequestAnswerBytes(active));
+    if (!request.charge) return OPC_SERVER_E_CALLBACKS_BACKLOGGED;
     try {
+        request.items.reserve(active);
         owner().Items().ForEach([&request](const ItemObject& item) {
-            if (item.Active()) request.items.push_back(item.ServerHandle());
+            if (item.Active()) {
+                request.items.push_back({item.ServerHandle(), item.ClientHandle(), item.Serial()});
+            }
         });
         if (maxAge) request.maxAges.assign(request.items.size(), *maxAge);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-    if (request.items.empty()) return E_FAIL;
     return QueueRequest(std::move(request), S_OK, pdwCancelID);
 }
 

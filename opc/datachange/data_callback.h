@@ -75,16 +75,30 @@ private:
 // completion, and the cancel ID the group gave it.
 enum class CallbackRequestKind { Read, Write, Refresh };
 
+// An item as a request names it. Its completion carries OPC_E_INVALIDHANDLE, under the client
+// handle it had at the request, when the item was removed meanwhile (its slot empty, or taken
+// by another item).
+struct RequestedItem {
+    OPCHANDLE hServer = 0;
+    OPCHANDLE hClient = 0;  // at the request
+    uint64_t serial = 0;    // ItemObject::Serial
+};
+
 struct CallbackRequest {
     CallbackRequestKind kind = CallbackRequestKind::Read;
     DWORD transactionId = 0;  // the client's
     DWORD cancelId = 0;       // the group's, never 0
     DWORD source = OPC_DS_DEVICE;
     bool cancelled = false;             // completed with OnCancelComplete instead
-    std::vector<OPCHANDLE> items;       // server handles, in the order the request gave them
+    std::vector<RequestedItem> items;   // in the order the request gave them
     std::vector<HRESULT> writeResults;  // Write: each item's result, made at the call
     std::vector<DWORD> maxAges;         // ReadMaxAge, RefreshMaxAge: each item's; else empty
+    RequestCharge charge;               // on the client's budget until answered
 };
+
+// About what the answer to a request of `items` items holds while it waits: the budget's
+// measure of a request (ClientDelivery::Charge).
+size_t RequestAnswerBytes(size_t items);
 
 class CallbackRequests {
 public:
@@ -98,10 +112,6 @@ public:
     // The request queued last; only while one waits.
     CallbackRequest& Newest() { return m_requests.back(); }
     bool Empty() const { return m_requests.empty(); }
-    // Takes every entry of a removed item out of the requests, so that no completion reaches
-    // its slot, which a new item may take; a request left without items is dropped (a
-    // cancelled one stays: its client waits for OnCancelComplete).
-    void ForgetItem(OPCHANDLE handle);
 
 private:
     std::deque<CallbackRequest> m_requests;
@@ -158,8 +168,9 @@ private:
                          DWORD* pdwCancelID);
     // Up to the queueing: fills *ppErrors with each handle's validity (and, for a VQT write,
     // VqtWritable's answer) and `request.items` with the accepted ones; S_FALSE when some are
-    // refused. The call's checks first: CONNECT_E_NOCONNECTION without a sink,
-    // OPC_SERVER_E_CALLBACKS_BACKLOGGED past the bound.
+    // refused. The call's checks first: CO_E_OBJNOTCONNECTED for a group out of its server's
+    // table, CONNECT_E_NOCONNECTION without a sink, OPC_SERVER_E_CALLBACKS_BACKLOGGED past the
+    // client's budget.
     HRESULT CheckItems(DWORD count, const OPCHANDLE* handles, const OPCITEMVQT* vqts,
                        HRESULT** ppErrors, CallbackRequest& request);
     // Queues the checked request; `checked` is CheckItems' result, returned when it is queued.

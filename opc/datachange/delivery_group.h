@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "opc/datachange/client_delivery.h"
 #include "opc/items/item_table.h"
 
 class CallbackRequests;
@@ -42,13 +43,14 @@ public:
     // The age of value a read with a maximum age finds in the group's items: when they were
     // refreshed while the group is active, 0 (no value kept) while it is not.
     unsigned long long CachedItemsAt() { return IsActive() ? ItemsRefreshedAt() : 0; }
-    // Too many completions wait for the group's client: its new asynchronous requests are
-    // refused.
-    virtual bool CallbacksBacklogged() const = 0;
-    // False once the group's server object is destroyed: transaction IDs come from it.
-    virtual bool HasServer() const = 0;
+    // A charge on the client's budget for a new asynchronous request whose answer takes about
+    // `answerBytes`; empty when the budget cannot take it: the request is refused.
+    virtual RequestCharge ChargeRequest(size_t answerBytes) = 0;
+    // False once the group has left its server's table (removed, or its server object
+    // destroyed): no update pass will complete a request or post a write of it any more.
+    virtual bool InServerTable() const = 0;
     // The next asynchronous transaction ID of the group's server, shared by all its groups;
-    // never 0. Only while HasServer().
+    // never 0. Only while InServerTable().
     virtual DWORD NextTransactionId() = 0;
 
 protected:

@@ -16,6 +16,7 @@
 #include "opc/datachange/group_streams.h"
 #include "opc/items/item_object.h"
 #include "opc/values/tag_changes.h"
+#include "opc_error.h"
 #include "runtime_link/tag_mirror.h"
 #include "runtime_link/viewer_link.h"
 
@@ -152,8 +153,25 @@ void CompleteWrite(DeliveryGroup& group, PendingRequest& record)
 
 using CallPointer = std::unique_ptr<DataCallbackCall>;
 
-// The request's items read from its source, or with their maximum ages (still in the table:
-// removal takes them out).
+// The request's item as the table holds it now; null when it was removed since the request.
+ItemObject* RequestedItemNow(const ItemTable& table, const RequestedItem& requested)
+{
+    ItemObject* item = table.Find(requested.hServer);
+    return item && item->Serial() == requested.serial ? item : nullptr;
+}
+
+// An item removed since its request: answered OPC_E_INVALIDHANDLE, with no value.
+CallbackItem RemovedItem(const RequestedItem& requested)
+{
+    CallbackItem removed;
+    removed.hServer = requested.hServer;
+    removed.hClient = requested.hClient;
+    removed.quality = OPC_QUALITY_BAD;
+    removed.error = OPC_E_INVALIDHANDLE;
+    return removed;
+}
+
+// The request's items read from its source, or with their maximum ages.
 bool ReadRequestItems(DeliveryGroup& group, const CallbackRequest& request,
                       std::vector<CallbackItem>& items)
 {
@@ -162,10 +180,14 @@ bool ReadRequestItems(DeliveryGroup& group, const CallbackRequest& request,
     try {
         items.reserve(request.items.size());
         for (size_t i = 0; i < request.items.size(); ++i) {
-            ItemObject& item = *table.Find(request.items[i]);
-            items.push_back(request.maxAges.empty()
-                                ? ReadCallbackItem(item, request.source)
-                                : ReadCallbackItemMaxAge(item, request.maxAges[i], cachedAt));
+            ItemObject* item = RequestedItemNow(table, request.items[i]);
+            if (!item) {
+                items.push_back(RemovedItem(request.items[i]));
+            } else {
+                items.push_back(request.maxAges.empty()
+                                    ? ReadCallbackItem(*item, request.source)
+                                    : ReadCallbackItemMaxAge(*item, request.maxAges[i], cachedAt));
+            }
         }
     } catch (const std::bad_alloc&) {
         return false;
@@ -178,14 +200,21 @@ bool WriteResults(const DeliveryGroup& group, const CallbackRequest& request,
 {
     const ItemTable& table = group.Items();
     try {
-        items.resize(request.items.size());
+        items.reserve(request.items.size());
+        for (size_t i = 0; i < request.items.size(); ++i) {
+            const ItemObject* item = RequestedItemNow(table, request.items[i]);
+            if (!item) {
+                items.push_back(RemovedItem(request.items[i]));
+                continue;
+            }
+            CallbackItem written;
+            written.hServer = request.items[i].hServer;
+            written.hClient = item->ClientHandle();
+            written.error = request.writeResults[i];
+            items.push_back(std::move(written));
+        }
     } catch (const std::bad_alloc&) {
         return false;
-    }
-    for (size_t i = 0; i < items.size(); ++i) {
-        items[i].hServer = request.items[i];
-        items[i].hClient = table.Find(request.items[i])->ClientHandle();
-        items[i].error = request.writeResults[i];
     }
     return true;
 }
@@ -262,6 +291,21 @@ void CompleteCallbackRequests(DeliveryGroup& group)
     for (CallPointer& call : calls) group.Callback().Deliver(std::move(call));
 }
 
+// IOPCAsyncIO's completions, on every pass, expired or not, active group or not, once their
+// sinks are there.
+void CompleteStreamRequests(DeliveryGroup& group)
+{
+    const DataObjectPart* dataObject = group.DataObject();
+    if (!dataObject) return;
+    if (dataObject->HasDataSink()) {
+        CompleteRead(group, group.Requests().refresh);
+        CompleteRead(group, group.Requests().read);
+    }
+    if (dataObject->Connected(StreamSink::WriteComplete)) {
+        CompleteWrite(group, group.Requests().write);
+    }
+}
+
 }  // namespace
 
 void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& cycleTime)
@@ -288,14 +332,13 @@ void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& c
                                             group.IsActive() && group.Callback().enabled,
                                             group.ClientHandle());
     const DataObjectPart* dataObject = group.DataObject();
-    if (!dataObject) return;  // no client asked for IDataObject: nobody to send to
-    if (expired && dataObject->HasDataSink()) SendDataChangeStreams(group, refresh);
-    // Completions go out on every pass, expired or not, active group or not.
-    if (dataObject->HasDataSink()) {
-        CompleteRead(group, group.Requests().refresh);
-        CompleteRead(group, group.Requests().read);
-    }
-    if (dataObject->Connected(StreamSink::WriteComplete)) {
-        CompleteWrite(group, group.Requests().write);
-    }
+    // Nobody to send to unless a client asked for IDataObject.
+    if (expired && dataObject && dataObject->HasDataSink()) SendDataChangeStreams(group, refresh);
+    CompleteStreamRequests(group);
+}
+
+void AnswerWaitingRequests(DeliveryGroup& group)
+{
+    CompleteCallbackRequests(group);
+    CompleteStreamRequests(group);
 }

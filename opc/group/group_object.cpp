@@ -94,7 +94,10 @@ void GroupObject::RunUpdatePass(int32_t pollPeriodMs, const FILETIME& cycleTime)
 
 void GroupObject::LeaveUpdatePasses()
 {
+    // Refused from here on, also from within the completions' calls.
+    m_inServerTable = false;
     m_items.ForEach([](ItemObject& item) { item.PostPendingWrite(); });
+    ::AnswerWaitingRequests(*this);
 }
 
 HRESULT GroupObject::CopyItemsFrom(const GroupObject& source)

@@ -76,12 +76,16 @@ public:
     CallbackRequests& CallbackQueue() override { return m_callbackRequests; }
     // The connection point container's one point.
     ConnectionPoint* OutgoingConnection() { return &m_dataCallback.Point(); }
-    bool HasServer() const override { return Owner() != nullptr; }
-    bool CallbacksBacklogged() const override { return m_session->delivery->Saturated(); }
+    bool InServerTable() const override { return m_inServerTable; }
+    RequestCharge ChargeRequest(size_t answerBytes) override
+    {
+        return m_session->delivery->Charge(answerBytes);
+    }
     DWORD NextTransactionId() override { return Owner()->NextTransactionId(); }
     // The group has left its server's table, and with it the update passes, though its client
-    // may still hold it: the writes its items hold go to their tags now, as the next pass would
-    // have sent them.
+    // may still hold it: the writes its items hold go to their tags now, and every request it
+    // accepted is answered, as the next pass would have done; later writes and asynchronous
+    // requests are refused.
     void LeaveUpdatePasses();
     // Gives this group a copy of every item of `source`, under the same server handles.
     HRESULT CopyItemsFrom(const GroupObject& source);
@@ -108,4 +112,5 @@ private:
     int32_t m_updateCountdown = 0;  // milliseconds; the period expires at 0 or less
     unsigned long long m_itemsRefreshedAt = 0;
     PendingRequests m_requests;
+    bool m_inServerTable = true;  // placed by its maker at once
 };

@@ -97,9 +97,9 @@ HRESULT ItemMgtPart::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** p
     GlobalLockScope lock;
     return ForEachHandle(items, dwCount, phServer, ppErrors,
                          [this, &items](ItemObject& item, DWORD) {
-                             // A pending request must not reach the slot once it is free.
+                             // A pending IOPCAsyncIO request must not reach the slot once it
+                             // is free; IOPCAsyncIO2's tell the items by their serials.
                              owner().Requests().ForgetItem(item.ServerHandle());
-                             owner().CallbackQueue().ForgetItem(item.ServerHandle());
                              items.Remove(item.ServerHandle());
                          });
 }

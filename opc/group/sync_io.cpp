@@ -102,9 +102,9 @@ HRESULT SyncIOPart::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValu
     if (!ppErrors) return E_INVALIDARG;
     *ppErrors = nullptr;
     if (!phServer || !pItemValues) return E_INVALIDARG;
-    // Values reach the tags only through the server object's update pass: without it a write
-    // would be taken and never delivered.
-    if (!owner().HasServer()) return CO_E_OBJNOTCONNECTED;
+    // Values reach the tags only through the update passes: a group out of its server's table
+    // would take a write and never deliver it.
+    if (!owner().InServerTable()) return CO_E_OBJNOTCONNECTED;
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(dwCount);
     if (!errors) return E_OUTOFMEMORY;
     // The DA 1.0 answer is S_OK, whatever each item's.
@@ -118,7 +118,7 @@ HRESULT SyncIOPart::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pIt
 {
     if (ppErrors) *ppErrors = nullptr;
     if (dwCount == 0 || !phServer || !pItemVQT || !ppErrors) return E_INVALIDARG;
-    if (!owner().HasServer()) return CO_E_OBJNOTCONNECTED;
+    if (!owner().InServerTable()) return CO_E_OBJNOTCONNECTED;
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(dwCount);
     if (!errors) return E_OUTOFMEMORY;
     const HRESULT result = WriteItems(dwCount, phServer, nullptr, pItemVQT, errors.get());

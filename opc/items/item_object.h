@@ -33,7 +33,7 @@ struct RefreshPass {
 // client's view of it. Never handed to a client; the group's item table holds it.
 class ItemObject final : public ReferenceCounted<ItemObject> {
 public:
-    ItemObject() = default;
+    ItemObject() : m_serial(++s_lastSerial) {}
     ItemObject(const ItemObject&) = delete;
     ItemObject& operator=(const ItemObject&) = delete;
 
@@ -137,6 +137,9 @@ public:
     void MarkOwedToDataCallback();
 
     OPCHANDLE ServerHandle() const { return m_serverHandle; }
+    // Tells this item from every other item the process made, as a server handle that a new
+    // item may take once this one is removed cannot.
+    uint64_t Serial() const { return m_serial; }
     // The mirror slot of the item's tag as it last looked it up; kNoTag when it found none.
     int TagSlot() const { return m_tagSlot; }
     OPCHANDLE ClientHandle() const { return m_clientHandle; }
@@ -194,4 +197,6 @@ private:
     HRESULT m_writeResult = S_OK;
     uint64_t m_writeSequence = 0;  // the order number of the client's last write
     ItemTable* m_table = nullptr;
+    uint64_t m_serial;
+    static inline uint64_t s_lastSerial = 0;  // items are made on the main thread only
 };

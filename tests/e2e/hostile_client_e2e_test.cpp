@@ -18,14 +18,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-// The server's committed private memory now; 0 when it cannot be read.
-SIZE_T ServerPrivateBytes()
-{
-    const UniqueHandle server(OpenRunningServer());
-    ServerFigures figures;
-    return server && ReadFigures(server.get(), figures) ? figures.privateBytes : 0;
-}
-
 // A second client's GetStatus: the server still answers whatever the hostile one did.
 bool ServerAnswers()
 {

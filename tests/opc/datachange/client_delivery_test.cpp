@@ -118,6 +118,28 @@ TEST(DeliveryQueue, AFrozenClientsStreamsCoalesceToTheNewestDataAndKeepEveryComp
     }
 }
 
+TEST(ClientDelivery, RequestsWaitingForAPassAreChargedUntilAnsweredInRequestsAndBytes)
+{
+    ClientDelivery delivery;
+    std::vector<RequestCharge> charges;
+    for (size_t i = 0; i < DeliveryQueue::kCompletionBound; ++i) {
+        charges.push_back(delivery.Charge(100));
+        ASSERT_TRUE(charges.back()) << i;
+    }
+    EXPECT_FALSE(delivery.Charge(100)) << "a thousand requests wait for a pass";
+    charges.pop_back();
+    EXPECT_TRUE(delivery.Charge(100)) << "one answered: room again";
+    charges.clear();
+    EXPECT_FALSE(delivery.Charge(DeliveryQueue::kByteBound + 1)) << "an answer past the budget";
+    RequestCharge half = delivery.Charge(DeliveryQueue::kByteBound / 2);
+    ASSERT_TRUE(half);
+    RequestCharge moved = std::move(half);
+    EXPECT_FALSE(half);
+    EXPECT_FALSE(delivery.Charge(DeliveryQueue::kByteBound / 2 + 1)) << "the move kept the charge";
+    moved.Release();
+    EXPECT_TRUE(delivery.Charge(DeliveryQueue::kByteBound / 2 + 1));
+}
+
 TEST(DeliveryQueue, WaitingCompletionsAreBoundedAndDataChangesAreNotCounted)
 {
     DeliveryQueue queue;

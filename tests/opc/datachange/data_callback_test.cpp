@@ -539,17 +539,28 @@ TEST_F(DataCallbackTest, AQuietGroupSendsKeepAlivesAtItsTimeAndNoneWhileDataFlow
     EXPECT_EQ("", Calls(callback_, before)) << "an inactive group sends no keep-alive";
 }
 
-TEST_F(DataCallbackTest, ARemovedItemLeavesTheWaitingRequestsAndTheRestComplete)
+TEST_F(DataCallbackTest, AnItemRemovedBeforeThePassIsAnsweredWithItsErrorAndEveryRequestCompletes)
 {
     OPCHANDLE handles[] = {Add(L"INT", 1), Add(L"TANK1", 2)};
     ASSERT_EQ(S_OK, group_.Connect(&callback_));
     group_.Pass();
     DWORD cancelId = 0;
-    TaskOut<HRESULT> errors, removed, alone;
+    TaskOut<HRESULT> errors, removed, alone, written;
+    VARIANT value = I4(5).get();  // an I4 owns nothing
     ASSERT_EQ(S_OK, group_.Async2()->Read(2, handles, 1, &cancelId, errors.out()));
     ASSERT_EQ(S_OK, group_.Async2()->Read(1, handles, 2, &cancelId, alone.out()));
+    ASSERT_EQ(S_OK, group_.Async2()->Write(1, handles, &value, 3, &cancelId, written.out()));
     ASSERT_EQ(S_OK, group_.Items()->RemoveItems(1, handles, removed.out()));
-    EXPECT_EQ("r1[2=7]", PassCalls()) << "a read left without items is dropped";
+    // A new item in the removed one's slot is not what the requests named.
+    ASSERT_EQ(handles[0], Add(L"INT", 9, FALSE));
+    const size_t before = callback_.calls.size();
+    EXPECT_EQ("r1[1=0 2=7] | r2[1=0] | w3[1=1 ]", PassCalls())
+        << "a request left without items is answered all the same";
+    for (size_t i = before; i < callback_.calls.size(); ++i) {
+        EXPECT_EQ(OPC_E_INVALIDHANDLE, callback_.calls[i].items.at(0).error) << i;
+        EXPECT_EQ(OPC_QUALITY_BAD, callback_.calls[i].items[0].quality & OPC_QUALITY_MASK) << i;
+    }
+    EXPECT_EQ(S_OK, callback_.calls[before].items.at(1).error);
 }
 
 TEST(DataCallbackDelivery, AFrozenCallbacksWaitingDataChangesMergeAndLoseNoItemsLastChange)

@@ -107,12 +107,35 @@ TEST(ServerObject, DestructionReleasesTheGroupsInItsTable)
     EXPECT_EQ(1, RefCount(group.Get()));
 }
 
+// What a group outside its server's table answers: nothing would ever post a write or complete
+// a request, so they are refused rather than taken and lost.
+void ExpectWorkRefused(IOPCGroupStateMgt* group)
+{
+    ComPtr<IOPCSyncIO> io;
+    ASSERT_EQ(S_OK, group->QueryInterface(IID_PPV_ARGS(&io)));
+    OPCHANDLE handle = 0;
+    VARIANT value{};
+    HRESULT* errors = reinterpret_cast<HRESULT*>(1);
+    EXPECT_EQ(CO_E_OBJNOTCONNECTED, io->Write(1, &handle, &value, &errors));
+    EXPECT_EQ(nullptr, errors);
+    ComPtr<IOPCAsyncIO3> async;
+    ASSERT_EQ(S_OK, group->QueryInterface(IID_PPV_ARGS(&async)));
+    DWORD cancelId = 1;
+    DWORD maxAge = 0;
+    EXPECT_EQ(CO_E_OBJNOTCONNECTED, async->Read(1, &handle, 1, &cancelId, &errors));
+    EXPECT_EQ(CO_E_OBJNOTCONNECTED, async->ReadMaxAge(1, &handle, &maxAge, 1, &cancelId, &errors));
+    EXPECT_EQ(CO_E_OBJNOTCONNECTED, async->Refresh2(OPC_DS_CACHE, 1, &cancelId));
+    EXPECT_EQ(0u, cancelId);
+    EXPECT_EQ(nullptr, errors);
+}
+
 TEST(ServerObject, GroupOutlivingItsServerNeverReachesIt)
 {
     ComPtr<IOPCServer> server = NewServer();
     ComPtr<IOPCGroupStateMgt> kept = AddGroup(server.Get(), L"Kept");
     ComPtr<IOPCGroupStateMgt> removed = AddGroup(server.Get(), L"Removed");
     ASSERT_EQ(OPC_S_INUSE, server->RemoveGroup(1, FALSE));
+    ExpectWorkRefused(removed.Get());
     server.Reset();
     for (IOPCGroupStateMgt* group : {kept.Get(), removed.Get()}) {
         ComPtr<IUnknown> clone;
@@ -123,14 +146,7 @@ TEST(ServerObject, GroupOutlivingItsServerNeverReachesIt)
         EXPECT_EQ(S_OK,
                   group->SetState(&rate, &revised, nullptr, nullptr, nullptr, nullptr, nullptr));
         EXPECT_EQ(500u, revised);
-        // Nothing would ever post a write: it is refused rather than taken and lost.
-        ComPtr<IOPCSyncIO> io;
-        ASSERT_EQ(S_OK, group->QueryInterface(IID_PPV_ARGS(&io)));
-        OPCHANDLE handle = 0;
-        VARIANT value{};
-        HRESULT* errors = reinterpret_cast<HRESULT*>(1);
-        EXPECT_EQ(CO_E_OBJNOTCONNECTED, io->Write(1, &handle, &value, &errors));
-        EXPECT_EQ(nullptr, errors);
+        ExpectWorkRefused(group);
     }
 }
 
