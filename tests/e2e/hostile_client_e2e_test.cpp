@@ -99,7 +99,8 @@ TEST(HostileClient, ExitReenteredDuringItsNoticeRunsOnceWithinItsBound)
     ASSERT_NE(nullptr, window);
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    const UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    const UniqueHandle process(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
     ASSERT_TRUE(process);
     ReenteringShutdownSink sink(window);
     ComPtr<IConnectionPointContainer> container;
@@ -119,6 +120,9 @@ TEST(HostileClient, ExitReenteredDuringItsNoticeRunsOnceWithinItsBound)
     RecordProperty("exit_ms", static_cast<int>(GetTickCount64() - closed));
     EXPECT_EQ(1, sink.requests) << "the shutdown notice came more than once";
     EXPECT_TRUE(sink.closeAnswered) << "the WM_CLOSE sent during the notice was not answered";
+    DWORD exitCode = STILL_ACTIVE;
+    GetExitCodeProcess(process.get(), &exitCode);
+    EXPECT_EQ(0u, exitCode) << "the exit ended the process some other way (a crash?)";
     // The next test's activation starts a new server; a dead server's stub must not reach the
     // sink once it is gone.
     CoWaitForMultipleHandles(0, kServerEndMs, 1, &handle, &index);
