@@ -6,7 +6,9 @@ namespace {
 
 void CALLBACK EndProcess(void*, BOOLEAN)
 {
-    SUPPORT_TRACE(TraceClient{}, S_OK, "exit: took its bound, the process is ended by force");
+    // Never waits for the trace: the main thread may be the one that hangs, inside it.
+    SUPPORT_TRACE_UNLESS_BUSY(TraceClient{}, S_OK,
+                              "exit: took its bound, the process is ended by force");
     TerminateProcess(GetCurrentProcess(), 0);
 }
 

@@ -6,7 +6,9 @@
 // whole life serves. It announces its registered class object through a named event, so that a
 // copy COM started for a client can end only once that client can reach the serving copy:
 // Wine's activation gives up on its client when the copy it started ends before the class
-// object is there.
+// object is there. Both named objects live in the session's namespace ("Local\\"), are named
+// after the server's class identifier, so that no other program takes their names by chance,
+// and only the current user and SYSTEM may open them.
 class InstanceClaim {
 public:
     InstanceClaim() = default;

@@ -63,7 +63,10 @@ LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
     if (message == WM_TRAYNOTIFY) return OnTrayNotification(wParam, lParam);
     // Windows ending the session: the server never objects, and ends with its clients told why
     // while the session still waits for it (a few seconds). Windows may end the process as soon
-    // as this message is answered, so the whole exit runs before it is.
+    // as this message is answered, so it is never answered: whatever the end has left to do is
+    // done here, and the process ends. That holds when it comes during an end already begun (a
+    // logoff just after tray Exit, dispatched during the notice's wait): the end below it on
+    // this thread's stack only resumes once this message returns, so this one finishes it.
     if (message == WM_QUERYENDSESSION) return TRUE;
     if (message == WM_ENDSESSION && wParam) {
         EndServer(ShutdownCause::SessionEnding);
@@ -91,18 +94,32 @@ void CMainFrame::OnTimer(UINT_PTR)
 
 void CMainFrame::OnClose()
 {
+    if (m_endStep != EndStep::Serving) {
+        // A WM_CLOSE or tray Exit during the end: the end already under way goes on.
+        SUPPORT_TRACE(TraceClient{}, S_OK, "exit: asked for again during the exit, which goes on");
+        return;
+    }
     EndServer(ShutdownCause::ServerClosed);
 }
 
 void CMainFrame::EndServer(ShutdownCause cause)
 {
     COPCServerApp* app = ServerApp();
-    if (app) app->m_exitWatchdog.Arm();
-    SUPPORT_TRACE(TraceClient{}, S_OK, "exit: %s; shutdown notice to the clients",
-                  cause == ShutdownCause::SessionEnding ? "Windows ends the session"
-                                                        : "asked for");
-    // The clients hear of the end while the server still serves them.
+    const char* const why =
+        cause == ShutdownCause::SessionEnding ? "Windows ends the session" : "asked for";
+    if (m_endStep == EndStep::Serving) {
+        m_endStep = EndStep::Notifying;
+        if (app) app->m_exitWatchdog.Arm();
+        SUPPORT_TRACE(TraceClient{}, S_OK, "exit: %s; shutdown notice to the clients", why);
+    } else {
+        SUPPORT_TRACE(TraceClient{}, S_OK, "exit: %s during the exit, which is finished from here",
+                      why);
+        if (m_endStep == EndStep::Closing) return;
+    }
+    // The clients hear of the end while the server still serves them. Called again during
+    // this wait, it sends nothing and waits for the same notice.
     const int answered = NotifyClientsOfShutdown(kShutdownNoticeWaitMs, cause);
+    m_endStep = EndStep::Closing;
     SUPPORT_TRACE(TraceClient{}, S_OK, "exit: %d clients answered the shutdown notice", answered);
     KillTimer(kPollTimer);
     if (app) app->DeleteTrayIcon(m_hWnd, app->m_trayIcon);

@@ -26,11 +26,18 @@ protected:
     BOOL OnCommand(UINT id) override;
 
 private:
+    // How far the end of the server has come. Its waits dispatch the messages sent to the
+    // window meanwhile, so a WM_CLOSE, tray Exit or WM_ENDSESSION may come during the end.
+    enum class EndStep { Serving, Notifying, Closing };
+
     // The end of the server: the clients' shutdown notice for `cause`, the poll timer and the
-    // tray icon, then the window closes and the program ends.
+    // tray icon, then the window closes and the program ends. Each step runs once: called
+    // again (for WM_ENDSESSION, which never returns) during the notice, it waits for the notice
+    // already sent and then closes the window itself; called during the closing, it does nothing.
     void EndServer(ShutdownCause cause);
 
     // Kept here because the registered class and the window point at them.
     std::string m_windowTitle;
     std::string m_windowClassName;
+    EndStep m_endStep = EndStep::Serving;
 };

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "diagnostics/support_trace.h"
+#include "diagnostics/trace_throttle.h"
 #include "runtime_link/ansi_text.h"
 #include "runtime_link/project_files.h"
 #include "runtime_link/shared_tag_area.h"
@@ -15,6 +16,9 @@ MirrorEntry* g_tagMirror[kMirrorSlots];
 int32_t g_mirrorCount = kMirrorSlots;
 
 namespace {
+
+// A run of slow poll cycles (a busy machine, a frozen debugger) is traced at most this often.
+constexpr ULONGLONG kSlowCycleTraceEveryMs = 10000;
 
 AfterPollCycle g_afterPollCycle = nullptr;
 TagNameIndex g_tagNameIndex;
@@ -223,11 +227,14 @@ void RunPollCycle()
         DropPendingWrites();
     }
     if (g_afterPollCycle) g_afterPollCycle(PollPeriod());
-    const ULONGLONG took = GetTickCount64() - start;
-    if (took > static_cast<ULONGLONG>(PollPeriod())) {
+    const ULONGLONG end = GetTickCount64();
+    static TraceThrottle slowCycles(kSlowCycleTraceEveryMs);
+    unsigned skipped = 0;
+    if (end - start > static_cast<ULONGLONG>(PollPeriod()) && slowCycles.Due(end, skipped)) {
         SUPPORT_TRACE(TraceClient{}, S_OK,
-                      "poll cycle took %llu ms, longer than its period of %ld ms", took,
-                      static_cast<long>(PollPeriod()));
+                      "poll cycle took %llu ms, longer than its period of %ld ms (%u more slow "
+                      "cycles since the last line)",
+                      end - start, static_cast<long>(PollPeriod()), skipped);
     }
 }
 

@@ -140,19 +140,30 @@ void DeliverAll(DeliveryQueue& queue)
     sinks.clear();
 }
 
+// What StartThread hands its delivery thread, on StartThread's stack until the thread has said
+// whether its COM start succeeded.
+struct DeliveryStart {
+    std::shared_ptr<DeliveryQueue> queue;
+    HANDLE comStarted = nullptr;  // set once `init` holds the thread's CoInitializeEx result
+    HRESULT init = E_UNEXPECTED;
+};
+
 DWORD WINAPI DeliveryThread(void* parameter)
 {
-    const std::unique_ptr<std::shared_ptr<DeliveryQueue>> queue(
-        static_cast<std::shared_ptr<DeliveryQueue>*>(parameter));
+    auto& start = *static_cast<DeliveryStart*>(parameter);
+    const std::shared_ptr<DeliveryQueue> queue = start.queue;
     // A multithreaded apartment: the thread makes calls out and serves none, so it needs no
     // message loop. It touches only the queue it shares and what is never destroyed (the trace,
     // a counter), so that it may outlive everything else at the process's end while a frozen
     // client holds it in a call.
     const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    if (SUCCEEDED(init)) {
-        DeliverAll(**queue);
-        CoUninitialize();
-    }
+    start.init = init;
+    SetEvent(start.comStarted);  // `start` is gone from here on
+    // Without COM nothing was queued (StartThread refuses the client's sink) and nothing is
+    // counted: the thread just ends.
+    if (FAILED(init)) return 0;
+    DeliverAll(*queue);
+    CoUninitialize();
     InterlockedDecrement(&g_endingDeliveries);
     return 0;
 }
@@ -362,19 +373,25 @@ bool ClientDelivery::StartThread()
 {
     if (m_threadStarted) return true;
     if (!m_queue) return false;
-    std::unique_ptr<std::shared_ptr<DeliveryQueue>> shared(
-        new (std::nothrow) std::shared_ptr<DeliveryQueue>(m_queue));
-    if (!shared) return false;
-    // The thread is never joined: it ends on its own once the queue is closed and empty.
-    const HANDLE thread = CreateThread(nullptr, 0, DeliveryThread, shared.get(), 0, nullptr);
-    if (!thread) {
-        SUPPORT_TRACE((TraceClient{m_queue->clientProcessId, nullptr}),
-                      HRESULT_FROM_WIN32(GetLastError()),
+    const std::unique_ptr<void, decltype(&CloseHandle)> comStarted(
+        CreateEventW(nullptr, TRUE, FALSE, nullptr), &CloseHandle);
+    if (!comStarted) return false;
+    DeliveryStart start{m_queue, comStarted.get()};
+    // The thread is never joined: it ends on its own once the queue is closed and empty. It is
+    // counted as started only once its COM start succeeded, so that no sink is queued for a
+    // thread that will never take it and the ending threads' count stays balanced; the wait is
+    // for a CoInitializeEx, which calls into no other apartment.
+    const HANDLE thread = CreateThread(nullptr, 0, DeliveryThread, &start, 0, nullptr);
+    if (thread) {
+        WaitForSingleObject(comStarted.get(), INFINITE);
+        CloseHandle(thread);
+    }
+    const HRESULT hr = thread ? start.init : HRESULT_FROM_WIN32(GetLastError());
+    if (FAILED(hr)) {
+        SUPPORT_TRACE((TraceClient{m_queue->clientProcessId, nullptr}), hr,
                       "delivery thread not started: the client's sink is refused");
         return false;
     }
-    shared.release();
-    CloseHandle(thread);
     m_threadStarted = true;
     return true;
 }

@@ -36,10 +36,12 @@ void Reclaim(ClientSession& session)
     } catch (const std::bad_alloc&) {
         // The server's own groups still go with its table below.
     }
+    // Named before the entry is freed: the server object's end traces it as out of the table.
+    const int entry = server ? server->ServerTableIndex() : 0;
     SUPPORT_TRACE((TraceClient{session.ClientProcessId(),
                                server ? server->ClientName().c_str() : nullptr}),
-                  S_OK, "client's process ended: reclaiming its %s and %u groups",
-                  server ? "server object" : "groups (server object already released)",
+                  S_OK, "client's process ended: reclaiming its %s (entry %d) and %u groups",
+                  server ? "server object" : "groups, server object already released", entry,
                   static_cast<unsigned>(groups.size()));
     if (server) TakeOutOfServerTable(*server.Get());
     // A connection point is an object of its own that holds its group or server.

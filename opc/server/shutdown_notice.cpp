@@ -28,6 +28,37 @@ struct NoticeRound {
     LONG waiting = 0;
     LONG answered = 0;
     std::unique_ptr<void, HandleCloser> allBack{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    // When the main thread stops waiting for this round.
+    ULONGLONG deadline = 0;
+};
+
+// The round the main thread is waiting for; null between rounds. A message dispatched during
+// that wait may end the server again: such a call joins this round instead of sending another.
+std::shared_ptr<NoticeRound> g_roundInProgress;
+
+// Serves the COM calls of the clients while it waits for `round`, until its deadline.
+int WaitForRound(const std::shared_ptr<NoticeRound>& round)
+{
+    const ULONGLONG now = GetTickCount64();
+    if (InterlockedCompareExchange(&round->waiting, 0, 0) != 0 && now < round->deadline) {
+        HANDLE allBack = round->allBack.get();
+        DWORD index = 0;
+        CoWaitForMultipleHandles(0, static_cast<DWORD>(round->deadline - now), 1, &allBack,
+                                 &index);
+    }
+    return static_cast<int>(InterlockedCompareExchange(&round->answered, 0, 0));
+}
+
+// Marks `round` as the one in progress for as long as it is waited for.
+class RoundInProgress {
+public:
+    explicit RoundInProgress(std::shared_ptr<NoticeRound> round)
+    {
+        g_roundInProgress = std::move(round);
+    }
+    ~RoundInProgress() { g_roundInProgress.reset(); }
+    RoundInProgress(const RoundInProgress&) = delete;
+    RoundInProgress& operator=(const RoundInProgress&) = delete;
 };
 
 // The notice to one sink. Made, or dropped unmade (the sink let go first), it counts as back.
@@ -87,6 +118,8 @@ const wchar_t* ShutdownReason(LCID locale, ShutdownCause cause)
 
 int NotifyClientsOfShutdown(DWORD waitMs, ShutdownCause cause)
 {
+    // Held here: the outer call lets go of it when its own wait ends.
+    if (const std::shared_ptr<NoticeRound> joined = g_roundInProgress) return WaitForRound(joined);
     std::shared_ptr<NoticeRound> round;
     try {
         round = std::make_shared<NoticeRound>();
@@ -94,6 +127,8 @@ int NotifyClientsOfShutdown(DWORD waitMs, ShutdownCause cause)
         return 0;
     }
     if (!round->allBack) return 0;
+    round->deadline = GetTickCount64() + waitMs;
+    const RoundInProgress inProgress(round);
     // The notices of other apartments are queued first; the sinks of this apartment are taken,
     // each with a reference of its own, before any is called: a client called back may release
     // its server object or unadvise while the others wait.
@@ -123,12 +158,5 @@ int NotifyClientsOfShutdown(DWORD waitMs, ShutdownCause cause)
         bool told = false;
         ShutdownCall(notice.reason, round).MakeOn(*notice.sink.Get(), told);
     }
-
-    // Serves the COM calls of the clients while it waits.
-    if (InterlockedCompareExchange(&round->waiting, 0, 0) != 0) {
-        HANDLE allBack = round->allBack.get();
-        DWORD index = 0;
-        CoWaitForMultipleHandles(0, waitMs, 1, &allBack, &index);
-    }
-    return static_cast<int>(InterlockedCompareExchange(&round->answered, 0, 0));
+    return WaitForRound(round);
 }

@@ -43,7 +43,9 @@ enum class ShutdownCause { ServerClosed, SessionEnding };
 // there, so that a frozen client holds up no other; meanwhile the main thread serves the calls
 // the clients make from their notice (Unadvise, Release) and waits at most `waitMs` in all,
 // then goes on and leaves a frozen client's notice behind. A sink in this apartment is called
-// directly. Returns how many sinks answered.
+// directly. A call made while another is waiting (from a message dispatched during that wait:
+// a second WM_CLOSE, WM_ENDSESSION) sends nothing: it waits for the notice already sent, until
+// the same deadline. Returns how many sinks answered.
 int NotifyClientsOfShutdown(DWORD waitMs = kShutdownNoticeWaitMs,
                             ShutdownCause cause = ShutdownCause::ServerClosed);
 

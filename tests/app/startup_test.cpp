@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -292,6 +295,83 @@ INSTANTIATE_TEST_SUITE_P(
                     ClaimCase{"ByComWhileAnotherNeverServes", true, false, false, false},
                     ClaimCase{"ByComWhileAnotherEndsWithoutServing", true, false, true, true}),
     [](const testing::TestParamInfo<ClaimCase>& info) { return info.param.name; });
+
+struct LocalFreer {
+    void operator()(void* memory) const { LocalFree(memory); }
+};
+
+// The accounts an object's access list lets in, as SID strings, in its order.
+std::vector<std::wstring> AccountsLetIn(HANDLE object)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(object, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                        &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+        return {L"(no access list)"};
+    }
+    const std::unique_ptr<void, LocalFreer> owned(descriptor);
+    std::vector<std::wstring> accounts;
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, i, &ace)) continue;
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        wchar_t* text = nullptr;
+        if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+            !ConvertSidToStringSidW(&allowed->SidStart, &text)) {
+            accounts.push_back(L"(not an allowing entry)");
+            continue;
+        }
+        accounts.push_back(text);
+        LocalFree(text);
+    }
+    return accounts;
+}
+
+std::wstring CurrentUser()
+{
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+    CloseHandle(token);
+    wchar_t* text = nullptr;
+    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
+    const std::wstring user = text ? text : L"";
+    LocalFree(text);
+    return user;
+}
+
+// The claim's named objects are this session's, carry the server's class identifier, and let
+// in only the current user and SYSTEM; the former session-wide names are not used.
+TEST(InstanceClaimObjects, AreTheSessionsNamedAfterTheClassAndTheUsersOnly)
+{
+    InstanceClaim claim;
+    ASSERT_TRUE(claim.Take(false, 0));
+    const struct {
+        const char* what;
+        HANDLE opened;
+        HANDLE formerName;
+    } objects[] = {
+        {"claim",
+         OpenMutexW(SYNCHRONIZE | READ_CONTROL, FALSE,
+                    L"Local\\Parhelionix OPCServer {A6B3AAE6-8850-4700-8188-7B135685DC4D} serving"),
+         OpenMutexW(SYNCHRONIZE, FALSE, L"Parhelionix OPCServer serving")},
+        {"class object",
+         OpenEventW(SYNCHRONIZE | READ_CONTROL, FALSE,
+                    L"Local\\Parhelionix OPCServer {A6B3AAE6-8850-4700-8188-7B135685DC4D} class "
+                    L"object"),
+         OpenEventW(SYNCHRONIZE, FALSE, L"Parhelionix OPCServer class object")},
+    };
+    for (const auto& o : objects) {
+        SCOPED_TRACE(o.what);
+        ASSERT_NE(nullptr, o.opened);
+        EXPECT_EQ(nullptr, o.formerName);
+        EXPECT_EQ((std::vector<std::wstring>{CurrentUser(), L"S-1-5-18"}), AccountsLetIn(o.opened));
+        CloseHandle(o.opened);
+        if (o.formerName) CloseHandle(o.formerName);
+    }
+}
 
 TEST_F(StartupTest, MissingViewerIsStartedMinimisedFromTheSystemDirectory)
 {

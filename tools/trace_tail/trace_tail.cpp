@@ -1,13 +1,13 @@
 // trace_tail [--lines N] [<file>]: prints the last N lines (20 unless told) of the server's
-// support trace, the current user's unless a file is named, as the UTF-8 it is written in.
+// support trace, the current user's unless a file is named, as the UTF-8 it is written in. It
+// holds the file open the way that lets the server rotate it meanwhile.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>
 #include <cwchar>
-#include <filesystem>
-#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,14 +27,22 @@ int main()
             path = args.get()[i];
         }
     }
-    std::ifstream file(std::filesystem::path(path), std::ios::binary);
-    if (!file) {
+    const HANDLE opened = OpenSupportTraceForReading(path);
+    if (opened == INVALID_HANDLE_VALUE) {
         std::fwprintf(stderr, L"trace_tail: no trace at %ls (is the trace switched on?)\n",
                       path.c_str());
         return 1;
     }
+    const std::unique_ptr<void, decltype(&CloseHandle)> file(opened, &CloseHandle);
+    std::string text;
+    char chunk[65536];
+    DWORD read = 0;
+    while (ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) && read != 0) {
+        text.append(chunk, read);
+    }
+    std::istringstream stream(text);
     std::vector<std::string> tail;
-    for (std::string line; std::getline(file, line);) {
+    for (std::string line; std::getline(stream, line);) {
         tail.push_back(line);
         if (tail.size() > lines) tail.erase(tail.begin());
     }

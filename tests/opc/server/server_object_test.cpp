@@ -177,6 +177,9 @@ TEST(ServerTable, OnlyServersOfEndedClientsAreTakenAndTheirEntriesServeAgain)
         {"running process", GetCurrentProcessId(), false},
         {"unknown client", 0, false},
     };
+    TempDirectory folder;
+    const std::string path = folder.File("trace.log");
+    ASSERT_TRUE(StartSupportTrace(std::wstring(path.begin(), path.end()).c_str()));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.client);
         ComPtr<ServerObject> server(ServerObject::Create(nullptr));
@@ -186,6 +189,10 @@ TEST(ServerTable, OnlyServersOfEndedClientsAreTakenAndTheirEntriesServeAgain)
         ReclaimServersOfEndedClients();
         EXPECT_EQ(c.taken, server->ServerTableIndex() == 0);
         if (!c.taken) continue;
+        const std::string reclaimed =
+            "reclaiming its server object (entry " + std::to_string(index) + ") and 0 groups";
+        StopSupportTrace();
+        EXPECT_NE(std::string::npos, ReadBytes(path).find(reclaimed)) << ReadBytes(path);
         ComPtr<ServerObject> newcomer(ServerObject::Create(nullptr));
         EXPECT_EQ(index, newcomer->ServerTableIndex()) << "the entry serves a new client";
         server.Reset();

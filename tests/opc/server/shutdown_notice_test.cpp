@@ -99,4 +99,23 @@ TEST(ShutdownNotice, ASinkMayUnadviseAndReleaseItsServerFromTheNotice)
     EXPECT_EQ(0u, second.references);
 }
 
+// A message that ends the server, dispatched while the notice is waited for, calls the notice
+// again: it sends nothing more and waits for the notice already under way.
+TEST(ShutdownNotice, ACallDuringTheNoticeSendsItNoSecondTime)
+{
+    ComPtr<IOPCServer> server = NewServer();
+    ShutdownSink sink;
+    DWORD cookie = 0;
+    ComPtr<IConnectionPoint> point = Connect(server.Get(), &sink, &cookie);
+    int answeredWithin = -1;
+    sink.onNotice = [&] { answeredWithin = NotifyClientsOfShutdown(0); };
+    EXPECT_EQ(1, NotifyClientsOfShutdown(0));
+    EXPECT_EQ(1u, sink.reasons.size());
+    EXPECT_EQ(0, answeredWithin) << "the notice being made had not come back yet";
+    sink.onNotice = nullptr;
+    EXPECT_EQ(1, NotifyClientsOfShutdown(0)) << "a later notice is sent again";
+    EXPECT_EQ(2u, sink.reasons.size());
+    EXPECT_EQ(S_OK, point->Unadvise(cookie));
+}
+
 }  // namespace
