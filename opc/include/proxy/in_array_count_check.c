@@ -211,6 +211,15 @@ static RPC_STATUS unmarshall_param(struct walk *walk, unsigned index)
     }
 }
 
+/* Makes the array's count parameter in the frame say the size the array arrived with: the free
+ * routines size an array from its count, and a lying count would have them walk past it. */
+static void count_as_arrived(struct walk *walk, const struct walked_param *walked)
+{
+    unsigned char *memory = walk->args + format_u16(walked->count + 2);
+    if (walked->count[1] == FC_DEREFERENCE) memcpy(&memory, memory, sizeof memory);
+    if (memory) memcpy(memory, &walked->size, sizeof walked->size);
+}
+
 /* Frees what unmarshall_param made of the parameter, as the interpreter frees it after a call. */
 static void free_param(struct walk *walk, unsigned index)
 {
@@ -219,6 +228,8 @@ static void free_param(struct walk *walk, unsigned index)
     unsigned char *memory;
 
     if (!(attributes & PARAM_IS_IN) || (attributes & PARAM_IS_BASETYPE)) return;
+    if (walk->walked[index].count && walk->walked[index].present)
+        count_as_arrived(walk, &walk->walked[index]);
     memcpy(&memory, walk->args + param_stack_offset(param), sizeof memory);
     if (memory) {
         const unsigned char *type = param_type(walk->desc, param);
