@@ -79,7 +79,7 @@ check_count("[out, string, size_is(,n)] LPWSTR **" ${mended} ${expected})
 # "simple ref" flag cleared (in_param_at_rp_entry.cmake, as for arrays of structures): the array
 # then crosses, and the stub frees it after the call (pointed at the array itself, it would cross
 # but stay behind in the server, a block per call).
-string(REGEX MATCHALL "\\[in, string, size_is\\([A-Za-z]+\\)\\] LPC?WSTR \\*" in_arrays "${idl}")
+string(REGEX MATCHALL "\\[in, string, size_is\\([A-Za-z0-9]+\\)\\] LPC?WSTR \\*" in_arrays "${idl}")
 list(LENGTH in_arrays expected)
 string(REGEX MATCHALL
   "/\\* [0-9]+ \\(LPC?WSTR \\*\\) \\*/\n[ \t]*0x11, 0x0,[ \t]*/\\* FC_RP \\*/\n[ \t]*NdrFcShort\\(0x2\\),"
