@@ -5,7 +5,8 @@
 // 1000 items, split into the call itself, our code (the same Read in-process) and the
 // marshalling of the values; IOPCItemIO::Read of the same 1000 tags by item ID against the sync
 // Read of the group's items; and beside them, what a single-threaded apartment adds to every
-// call it takes: a message to the apartment's thread and an event back.
+// call it takes: a message to the apartment's thread and an event back. Last, the bounds of a
+// call (bench/call_bounds.h).
 #include <windows.h>
 #include <wrl/client.h>
 
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "bench/best_of.h"
+#include "bench/call_bounds.h"
 #include "bench/served_project.h"
 #include "opc/group/group_object.h"
 #include "opc/server/class_factory.h"
@@ -415,6 +417,7 @@ int main()
     StopComServer();
     if (result != 0 || FAILED(CoInitialize(nullptr))) return 1;
     result = AcrossProcesses(inProcessRead);
+    if (result == 0) result = MeasureCallBounds();
     CoUninitialize();
     return result;
 }

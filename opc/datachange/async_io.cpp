@@ -7,6 +7,7 @@
 #include "opc/com/global_lock.h"
 #include "opc/datachange/data_callback.h"
 #include "opc/items/item_object.h"
+#include "opc/values/call_limits.h"
 #include "opc_error.h"
 
 HRESULT AsyncIOPart::CheckRequest(const PendingRequest& record, DWORD count,
@@ -43,7 +44,8 @@ HRESULT AsyncIOPart::Read(DWORD /*dwConnection*/, OPCDATASOURCE dwSource, DWORD 
                           OPCHANDLE* phServer, DWORD* pTransactionID, HRESULT** ppErrors)
 {
     if (ppErrors) *ppErrors = nullptr;
-    if (dwCount == 0 || !phServer || !pTransactionID || !ppErrors) return E_INVALIDARG;
+    if (dwCount == 0 || dwCount > kMaxListEntries || !phServer || !pTransactionID || !ppErrors)
+        return E_INVALIDARG;
     GlobalLockScope lock;
     PendingRequest& read = owner().Requests().read;
     TaskArray<OPCHANDLE> list;
@@ -62,7 +64,8 @@ HRESULT AsyncIOPart::Write(DWORD /*dwConnection*/, DWORD dwCount, OPCHANDLE* phS
                            VARIANT* pItemValues, DWORD* pTransactionID, HRESULT** ppErrors)
 {
     if (ppErrors) *ppErrors = nullptr;
-    if (dwCount == 0 || !phServer || !pTransactionID || !pItemValues || !ppErrors) {
+    if (dwCount == 0 || dwCount > kMaxListEntries || !phServer || !pTransactionID || !pItemValues ||
+        !ppErrors) {
         return E_INVALIDARG;
     }
     GlobalLockScope lock;

@@ -8,6 +8,7 @@
 #include "opc/com/global_lock.h"
 #include "opc/com/task_array.h"
 #include "opc/items/item_object.h"
+#include "opc/values/call_limits.h"
 #include "opc/values/item_value.h"
 #include "opc_error.h"
 
@@ -227,7 +228,8 @@ HRESULT AsyncIO3Part::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransacti
 {
     if (ppErrors) *ppErrors = nullptr;
     if (pdwCancelID) *pdwCancelID = 0;
-    if (dwCount == 0 || !phServer || !pdwCancelID || !ppErrors) return E_INVALIDARG;
+    if (dwCount == 0 || dwCount > kMaxListEntries || !phServer || !pdwCancelID || !ppErrors)
+        return E_INVALIDARG;
     return QueueRead(dwCount, phServer, nullptr, dwTransactionID, pdwCancelID, ppErrors);
 }
 
@@ -236,7 +238,8 @@ HRESULT AsyncIO3Part::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemVa
 {
     if (ppErrors) *ppErrors = nullptr;
     if (pdwCancelID) *pdwCancelID = 0;
-    if (dwCount == 0 || !phServer || !pItemValues || !pdwCancelID || !ppErrors) {
+    if (dwCount == 0 || dwCount > kMaxListEntries || !phServer || !pItemValues || !pdwCancelID ||
+        !ppErrors) {
         return E_INVALIDARG;
     }
     return QueueWrite(dwCount, phServer, pItemValues, nullptr, dwTransactionID, pdwCancelID,
@@ -276,7 +279,8 @@ HRESULT AsyncIO3Part::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwM
 {
     if (ppErrors) *ppErrors = nullptr;
     if (pdwCancelID) *pdwCancelID = 0;
-    if (dwCount == 0 || !phServer || !pdwMaxAge || !pdwCancelID || !ppErrors) {
+    if (dwCount == 0 || dwCount > kMaxListEntries || !phServer || !pdwMaxAge || !pdwCancelID ||
+        !ppErrors) {
         return E_INVALIDARG;
     }
     return QueueRead(dwCount, phServer, pdwMaxAge, dwTransactionID, pdwCancelID, ppErrors);
@@ -287,7 +291,8 @@ HRESULT AsyncIO3Part::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* p
 {
     if (ppErrors) *ppErrors = nullptr;
     if (pdwCancelID) *pdwCancelID = 0;
-    if (dwCount == 0 || !phServer || !pItemVQT || !pdwCancelID || !ppErrors) {
+    if (dwCount == 0 || dwCount > kMaxListEntries || !phServer || !pItemVQT || !pdwCancelID ||
+        !ppErrors) {
         return E_INVALIDARG;
     }
     return QueueWrite(dwCount, phServer, nullptr, pItemVQT, dwTransactionID, pdwCancelID, ppErrors);

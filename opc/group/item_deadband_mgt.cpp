@@ -2,6 +2,7 @@
 
 #include "opc/com/global_lock.h"
 #include "opc/com/task_array.h"
+#include "opc/values/call_limits.h"
 #include "opc_error.h"
 
 HRESULT ItemDeadbandMgtPart::ItemErrors(DWORD count, const OPCHANDLE* handles,
@@ -29,7 +30,8 @@ HRESULT ItemDeadbandMgtPart::SetItemDeadband(DWORD dwCount, OPCHANDLE* phServer,
                                              FLOAT* pPercentDeadband, HRESULT** ppErrors)
 {
     if (ppErrors) *ppErrors = nullptr;
-    if (dwCount == 0 || !phServer || !pPercentDeadband || !ppErrors) return E_INVALIDARG;
+    if (dwCount == 0 || dwCount > kMaxListEntries || !phServer || !pPercentDeadband || !ppErrors)
+        return E_INVALIDARG;
     return ItemErrors(dwCount, phServer, pPercentDeadband, ppErrors);
 }
 
@@ -38,7 +40,8 @@ HRESULT ItemDeadbandMgtPart::GetItemDeadband(DWORD dwCount, OPCHANDLE* phServer,
 {
     if (ppPercentDeadband) *ppPercentDeadband = nullptr;
     if (ppErrors) *ppErrors = nullptr;
-    if (dwCount == 0 || !phServer || !ppPercentDeadband || !ppErrors) return E_INVALIDARG;
+    if (dwCount == 0 || dwCount > kMaxListEntries || !phServer || !ppPercentDeadband || !ppErrors)
+        return E_INVALIDARG;
     TaskArray<FLOAT> deadbands = AllocateTaskArray<FLOAT>(dwCount);
     if (!deadbands) return E_OUTOFMEMORY;
     for (DWORD i = 0; i < dwCount; ++i) deadbands[i] = 0.0f;
@@ -52,6 +55,6 @@ HRESULT ItemDeadbandMgtPart::ClearItemDeadband(DWORD dwCount, OPCHANDLE* phServe
                                                HRESULT** ppErrors)
 {
     if (ppErrors) *ppErrors = nullptr;
-    if (dwCount == 0 || !phServer || !ppErrors) return E_INVALIDARG;
+    if (dwCount == 0 || dwCount > kMaxListEntries || !phServer || !ppErrors) return E_INVALIDARG;
     return ItemErrors(dwCount, phServer, nullptr, ppErrors);
 }

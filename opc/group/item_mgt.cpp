@@ -6,6 +6,7 @@
 #include "opc/com/task_array.h"
 #include "opc/group/item_attribute_enumerator.h"
 #include "opc/items/item_object.h"
+#include "opc/values/call_limits.h"
 #include "opc/values/item_value.h"
 #include "opc_error.h"
 
@@ -19,7 +20,7 @@ HRESULT ForEachHandle(ItemTable& items, DWORD dwCount, const OPCHANDLE* phServer
 {
     if (!ppErrors) return E_INVALIDARG;
     *ppErrors = nullptr;
-    if (!phServer) return E_INVALIDARG;
+    if (!phServer || dwCount > kMaxListEntries) return E_INVALIDARG;
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(dwCount);
     if (!errors) return E_OUTOFMEMORY;
     HRESULT result = S_OK;
@@ -45,6 +46,7 @@ HRESULT ItemMgtPart::MakeItems(DWORD dwCount, const OPCITEMDEF* pItemArray, bool
     if (!pItemArray || !ppResults || !ppErrors) return E_INVALIDARG;
     *ppResults = nullptr;
     *ppErrors = nullptr;
+    if (dwCount > kMaxListEntries) return E_INVALIDARG;
     TaskArray<OPCITEMRESULT> results = AllocateTaskArray<OPCITEMRESULT>(dwCount);
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(dwCount);
     if (!results || !errors) return E_OUTOFMEMORY;

@@ -2,6 +2,7 @@
 
 #include "opc/com/task_array.h"
 #include "opc/items/item_object.h"
+#include "opc/values/call_limits.h"
 #include "opc/values/item_value.h"
 #include "opc_error.h"
 
@@ -11,7 +12,7 @@ HRESULT SyncIOPart::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phSer
     if (!ppItemValues || !ppErrors) return E_INVALIDARG;
     *ppItemValues = nullptr;
     *ppErrors = nullptr;
-    if (!phServer) return E_INVALIDARG;
+    if (!phServer || dwCount > kMaxListEntries) return E_INVALIDARG;
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(dwCount);
     TaskArray<OPCITEMSTATE> states = AllocateTaskArray<OPCITEMSTATE>(dwCount);
     if (!errors || !states) return E_OUTOFMEMORY;
@@ -45,8 +46,8 @@ HRESULT SyncIOPart::ReadMaxAge(DWORD dwCount, OPCHANDLE* phServer, DWORD* pdwMax
     if (ppwQualities) *ppwQualities = nullptr;
     if (ppftTimeStamps) *ppftTimeStamps = nullptr;
     if (ppErrors) *ppErrors = nullptr;
-    if (dwCount == 0 || !phServer || !pdwMaxAge || !ppvValues || !ppwQualities || !ppftTimeStamps ||
-        !ppErrors) {
+    if (dwCount == 0 || dwCount > kMaxListEntries || !phServer || !pdwMaxAge || !ppvValues ||
+        !ppwQualities || !ppftTimeStamps || !ppErrors) {
         return E_INVALIDARG;
     }
     TaskArray<VARIANT> values = AllocateTaskArray<VARIANT>(dwCount);
@@ -101,7 +102,7 @@ HRESULT SyncIOPart::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValu
 {
     if (!ppErrors) return E_INVALIDARG;
     *ppErrors = nullptr;
-    if (!phServer || !pItemValues) return E_INVALIDARG;
+    if (!phServer || !pItemValues || dwCount > kMaxListEntries) return E_INVALIDARG;
     // Values reach the tags only through the update passes: a group out of its server's table
     // would take a write and never deliver it.
     if (!owner().InServerTable()) return CO_E_OBJNOTCONNECTED;
@@ -117,7 +118,8 @@ HRESULT SyncIOPart::WriteVQT(DWORD dwCount, OPCHANDLE* phServer, OPCITEMVQT* pIt
                              HRESULT** ppErrors)
 {
     if (ppErrors) *ppErrors = nullptr;
-    if (dwCount == 0 || !phServer || !pItemVQT || !ppErrors) return E_INVALIDARG;
+    if (dwCount == 0 || dwCount > kMaxListEntries || !phServer || !pItemVQT || !ppErrors)
+        return E_INVALIDARG;
     if (!owner().InServerTable()) return CO_E_OBJNOTCONNECTED;
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(dwCount);
     if (!errors) return E_OUTOFMEMORY;

@@ -1,5 +1,6 @@
 #include "opc/items/item_object.h"
 
+#include "opc/values/call_limits.h"
 #include "opc/values/item_value.h"
 #include "opc/values/tag_lookup.h"
 #include "opc/values/value_conversion.h"
@@ -35,7 +36,10 @@ HRESULT ItemObject::TakeTagValue(const wchar_t* itemId, const FILETIME& now)
 HRESULT ItemObject::Initialize(const OPCITEMDEF& definition, OPCHANDLE serverHandle,
                                const FILETIME& now, OPCITEMRESULT& result)
 {
-    if (!definition.szItemID) return OPC_E_INVALIDITEMID;
+    // The bounds first: the lookup reads the whole ID, and the item keeps both texts.
+    if (!definition.szItemID || !WithinUnits(definition.szItemID, kMaxItemIdUnits))
+        return OPC_E_INVALIDITEMID;
+    if (!WithinUnits(definition.szAccessPath, kMaxItemIdUnits)) return OPC_E_UNKNOWNPATH;
     const HRESULT valued = TakeTagValue(definition.szItemID, now);
     if (FAILED(valued)) return valued;
     m_requestedType = definition.vtRequestedDataType;

@@ -41,7 +41,8 @@ public:
 
     // Resolves the definition's item ID against the tag mirror and takes the tag's canonical
     // type and value, stamped `now` (the time of the client's call); fills `result` on success.
-    // OPC_E_INVALIDITEMID for a null item ID or a copy that cannot be had, OPC_E_BADTYPE when
+    // OPC_E_INVALIDITEMID for a null item ID, one longer than kMaxItemIdUnits or a copy that
+    // cannot be had, OPC_E_UNKNOWNPATH for an access path longer than that, OPC_E_BADTYPE when
     // no tag has that name.
     HRESULT Initialize(const OPCITEMDEF& definition, OPCHANDLE serverHandle, const FILETIME& now,
                        OPCITEMRESULT& result);

@@ -1,14 +1,18 @@
 #include "opc/server/browse_elements_part.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <iterator>
 #include <new>
+#include <string>
 
 #include "opc/com/task_array.h"
 #include "opc/server/server_object.h"
 #include "opc/server/tag_space.h"
 #include "opc/server/tag_value_times.h"
+#include "opc/values/call_limits.h"
 #include "opc/values/item_properties.h"
+#include "opc/values/item_value.h"
 #include "opc/values/tag_lookup.h"
 #include "opc_error.h"
 #include "runtime_link/project_files.h"
@@ -23,6 +27,32 @@ struct PropertyRequest {
     const DWORD* ids;
     bool values;
 };
+
+constexpr size_t LongestDescriptionBytes()
+{
+    size_t longest = 0;
+    for (const ItemProperty& property : kItemProperties)
+        longest = std::max(longest, std::char_traits<wchar_t>::length(property.description));
+    return (longest + 1) * sizeof(wchar_t);
+}
+
+// The most one item's property list can take: a property the tag offers with its description
+// and, when asked for, the longest value (a string tag's text as a BSTR), any other ID bare.
+size_t PropertyListBytes(const PropertyRequest& request)
+{
+    constexpr size_t kLongestValueBytes = (kMirrorTextUnits + 3) * sizeof(wchar_t);
+    size_t offered = std::size(kItemProperties);
+    size_t others = 0;
+    if (!request.all) {
+        offered = static_cast<size_t>(std::count_if(
+            request.ids, request.ids + request.count,
+            [](DWORD id) { return ItemPropertyDescription(id) != nullptr; }));
+        others = request.count - offered;
+    }
+    const size_t offeredBytes = sizeof(OPCITEMPROPERTY) + LongestDescriptionBytes() +
+                                (request.values ? kLongestValueBytes : 0);
+    return offered * offeredBytes + others * sizeof(OPCITEMPROPERTY);
+}
 
 void ClearProperties(OPCITEMPROPERTIES& list)
 {
@@ -113,11 +143,15 @@ HRESULT BrowseElementsPart::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs,
 {
     if (!ppItemProperties) return E_INVALIDARG;
     *ppItemProperties = nullptr;
-    if (dwItemCount == 0 || !pszItemIDs || (dwPropertyCount && !pdwPropertyIDs))
+    if (dwItemCount == 0 || !pszItemIDs || (dwPropertyCount && !pdwPropertyIDs) ||
+        dwItemCount > kMaxListEntries || dwPropertyCount > kMaxPropertyIds) {
         return E_INVALIDARG;
+    }
 
     const PropertyRequest request{dwPropertyCount == 0, dwPropertyCount, pdwPropertyIDs,
                                   bReturnPropertyValues != FALSE};
+    if (dwItemCount * (sizeof(OPCITEMPROPERTIES) + PropertyListBytes(request)) > kMaxAnswerBytes)
+        return E_OUTOFMEMORY;
     // The client's items are walked for the values' times only when values are asked for.
     TagValueTimes valueTimes;
     TaskArray<OPCITEMPROPERTIES> lists = AllocateTaskArray<OPCITEMPROPERTIES>(dwItemCount);
@@ -150,8 +184,10 @@ HRESULT BrowseElementsPart::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint
     *pbMoreElements = FALSE;
     *pdwCount = 0;
     *ppBrowseElements = nullptr;
-    if (!pszContinuationPoint || (!bReturnAllProperties && dwPropertyCount && !pdwPropertyIDs))
+    if (!pszContinuationPoint || (!bReturnAllProperties && dwPropertyCount && !pdwPropertyIDs) ||
+        dwPropertyCount > kMaxPropertyIds) {
         return E_INVALIDARG;
+    }
     if (dwBrowseFilter < OPC_BROWSE_FILTER_ALL || dwBrowseFilter > OPC_BROWSE_FILTER_ITEMS ||
         !IsNameFilter(szElementNameFilter)) {
         return OPC_E_INVALIDFILTER;
@@ -172,7 +208,8 @@ HRESULT BrowseElementsPart::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint
     try {
         branch = atRoot ? std::wstring() : std::wstring(szItemID);
         if (*pszContinuationPoint && **pszContinuationPoint &&
-            !TakeContinuationPoint(*pszContinuationPoint, branch, first)) {
+            (!WithinUnits(*pszContinuationPoint, kMaxContinuationPointUnits) ||
+             !TakeContinuationPoint(*pszContinuationPoint, branch, first))) {
             return OPC_E_INVALIDCONTINUATIONPOINT;
         }
         if (atRoot) {
@@ -196,6 +233,10 @@ HRESULT BrowseElementsPart::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint
     const bool withProperties = bReturnAllProperties || dwPropertyCount;
     const PropertyRequest request{bReturnAllProperties != FALSE, dwPropertyCount, pdwPropertyIDs,
                                   bReturnPropertyValues != FALSE};
+    constexpr size_t kNameBytes = kMirrorNameUnits * sizeof(wchar_t);
+    const size_t elementBytes = sizeof(OPCBROWSEELEMENT) + 2 * kNameBytes +
+                                (withProperties ? PropertyListBytes(request) : 0);
+    if (count * elementBytes > kMaxAnswerBytes) return E_OUTOFMEMORY;
     TagValueTimes valueTimes;
     TaskArray<OPCBROWSEELEMENT> elements =
         AllocateTaskArray<OPCBROWSEELEMENT>(static_cast<DWORD>(count));

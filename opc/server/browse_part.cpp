@@ -9,6 +9,7 @@
 #include "opc/server/server_object.h"
 #include "opc/server/string_enumerator.h"
 #include "opc/server/tag_space.h"
+#include "opc/values/call_limits.h"
 #include "runtime_link/ansi_text.h"
 
 namespace {
@@ -96,6 +97,7 @@ HRESULT BrowsePart::GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID)
 {
     if (!szItemDataID || !szItemID) return E_INVALIDARG;
     *szItemID = nullptr;
+    if (!WithinUnits(szItemDataID, kMaxItemIdUnits)) return E_INVALIDARG;
     std::string text;
     try {
         text = AnsiFromWide(szItemDataID);

@@ -3,6 +3,7 @@
 #include "opc/com/task_array.h"
 #include "opc/server/server_object.h"
 #include "opc/server/tag_value_times.h"
+#include "opc/values/call_limits.h"
 #include "opc/values/item_properties.h"
 #include "opc/values/item_value.h"
 #include "opc/values/item_value_owner.h"
@@ -35,7 +36,8 @@ HRESULT ItemIoPart::Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, V
     *ppwQualities = nullptr;
     *ppftTimeStamps = nullptr;
     *ppErrors = nullptr;
-    if (dwCount == 0 || !pszItemIDs || !pdwMaxAge) return E_INVALIDARG;
+    if (dwCount == 0 || dwCount > kMaxListEntries || !pszItemIDs || !pdwMaxAge)
+        return E_INVALIDARG;
 
     TaskArray<VARIANT> values = AllocateTaskArray<VARIANT>(dwCount);
     TaskArray<WORD> qualities = AllocateTaskArray<WORD>(dwCount);
@@ -75,7 +77,8 @@ HRESULT ItemIoPart::WriteVQT(DWORD dwCount, LPCWSTR* pszItemIDs, OPCITEMVQT* pIt
 {
     if (!ppErrors) return E_INVALIDARG;
     *ppErrors = nullptr;
-    if (dwCount == 0 || !pszItemIDs || !pItemVQT) return E_INVALIDARG;
+    if (dwCount == 0 || dwCount > kMaxListEntries || !pszItemIDs || !pItemVQT)
+        return E_INVALIDARG;
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(dwCount);
     if (!errors) return E_OUTOFMEMORY;
 

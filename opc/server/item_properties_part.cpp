@@ -5,6 +5,7 @@
 #include "opc/com/task_array.h"
 #include "opc/server/server_object.h"
 #include "opc/server/tag_value_times.h"
+#include "opc/values/call_limits.h"
 #include "opc/values/item_properties.h"
 #include "opc/values/item_value.h"
 #include "opc_error.h"
@@ -62,7 +63,8 @@ HRESULT ItemPropertiesPart::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DW
     if (!ppvData || !ppErrors) return E_INVALIDARG;
     *ppvData = nullptr;
     *ppErrors = nullptr;
-    if (!szItemID || dwCount == 0 || !pdwPropertyIDs) return E_INVALIDARG;
+    if (!szItemID || dwCount == 0 || dwCount > kMaxPropertyIds || !pdwPropertyIDs)
+        return E_INVALIDARG;
     int slot = 0;
     const HRESULT found = FindTagOfPropertyItem(szItemID, &slot);
     if (FAILED(found)) return found;
@@ -94,7 +96,8 @@ HRESULT ItemPropertiesPart::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD*
     if (!ppszNewItemIDs || !ppErrors) return E_INVALIDARG;
     *ppszNewItemIDs = nullptr;
     *ppErrors = nullptr;
-    if (!szItemID || dwCount == 0 || !pdwPropertyIDs) return E_INVALIDARG;
+    if (!szItemID || dwCount == 0 || dwCount > kMaxPropertyIds || !pdwPropertyIDs)
+        return E_INVALIDARG;
     int slot = 0;
     const HRESULT found = FindTagOfPropertyItem(szItemID, &slot);
     if (FAILED(found)) return found;

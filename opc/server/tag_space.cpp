@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <new>
 
+#include "opc/values/call_limits.h"
 #include "runtime_link/tag_mirror.h"
 
 std::vector<std::wstring> TagNames()
@@ -80,6 +81,7 @@ bool MatchesOne(wchar_t c, const wchar_t* at, const wchar_t** next)
 
 bool IsNameFilter(const wchar_t* filter)
 {
+    if (!WithinUnits(filter, kMaxNameFilterUnits)) return false;
     for (const wchar_t* at = filter; at && *at; ++at) {
         if (*at != L'[') continue;
         at = ListEnd(at);
@@ -92,7 +94,8 @@ bool NameMatchesFilter(std::wstring_view name, const wchar_t* filter)
 {
     if (!filter || !*filter) return true;
     // Every element but '*' takes exactly one character, so after a mismatch only the last
-    // '*' needs to take one character more.
+    // '*' needs to take one character more: a name's length of restarts at most, each walking
+    // at most a name's length of elements. A run of '*' is one '*', taken in one step.
     const wchar_t* pattern = filter;
     size_t at = 0;
     const wchar_t* starPattern = nullptr;
@@ -100,7 +103,8 @@ bool NameMatchesFilter(std::wstring_view name, const wchar_t* filter)
     while (at < name.size()) {
         const wchar_t* next = nullptr;
         if (*pattern == L'*') {
-            starPattern = ++pattern;
+            while (*pattern == L'*') ++pattern;
+            starPattern = pattern;
             starAt = at;
         } else if (*pattern && MatchesOne(name[at], pattern, &next)) {
             pattern = next;

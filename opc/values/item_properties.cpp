@@ -1,5 +1,6 @@
 #include "opc/values/item_properties.h"
 
+#include "opc/values/call_limits.h"
 #include "opc/values/item_value.h"
 #include "opc/values/tag_lookup.h"
 #include "opc_da.h"
@@ -42,8 +43,10 @@ const wchar_t* ItemPropertyDescription(DWORD id)
 
 HRESULT FindTagOfPropertyItem(const wchar_t* itemId, int* slot)
 {
+    // The bound first: the lookup reads the whole ID.
+    if (!itemId || !WithinUnits(itemId, kMaxItemIdUnits)) return OPC_E_INVALIDITEMID;
     const std::wstring_view name = TagNameOfItemId(itemId);
-    if (!itemId || name.empty() || name.size() >= static_cast<size_t>(kMirrorNameUnits))
+    if (name.empty() || name.size() >= static_cast<size_t>(kMirrorNameUnits))
         return OPC_E_INVALIDITEMID;
     *slot = FindTagOfItemId(itemId);
     return *slot == kNoTag ? OPC_E_UNKNOWNITEMID : S_OK;

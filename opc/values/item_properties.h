@@ -21,7 +21,8 @@ inline constexpr ItemProperty kItemProperties[] = {
 const wchar_t* ItemPropertyDescription(DWORD id);
 
 // The mirror slot of the tag `itemId` names, into *slot: OPC_E_INVALIDITEMID for an ID that can
-// never name a tag (null, an empty tag name, or one longer than a tag name holds),
+// never name a tag (null, longer than kMaxItemIdUnits, an empty tag name, or one longer than a
+// tag name holds),
 // OPC_E_UNKNOWNITEMID when no tag has the name.
 HRESULT FindTagOfPropertyItem(const wchar_t* itemId, int* slot);
 

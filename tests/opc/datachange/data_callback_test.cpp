@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "opc/values/call_limits.h"
 #include "opc_error.h"
 #include "runtime_link/tag_mirror.h"
 #include "tests/opc/datachange/proxy_registered.h"
@@ -425,6 +426,12 @@ TEST_F(DataCallbackTest, AsyncRefusesBadRequestsWithTheirCodes)
         {"write of no items", [&] { return io->Write(0, &handle, &value, 1, &cancelId, &errors); },
          E_INVALIDARG},
         {"read without handles", [&] { return io->Read(1, nullptr, 1, &cancelId, &errors); },
+         E_INVALIDARG},
+        {"read of more items than a list may name",
+         [&] { return io->Read(kMaxListEntries + 1, &handle, 1, &cancelId, &errors); },
+         E_INVALIDARG},
+        {"VQT write of more items than a list may name",
+         [&] { return io3->WriteVQT(kMaxListEntries + 1, &handle, &vqt, 1, &cancelId, &errors); },
          E_INVALIDARG},
         {"read without a cancel ID", [&] { return io->Read(1, &handle, 1, nullptr, &errors); },
          E_INVALIDARG},

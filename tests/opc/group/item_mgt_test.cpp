@@ -8,6 +8,7 @@
 
 #include "opc/group/group_object.h"
 #include "opc/items/item_object.h"
+#include "opc/values/call_limits.h"
 #include "opc_error.h"
 #include "tests/opc/group/item_test_group.h"
 #include "tests/opc/group/refusing_allocator.h"
@@ -45,10 +46,13 @@ std::vector<OPCITEMDEF> Definitions(const std::vector<const wchar_t*>& itemIds)
 
 TEST_F(ItemMgtTest, ItemIdsResolveByTheExactTagNameElseByTheTextAfterTheLastDot)
 {
+    const std::wstring longest = std::wstring(kMaxItemIdUnits - 6, L'p') + L".TANK1";
+    const std::wstring overlong = L"p" + longest;
     const struct {
         const wchar_t* itemId;
         HRESULT error;
     } cases[] = {
+        {longest.c_str(), S_OK},    {overlong.c_str(), OPC_E_INVALIDITEMID},
         {L"TANK1", S_OK},           {L"Tagname.TANK1", S_OK}, {L"A.B.TANK1", S_OK},
         {L"tank1", OPC_E_BADTYPE},  {L"A.B", S_OK},           {L"B", OPC_E_BADTYPE},
         {L"TANK1 ", OPC_E_BADTYPE}, {L"", OPC_E_BADTYPE},     {nullptr, OPC_E_INVALIDITEMID},
@@ -63,7 +67,7 @@ TEST_F(ItemMgtTest, ItemIdsResolveByTheExactTagNameElseByTheTextAfterTheLastDot)
             EXPECT_EQ(0u, added.result.dwAccessRights);
         }
     }
-    EXPECT_EQ(4, UsedSlots()) << "nothing of a failed item stays in the group";
+    EXPECT_EQ(5, UsedSlots()) << "nothing of a failed item stays in the group";
 }
 
 TEST_F(ItemMgtTest, ItemsTakeTheCanonicalTypeAndValueOfTheirTagsKind)
@@ -235,7 +239,23 @@ TEST_F(ItemMgtTest, EmptyListsGiveEmptyArrays)
     EXPECT_EQ(S_OK, group_.Items()->SetClientHandles(0, &handle, &handle, more.out()));
 }
 
-TEST_F(ItemMgtTest, NullArraysAreRefusedAndLeaveNothingBehind)
+TEST_F(ItemMgtTest, AnAccessPathLongerThanAnItemIdMayBeIsUnknown)
+{
+    const std::wstring longest(kMaxItemIdUnits, L'a');
+    const std::wstring overlong(kMaxItemIdUnits + 1, L'a');
+    std::vector<OPCITEMDEF> definitions = Definitions({L"INT", L"INT"});
+    definitions[0].szAccessPath = const_cast<LPWSTR>(longest.c_str());
+    definitions[1].szAccessPath = const_cast<LPWSTR>(overlong.c_str());
+    TaskOut<OPCITEMRESULT> results;
+    TaskOut<HRESULT> errors;
+    EXPECT_EQ(S_FALSE,
+              group_.Items()->AddItems(2, definitions.data(), results.out(), errors.out()));
+    EXPECT_EQ(S_OK, errors[0]);
+    EXPECT_EQ(OPC_E_UNKNOWNPATH, errors[1]);
+    EXPECT_EQ(1, UsedSlots());
+}
+
+TEST_F(ItemMgtTest, NullArraysAndOverlongListsAreRefusedAndLeaveNothingBehind)
 {
     std::vector<OPCITEMDEF> definitions = Definitions({L"INT"});
     OPCHANDLE handle = group_.AddGood(L"INT");
@@ -259,6 +279,18 @@ TEST_F(ItemMgtTest, NullArraysAreRefusedAndLeaveNothingBehind)
     EXPECT_EQ(E_INVALIDARG, items->SetDatatypes(1, nullptr, &type, &errors));
     EXPECT_EQ(nullptr, errors);
     EXPECT_EQ(E_INVALIDARG, items->CreateEnumerator(IID_IEnumOPCItemAttributes, nullptr));
+    // Past the cap nothing of the list is read.
+    constexpr DWORD kOverlong = kMaxListEntries + 1;
+    EXPECT_EQ(E_INVALIDARG, items->AddItems(kOverlong, definitions.data(), &results, &errors));
+    EXPECT_EQ(nullptr, results);
+    EXPECT_EQ(nullptr, errors);
+    EXPECT_EQ(E_INVALIDARG,
+              items->ValidateItems(kOverlong, definitions.data(), FALSE, &results, &errors));
+    EXPECT_EQ(E_INVALIDARG, items->RemoveItems(kOverlong, &handle, &errors));
+    EXPECT_EQ(E_INVALIDARG, items->SetActiveState(kOverlong, &handle, FALSE, &errors));
+    EXPECT_EQ(E_INVALIDARG, items->SetClientHandles(kOverlong, &handle, &handle, &errors));
+    EXPECT_EQ(E_INVALIDARG, items->SetDatatypes(kOverlong, &handle, &type, &errors));
+    EXPECT_EQ(nullptr, errors);
     EXPECT_EQ(1, UsedSlots());
     EXPECT_EQ(VT_EMPTY, group_.Item(handle)->RequestedType());
 }

@@ -5,6 +5,7 @@
 
 #include "opc/group/group_object.h"
 #include "opc/items/item_object.h"
+#include "opc/values/call_limits.h"
 #include "opc_error.h"
 #include "tests/opc/group/item_test_group.h"
 #include "tests/opc/group/refusing_allocator.h"
@@ -188,6 +189,12 @@ TEST_F(SyncIOTest, EmptyListsGiveEmptyArraysAndBadArgumentsAreRefused)
     EXPECT_EQ(E_INVALIDARG, io->Write(1, nullptr, &value, &errors));
     EXPECT_EQ(E_INVALIDARG, io->Write(1, &handle, nullptr, &errors));
     EXPECT_EQ(E_INVALIDARG, io->Write(1, &handle, &value, nullptr));
+    // Past the cap nothing of the list is read.
+    EXPECT_EQ(E_INVALIDARG,
+              io->Read(OPC_DS_CACHE, kMaxListEntries + 1, &handle, &states, &errors));
+    EXPECT_EQ(nullptr, states);
+    EXPECT_EQ(E_INVALIDARG, io->Write(kMaxListEntries + 1, &handle, &value, &errors));
+    EXPECT_EQ(nullptr, errors);
     EXPECT_EQ(42, group_.Read(handle).value.get().lVal);
 }
 
@@ -333,10 +340,13 @@ TEST_F(SyncIOTest, WriteVqtWritesAValueAloneAndRefusesQualityOrTimestamp)
     EXPECT_EQ(nullptr, errors);
     EXPECT_EQ(E_INVALIDARG,
               checked->ReadMaxAge(1, &handle, nullptr, &values, &qualities, &times, &errors));
+    EXPECT_EQ(E_INVALIDARG, checked->ReadMaxAge(kMaxListEntries + 1, &handle, &maxAge, &values,
+                                                &qualities, &times, &errors));
     errors = reinterpret_cast<HRESULT*>(1);
     EXPECT_EQ(E_INVALIDARG, checked->WriteVQT(0, &handle, &vqt, &errors));
     EXPECT_EQ(nullptr, errors);
     EXPECT_EQ(E_INVALIDARG, checked->WriteVQT(1, &handle, nullptr, &errors));
+    EXPECT_EQ(E_INVALIDARG, checked->WriteVQT(kMaxListEntries + 1, &handle, &vqt, &errors));
     const struct {
         const char* name;
         BOOL qualitySpecified;

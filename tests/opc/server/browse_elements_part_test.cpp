@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "opc/com/task_memory.h"
+#include "opc/values/call_limits.h"
 #include "opc/values/item_properties.h"
 #include "opc_error.h"
 #include "tests/opc/group/test_tags.h"
@@ -103,6 +104,10 @@ protected:
 
 TEST_F(BrowseElements, BranchesAndItemsPageByPageWithTheirFilters)
 {
+    // A run of '*' is one '*'; one unit more than the cap is refused whatever it says.
+    const std::wstring longestFilter = std::wstring(kMaxNameFilterUnits - 1, L'*') + L"T";
+    const std::wstring overlongFilter(kMaxNameFilterUnits + 1, L'*');
+    const std::wstring overlongItemId = std::wstring(kMaxItemIdUnits, L'x') + L".INT";
     const struct {
         const wchar_t* branch;
         OPCBROWSEFILTER filter;
@@ -113,6 +118,9 @@ TEST_F(BrowseElements, BranchesAndItemsPageByPageWithTheirFilters)
         int pages;
     } cases[] = {
         {nullptr, OPC_BROWSE_FILTER_ALL, nullptr, 0, S_OK, {L"Tagname"}, 1},
+        {L"Tagname", OPC_BROWSE_FILTER_ALL, longestFilter.c_str(), 0, S_OK, {L"INT", L"TEXT"}, 1},
+        {L"Tagname", OPC_BROWSE_FILTER_ALL, overlongFilter.c_str(), 0, OPC_E_INVALIDFILTER, {}, 1},
+        {overlongItemId.c_str(), OPC_BROWSE_FILTER_ALL, L"", 0, OPC_E_INVALIDITEMID, {}, 1},
         {L"", OPC_BROWSE_FILTER_BRANCHES, L"", 1, S_OK, {L"Tagname"}, 1},
         {L"", OPC_BROWSE_FILTER_ITEMS, L"", 0, S_OK, {}, 1},
         {L"", OPC_BROWSE_FILTER_ALL, L"X*", 0, S_OK, {}, 1},
@@ -194,6 +202,11 @@ TEST_F(BrowseElements, AContinuationPointServesOnceAndOnlyForItsBranchAndMirror)
     LPWSTR unknown = TaskStringCopy(L"page-99");
     EXPECT_EQ(OPC_E_INVALIDCONTINUATIONPOINT, next(L"Tagname", unknown));
     CoTaskMemFree(unknown);
+
+    const std::wstring overlong(kMaxContinuationPointUnits + 1, L'p');
+    LPWSTR huge = TaskStringCopy(overlong.c_str());
+    EXPECT_EQ(OPC_E_INVALIDCONTINUATIONPOINT, next(L"Tagname", huge)) << "longer than any point";
+    CoTaskMemFree(huge);
 }
 
 TEST_F(BrowseElements, ItemsCarryTheirPropertiesOnRequest)
@@ -291,6 +304,53 @@ TEST_F(BrowseElements, GetPropertiesAnswersEachItemAndEachProperty)
             FreeProperties(list);
         }
     }
+}
+
+TEST_F(BrowseElements, ListsPastTheirCapsAndAnswersPastTheBudgetAreRefusedBeforeAnyWork)
+{
+    std::wstring text(L"INT");
+    const std::vector<LPWSTR> items(10000, text.data());
+    std::vector<DWORD> manyIds(kMaxPropertyIds);
+    for (DWORD i = 0; i < kMaxPropertyIds; ++i) manyIds[i] = i + 1;
+    const struct {
+        const char* what;
+        DWORD items;
+        DWORD properties;  // 0: all of them
+        BOOL values;
+        HRESULT result;
+    } cases[] = {
+        {"every property with its value of 10000 items", 10000, 0, TRUE, S_OK},
+        {"the most property IDs of one item", 1, kMaxPropertyIds, TRUE, S_FALSE},
+        {"more items than a list may hold", kMaxListEntries + 1, 1, FALSE, E_INVALIDARG},
+        {"more property IDs than a list may hold", 1, kMaxPropertyIds + 1, FALSE, E_INVALIDARG},
+        {"every value of the most items: past the budget", kMaxListEntries, 0, TRUE,
+         E_OUTOFMEMORY},
+        {"the most property IDs of 10000 items: past the budget", 10000, kMaxPropertyIds, FALSE,
+         E_OUTOFMEMORY},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Items past those listed are never read: the call is refused first.
+        OPCITEMPROPERTIES* lists = reinterpret_cast<OPCITEMPROPERTIES*>(1);
+        EXPECT_EQ(c.result, browse_->GetProperties(c.items, const_cast<LPWSTR*>(items.data()),
+                                                   c.values, c.properties, manyIds.data(),
+                                                   &lists));
+        if (FAILED(c.result)) {
+            EXPECT_EQ(nullptr, lists);
+            continue;
+        }
+        for (DWORD i = 0; i < c.items; ++i) FreeProperties(lists[i]);
+        CoTaskMemFree(lists);
+    }
+
+    LPWSTR point = nullptr;
+    BOOL more = TRUE;
+    DWORD count = 5;
+    OPCBROWSEELEMENT* elements = reinterpret_cast<OPCBROWSEELEMENT*>(1);
+    EXPECT_EQ(E_INVALIDARG, browse_->Browse(text.data(), &point, 0, OPC_BROWSE_FILTER_ALL,
+                                            nullptr, nullptr, FALSE, FALSE, kMaxPropertyIds + 1,
+                                            manyIds.data(), &more, &count, &elements));
+    EXPECT_EQ(nullptr, elements);
 }
 
 TEST_F(BrowseElements, BadArgumentsAreRefusedWithNothingHandedOut)

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "opc/values/call_limits.h"
 #include "tests/opc/group/test_tags.h"
 #include "tests/opc/include/task_memory.h"
 #include "tests/opc/server/com_server_test_support.h"
@@ -141,10 +142,17 @@ TEST_F(BrowseTest, ItemIdsAreTheTrimmedLeafNames)
     }
 }
 
-TEST_F(BrowseTest, MissingArgumentsAndAccessPaths)
+TEST_F(BrowseTest, MissingOrOverlongArgumentsAndAccessPaths)
 {
     TaskOut<wchar_t> itemId;
     EXPECT_EQ(E_INVALIDARG, browse_->GetItemID(nullptr, itemId.out()));
+    std::wstring longest(kMaxItemIdUnits, L'x');
+    EXPECT_EQ(S_OK, browse_->GetItemID(longest.data(), itemId.out()));
+    EXPECT_EQ(longest, itemId.get());
+    std::wstring overlong = L" " + longest;
+    TaskOut<wchar_t> none;
+    EXPECT_EQ(E_INVALIDARG, browse_->GetItemID(overlong.data(), none.out()));
+    EXPECT_EQ(nullptr, none.get());
     EXPECT_EQ(E_INVALIDARG, browse_->GetItemID(const_cast<LPWSTR>(L"X"), nullptr));
     EXPECT_EQ(E_INVALIDARG, browse_->QueryOrganization(nullptr));
     EXPECT_EQ(E_INVALIDARG, browse_->BrowseOPCItemIDs(OPC_FLAT, L"", VT_EMPTY, 0, nullptr));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "opc/group/group_object.h"
+#include "opc/values/call_limits.h"
 #include "opc/values/item_value.h"
 #include "opc_error.h"
 #include "runtime_link/project_files.h"
@@ -236,7 +237,8 @@ TEST_F(ItemIo, BadArgumentsAreRefusedWithNothingHandedOut)
     } reads[] = {{0, &item, &age, true},
                  {1, nullptr, &age, true},
                  {1, &item, nullptr, true},
-                 {1, &item, &age, false}};
+                 {1, &item, &age, false},
+                 {kMaxListEntries + 1, &item, &age, true}};
     for (const auto& r : reads) {
         EXPECT_EQ(E_INVALIDARG, io_->Read(r.count, r.items, r.ages, &values, &qualities,
                                           r.outs ? &times : nullptr, &errors));
@@ -249,6 +251,8 @@ TEST_F(ItemIo, BadArgumentsAreRefusedWithNothingHandedOut)
     EXPECT_EQ(E_INVALIDARG, io_->WriteVQT(1, nullptr, &vqt, &errors));
     EXPECT_EQ(E_INVALIDARG, io_->WriteVQT(1, &item, nullptr, &errors));
     EXPECT_EQ(E_INVALIDARG, io_->WriteVQT(1, &item, &vqt, nullptr));
+    EXPECT_EQ(E_INVALIDARG, io_->WriteVQT(kMaxListEntries + 1, &item, &vqt, &errors));
+    EXPECT_EQ(nullptr, errors);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "opc/group/group_object.h"
+#include "opc/values/call_limits.h"
 #include "opc/values/item_properties.h"
 #include "opc_error.h"
 #include "runtime_link/project_files.h"
@@ -177,6 +178,8 @@ TEST_F(ItemProperties, NoPropertyHasAnItemIdOfItsOwn)
 TEST_F(ItemProperties, BadItemIdsAndArgumentsAreRefusedWithNothingHandedOut)
 {
     DWORD ids[] = {1};
+    // It would name INT were it not longer than an item ID may be.
+    const std::wstring overlong = std::wstring(kMaxItemIdUnits - 3, L'x') + L".INT";
     const struct {
         const wchar_t* item;
         DWORD count;
@@ -189,6 +192,8 @@ TEST_F(ItemProperties, BadItemIdsAndArgumentsAreRefusedWithNothingHandedOut)
         {L"A_NAME_LONGER_THAN_ANY_TAG_NAME_CAN_BE", 1, OPC_E_INVALIDITEMID},
         {nullptr, 1, E_INVALIDARG},
         {L"INT", 0, E_INVALIDARG},
+        {L"INT", kMaxPropertyIds + 1, E_INVALIDARG},
+        {overlong.c_str(), 1, OPC_E_INVALIDITEMID},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.item ? std::string(c.item, c.item + wcslen(c.item)) : "(null)");
@@ -203,7 +208,8 @@ TEST_F(ItemProperties, BadItemIdsAndArgumentsAreRefusedWithNothingHandedOut)
         errors = reinterpret_cast<HRESULT*>(1);
         EXPECT_EQ(c.result, properties_->LookupItemIDs(item, c.count, ids, &itemIds, &errors));
         EXPECT_EQ(nullptr, itemIds);
-        if (c.count == 0) continue;
+        // QueryAvailableProperties takes no list.
+        if (c.count == 0 || c.count > kMaxPropertyIds) continue;
         DWORD count = 7;
         DWORD* propertyIds = nullptr;
         LPWSTR* descriptions = nullptr;
