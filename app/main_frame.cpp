@@ -9,6 +9,7 @@
 #include "app/window_classes.h"
 #include "diagnostics/support_trace.h"
 #include "framework/afx_ids.h"
+#include "opc/datachange/update_pass.h"
 #include "opc/server/shutdown_notice.h"
 #include "runtime_link/ansi_text.h"
 #include "runtime_link/project_files.h"
@@ -61,6 +62,10 @@ BOOL CMainFrame::PreCreateWindow(CREATESTRUCTA& cs)
 LRESULT CMainFrame::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_TRAYNOTIFY) return OnTrayNotification(wParam, lParam);
+    if (message == WM_PROMPTCOMPLETIONS) {
+        RunPromptCompletions();
+        return 0;
+    }
     // Windows ending the session: the server never objects, and ends with its clients told why
     // while the session still waits for it (a few seconds). Windows may end the process as soon
     // as this message is answered, so it is never answered: whatever the end has left to do is
@@ -83,6 +88,11 @@ int CMainFrame::OnCreate(CREATESTRUCTA* cs)
     int32_t& period = PollPeriod();
     period = PollTimerPeriod();
     SetTimer(kPollTimer, static_cast<UINT>(period));
+    SetPromptCompletionPoster(
+        [](void* window) {
+            PostMessageA(static_cast<HWND>(window), WM_PROMPTCOMPLETIONS, 0, 0);
+        },
+        m_hWnd);
     return 0;
 }
 
@@ -122,6 +132,8 @@ void CMainFrame::EndServer(ShutdownCause cause)
     m_endStep = EndStep::Closing;
     SUPPORT_TRACE(TraceClient{}, S_OK, "exit: %d clients answered the shutdown notice", answered);
     KillTimer(kPollTimer);
+    // No more prompt answers: the groups noted are let go while COM still runs.
+    SetPromptCompletionPoster(nullptr, nullptr);
     if (app) app->DeleteTrayIcon(m_hWnd, app->m_trayIcon);
     CFrameWnd::OnClose();
 }

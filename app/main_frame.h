@@ -6,6 +6,9 @@
 
 // The tray icon's mouse notifications arrive as this message.
 constexpr UINT WM_TRAYNOTIFY = WM_USER + 5;
+// Posted when asynchronous requests wait to be answered once the calls that made them have
+// returned.
+constexpr UINT WM_PROMPTCOMPLETIONS = WM_USER + 6;
 
 // The hidden main window: its class name marks a running server, its timer runs the poll
 // cycle, and it answers the tray icon with the About/Exit menu.

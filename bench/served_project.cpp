@@ -1,13 +1,16 @@
 #include "bench/served_project.h"
 
+#include <cstring>
 #include <vector>
 
 #include "app/window_classes.h"
 #include "bench/program_start.h"
 #include "runtime_link/ansi_text.h"
+#include "runtime_link/project_files.h"
 #include "runtime_link/viewer_link.h"
 #include "viewer/project_location.h"
 #include "viewer/tag_database.h"
+#include "viewer/win_handles.h"
 
 namespace {
 
@@ -58,9 +61,25 @@ bool WindowsCanBeMade()
     return true;
 }
 
+// PXVIEWER.CFG with the poll period at its offset (268) and the rest zero.
+bool WriteViewerConfiguration(const std::string& path, int32_t pollPeriodMs)
+{
+    ResetProjectFiles();
+    std::string bytes(g_headerMagic, kHeaderSize);
+    bytes.resize(kHeaderSize + kViewerConfigSize, '\0');
+    std::memcpy(&bytes[268], &pollPeriodMs, sizeof pollPeriodMs);
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const UniqueHandle closer(file);
+    DWORD written = 0;
+    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
 }  // namespace
 
-ServedProject::ServedProject(int tags)
+ServedProject::ServedProject(int tags, int32_t pollPeriodMs)
 {
     if (!WindowsCanBeMade()) {
         m_failure = "no display for the Viewer's and the server's windows (run under xvfb-run)";
@@ -79,6 +98,10 @@ ServedProject::ServedProject(int tags)
     }
     if (!WriteProjectPointer(system, project, m_failure) ||
         !WriteTagDatabase(project + "TAGNAME.DB", definitions, m_failure)) {
+        return;
+    }
+    if (pollPeriodMs != 0 && !WriteViewerConfiguration(project + "PXVIEWER.CFG", pollPeriodMs)) {
+        m_failure = "PXVIEWER.CFG cannot be written";
         return;
     }
     WriteProfileStringA(kProfileSection, SystemDirectoryProfileKey().c_str(), system.c_str());

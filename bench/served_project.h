@@ -5,6 +5,7 @@
 // (server and Viewer through their windows, registration removed) when the object goes.
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -12,7 +13,8 @@
 
 class ServedProject {
 public:
-    explicit ServedProject(int tags);
+    // `pollPeriodMs` 0 leaves the Viewer configuration to the server (its default period).
+    explicit ServedProject(int tags, int32_t pollPeriodMs = 0);
     ~ServedProject();
     ServedProject(const ServedProject&) = delete;
     ServedProject& operator=(const ServedProject&) = delete;

@@ -7,6 +7,7 @@
 
 #include "opc/com/global_lock.h"
 #include "opc/com/task_array.h"
+#include "opc/datachange/update_pass.h"
 #include "opc/items/item_object.h"
 #include "opc/values/call_limits.h"
 #include "opc/values/item_value.h"
@@ -25,6 +26,7 @@ HRESULT DataCallback::TakeSink(Microsoft::WRL::ComPtr<IUnknown> sink)
     if (FAILED(hr)) return hr;
     m_group.Items().ForEach([](ItemObject& item) { item.MarkOwedToDataCallback(); });
     m_quietSinceMs = 0;
+    m_newSink = true;
     return S_OK;
 }
 
@@ -127,6 +129,7 @@ HRESULT AsyncIO3Part::QueueRequest(CallbackRequest request, HRESULT checked, DWO
     const DWORD cancelId = owner().CallbackQueue().Queue(std::move(request));
     if (cancelId == 0) return E_OUTOFMEMORY;
     *pdwCancelID = cancelId;
+    AnswerPromptly(owner());
     return checked;
 }
 
@@ -178,15 +181,18 @@ HRESULT AsyncIO3Part::QueueWrite(DWORD count, const OPCHANDLE* handles, const VA
     }
     if (*pdwCancelID == 0) return queued;  // every item refused: nothing to write
     // Queued first, so that nothing is written for a request that could not be kept. The
-    // values are applied now, in the request's order; IOPCAsyncIO's write results are left
-    // as they are.
+    // values are applied now, in the request's order, and posted into their tags' mirror
+    // entries at once: the completion, made once this call has returned, reports a value the
+    // next poll cycle takes to the Viewer. IOPCAsyncIO's write results are left as they are.
     CallbackRequest& written = owner().CallbackQueue().Newest();
     ItemTable& items = owner().Items();
     size_t next = 0;
     for (DWORD i = 0; i < count; ++i) {
         if ((*ppErrors)[i] != S_OK) continue;
         const VARIANT& value = values ? values[i] : vqts[i].vDataValue;
-        written.writeResults[next++] = items.Find(handles[i])->Write(value);
+        ItemObject& item = *items.Find(handles[i]);
+        written.writeResults[next++] = item.Write(value);
+        item.PostPendingWrite();
     }
     return queued;
 }

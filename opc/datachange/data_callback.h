@@ -51,6 +51,15 @@ public:
     void SendKeepAliveWhenQuiet(unsigned long long passMs, int32_t pollPeriodMs, bool sending,
                                 OPCHANDLE hGroup);
 
+    // Whether a sink was connected since the last look: it is owed every active item at the
+    // next pass, not only when the group's period expires.
+    bool TakeNewSink()
+    {
+        const bool newSink = m_newSink;
+        m_newSink = false;
+        return newSink;
+    }
+
     // IOPCAsyncIO2::SetEnable: the update pass's data changes go out only while enabled.
     bool enabled = true;
 
@@ -67,11 +76,13 @@ private:
     DWORD m_keepAliveMs = 0;
     unsigned long long m_quietSinceMs = 0;  // 0: from the next pass
     bool m_sentSinceLastLook = false;
+    bool m_newSink = false;
 };
 
 // A group's queued IOPCAsyncIO2 requests, apart from IOPCAsyncIO's records: any number of
-// reads, writes and refreshes, completed in the order they came by the next update pass
-// through the group's data callback. Each carries the client's transaction ID, echoed in its
+// reads, writes and refreshes, completed in the order they came through the group's data
+// callback as soon as the call that made them has returned (AnswerPromptly), or by the next
+// update pass. Each carries the client's transaction ID, echoed in its
 // completion, and the cancel ID the group gave it.
 enum class CallbackRequestKind { Read, Write, Refresh };
 
@@ -120,8 +131,8 @@ private:
 
 // IOPCAsyncIO2 and IOPCAsyncIO3 of a group (one part answers both): reads, writes and
 // refreshes queued in the group's own CallbackRequests (IOPCAsyncIO's records are not
-// touched), completed by the next update pass through the group's data callback, which must be
-// connected when a request is made. The client's transaction ID comes back in the completion;
+// touched), completed once the call has returned through the group's data callback, which must
+// be connected when a request is made; Cancel2 reaches a request until then. The client's transaction ID comes back in the completion;
 // the cancel ID is the group's. The maximum-age reads and refresh read each item as
 // ItemObject::ReadMaxAge does when they complete; a VQT write carries a value alone
 // (VqtWritable).
@@ -129,10 +140,11 @@ class AsyncIO3Part final : public InterfacePart<IOPCAsyncIO3, DeliveryGroup> {
 public:
     using InterfacePart::InterfacePart;
 
-    // Always from the device: every item is read as it is when the request completes.
+    // Always from the device: every item's tag record is read when the request completes.
     HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID,
                                    DWORD* pdwCancelID, HRESULT** ppErrors) override;
-    // The values are written at once; each item's result comes with OnWriteComplete.
+    // The values are written at once, into their tags' mirror entries as an IOPCItemIO write
+    // is; each item's result comes with OnWriteComplete.
     HRESULT STDMETHODCALLTYPE Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues,
                                     DWORD dwTransactionID, DWORD* pdwCancelID,
                                     HRESULT** ppErrors) override;

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include <wrl/client.h>
+
 #include "opc/datachange/update_pass.h"
 
 #include "opc/datachange/async_io.h"
@@ -171,7 +173,8 @@ CallbackItem RemovedItem(const RequestedItem& requested)
     return removed;
 }
 
-// The request's items read from its source, or with their maximum ages.
+// The request's items read from its source (the device: the tag record now; the cache: the
+// values the items hold), or with their maximum ages.
 bool ReadRequestItems(DeliveryGroup& group, const CallbackRequest& request,
                       std::vector<CallbackItem>& items)
 {
@@ -183,10 +186,13 @@ bool ReadRequestItems(DeliveryGroup& group, const CallbackRequest& request,
             ItemObject* item = RequestedItemNow(table, request.items[i]);
             if (!item) {
                 items.push_back(RemovedItem(request.items[i]));
+            } else if (!request.maxAges.empty()) {
+                items.push_back(ReadCallbackItemMaxAge(*item, request.maxAges[i], cachedAt));
+            } else if (request.source == OPC_DS_DEVICE) {
+                // From the device: the tag record now, as a read with a maximum age of 0.
+                items.push_back(ReadCallbackItemMaxAge(*item, 0, cachedAt));
             } else {
-                items.push_back(request.maxAges.empty()
-                                    ? ReadCallbackItem(*item, request.source)
-                                    : ReadCallbackItemMaxAge(*item, request.maxAges[i], cachedAt));
+                items.push_back(ReadCallbackItem(*item, OPC_DS_CACHE));
             }
         }
     } catch (const std::bad_alloc&) {
@@ -323,8 +329,9 @@ void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& c
         countdown = static_cast<int32_t>(std::min<DWORD>(group.UpdateRate(), INT32_MAX));
     }
     // The data callback's part is apart from the streams': neither subscriber disturbs the
-    // other.
-    if (expired) SendCallbackDataChange(group);
+    // other. A sink connected since the last pass gets every active item now, whatever the
+    // group's period.
+    if (group.Callback().TakeNewSink() || expired) SendCallbackDataChange(group);
     CompleteCallbackRequests(group);
     // The pass's time, in ms, counts the quiet time: tests set it.
     const ULARGE_INTEGER passTime{{cycleTime.dwLowDateTime, cycleTime.dwHighDateTime}};
@@ -341,4 +348,48 @@ void AnswerWaitingRequests(DeliveryGroup& group)
 {
     CompleteCallbackRequests(group);
     CompleteStreamRequests(group);
+}
+
+namespace {
+
+// The groups with requests to answer at the message loop's next turn, each held until then.
+std::vector<Microsoft::WRL::ComPtr<DeliveryGroup>> g_promptGroups;
+void (*g_promptPost)(void*) = nullptr;
+void* g_promptPostContext = nullptr;
+bool g_promptPosted = false;
+
+}  // namespace
+
+void AnswerPromptly(DeliveryGroup& group)
+{
+    if (!g_promptPost) return;
+    try {
+        if (std::find_if(g_promptGroups.begin(), g_promptGroups.end(), [&group](const auto& noted) {
+                return noted.Get() == &group;
+            }) == g_promptGroups.end()) {
+            g_promptGroups.emplace_back(&group);
+        }
+    } catch (const std::bad_alloc&) {
+        return;  // the next update pass answers it
+    }
+    if (g_promptPosted) return;
+    g_promptPosted = true;
+    g_promptPost(g_promptPostContext);
+}
+
+void SetPromptCompletionPoster(void (*post)(void* context), void* context)
+{
+    g_promptPost = post;
+    g_promptPostContext = context;
+    g_promptPosted = false;
+    if (!post) g_promptGroups.clear();
+}
+
+void RunPromptCompletions()
+{
+    g_promptPosted = false;
+    // Taken first: a sink in this apartment may make a new request from within its completion.
+    std::vector<Microsoft::WRL::ComPtr<DeliveryGroup>> groups;
+    groups.swap(g_promptGroups);
+    for (const auto& group : groups) CompleteCallbackRequests(*group.Get());
 }

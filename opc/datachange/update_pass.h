@@ -14,3 +14,12 @@ void RunUpdatePass(DeliveryGroup& group, int32_t pollPeriodMs, const FILETIME& c
 // it accepted is answered now, as the next pass would have answered it, while its sinks are
 // there.
 void AnswerWaitingRequests(DeliveryGroup& group);
+
+// IOPCAsyncIO2/3 requests are answered as soon as the call that made them has returned: their
+// group is noted, and the server's message loop runs RunPromptCompletions on its next turn
+// (the poster asks it to). Without a poster the group's next update pass answers them.
+void AnswerPromptly(DeliveryGroup& group);
+// `post(context)` asks the main thread to call RunPromptCompletions soon; null for none.
+void SetPromptCompletionPoster(void (*post)(void* context), void* context);
+// Answers the waiting requests of every group noted since the last turn, oldest first.
+void RunPromptCompletions();

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "opc/datachange/update_pass.h"
+#include "opc/group/group_object.h"
 #include "opc/values/call_limits.h"
 #include "opc_error.h"
 #include "runtime_link/tag_mirror.h"
@@ -50,6 +52,34 @@ std::string Calls(const RecordingCallback& callback, size_t from = 0)
     }
     return text;
 }
+
+// The calls of Calls() without the update pass's data changes (those without a transaction).
+std::string WithoutDataChanges(const std::string& calls)
+{
+    std::string kept;
+    size_t start = 0;
+    while (start < calls.size()) {
+        size_t end = calls.find(" | ", start);
+        if (end == std::string::npos) end = calls.size();
+        const std::string call = calls.substr(start, end - start);
+        if (call.rfind("d[", 0) != 0) kept += (kept.empty() ? "" : " | ") + call;
+        start = end + 3;
+    }
+    return kept;
+}
+
+// Counts the message loop's turns asked for prompt answers while it lives; none set: the
+// update pass answers.
+class PromptPoster {
+public:
+    explicit PromptPoster(int* posts)
+    {
+        if (posts) SetPromptCompletionPoster([](void* count) { ++*static_cast<int*>(count); }, posts);
+    }
+    ~PromptPoster() { SetPromptCompletionPoster(nullptr, nullptr); }
+    PromptPoster(const PromptPoster&) = delete;
+    PromptPoster& operator=(const PromptPoster&) = delete;
+};
 
 class DataCallbackTest : public ::testing::Test {
 protected:
@@ -173,6 +203,22 @@ TEST_F(DataCallbackTest, DataChangesCarryOnlyWhatChangedSinceTheSinkLastGotIt)
         step.before();
         EXPECT_EQ(step.calls, PassCalls()) << step.name;
     }
+}
+
+TEST_F(DataCallbackTest, ASinkConnectedToASlowGroupGetsEveryActiveItemAtTheNextPass)
+{
+    Add(L"INT", 1);
+    Add(L"TANK1", 2);
+    group_.Object().state.updateRate = 10000;
+    group_.Pass();  // the period starts: the next nine passes do not expire it
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, group_.Connect(&callback_, &cookie));
+    EXPECT_EQ("d[1=42 2=7]", PassCalls()) << "not ten seconds later";
+    IntEntry().value.integer = 43;
+    EXPECT_EQ("", PassCalls()) << "changes still wait for the group's period";
+    ASSERT_EQ(S_OK, group_.CallbackPoint()->Unadvise(cookie));
+    ASSERT_EQ(S_OK, group_.Connect(&callback_, &cookie));
+    EXPECT_EQ("d[1=42 2=7]", PassCalls()) << "a sink connected again: the items as they hold";
 }
 
 TEST_F(DataCallbackTest, AQualityChangeIsAChange)
@@ -352,28 +398,41 @@ TEST_F(DataCallbackTest, AsyncRequestsCompleteThroughTheCallbackWithTheClientsTr
          false,
          ""},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        TestTags tags;
-        RecordingCallback callback;
-        StreamTestGroup group;
-        OPCHANDLE own[] = {group.Add(L"INT", TRUE, VT_EMPTY, 1).result.hServer,
-                           group.Add(L"TANK1", TRUE, VT_EMPTY, 2).result.hServer, handles[2]};
-        ASSERT_EQ(S_OK, group.Connect(&callback));
-        group.Pass();  // the first data change of the new sink
-        callback.calls.clear();
-        DWORD cancelId = 0;
-        TaskOut<HRESULT> errors;
-        EXPECT_EQ(c.result, c.request(*group.Async3(), own, &cancelId, errors.out()));
-        for (size_t i = 0; i < c.errors.size(); ++i) EXPECT_EQ(c.errors[i], errors[i]) << i;
-        EXPECT_EQ(c.calls.empty(), cancelId == 0) << "the group's cancel ID, for a queued one";
-        if (c.cancelled) {
-            EXPECT_EQ(S_OK, group.Async2()->Cancel2(cancelId));
+    // Answered by the next update pass, or, with the message loop's poster set, at its next turn
+    // after the call returned: then without the pass's data change.
+    for (const bool prompt : {false, true}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (prompt ? ", answered promptly" : ""));
+            TestTags tags;
+            RecordingCallback callback;
+            StreamTestGroup group;
+            OPCHANDLE own[] = {group.Add(L"INT", TRUE, VT_EMPTY, 1).result.hServer,
+                               group.Add(L"TANK1", TRUE, VT_EMPTY, 2).result.hServer, handles[2]};
+            ASSERT_EQ(S_OK, group.Connect(&callback));
+            group.Pass();  // the first data change of the new sink
+            callback.calls.clear();
+            int posts = 0;
+            const PromptPoster poster(prompt ? &posts : nullptr);
+            DWORD cancelId = 0;
+            TaskOut<HRESULT> errors;
+            EXPECT_EQ(c.result, c.request(*group.Async3(), own, &cancelId, errors.out()));
+            for (size_t i = 0; i < c.errors.size(); ++i) EXPECT_EQ(c.errors[i], errors[i]) << i;
+            EXPECT_EQ(c.calls.empty(), cancelId == 0) << "the group's cancel ID, for a queued one";
+            EXPECT_TRUE(callback.calls.empty()) << "nothing before the call has returned";
+            if (c.cancelled) {
+                EXPECT_EQ(S_OK, group.Async2()->Cancel2(cancelId));
+            }
+            if (prompt) {
+                EXPECT_EQ(c.calls.empty() ? 0 : 1, posts);
+                RunPromptCompletions();
+                EXPECT_EQ(WithoutDataChanges(c.calls), Calls(callback));
+            } else {
+                group.Pass();
+                EXPECT_EQ(c.calls, Calls(callback));
+            }
+            for (const CallbackRecord& call : callback.calls) EXPECT_EQ(kGroupClient, call.group);
+            EXPECT_EQ(E_FAIL, group.Async2()->Cancel2(cancelId)) << "completed: nothing to cancel";
         }
-        group.Pass();
-        EXPECT_EQ(c.calls, Calls(callback));
-        for (const CallbackRecord& call : callback.calls) EXPECT_EQ(kGroupClient, call.group);
-        EXPECT_EQ(E_FAIL, group.Async2()->Cancel2(cancelId)) << "completed: nothing to cancel";
     }
 }
 
