@@ -238,7 +238,8 @@ HRESULT BrowseElementsPart::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint
         return E_OUTOFMEMORY;
     }
 
-    // The names hold for the mirror generation the point was made for, and so does the list.
+    // Names change only with the mirror's generation, so a point's request lists what it listed
+    // when the point was made: the bound only guards the index.
     const size_t first = given == m_points.end() ? 0 : std::min(given->next, listed.size());
     size_t count = listed.size() - first;
     if (dwMaxElementsReturned && count > dwMaxElementsReturned) count = dwMaxElementsReturned;
@@ -311,7 +312,7 @@ HRESULT BrowseElementsPart::MoveOn(Points::iterator given, BrowseRequest&& reque
                                    size_t next, wchar_t** text)
 {
     *text = nullptr;
-    ContinuationPoint point;
+    ContinuationPoint point{};
     if (more) {
         try {
             point = ContinuationPoint{L"page-" + std::to_wstring(m_pointSerial + 1),
