@@ -50,7 +50,7 @@ const KnownError kKnownErrors[] = {
     {OPC_S_INUSE,
      L"The operation cannot be completed because the object still has references that exist.",
      L"对象仍有引用存在，无法完成该操作。"},
-    {OPC_E_INVALIDCONFIG, L"The server's configuration file is an invalid format.",
+    {OPC_E_INVALIDCONFIGFILE, L"The server's configuration file is an invalid format.",
      L"服务器的配置文件格式无效。"},
     {OPC_E_NOTFOUND, L"The requested object (e.g. a public group) was not found.",
      L"未找到请求的对象（例如公共组）。"},

@@ -174,7 +174,7 @@ HRESULT BrowseElementsPart::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs,
 
 HRESULT BrowseElementsPart::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint,
                                    DWORD dwMaxElementsReturned, OPCBROWSEFILTER dwBrowseFilter,
-                                   LPWSTR szElementNameFilter, LPWSTR /*szVendorFilter*/,
+                                   LPWSTR szElementNameFilter, LPWSTR szVendorFilter,
                                    BOOL bReturnAllProperties, BOOL bReturnPropertyValues,
                                    DWORD dwPropertyCount, DWORD* pdwPropertyIDs,
                                    BOOL* pbMoreElements, DWORD* pdwCount,
@@ -189,7 +189,7 @@ HRESULT BrowseElementsPart::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint
         return E_INVALIDARG;
     }
     if (dwBrowseFilter < OPC_BROWSE_FILTER_ALL || dwBrowseFilter > OPC_BROWSE_FILTER_ITEMS ||
-        !IsNameFilter(szElementNameFilter)) {
+        !IsNameFilter(szElementNameFilter) || !WithinUnits(szVendorFilter, kMaxNameFilterUnits)) {
         return OPC_E_INVALIDFILTER;
     }
 
@@ -201,16 +201,28 @@ HRESULT BrowseElementsPart::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint
         const HRESULT found = FindTagOfPropertyItem(szItemID, &slot);
         if (FAILED(found)) return found;
     }
+    const bool allProperties = bReturnAllProperties != FALSE;
+    BrowseRequest browse{};
+    Points::iterator given;
     std::vector<std::wstring> names;
     std::vector<Element> listed;
-    std::wstring branch;
-    size_t first = 0;
     try {
-        branch = atRoot ? std::wstring() : std::wstring(szItemID);
-        if (*pszContinuationPoint && **pszContinuationPoint &&
-            (!WithinUnits(*pszContinuationPoint, kMaxContinuationPointUnits) ||
-             !TakeContinuationPoint(*pszContinuationPoint, branch, first))) {
-            return OPC_E_INVALIDCONTINUATIONPOINT;
+        browse = BrowseRequest{
+            atRoot ? std::wstring() : std::wstring(szItemID),
+            dwBrowseFilter,
+            szElementNameFilter ? szElementNameFilter : L"",
+            szVendorFilter ? szVendorFilter : L"",
+            allProperties,
+            bReturnPropertyValues != FALSE,
+            allProperties ? std::vector<DWORD>()
+                          : std::vector<DWORD>(pdwPropertyIDs, pdwPropertyIDs + dwPropertyCount)};
+        // Room for a new point before one is looked up: keeping it cannot fail later.
+        m_points.reserve(kKeptPoints);
+        given = m_points.end();
+        if (*pszContinuationPoint && **pszContinuationPoint) {
+            if (WithinUnits(*pszContinuationPoint, kMaxContinuationPointUnits))
+                given = FindContinuationPoint(*pszContinuationPoint, browse);
+            if (given == m_points.end()) return OPC_E_INVALIDCONTINUATIONPOINT;
         }
         if (atRoot) {
             names.emplace_back(kTagBranch);
@@ -226,12 +238,13 @@ HRESULT BrowseElementsPart::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint
         return E_OUTOFMEMORY;
     }
 
-    // A point taken back from an older, longer list may lie past the end of this one.
-    if (first > listed.size()) first = listed.size();
+    // Names change only with the mirror's generation, so a point's request lists what it listed
+    // when the point was made: the bound only guards the index.
+    const size_t first = given == m_points.end() ? 0 : std::min(given->next, listed.size());
     size_t count = listed.size() - first;
     if (dwMaxElementsReturned && count > dwMaxElementsReturned) count = dwMaxElementsReturned;
-    const bool withProperties = bReturnAllProperties || dwPropertyCount;
-    const PropertyRequest request{bReturnAllProperties != FALSE, dwPropertyCount, pdwPropertyIDs,
+    const bool withProperties = allProperties || dwPropertyCount;
+    const PropertyRequest request{allProperties, dwPropertyCount, pdwPropertyIDs,
                                   bReturnPropertyValues != FALSE};
     constexpr size_t kNameBytes = kMirrorNameUnits * sizeof(wchar_t);
     const size_t elementBytes = sizeof(OPCBROWSEELEMENT) + 2 * kNameBytes +
@@ -262,12 +275,10 @@ HRESULT BrowseElementsPart::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint
         if (out.ItemProperties.hrErrorID != S_OK) result = S_FALSE;
     }
     wchar_t* nextPoint = nullptr;
-    if (first + count < listed.size()) {
-        nextPoint = HandOutContinuationPoint(branch, first + count);
-        if (!nextPoint) {
-            FreeElements(elements.get(), static_cast<DWORD>(count));
-            return E_OUTOFMEMORY;
-        }
+    if (FAILED(MoveOn(given, std::move(browse), first + count < listed.size(), first + count,
+                      &nextPoint))) {
+        FreeElements(elements.get(), static_cast<DWORD>(count));
+        return E_OUTOFMEMORY;
     }
     CoTaskMemFree(*pszContinuationPoint);
     *pszContinuationPoint = nextPoint;
@@ -276,29 +287,48 @@ HRESULT BrowseElementsPart::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint
     return result;
 }
 
-bool BrowseElementsPart::TakeContinuationPoint(const wchar_t* text, const std::wstring& branch,
-                                               size_t& next)
+bool BrowseElementsPart::BrowseRequest::operator==(const BrowseRequest& other) const
 {
-    for (auto point = m_points.begin(); point != m_points.end(); ++point) {
-        if (point->text != text) continue;
-        const bool current = point->branch == branch && point->generation == TagMirrorGeneration();
-        next = point->next;
-        m_points.erase(point);
-        return current;
-    }
-    return false;
+    return branch == other.branch && filter == other.filter && nameFilter == other.nameFilter &&
+           vendorFilter == other.vendorFilter && allProperties == other.allProperties &&
+           propertyValues == other.propertyValues && propertyIds == other.propertyIds;
 }
 
-wchar_t* BrowseElementsPart::HandOutContinuationPoint(const std::wstring& branch, size_t next)
+BrowseElementsPart::Points::iterator BrowseElementsPart::FindContinuationPoint(
+    const wchar_t* text, const BrowseRequest& request)
 {
-    try {
-        if (m_points.size() == kKeptPoints) m_points.erase(m_points.begin());
-        m_points.push_back(ContinuationPoint{L"page-" + std::to_wstring(++m_pointSerial), branch,
-                                             next, TagMirrorGeneration()});
-    } catch (const std::bad_alloc&) {
-        return nullptr;
+    const auto point =
+        std::find_if(m_points.begin(), m_points.end(),
+                     [text](const ContinuationPoint& kept) { return kept.text == text; });
+    if (point == m_points.end()) return point;
+    if (point->generation != TagMirrorGeneration()) {
+        m_points.erase(point);
+        return m_points.end();
     }
-    wchar_t* text = TaskStringCopy(m_points.back().text.c_str());
-    if (!text) m_points.pop_back();
-    return text;
+    return point->request == request ? point : m_points.end();
+}
+
+HRESULT BrowseElementsPart::MoveOn(Points::iterator given, BrowseRequest&& request, bool more,
+                                   size_t next, wchar_t** text)
+{
+    *text = nullptr;
+    ContinuationPoint point{};
+    if (more) {
+        try {
+            point = ContinuationPoint{L"page-" + std::to_wstring(m_pointSerial + 1),
+                                      std::move(request), next, TagMirrorGeneration()};
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+        *text = TaskStringCopy(point.text.c_str());
+        if (!*text) return E_OUTOFMEMORY;
+        ++m_pointSerial;
+    }
+    // Nothing from here on allocates: the points change only once the page is sure.
+    if (given != m_points.end()) m_points.erase(given);
+    if (more) {
+        if (m_points.size() == kKeptPoints) m_points.erase(m_points.begin());
+        m_points.push_back(std::move(point));
+    }
+    return S_OK;
 }

@@ -28,6 +28,9 @@ public:
                                             OPCITEMPROPERTIES** ppItemProperties) override;
     // A page of at most dwMaxElementsReturned elements (0: all); when more remain, a new
     // continuation point takes the place of the one given, else it is freed and set to null.
+    // A point serves only the branch, filters and property request it was made for (the page
+    // size may change); given with any of them different it is OPC_E_INVALIDCONTINUATIONPOINT.
+    // A page that fails leaves the point given as it was, to ask for the same page again.
     // pbMoreElements stays FALSE: every page that leaves elements out hands out a point. The
     // vendor filter is ignored. S_FALSE when an element's properties have an error.
     HRESULT STDMETHODCALLTYPE Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint,
@@ -39,21 +42,38 @@ public:
                                      OPCBROWSEELEMENT** ppBrowseElements) override;
 
 private:
-    // Where the next page of a branch's elements starts, for the mirror it was handed out for:
-    // a point of an older mirror (TagMirrorGeneration) is stale.
+    // What a browse asks for beyond its page size: the pages of one request follow each other.
+    struct BrowseRequest {
+        std::wstring branch;
+        OPCBROWSEFILTER filter;
+        std::wstring nameFilter;
+        std::wstring vendorFilter;
+        bool allProperties;
+        bool propertyValues;
+        std::vector<DWORD> propertyIds;  // empty when all are asked for: the list is not read
+        bool operator==(const BrowseRequest& other) const;
+    };
+    // Where the next page of a request starts, for the mirror it was handed out for: a point of
+    // an older mirror (TagMirrorGeneration) is stale.
     struct ContinuationPoint {
         std::wstring text;
-        std::wstring branch;
+        BrowseRequest request;
         size_t next;
         uint32_t generation;
     };
-    // Finds and forgets the point `text` of `branch`; false when no such point is kept.
-    bool TakeContinuationPoint(const wchar_t* text, const std::wstring& branch, size_t& next);
-    // Keeps a new point and returns its text for the client; null when memory is short.
-    wchar_t* HandOutContinuationPoint(const std::wstring& branch, size_t next);
+    using Points = std::vector<ContinuationPoint>;
+
+    // The kept point `text` if it was made for `request` and the current mirror, else end();
+    // a stale point is forgotten.
+    Points::iterator FindContinuationPoint(const wchar_t* text, const BrowseRequest& request);
+    // Once a page is ready: forgets `given` (end() when none) and, when elements remain from
+    // `next` on, keeps a new point for `request` and hands out its text in *text. E_OUTOFMEMORY
+    // leaves every point as it was. m_points must have room for kKeptPoints.
+    HRESULT MoveOn(Points::iterator given, BrowseRequest&& request, bool more, size_t next,
+                   wchar_t** text);
 
     // A client that never follows its points cannot make the list grow: the oldest go.
     static constexpr size_t kKeptPoints = 16;
-    std::vector<ContinuationPoint> m_points;
+    Points m_points;
     unsigned long m_pointSerial = 0;
 };

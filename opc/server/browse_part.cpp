@@ -1,6 +1,7 @@
 #include "opc/server/browse_part.h"
 
 #include <climits>
+#include <cwchar>
 #include <new>
 #include <string>
 #include <vector>
@@ -41,17 +42,27 @@ HRESULT BrowsePart::QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType)
     return S_OK;
 }
 
-HRESULT BrowsePart::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR /*szString*/)
+HRESULT BrowsePart::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString)
 {
-    // Any branch name leads down into the one branch.
     switch (dwBrowseDirection) {
     case OPC_BROWSE_UP:
         if (m_depth == 0) return E_FAIL;
         --m_depth;
         return S_OK;
     case OPC_BROWSE_DOWN:
+        // Any branch name leads down into the one branch.
         if (m_depth == 1) return E_INVALIDARG;
         ++m_depth;
+        return S_OK;
+    case OPC_BROWSE_TO:
+        // By the branch's full name, from anywhere; no name is the root.
+        if (!szString || !*szString) {
+            m_depth = 0;
+        } else if (std::wcscmp(szString, kTagBranch) == 0) {
+            m_depth = 1;
+        } else {
+            return E_INVALIDARG;
+        }
         return S_OK;
     default:
         return E_INVALIDARG;

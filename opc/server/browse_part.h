@@ -6,7 +6,9 @@ class ServerObject;
 
 // IOPCBrowseServerAddressSpace of a server object: a root with the one branch "Tagname", which
 // holds every tag of the mirror as a leaf. The position belongs to the server object, so every
-// client pointer to this interface shares it.
+// client pointer to this interface shares it. Up and down step between root and branch (down
+// takes any name into the one branch); to goes by full name: none or "" to the root, "Tagname"
+// to the branch, any other name is E_INVALIDARG with the position unchanged.
 class BrowsePart final : public InterfacePart<IOPCBrowseServerAddressSpace, ServerObject> {
 public:
     using InterfacePart::InterfacePart;

@@ -900,6 +900,42 @@ TEST_F(Da3AcrossProcesses, PagesReachEveryTagOnceAndEachBrowsedIdIsAddedReadAndH
     }
 }
 
+TEST_F(Da3AcrossProcesses, AContinuationPointGivenWithAnotherFilterIsRefusedAndKeptForItsOwn)
+{
+    // The strings and the property list are reference pointers across processes: never null.
+    std::wstring branch(L"Tagname");
+    std::wstring noFilter;
+    DWORD noProperty = 0;
+    LPWSTR point = nullptr;
+    const auto page = [&](const wchar_t* nameFilter, std::vector<std::wstring>& names) {
+        std::wstring filter(nameFilter);
+        BOOL more = TRUE;
+        DWORD count = 0;
+        OPCBROWSEELEMENT* elements = nullptr;
+        const HRESULT hr = browse_->Browse(branch.data(), &point, 4, OPC_BROWSE_FILTER_ALL,
+                                           filter.data(), noFilter.data(), FALSE, FALSE, 0,
+                                           &noProperty, &more, &count, &elements);
+        for (DWORD i = 0; i < count; ++i) {
+            names.emplace_back(elements[i].szName);
+            CoTaskMemFree(elements[i].szName);
+            CoTaskMemFree(elements[i].szItemID);
+        }
+        CoTaskMemFree(elements);
+        return hr;
+    };
+    std::vector<std::wstring> names;
+    ASSERT_EQ(S_OK, page(L"", names));
+    ASSERT_NE(nullptr, point);
+    const std::wstring given(point);
+    EXPECT_EQ(OPC_E_INVALIDCONTINUATIONPOINT, page(L"P*", names)) << "a filter changed mid-paging";
+    ASSERT_NE(nullptr, point);
+    EXPECT_EQ(given, point);
+    EXPECT_EQ(S_OK, page(L"", names));
+    EXPECT_EQ(kProjectTags, names);
+    EXPECT_EQ(nullptr, point);
+    CoTaskMemFree(point);
+}
+
 // The test changes Level's record as the Viewer would: a read of max age 0 sees the record's
 // value at once, one of any age the value the mirror took at the last poll cycle.
 TEST_F(Da3AcrossProcesses, AMaxAgeOfZeroReadsTheViewersRecordBeforeAPollCycleCould)

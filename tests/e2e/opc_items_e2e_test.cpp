@@ -236,8 +236,29 @@ TEST_F(ItemsAcrossProcesses, BrowsedNamesAndItemIdsReachTheClient)
 {
     ComPtr<IOPCBrowseServerAddressSpace> browse;
     ASSERT_EQ(S_OK, server_.As(&browse));
-    ASSERT_EQ(S_OK, browse->ChangeBrowsePosition(OPC_BROWSE_DOWN, L"Tagname"));
-    EXPECT_EQ(kTagNames, Browsed(browse.Get(), OPC_LEAF));
+    const struct {
+        OPCBROWSEDIRECTION direction;
+        const wchar_t* name;
+        HRESULT result;
+        bool inBranch;  // where the browser stands afterwards
+    } steps[] = {
+        {OPC_BROWSE_DOWN, L"Tagname", S_OK, true},
+        {OPC_BROWSE_TO, L"", S_OK, false},
+        {OPC_BROWSE_TO, L"Tagname", S_OK, true},
+        {OPC_BROWSE_TO, L"Level", E_INVALIDARG, true},
+        {OPC_BROWSE_UP, L"", S_OK, false},
+        {OPC_BROWSE_TO, L"Level", E_INVALIDARG, false},
+        {OPC_BROWSE_TO, L"Tagname", S_OK, true},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(testing::Message() << step.direction << " " << step.name);
+        EXPECT_EQ(step.result, browse->ChangeBrowsePosition(step.direction, step.name));
+        EXPECT_EQ(step.inBranch ? kTagNames : std::vector<std::wstring>{},
+                  Browsed(browse.Get(), OPC_LEAF));
+        EXPECT_EQ(
+            step.inBranch ? std::vector<std::wstring>{} : std::vector<std::wstring>{L"Tagname"},
+            Browsed(browse.Get(), OPC_BRANCH));
+    }
 
     TaskOut<wchar_t> itemId;
     ASSERT_EQ(S_OK, browse->GetItemID(const_cast<LPWSTR>(L" \x6E29\x5EA6\t"), itemId.out()));

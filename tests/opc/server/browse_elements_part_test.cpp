@@ -9,6 +9,7 @@
 #include "opc/values/call_limits.h"
 #include "opc/values/item_properties.h"
 #include "opc_error.h"
+#include "tests/opc/group/refusing_allocator.h"
 #include "tests/opc/group/test_tags.h"
 #include "tests/opc/include/task_memory.h"
 #include "tests/opc/server/com_server_test_support.h"
@@ -52,6 +53,7 @@ struct Request {
     BOOL allProperties = FALSE;
     BOOL values = FALSE;
     std::vector<DWORD> propertyIds;
+    const wchar_t* vendorFilter = L"any vendor text";
 };
 
 class BrowseElements : public ::testing::Test {
@@ -62,13 +64,14 @@ protected:
     {
         std::wstring item(branch ? branch : L"");
         std::wstring nameFilter(request.nameFilter ? request.nameFilter : L"");
-        std::wstring vendorFilter(L"any vendor text");
+        std::wstring vendorFilter(request.vendorFilter ? request.vendorFilter : L"");
         std::vector<DWORD> ids = request.propertyIds;
-        page.result = browse_->Browse(
-            branch ? item.data() : nullptr, &point, request.pageSize, request.filter,
-            request.nameFilter ? nameFilter.data() : nullptr, vendorFilter.data(),
-            request.allProperties, request.values, static_cast<DWORD>(ids.size()), ids.data(),
-            &page.more, &page.count, &page.elements);
+        page.result =
+            browse_->Browse(branch ? item.data() : nullptr, &point, request.pageSize,
+                            request.filter, request.nameFilter ? nameFilter.data() : nullptr,
+                            request.vendorFilter ? vendorFilter.data() : nullptr,
+                            request.allProperties, request.values, static_cast<DWORD>(ids.size()),
+                            ids.data(), &page.more, &page.count, &page.elements);
     }
 
     // Every name a browse lists, following its continuation points, with the result of the
@@ -207,6 +210,110 @@ TEST_F(BrowseElements, AContinuationPointServesOnceAndOnlyForItsBranchAndMirror)
     LPWSTR huge = TaskStringCopy(overlong.c_str());
     EXPECT_EQ(OPC_E_INVALIDCONTINUATIONPOINT, next(L"Tagname", huge)) << "longer than any point";
     CoTaskMemFree(huge);
+}
+
+TEST_F(BrowseElements, AContinuationPointServesOnlyTheFiltersAndPropertiesItWasMadeFor)
+{
+    const struct {
+        const char* what;
+        void (*change)(Request&);
+        HRESULT result;
+    } cases[] = {
+        {"another browse filter", [](Request& r) { r.filter = OPC_BROWSE_FILTER_ITEMS; },
+         OPC_E_INVALIDCONTINUATIONPOINT},
+        {"another element-name filter", [](Request& r) { r.nameFilter = L"T*"; },
+         OPC_E_INVALIDCONTINUATIONPOINT},
+        {"another vendor filter", [](Request& r) { r.vendorFilter = L"other vendor"; },
+         OPC_E_INVALIDCONTINUATIONPOINT},
+        {"all properties", [](Request& r) { r.allProperties = TRUE; },
+         OPC_E_INVALIDCONTINUATIONPOINT},
+        {"with values", [](Request& r) { r.values = TRUE; }, OPC_E_INVALIDCONTINUATIONPOINT},
+        {"another property-ID list",
+         [](Request& r) {
+             r.propertyIds = {2, 1};
+         },
+         OPC_E_INVALIDCONTINUATIONPOINT},
+        {"no property IDs", [](Request& r) { r.propertyIds.clear(); },
+         OPC_E_INVALIDCONTINUATIONPOINT},
+        {"another page size", [](Request& r) { r.pageSize = 5; }, S_OK},
+        {"a null name filter for an empty one", [](Request& r) { r.nameFilter = nullptr; }, S_OK},
+        {"a null vendor filter for an empty one", [](Request& r) { r.vendorFilter = nullptr; },
+         S_OK},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Request asked;
+        asked.pageSize = 2;
+        asked.propertyIds = {2};
+        asked.vendorFilter = L"";
+        LPWSTR point = nullptr;
+        {
+            Page first;
+            Browse(L"Tagname", point, asked, first);
+            ASSERT_EQ(S_OK, first.result);
+            ASSERT_NE(nullptr, point);
+        }
+        Request changed = asked;
+        c.change(changed);
+        const LPWSTR given = point;
+        {
+            Page page;
+            Browse(L"Tagname", point, changed, page);
+            EXPECT_EQ(c.result, page.result);
+            if (FAILED(c.result)) {
+                EXPECT_EQ(given, point);
+                EXPECT_EQ(nullptr, page.elements);
+            }
+        }
+        if (FAILED(c.result)) {
+            // Refused, the point still serves the request it was made for.
+            Page again;
+            Browse(L"Tagname", point, asked, again);
+            EXPECT_EQ(S_OK, again.result);
+            ASSERT_EQ(2u, again.count);
+            EXPECT_STREQ(L"REAL", again.elements[0].szName);
+            EXPECT_STREQ(L"TANK1", again.elements[1].szName);
+        }
+        CoTaskMemFree(point);
+    }
+}
+
+TEST_F(BrowseElements, APageThatFailsLeavesItsPointToAskForTheSamePageAgain)
+{
+    Request request;
+    request.pageSize = 2;
+    request.allProperties = TRUE;
+    request.values = TRUE;
+    LPWSTR point = nullptr;
+    {
+        Page first;
+        Browse(L"Tagname", point, request, first);
+        ASSERT_EQ(S_OK, first.result);
+    }
+    // Each block the page takes from the task allocator refused in turn, up to the point after
+    // it: every failure leaves the point given.
+    int refused = 1;
+    for (;; ++refused) {
+        SCOPED_TRACE(refused);
+        ASSERT_LT(refused, 100);
+        const LPWSTR given = point;
+        Page page;
+        {
+            RefusingAllocator allocator(refused);
+            Browse(L"Tagname", point, request, page);
+        }
+        if (page.result == S_OK) {
+            ASSERT_EQ(2u, page.count);
+            EXPECT_STREQ(L"REAL", page.elements[0].szName);
+            EXPECT_STREQ(L"TANK1", page.elements[1].szName);
+            break;
+        }
+        EXPECT_EQ(E_OUTOFMEMORY, page.result);
+        EXPECT_EQ(given, point);
+        EXPECT_EQ(nullptr, page.elements);
+    }
+    EXPECT_GT(refused, 2 * (2 + 6) + 1) << "the elements' texts, properties and the new point";
+    CoTaskMemFree(point);
 }
 
 TEST_F(BrowseElements, ItemsCarryTheirPropertiesOnRequest)

@@ -66,20 +66,37 @@ TEST_F(BrowseTest, TheDepthMovesBetweenRootAndBranchOnly)
 {
     const struct {
         OPCBROWSEDIRECTION direction;
+        const wchar_t* name;
         HRESULT result;
         const wchar_t* branchList;  // what OPC_BRANCH lists afterwards
     } steps[] = {
-        {OPC_BROWSE_UP, E_FAIL, L"Tagname"},
-        {OPC_BROWSE_DOWN, S_OK, nullptr},
-        {OPC_BROWSE_DOWN, E_INVALIDARG, nullptr},
-        {static_cast<OPCBROWSEDIRECTION>(3), E_INVALIDARG, nullptr},
-        {OPC_BROWSE_UP, S_OK, L"Tagname"},
-        {static_cast<OPCBROWSEDIRECTION>(0), E_INVALIDARG, L"Tagname"},
-        {OPC_BROWSE_UP, E_FAIL, L"Tagname"},
-        {OPC_BROWSE_DOWN, S_OK, nullptr},
+        {OPC_BROWSE_UP, L"", E_FAIL, L"Tagname"},
+        {OPC_BROWSE_DOWN, L"", S_OK, nullptr},
+        {OPC_BROWSE_DOWN, L"", E_INVALIDARG, nullptr},
+        {static_cast<OPCBROWSEDIRECTION>(4), L"Tagname", E_INVALIDARG, nullptr},
+        {OPC_BROWSE_UP, L"", S_OK, L"Tagname"},
+        {static_cast<OPCBROWSEDIRECTION>(0), L"", E_INVALIDARG, L"Tagname"},
+        {OPC_BROWSE_UP, L"", E_FAIL, L"Tagname"},
+        {OPC_BROWSE_DOWN, nullptr, S_OK, nullptr},
+        // To: by the branch's full name from anywhere, no name to the root.
+        {OPC_BROWSE_TO, L"", S_OK, L"Tagname"},
+        {OPC_BROWSE_TO, L"", S_OK, L"Tagname"},
+        {OPC_BROWSE_TO, L"Tagname", S_OK, nullptr},
+        {OPC_BROWSE_TO, L"Tagname", S_OK, nullptr},
+        {OPC_BROWSE_TO, L"TANK1", E_INVALIDARG, nullptr},
+        {OPC_BROWSE_TO, L"tagname", E_INVALIDARG, nullptr},
+        {OPC_BROWSE_TO, L"Tagname.TANK1", E_INVALIDARG, nullptr},
+        {OPC_BROWSE_TO, nullptr, S_OK, L"Tagname"},
+        {OPC_BROWSE_TO, L"NOSUCH", E_INVALIDARG, L"Tagname"},
+        {OPC_BROWSE_TO, L" Tagname", E_INVALIDARG, L"Tagname"},
+        {OPC_BROWSE_UP, L"", E_FAIL, L"Tagname"},
+        {OPC_BROWSE_TO, L"Tagname", S_OK, nullptr},
+        {OPC_BROWSE_UP, L"", S_OK, L"Tagname"},
     };
     for (const auto& step : steps) {
-        EXPECT_EQ(step.result, browse_->ChangeBrowsePosition(step.direction, L""));
+        SCOPED_TRACE(testing::Message()
+                     << step.direction << " " << (step.name ? step.name : L"(null)"));
+        EXPECT_EQ(step.result, browse_->ChangeBrowsePosition(step.direction, step.name));
         EXPECT_EQ(step.branchList ? Names{step.branchList} : Names{}, List(OPC_BRANCH));
     }
 }
