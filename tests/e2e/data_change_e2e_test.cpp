@@ -730,7 +730,8 @@ TEST(OpcClientDataChange, AsynchronousRequestsCompleteWithTheirTransactions)
     output = Opcclient(L"async-write Level xyz");
     EXPECT_TRUE(Contains(output, "write complete stream: group 0, transaction 1, 1 item(s)"))
         << output;
-    EXPECT_TRUE(Contains(output, "item 0: failed 0xC0040004")) << output;  // OPC_E_BADTYPE, as Write answers
+    // OPC_E_BADTYPE, as IOPCSyncIO::Write answers it.
+    EXPECT_TRUE(Contains(output, "item 0: failed 0xC0040004")) << output;
 
     output = Opcclient(L"async-write Level 4321");
     EXPECT_TRUE(Contains(output, "item 0: written")) << output;
