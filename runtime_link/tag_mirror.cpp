@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 #include "diagnostics/support_trace.h"
 #include "diagnostics/trace_throttle.h"
@@ -53,48 +54,61 @@ bool SameBytes(const char* a, const char* b, size_t count)
 // entry left clean is not written back to memory. Compared bit for bit, so that 0.0 and -0.0
 // are told apart.
 template <typename Field>
-void KeepValue(Field& field, Field value)
+bool KeepValue(Field& field, Field value)
 {
-    if (std::memcmp(&field, &value, sizeof field) != 0) field = value;
+    if (std::memcmp(&field, &value, sizeof field) == 0) return false;
+    field = value;
+    return true;
 }
 
 // Converting a string costs many times what comparing it does, and most strings stay the same
 // from one cycle to the next. The field is copied before it is converted, so that a Viewer
 // changing it meanwhile cannot leave a text that does not match the bytes remembered.
-[[gnu::noinline]] void RefreshText(MirrorEntry& entry, const TagRecord& record)
+// Returns whether the text changed: bytes converted anew after a client's text may give the
+// same text again.
+[[gnu::noinline]] bool RefreshText(MirrorEntry& entry, const TagRecord& record)
 {
     const uint32_t known = entry.textSourceBytes;
-    if (known != 0 && SameBytes(entry.textSource, record.stringValue, known)) return;
+    if (known != 0 && SameBytes(entry.textSource, record.stringValue, known)) return false;
     std::memcpy(entry.textSource, record.stringValue, sizeof entry.textSource);
     const size_t length = strnlen(entry.textSource, sizeof entry.textSource);
-    AnsiFieldToWide(entry.textSource, length, entry.value.text, kMirrorStringUnits);
+    wchar_t text[kMirrorStringUnits];
+    AnsiFieldToWide(entry.textSource, length, text, kMirrorStringUnits);
     entry.textSourceBytes = static_cast<uint32_t>(std::min(length + 1, sizeof entry.textSource));
+    const size_t units = wcsnlen(text, kMirrorStringUnits - 1) + 1;
+    if (std::wmemcmp(text, entry.value.text, units) == 0) return false;
+    std::wmemcpy(entry.value.text, text, units);
+    return true;
 }
 
 // Inlined into the poll cycle's loop: a call per tag is a good share of a number tag's cost.
-[[gnu::always_inline]] inline void RefreshValue(MirrorEntry& entry, const TagRecord& record)
+// A value that differs takes `time`.
+[[gnu::always_inline]] inline void RefreshValue(MirrorEntry& entry, const TagRecord& record,
+                                                uint64_t time)
 {
     const ValueKind kind = ValueKindOfTypeCode(record.typeCode);
     // Any other value overlays the text.
     if (kind != kValueKindString && kind != kValueKindNone && entry.textSourceBytes != 0) {
         entry.textSourceBytes = 0;
     }
+    bool changed = false;
     switch (kind) {
     case kValueKindDiscrete:
-        KeepValue(entry.value.integer, record.discreteValue);
+        changed = KeepValue(entry.value.integer, record.discreteValue);
         break;
     case kValueKindInteger:
-        KeepValue(entry.value.integer, record.integerValue);
+        changed = KeepValue(entry.value.integer, record.integerValue);
         break;
     case kValueKindReal:
-        KeepValue(entry.value.real, record.realValue);
+        changed = KeepValue(entry.value.real, record.realValue);
         break;
     case kValueKindString:
-        RefreshText(entry, record);
+        changed = RefreshText(entry, record);
         break;
     case kValueKindNone:
         break;
     }
+    if (changed) entry.valueTime = time;
 }
 
 void WriteValue(const MirrorEntry& entry, TagRecord& record)
@@ -147,6 +161,7 @@ void PostWriteRequest(TagRecord& record)
 // one) are not touched.
 void ExchangeWithTagRecords()
 {
+    const uint64_t cycleTime = UtcTicksNow();
     const int count = std::min({g_tagCount, g_mirrorCount, g_sharedTagRecordCapacity});
     TagRecord* const records = g_sharedTagArea;
     for (int i = 0; i < count; ++i) {
@@ -155,7 +170,7 @@ void ExchangeWithTagRecords()
         if (entry->writePending == 1) {
             PostClientValue(*entry, records[i]);
         } else {
-            RefreshValue(*entry, records[i]);
+            RefreshValue(*entry, records[i], cycleTime);
         }
     }
 }
@@ -182,6 +197,7 @@ void BuildTagMirror()
     if (g_tagCount > g_sharedTagRecordCapacity) g_tagCount = g_sharedTagRecordCapacity;
     if (!g_sharedTagArea) g_tagCount = 0;
     g_mirrorCount = g_tagCount;
+    const uint64_t buildTime = UtcTicksNow();
     for (int i = 0; i < kMirrorSlots; ++i) {
         delete g_tagMirror[i];
         g_tagMirror[i] = nullptr;
@@ -191,7 +207,8 @@ void BuildTagMirror()
         AnsiFieldToWide(record.name, sizeof record.name, entry->name, kMirrorNameUnits);
         entry->writePending = 0;
         entry->kind = ValueKindOfTypeCode(record.typeCode);
-        RefreshValue(*entry, record);
+        entry->valueTime = buildTime;
+        RefreshValue(*entry, record, buildTime);
         g_tagMirror[i] = entry;
     }
     g_mirrorRefreshedAt = GetTickCount64();
@@ -238,6 +255,13 @@ void RunPollCycle()
     }
 }
 
+uint64_t UtcTicksNow()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
 unsigned long long MirrorRefreshedAt()
 {
     return g_mirrorRefreshedAt;
@@ -248,7 +272,8 @@ bool ReadTagRecordNow(int slot, MirrorEntry& copy)
     const int count = std::min({g_tagCount, g_mirrorCount, g_sharedTagRecordCapacity});
     if (!ViewerLinked() || slot < 0 || slot >= count || !g_tagMirror[slot]) return false;
     copy = *g_tagMirror[slot];
-    if (copy.writePending != 1) RefreshValue(copy, g_sharedTagArea[slot]);
+    copy.valueTime = UtcTicksNow();
+    if (copy.writePending != 1) RefreshValue(copy, g_sharedTagArea[slot], copy.valueTime);
     return true;
 }
 

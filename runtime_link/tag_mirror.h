@@ -21,6 +21,10 @@ struct MirrorEntry {
     // The order number of the client write the entry took last: an older write is not posted
     // over it, so that of several clients' writes the last one made wins.
     uint64_t writeSequence;
+    // When the entry took its value (FILETIME ticks, UTC): the time of the poll cycle that found
+    // the tag record's value differ, of the build, or of the client write posted into it. A
+    // value that stays keeps its time.
+    uint64_t valueTime;
     union {
         int32_t integer;  // discrete and integer tags
         float real;
@@ -54,12 +58,15 @@ uint32_t TagMirrorGeneration();
 // Writes pending client values into their tag records with a write request, refreshes every
 // other entry from its record, then runs the after-poll hook.
 void RunPollCycle();
+// Now in UTC as FILETIME ticks, the unit of MirrorEntry::valueTime.
+uint64_t UtcTicksNow();
 // When the mirror last took the tag records' values (GetTickCount64 of the poll cycle's
 // exchange); 0 before the first. A value read from the mirror is at most this old.
 unsigned long long MirrorRefreshedAt();
 // The slot's entry as its tag record holds it now, into `copy`: for a read that may not wait
-// for the next poll cycle. The mirror itself is not touched; a client value still waiting in
-// the entry is what the tag will hold, so the copy keeps it. False while the Viewer is not
+// for the next poll cycle, its valueTime the time of this read. The mirror itself is not
+// touched; a client value still waiting in the entry is what the tag will hold, so the copy
+// keeps it. False while the Viewer is not
 // linked, or for a slot without an entry or a record.
 bool ReadTagRecordNow(int slot, MirrorEntry& copy);
 // Frees every entry, empties the index and sets the mirror count back to kMirrorSlots.

@@ -112,7 +112,9 @@ query_server() {
   wine "$bin/opcclient.exe" browse branches + browse leaves | cat
   wine "$bin/opcclient.exe" read RunFlag Counter Temperature Message Operator --source device | cat
   wine "$bin/opcclient.exe" read Counter Temperature --type R8 | cat
-  wine "$bin/opcclient.exe" write Setpoint 12.5 | cat
+  wine "$bin/opcclient.exe" write Level 12.5 | cat
+  # Setpoint is write-inhibited: the server refuses the write (OPC_E_BADRIGHTS, exit code 3).
+  wine "$bin/opcclient.exe" write Setpoint 12.5 | cat || true
   wine "$bin/opcclient.exe" write RunFlag 0 --type I4 | cat
 }
 
@@ -141,9 +143,9 @@ da3_client() {
   step "an OPC DA 3.0 client: IOPCBrowse a page at a time with continuation points and properties, IOPCItemIO reads by item ID with a max age and a VQT write, IOPCSyncIO2 read with a max age, then keep-alive callbacks on a quiet group"
   wine "$bin/opcclient.exe" browse3 Tagname --page 3 --properties 1,2 | cat
   wine "$bin/opcclient.exe" itemio-read Counter Temperature --maxage 0 + itemio-read Counter --maxage any | cat
-  wine "$bin/opcclient.exe" itemio-write Setpoint 21.5 --type R4 | cat
+  wine "$bin/opcclient.exe" itemio-write Level 21 --type I4 | cat
   # A quality cannot reach a tag record: the server refuses that item (exit code 3) and writes nothing.
-  wine "$bin/opcclient.exe" itemio-write Setpoint 22 --quality 192 | cat || true
+  wine "$bin/opcclient.exe" itemio-write Level 22 --quality 192 | cat || true
   wine "$bin/opcclient.exe" read-maxage Counter Message --maxage 500 | cat
   wine "$bin/opcclient.exe" watch-keepalive Operator --keepalive 2000 --callbacks 3 --seconds 20 | cat
 }
@@ -152,7 +154,7 @@ x86_client() {
   step "a 32-bit OPC client (bin/x86/opcclient.exe), as most plant clients are, talks to the 64-bit server through the 32-bit proxy/stub DLL"
   wine "$bin/x86/opcclient.exe" status + browse leaves | cat
   wine "$bin/x86/opcclient.exe" read Counter Temperature Message --source device | cat
-  wine "$bin/x86/opcclient.exe" write Setpoint 33.5 | cat
+  wine "$bin/x86/opcclient.exe" write Level 33 | cat
   wine "$bin/x86/opcclient.exe" watch Counter Temperature --format time --callbacks 2 --seconds 20 | cat
   wine "$bin/x86/opcclient.exe" watch2 Counter RunFlag --callbacks 2 --seconds 20 | cat
 }

@@ -85,13 +85,7 @@ HRESULT SyncIOPart::WriteItems(DWORD count, const OPCHANDLE* handles, const VARI
         ItemObject* item = items.Find(handles[i]);
         errors[i] = item ? S_OK : OPC_E_INVALIDHANDLE;
         if (item && vqts) errors[i] = VqtWritable(vqts[i]);
-        if (errors[i] == S_OK) {
-            // Whatever the conversion's reason, a synchronous write reports a bad type.
-            const HRESULT written = item->Write(values ? values[i] : vqts[i].vDataValue);
-            errors[i] = SUCCEEDED(written) || written == OPC_SERVER_E_VIEWER_NOT_RUNNING
-                            ? written
-                            : OPC_E_BADTYPE;
-        }
+        if (errors[i] == S_OK) errors[i] = item->Write(values ? values[i] : vqts[i].vDataValue);
         if (errors[i] != S_OK) result = S_FALSE;
     }
     return result;

@@ -1,9 +1,9 @@
 #include "opc/items/item_object.h"
 
 #include "opc/values/call_limits.h"
+#include "opc/values/client_write.h"
 #include "opc/values/item_value.h"
 #include "opc/values/tag_lookup.h"
-#include "opc/values/value_conversion.h"
 #include "opc_error.h"
 #include "runtime_link/tag_mirror.h"
 #include "runtime_link/viewer_link.h"
@@ -100,11 +100,10 @@ HRESULT ItemObject::ReadMaxAge(DWORD maxAge, unsigned long long passAt, VARIANT*
     if (maxAge != 0 && m_active && !m_awaitsPass && passAt != 0 && WithinMaxAge(passAt, maxAge)) {
         return Read(OPC_DS_DEVICE, value, quality, timestamp);
     }
-    *timestamp = CurrentUtcTime();
     VariantOwner tagValue;
     WORD tagQuality = OPC_QUALITY_BAD;
     const HRESULT taken = TagValueWithinMaxAge(TagEntry() ? m_tagSlot : kNoTag, maxAge,
-                                               tagValue.Receive(), &tagQuality);
+                                               tagValue.Receive(), &tagQuality, timestamp);
     if (FAILED(taken)) {
         VariantClear(value);
         *quality = OPC_QUALITY_BAD;
@@ -116,10 +115,9 @@ HRESULT ItemObject::ReadMaxAge(DWORD maxAge, unsigned long long passAt, VARIANT*
 
 HRESULT ItemObject::Write(const VARIANT& value)
 {
-    // A write taken now would wait for a Viewer that may never come, and be lost.
-    if (!ViewerLinked()) return OPC_SERVER_E_VIEWER_NOT_RUNNING;
     VariantOwner converted;
-    const HRESULT hr = ConvertValue(value, m_canonicalType, converted.Receive());
+    const HRESULT hr = ValueForTagWrite(value, m_canonicalType, TagEntry() ? m_tagSlot : kNoTag,
+                                       converted.Receive());
     if (FAILED(hr)) return hr;
     // The data callback is owed only a value that differs.
     MarkChanged(SameItemValue(m_value.get(), converted.get()) ? kOwedToBothSinks

@@ -66,17 +66,19 @@ public:
     // (kAnyAge: any). The item's own, with its timestamp, when it holds the value of its group's
     // last update pass (`passAt`, GetTickCount64; 0 while the group is inactive, whose items
     // keep no value for such reads) and that pass is young enough (never for 0, a read from
-    // the device); else its tag's
-    // (TagValueWithinMaxAge) stamped with the time of the read. Either is converted to the
+    // the device); else its tag's (TagValueWithinMaxAge) with the time that value belongs to:
+    // the time the mirror took it, or of this read of the tag record. Either is converted to the
     // requested type as Read converts; neither active flag lowers the quality.
     HRESULT ReadMaxAge(DWORD maxAge, unsigned long long passAt, VARIANT* value, WORD* quality,
                        FILETIME* timestamp);
-    // Stores a client's value in the canonical type and marks it for posting to the mirror;
-    // on a failed conversion the item is unchanged and the conversion's result returned, and
-    // while the Viewer is not running nothing is taken (OPC_SERVER_E_VIEWER_NOT_RUNNING).
+    // Every write to an item, synchronous or asynchronous: stores a client's value in the
+    // canonical type, stamped now, and marks it for posting to the mirror (PostPendingWrite
+    // posts it at once, else the update pass does). Returns the item's answer as the client
+    // gets it (ValueForTagWrite): S_OK, or OPC_SERVER_E_VIEWER_NOT_RUNNING, OPC_E_BADRIGHTS,
+    // OPC_E_RANGE, OPC_E_BADTYPE or E_OUTOFMEMORY with the item unchanged.
     HRESULT Write(const VARIANT& value);
 
-    // An asynchronous write completes at once and keeps its result for the completion.
+    // An IOPCAsyncIO write completes at once and keeps its answer for the write-complete stream.
     HRESULT WriteAsync(const VARIANT& value);
     HRESULT WriteResult() const { return m_writeResult; }
 

@@ -2,28 +2,24 @@
 
 #include "opc/com/task_array.h"
 #include "opc/server/server_object.h"
-#include "opc/server/tag_value_times.h"
 #include "opc/values/call_limits.h"
+#include "opc/values/client_write.h"
 #include "opc/values/item_properties.h"
 #include "opc/values/item_value.h"
 #include "opc/values/item_value_owner.h"
-#include "opc/values/value_conversion.h"
 #include "opc_error.h"
 #include "runtime_link/tag_mirror.h"
-#include "runtime_link/viewer_link.h"
 
 namespace {
 
-// The value of one item of a WriteVQT in its tag's canonical type, into *converted; nothing is
-// written yet.
+// The value of one item of a WriteVQT in its tag's canonical type, into *converted, or the
+// item's answer; nothing is written yet.
 HRESULT WritableValue(const OPCITEMVQT& vqt, int slot, VARIANT* converted)
 {
     const HRESULT writable = VqtWritable(vqt);
     if (FAILED(writable)) return writable;
-    // A value taken now would wait for a Viewer that may never come, and be lost.
-    if (!ViewerLinked()) return OPC_SERVER_E_VIEWER_NOT_RUNNING;
-    const VARTYPE canonical = CanonicalTypeOfKind(g_tagMirror[slot]->kind);
-    return SUCCEEDED(ConvertValue(vqt.vDataValue, canonical, converted)) ? S_OK : OPC_E_BADTYPE;
+    return ValueForTagWrite(vqt.vDataValue, CanonicalTypeOfKind(g_tagMirror[slot]->kind), slot,
+                            converted);
 }
 
 }  // namespace
@@ -43,9 +39,7 @@ HRESULT ItemIoPart::Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, V
     TaskArray<WORD> qualities = AllocateTaskArray<WORD>(dwCount);
     TaskArray<FILETIME> times = AllocateTaskArray<FILETIME>(dwCount);
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(dwCount);
-    TagValueTimes valueTimes;
-    if (!values || !qualities || !times || !errors || !valueTimes.Collect(owner().Groups()))
-        return E_OUTOFMEMORY;
+    if (!values || !qualities || !times || !errors) return E_OUTOFMEMORY;
     HRESULT result = S_OK;
     for (DWORD i = 0; i < dwCount; ++i) {
         VariantInit(&values[i]);
@@ -54,16 +48,13 @@ HRESULT ItemIoPart::Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge, V
         int slot = 0;
         errors[i] = FindTagOfPropertyItem(pszItemIDs[i], &slot);
         if (SUCCEEDED(errors[i]))
-            errors[i] = TagValueWithinMaxAge(slot, pdwMaxAge[i], &values[i], &qualities[i]);
+            errors[i] = TagValueWithinMaxAge(slot, pdwMaxAge[i], &values[i], &qualities[i],
+                                             &times[i]);
         if (errors[i] == E_OUTOFMEMORY) {
             for (DWORD j = 0; j < i; ++j) VariantClear(&values[j]);
             return E_OUTOFMEMORY;
         }
-        if (FAILED(errors[i])) {
-            result = S_FALSE;
-            continue;
-        }
-        times[i] = valueTimes.Of(slot);
+        if (FAILED(errors[i])) result = S_FALSE;
     }
     *ppvValues = values.release();
     *ppwQualities = qualities.release();

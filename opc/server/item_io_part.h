@@ -12,15 +12,16 @@ public:
     using InterfacePart::InterfacePart;
 
     // Each tag's value in its canonical type no older than the item's max age
-    // (TagValueWithinMaxAge), its quality, and the time item property 4 gives it.
+    // (TagValueWithinMaxAge), its quality and the time of that value: the mirror's with the time
+    // the mirror took it (as item property 4 gives it), the tag record's with the time of the read.
     HRESULT STDMETHODCALLTYPE Read(DWORD dwCount, LPCWSTR* pszItemIDs, DWORD* pdwMaxAge,
                                    VARIANT** ppvValues, WORD** ppwQualities,
                                    FILETIME** ppftTimeStamps, HRESULT** ppErrors) override;
     // Each value goes into its tag's mirror entry as an item's write does, and the next poll
     // cycle takes it to the tag record. Per item, before anything is written:
-    // OPC_E_NOTSUPPORTED for a quality or timestamp (VqtWritable),
-    // OPC_SERVER_E_VIEWER_NOT_RUNNING while the Viewer is gone, OPC_E_BADTYPE for a value
-    // that does not convert to the tag's canonical type.
+    // OPC_E_NOTSUPPORTED for a quality or timestamp (VqtWritable), then the answers of
+    // ValueForTagWrite (the Viewer gone, a write-inhibited tag, a value out of range or of a
+    // type that does not convert).
     HRESULT STDMETHODCALLTYPE WriteVQT(DWORD dwCount, LPCWSTR* pszItemIDs, OPCITEMVQT* pItemVQT,
                                        HRESULT** ppErrors) override;
 };

@@ -4,12 +4,12 @@
 
 #include "opc/com/task_array.h"
 #include "opc/server/server_object.h"
-#include "opc/server/tag_value_times.h"
 #include "opc/values/call_limits.h"
 #include "opc/values/item_properties.h"
 #include "opc/values/item_value.h"
 #include "opc_error.h"
 #include "runtime_link/project_files.h"
+#include "runtime_link/tag_mirror.h"
 
 namespace {
 
@@ -73,9 +73,8 @@ HRESULT ItemPropertiesPart::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DW
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(dwCount);
     if (!values || !errors) return E_OUTOFMEMORY;
     for (DWORD i = 0; i < dwCount; ++i) VariantInit(&values[i]);
-    TagValueTimes valueTimes;
-    if (!valueTimes.Collect(owner().Groups())) return E_OUTOFMEMORY;
-    const FILETIME valueTime = valueTimes.Of(slot);
+    // The time of the value property 2 gives: the time the mirror took it.
+    const FILETIME valueTime = ValueTimeOfMirrorEntry(*g_tagMirror[slot]);
     HRESULT result = S_OK;
     for (DWORD i = 0; i < dwCount; ++i) {
         errors[i] = ItemPropertyValue(slot, pdwPropertyIDs[i], PollPeriod(), valueTime, &values[i]);

@@ -1,23 +1,21 @@
 #include "opc/values/item_properties.h"
 
 #include "opc/values/call_limits.h"
+#include "opc/values/client_write.h"
 #include "opc/values/item_value.h"
 #include "opc/values/tag_lookup.h"
 #include "opc_da.h"
 #include "opc_error.h"
-#include "runtime_link/shared_tag_area.h"
 #include "runtime_link/tag_mirror.h"
 #include "runtime_link/viewer_link.h"
 
 namespace {
 
-// Writes to a write-inhibited tag are dropped, so such a tag is only readable; without the
+// Writes to a write-inhibited tag are refused, so such a tag is only readable; without the
 // Viewer's area nothing can be known and the item's usual rights hold.
 DWORD AccessRights(int slot)
 {
-    const bool inhibited = g_sharedTagArea && slot < g_sharedTagRecordCapacity &&
-                           g_sharedTagArea[slot].writeInhibit == 1;
-    return inhibited ? OPC_READABLE : OPC_READABLE | OPC_WRITEABLE;
+    return TagWriteInhibited(slot) ? OPC_READABLE : OPC_READABLE | OPC_WRITEABLE;
 }
 
 // OLE Automation dates count days from 1899-12-30; FILETIME counts 100 ns from 1601-01-01.

@@ -137,6 +137,7 @@ void PostWriteToMirrorEntry(const VARIANT& value, uint64_t sequence, int slot, M
 {
     if (sequence <= entry.writeSequence) return;
     StoreValueInMirrorEntry(value, entry);
+    entry.valueTime = UtcTicksNow();
     entry.writePending = 1;
     entry.writeSequence = sequence;
     NoteTagWritten(slot);
@@ -171,6 +172,14 @@ FILETIME CurrentUtcTime()
     return time;
 }
 
+FILETIME ValueTimeOfMirrorEntry(const MirrorEntry& entry)
+{
+    FILETIME time;
+    time.dwLowDateTime = static_cast<DWORD>(entry.valueTime);
+    time.dwHighDateTime = static_cast<DWORD>(entry.valueTime >> 32);
+    return time;
+}
+
 WORD ReadQuality(DWORD source, bool active, WORD storedQuality)
 {
     if (source == OPC_DS_DEVICE || active) return storedQuality;
@@ -201,21 +210,21 @@ bool WithinMaxAge(unsigned long long takenAt, DWORD maxAge)
     return takenAt != 0 && GetTickCount64() - takenAt <= maxAge;
 }
 
-HRESULT TagValueWithinMaxAge(int slot, DWORD maxAge, VARIANT* value, WORD* quality)
+HRESULT TagValueWithinMaxAge(int slot, DWORD maxAge, VARIANT* value, WORD* quality,
+                             FILETIME* timestamp)
 {
     if (slot < 0 || slot >= g_mirrorCount || slot >= kMirrorSlots || !g_tagMirror[slot]) {
         return OPC_E_UNKNOWNITEMID;
     }
-    const MirrorEntry& cached = *g_tagMirror[slot];
-    if (!ViewerLinked()) {
-        *quality = OPC_QUALITY_COMM_FAILURE;
-        return ValueOfMirrorEntry(cached, value);
-    }
-    *quality = OPC_QUALITY_GOOD;
-    if (WithinMaxAge(MirrorRefreshedAt(), maxAge)) return ValueOfMirrorEntry(cached, value);
+    const MirrorEntry* taken = g_tagMirror[slot];
+    *quality = ViewerLinked() ? OPC_QUALITY_GOOD : OPC_QUALITY_COMM_FAILURE;
     MirrorEntry now;
-    if (!ReadTagRecordNow(slot, now)) return ValueOfMirrorEntry(cached, value);
-    return ValueOfMirrorEntry(now, value);
+    if (ViewerLinked() && !WithinMaxAge(MirrorRefreshedAt(), maxAge) &&
+        ReadTagRecordNow(slot, now)) {
+        taken = &now;
+    }
+    *timestamp = ValueTimeOfMirrorEntry(*taken);
+    return ValueOfMirrorEntry(*taken, value);
 }
 
 HRESULT VqtWritable(const OPCITEMVQT& vqt)

@@ -36,8 +36,8 @@ void StoreValueInMirrorEntry(const VARIANT& value, MirrorEntry& entry);
 uint64_t NextWriteSequence();
 
 // Posts a client's value, already in its canonical type and numbered `sequence`, into the entry
-// of the tag in `slot`, where the next poll cycle takes it to the tag record with a write
-// request; a later write already in the entry stays instead.
+// of the tag in `slot`, stamped with the time of the post, where the next poll cycle takes it to
+// the tag record with a write request; a later write already in the entry stays instead.
 void PostWriteToMirrorEntry(const VARIANT& value, uint64_t sequence, int slot, MirrorEntry& entry);
 
 // Whether an item's value is the same as before: the same type and the same bits (a real
@@ -46,6 +46,8 @@ bool SameItemValue(const VARIANT& before, const VARIANT& after);
 
 // Now in UTC, as item timestamps carry it.
 FILETIME CurrentUtcTime();
+// The time the entry took its value (MirrorEntry::valueTime).
+FILETIME ValueTimeOfMirrorEntry(const MirrorEntry& entry);
 
 // What item read needs of an item.
 struct ItemReadSource {
@@ -77,11 +79,13 @@ constexpr DWORD kAnyAge = 0xFFFFFFFF;
 bool WithinMaxAge(unsigned long long takenAt, DWORD maxAge);
 
 // The value of the tag in `slot` for a read of maxAge, in its canonical type, into *value (a
-// valid VARIANT, cleared first): the mirror's when the poll cycle took it within maxAge, else the
-// tag record's now. *quality is GOOD, or OPC_QUALITY_COMM_FAILURE with the mirror's value while
-// the Viewer is not linked. OPC_E_UNKNOWNITEMID for a slot without an entry; E_OUTOFMEMORY when
-// a string cannot be copied.
-HRESULT TagValueWithinMaxAge(int slot, DWORD maxAge, VARIANT* value, WORD* quality);
+// valid VARIANT, cleared first), with the time that value belongs to: the mirror's when the poll
+// cycle took it within maxAge, with the time the entry took it; else the tag record's now, with
+// the time of this read. *quality is GOOD, or OPC_QUALITY_COMM_FAILURE with the mirror's value
+// and time while the Viewer is not linked. OPC_E_UNKNOWNITEMID for a slot without an entry;
+// E_OUTOFMEMORY when a string cannot be copied.
+HRESULT TagValueWithinMaxAge(int slot, DWORD maxAge, VARIANT* value, WORD* quality,
+                             FILETIME* timestamp);
 
 // What a VQT write can carry to a tag: a tag record takes a value but keeps no quality or
 // timestamp of its own, so an item whose quality or timestamp is specified is

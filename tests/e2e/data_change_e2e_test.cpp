@@ -730,7 +730,8 @@ TEST(OpcClientDataChange, AsynchronousRequestsCompleteWithTheirTransactions)
     output = Opcclient(L"async-write Level xyz");
     EXPECT_TRUE(Contains(output, "write complete stream: group 0, transaction 1, 1 item(s)"))
         << output;
-    EXPECT_TRUE(Contains(output, "item 0: failed 0x80020005")) << output;
+    // OPC_E_BADTYPE, as IOPCSyncIO::Write answers it.
+    EXPECT_TRUE(Contains(output, "item 0: failed 0xC0040004")) << output;
 
     output = Opcclient(L"async-write Level 4321");
     EXPECT_TRUE(Contains(output, "item 0: written")) << output;
@@ -960,6 +961,66 @@ TEST_F(Da3AcrossProcesses, AMaxAgeOfZeroReadsTheViewersRecordBeforeAPollCycleCou
         }
     }
     EXPECT_TRUE(sawCached);
+}
+
+TEST_F(Da3AcrossProcesses, AReadOfTheRecordAfterTheTagChangedCarriesATimeAfterTheChange)
+{
+    TagArea area;
+    ASSERT_TRUE(area.Mapped());
+    // The client's own item of the tag, stamped before the change, plays no part.
+    ComPtr<IOPCItemMgt> items = AddClientGroup(*server_.Get(), L"timed", kGroupClient);
+    ASSERT_TRUE(items);
+    ASSERT_EQ(1u, AddActiveItems(*items.Get(), {L"Level"}).size());
+    Sleep(50);  // so that a time of before the change can be told apart
+    FILETIME changedAt;
+    GetSystemTimeAsFileTime(&changedAt);
+    area.Record(kLevelRecord)->integerValue += 23;
+    LPCWSTR item = L"Level";
+    DWORD maxAge = 0;
+    TaskOut<VARIANT> values;
+    TaskOut<WORD> qualities;
+    TaskOut<FILETIME> times;
+    TaskOut<HRESULT> errors;
+    ASSERT_EQ(S_OK, io_->Read(1, &item, &maxAge, values.out(), qualities.out(), times.out(),
+                              errors.out()));
+    EXPECT_EQ(area.Record(kLevelRecord)->integerValue, values[0].lVal);
+    // FILETIMEs of the one clock both processes read.
+    EXPECT_GE(CompareFileTime(&times[0], &changedAt), 0);
+}
+
+// The Viewer refuses client writes to a write-inhibited tag: every write path says so at once,
+// and nothing reaches the tag.
+TEST_F(Da3AcrossProcesses, WritesToAWriteInhibitedTagAreRefusedOnEveryPath)
+{
+    TagArea area;
+    ASSERT_TRUE(area.Mapped());
+    ComPtr<IOPCItemMgt> items = AddClientGroup(*server_.Get(), L"inhibited", kGroupClient);
+    ASSERT_TRUE(items);
+    std::vector<OPCHANDLE> handles = AddActiveItems(*items.Get(), {L"Level"});
+    ASSERT_EQ(1u, handles.size());
+    ComPtr<IOPCSyncIO> sync;
+    ComPtr<IOPCSyncIO2> sync2;
+    ASSERT_EQ(S_OK, items.As(&sync));
+    ASSERT_EQ(S_OK, items.As(&sync2));
+    const LONG level = area.Record(kLevelRecord)->integerValue;
+    area.Record(kLevelRecord)->writeInhibit = 1;
+    VARIANT value{};
+    value.vt = VT_I4;
+    value.lVal = level + 5;
+    OPCITEMVQT vqt{};
+    vqt.vDataValue = value;
+    LPCWSTR item = L"Level";
+    TaskOut<HRESULT> written, writtenVqt, writtenById;
+    EXPECT_EQ(S_OK, sync->Write(1, handles.data(), &value, written.out())) << "DA 1.0: S_OK";
+    EXPECT_EQ(S_FALSE, sync2->WriteVQT(1, handles.data(), &vqt, writtenVqt.out()));
+    EXPECT_EQ(S_FALSE, io_->WriteVQT(1, &item, &vqt, writtenById.out()));
+    Sleep(2500);  // two poll cycles: anything taken would have reached the record
+    const LONG after = area.Record(kLevelRecord)->integerValue;
+    area.Record(kLevelRecord)->writeInhibit = 0;
+    EXPECT_EQ(OPC_E_BADRIGHTS, written[0]);
+    EXPECT_EQ(OPC_E_BADRIGHTS, writtenVqt[0]);
+    EXPECT_EQ(OPC_E_BADRIGHTS, writtenById[0]);
+    EXPECT_EQ(level, after) << "nothing written";
 }
 
 TEST_F(Da3AcrossProcesses, AVqtWriteReachesTheViewerAndOneWithAQualityWritesNothing)

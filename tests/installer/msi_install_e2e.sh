@@ -113,7 +113,7 @@ for program in "$x64_client" "$x86_client"; do
   client "$program" "status" "Parhelionix"
   client "$program" "browse leaves" "Counter" "Level"
   client "$program" "read Counter Level --source device" "Counter = " "quality good (0xC0)"
-  client "$program" "write Setpoint 12.5" "Setpoint"
+  client "$program" "write Level 12" "Level = 12"
   client "$program" "watch Counter --format time --callbacks 2 --seconds 30" \
     "data with time stream" "watched 2 callback(s); unadvised"
   client "$program" "properties Level + locales" "Level: 6 properties" "locales: "

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -249,6 +251,52 @@ TEST_F(TagMirrorTest, ReadNowTakesTheRecordAndLeavesTheMirror)
     EXPECT_EQ(5, now.value.integer);
     EXPECT_FALSE(ReadTagRecordNow(2, now)) << "beyond the tag count";
     EXPECT_FALSE(ReadTagRecordNow(-1, now));
+}
+
+// An entry's value carries the time it was taken: the build's, then that of the cycle that
+// found the record's value differ; a value that stays keeps its time, also a client's text that
+// comes back from the record as it was written. A read of the record now carries its own time.
+TEST_F(TagMirrorTest, AValueKeepsTheTimeTheMirrorTookIt)
+{
+    Attach(17, 2);
+    Define(0, L"n", 1);
+    Define(1, L"s", 3);
+    const uint64_t beforeBuild = UtcTicksNow();
+    BuildTagMirror();
+    EXPECT_GE(Entry(0).valueTime, beforeBuild);
+    EXPECT_EQ(Entry(0).valueTime, Entry(1).valueTime) << "one time for the build";
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        bool numberTaken, textTaken;  // whether the cycle stamps the entry
+    } cycles[] = {
+        {"nothing changed", [] {}, false, false},
+        {"the number changed", [] { Record(0).integerValue = 4; }, true, false},
+        {"the text changed", [] { SetString(1, L"新"); }, false, true},
+        {"a client's text, written back", [] {
+             std::wcscpy(Entry(1).value.text, L"客户");
+             Entry(1).writePending = 1;
+         }, false, false},
+        {"the client's text read back as written", [] {}, false, false},
+        {"the same number written again by the Viewer", [] { Record(0).integerValue = 4; },
+         false, false},
+    };
+    for (const auto& cycle : cycles) {
+        SCOPED_TRACE(cycle.name);
+        constexpr uint64_t kKept = 1;  // no cycle ever stamps this
+        Entry(0).valueTime = Entry(1).valueTime = kKept;
+        cycle.change();
+        const uint64_t before = UtcTicksNow();
+        RunPollCycle();
+        EXPECT_EQ(cycle.numberTaken, Entry(0).valueTime != kKept);
+        EXPECT_EQ(cycle.textTaken, Entry(1).valueTime != kKept);
+        EXPECT_GE(cycle.numberTaken ? Entry(0).valueTime : before, before);
+        EXPECT_GE(cycle.textTaken ? Entry(1).valueTime : before, before);
+    }
+    const uint64_t beforeRead = UtcTicksNow();
+    MirrorEntry now;
+    ASSERT_TRUE(ReadTagRecordNow(0, now));
+    EXPECT_GE(now.valueTime, beforeRead) << "the time of the read, changed or not";
 }
 
 TEST_F(TagMirrorTest, WriteToInhibitedTagIsDropped)

@@ -1,6 +1,7 @@
 #include <olectl.h>
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <vector>
 
 #include "opc/datachange/stream_formats.h"
@@ -217,29 +218,41 @@ TEST_F(AsyncIOTest, ANewRefreshReplacesThePendingOneAndCarriesTheActiveItems)
 TEST_F(AsyncIOTest, WritesApplyAtOnceAndReportTheirResultsInTheWriteCompleteStream)
 {
     FirstPass();
-    VariantOwner values[] = {Bstr(L"17"), Bstr(L"x"), I4(5)};
-    VARIANT raw[] = {values[0].get(), values[1].get(), values[2].get()};
+    VariantOwner values[] = {Bstr(L"17"), Bstr(L"x"), I4(5),
+                             R8(std::numeric_limits<double>::quiet_NaN()), I4(0)};
+    VARIANT raw[] = {values[0].get(), values[1].get(), values[2].get(), values[3].get(),
+                     values[4].get()};
     const OPCHANDLE real = group_.Add(L"REAL", TRUE, VT_EMPTY, 23).result.hServer;
+    const OPCHANDLE integer = group_.Add(L"A.B", TRUE, VT_EMPTY, 24).result.hServer;
+    const OPCHANDLE discrete = group_.Add(L"DISC", TRUE, VT_EMPTY, 25).result.hServer;
     raw[1].vt = VT_DISPATCH;  // no interface pointer may reach the item
     raw[1].pdispVal = nullptr;
-    const Queued write = Write(group_, {a_, real, b_}, raw);
+    Queued write{};
+    {
+        TestTagRecords records;
+        records[0].writeInhibit = 1;  // DISC
+        write = Write(group_, {a_, real, b_, integer, discrete}, raw);
+    }
     raw[1] = values[1].get();
     ASSERT_EQ(S_OK, write.result);
-    EXPECT_EQ((std::vector<HRESULT>{S_OK, S_OK, S_OK}), write.errors);
+    EXPECT_EQ((std::vector<HRESULT>(5, S_OK)), write.errors) << "handles only";
     EXPECT_EQ(17, group_.Read(a_).value.get().lVal) << "visible before the completion";
+    EXPECT_EQ(9, group_.Read(integer).value.get().lVal) << "NaN is no integer: nothing written";
     const std::vector<ReceivedStream> streams = PassStreams();
     ASSERT_EQ(1u, streams.size());
     const ReceivedStream& stream = streams[0];
     EXPECT_EQ(WriteCompleteFormat(), stream.format);
-    ASSERT_EQ(16u + 8 * 3, stream.bytes.size());
-    EXPECT_EQ(3u, At<DWORD>(stream.bytes, 0));
+    ASSERT_EQ(16u + 8 * 5, stream.bytes.size());
+    EXPECT_EQ(5u, At<DWORD>(stream.bytes, 0));
     EXPECT_EQ(7u, At<DWORD>(stream.bytes, 4));
     EXPECT_EQ(write.id, TransactionOf(stream));
+    // The answers a synchronous write gives, not the conversion's own codes.
     const struct {
         OPCHANDLE client;
         HRESULT error;
-    } expected[] = {{21, S_OK}, {23, DISP_E_TYPEMISMATCH}, {22, S_OK}};
-    for (size_t i = 0; i < 3; ++i) {
+    } expected[] = {
+        {21, S_OK}, {23, OPC_E_BADTYPE}, {22, S_OK}, {24, OPC_E_RANGE}, {25, OPC_E_BADRIGHTS}};
+    for (size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(expected[i].client, At<DWORD>(stream.bytes, 16 + 8 * i));
         EXPECT_EQ(expected[i].error, At<HRESULT>(stream.bytes, 20 + 8 * i));
     }

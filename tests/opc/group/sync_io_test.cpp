@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cwchar>
+#include <limits>
 #include <string>
 
 #include "opc/group/group_object.h"
@@ -78,6 +80,8 @@ TEST_F(SyncIOTest, ReadDeliversClientHandleAndTheTimeOfCreationOrOfTheLastWrite)
     EXPECT_EQ(OPC_QUALITY_GOOD, written.quality);
 }
 
+// The answers are those of every write path (ValueForTagWrite): a value the tag cannot take,
+// or a tag that takes none, is refused and nothing of it is written.
 TEST_F(SyncIOTest, WritesConvertToTheCanonicalTypeOrFailKeepingTheValue)
 {
     VariantOwner array;
@@ -87,41 +91,78 @@ TEST_F(SyncIOTest, WritesConvertToTheCanonicalTypeOrFailKeepingTheValue)
         value->parray = SafeArrayCreateVector(VT_I4, 0, 2);
     }
     LONG referenced = 5;
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
     const struct {
         const wchar_t* itemId;
         VariantOwner value;
+        bool inhibited;  // the tag's record refuses client writes
         HRESULT error;
         std::wstring stored;  // the item's value afterwards, as text
     } cases[] = {
-        {L"REAL", Bstr(L"12.5"), S_OK, L"12.5"},
-        {L"INT", R8(3.5), S_OK, L"4"},
-        {L"INT", R8(2.5), S_OK, L"2"},
-        {L"INT", R8(-2.5), S_OK, L"-2"},
-        {L"INT", R8(1e10), OPC_E_BADTYPE, L"42"},
-        {L"INT", Bstr(L"abc"), OPC_E_BADTYPE, L"42"},
-        {L"INT", std::move(array), OPC_E_BADTYPE, L"42"},
+        {L"REAL", Bstr(L"12.5"), false, S_OK, L"12.5"},
+        {L"INT", R8(3.5), false, S_OK, L"4"},
+        {L"INT", R8(2.5), false, S_OK, L"2"},
+        {L"INT", R8(-2.5), false, S_OK, L"-2"},
+        {L"INT", R8(1e10), false, OPC_E_RANGE, L"42"},
+        {L"INT", R8(-2147483648.0), false, S_OK, L"-2147483648"},
+        {L"INT", R8(2147483648.0), false, OPC_E_RANGE, L"42"},
+        {L"INT", MakeVariant(VT_UI4, [](VARIANT& v) { v.ulVal = 0x80000000u; }), false,
+         OPC_E_RANGE, L"42"},
+        {L"INT", MakeVariant(VT_I8, [](VARIANT& v) { v.llVal = -2147483649LL; }), false,
+         OPC_E_RANGE, L"42"},
+        {L"INT", Bstr(L"2147483648"), false, OPC_E_RANGE, L"42"},
+        {L"INT", Bstr(L"1e10"), false, OPC_E_RANGE, L"42"},
+        {L"INT", R8(kNaN), false, OPC_E_RANGE, L"42"},
+        {L"INT", R4(std::numeric_limits<float>::quiet_NaN()), false, OPC_E_RANGE, L"42"},
+        {L"INT", R8(-kInfinity), false, OPC_E_RANGE, L"42"},
+        {L"INT", MakeVariant(VT_DATE, [kNaN](VARIANT& v) { v.date = kNaN; }), false, OPC_E_RANGE,
+         L"42"},
+        {L"INT", Bstr(L"abc"), false, OPC_E_BADTYPE, L"42"},
+        {L"INT", std::move(array), false, OPC_E_BADTYPE, L"42"},
         {L"INT",
          MakeVariant(VT_BYREF | VT_I4, [&referenced](VARIANT& v) { v.plVal = &referenced; }),
+         false, OPC_E_BADTYPE, L"42"},
+        {L"INT", MakeVariant(VT_UNKNOWN, [](VARIANT& v) { v.punkVal = nullptr; }), false,
          OPC_E_BADTYPE, L"42"},
-        {L"INT", MakeVariant(VT_UNKNOWN, [](VARIANT& v) { v.punkVal = nullptr; }), OPC_E_BADTYPE,
-         L"42"},
-        {L"INT", MakeVariant(0x7FFF, [](VARIANT&) {}), OPC_E_BADTYPE, L"42"},
-        {L"DISC", Bool(VARIANT_TRUE), S_OK, L"-1"},
-        {L"DISC", I4(1), S_OK, L"-1"},
-        {L"DISC", I4(0), S_OK, L"0"},
-        {L"TEXT", I4(5), S_OK, L"5"},
-        {L"TEXT", R4(0.5f), S_OK, L"0.5"},
+        {L"INT", MakeVariant(0x7FFF, [](VARIANT&) {}), false, OPC_E_BADTYPE, L"42"},
+        {L"INT", I4(5), true, OPC_E_BADRIGHTS, L"42"},
+        {L"INT", Bstr(L"abc"), true, OPC_E_BADRIGHTS, L"42"},
+        {L"DISC", Bool(VARIANT_TRUE), false, S_OK, L"-1"},
+        {L"DISC", I4(1), false, S_OK, L"-1"},
+        {L"DISC", I4(0), false, S_OK, L"0"},
+        {L"DISC", R8(kNaN), false, OPC_E_RANGE, L"1"},
+        {L"DISC", R8(kInfinity), false, OPC_E_RANGE, L"1"},
+        {L"DISC", I4(0), true, OPC_E_BADRIGHTS, L"1"},
+        {L"REAL", R8(1e39), false, OPC_E_RANGE, L"1.5"},
+        {L"REAL", R8(kInfinity), false, OPC_E_RANGE, L"1.5"},
+        {L"REAL", R4(-std::numeric_limits<float>::infinity()), false, OPC_E_RANGE, L"1.5"},
+        {L"REAL", R8(3.4e38), false, S_OK, L"3.4E+38"},
+        {L"TEXT", I4(5), false, S_OK, L"5"},
+        {L"TEXT", R4(0.5f), false, S_OK, L"0.5"},
+        {L"TEXT", I4(5), true, OPC_E_BADRIGHTS, L"abc"},
     };
+    TestTagRecords records;
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
         const OPCHANDLE handle = group_.AddGood(c.itemId, TRUE, VT_BSTR);
         const VARTYPE canonical = group_.Item(handle)->CanonicalType();
+        records[group_.Item(handle)->TagSlot()].writeInhibit = c.inhibited ? 1 : 0;
         EXPECT_EQ(c.error, group_.Write(handle, c.value.get())) << c.itemId << " " << c.stored;
         EXPECT_EQ(c.stored, group_.Read(handle).value.get().bstrVal) << c.itemId;
         EXPECT_EQ(c.error == S_OK, group_.Item(handle)->WritePending()) << c.itemId;
         group_.SetRequestedType(handle, VT_EMPTY);
         EXPECT_EQ(canonical, group_.Read(handle).value.vt()) << "the item keeps its type";
+        records[group_.Item(handle)->TagSlot()].writeInhibit = 0;
     }
     EXPECT_EQ(5, referenced);
+
+    // A real holds NaN: written as it is.
+    const OPCHANDLE real = group_.AddGood(L"REAL");
+    EXPECT_EQ(S_OK, group_.Write(real, R8(kNaN).get()));
+    const ReadOutcome written = group_.Read(real);
+    ASSERT_EQ(VT_R4, written.value.vt());
+    EXPECT_TRUE(std::isnan(written.value.get().fltVal));
 }
 
 TEST_F(SyncIOTest, AWriteMarksTheItemChangedOnlyWhileActiveAndPendingAlways)
@@ -224,10 +265,16 @@ TEST_F(SyncIOTest, AsynchronousWritesCompleteAtOnceWithTheirResult)
 {
     ItemObject* item = group_.Item(group_.AddGood(L"INT"));
     EXPECT_EQ(S_OK, item->WriteResult()) << "no write yet";
-    EXPECT_EQ(DISP_E_TYPEMISMATCH, item->WriteAsync(Bstr(L"abc").get()))
-        << "the conversion's own result, not OPC_E_BADTYPE";
-    EXPECT_EQ(DISP_E_TYPEMISMATCH, item->WriteResult());
-    EXPECT_EQ(DISP_E_OVERFLOW, item->WriteAsync(R8(1e10).get()));
+    // The answers a synchronous write gives, not the conversion's own codes.
+    EXPECT_EQ(OPC_E_BADTYPE, item->WriteAsync(Bstr(L"abc").get()));
+    EXPECT_EQ(OPC_E_BADTYPE, item->WriteResult());
+    EXPECT_EQ(OPC_E_RANGE, item->WriteAsync(R8(1e10).get()));
+    EXPECT_EQ(OPC_E_RANGE, item->WriteResult());
+    {
+        TestTagRecords records;
+        records[item->TagSlot()].writeInhibit = 1;
+        EXPECT_EQ(OPC_E_BADRIGHTS, item->WriteAsync(I4(5).get()));
+    }
     EXPECT_FALSE(item->WritePending());
     EXPECT_EQ(S_OK, item->WriteAsync(R8(6.5).get()));
     EXPECT_EQ(S_OK, item->WriteResult());
@@ -238,7 +285,8 @@ TEST_F(SyncIOTest, AsynchronousWritesCompleteAtOnceWithTheirResult)
 // IOPCSyncIO2, the part IOPCSyncIO's QueryInterface answers: an active item of an active group
 // serves reads that allow the age of the group's last update pass with its own value and
 // timestamp; any other read takes its tag's value (here the mirror's: no tag record can be
-// read) stamped now, GOOD whatever the active flags; both converted as item read converts.
+// read) with the time the mirror took it, GOOD whatever the active flags; both converted as
+// item read converts.
 TEST_F(SyncIOTest, ReadMaxAgeTakesTheItemsValueWhileYoungEnoughElseTheTags)
 {
     constexpr DWORD kAny = kAnyAge;
@@ -287,9 +335,10 @@ TEST_F(SyncIOTest, ReadMaxAgeTakesTheItemsValueWhileYoungEnoughElseTheTags)
             group.SetItemActive(handles[0], TRUE);
         }
         // The tag moves on after the pass: only a read of the tag sees it.
+        constexpr uint64_t kMovedOn = 0x01D0000012345678;
         g_tagMirror[1]->value.integer = 99;
         std::wmemcpy(g_tagMirror[6]->value.text, L"xyz", 4);
-        const ULONGLONG before = NowTicks();
+        g_tagMirror[1]->valueTime = g_tagMirror[6]->valueTime = kMovedOn;
         ComPtr<IOPCSyncIO2> io;
         ASSERT_EQ(S_OK, group.Io()->QueryInterface(IID_PPV_ARGS(&io)));
         DWORD maxAges[] = {c.maxAge, c.maxAge};
@@ -314,7 +363,7 @@ TEST_F(SyncIOTest, ReadMaxAgeTakesTheItemsValueWhileYoungEnoughElseTheTags)
         if (c.itemsOwnTime) {
             EXPECT_EQ(Ticks(group.Item(handles[0])->Timestamp()), Ticks(times[0]));
         } else {
-            EXPECT_GE(Ticks(times[0]), before) << "the time of the read";
+            EXPECT_EQ(kMovedOn, Ticks(times[0])) << "the time the mirror took the tag's value";
         }
         VariantClear(&values[0]);
     }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime_link/shared_tag_area.h"
 #include "runtime_link/tag_mirror.h"
 #include "runtime_link/tag_record.h"
 
@@ -43,6 +44,7 @@ public:
             auto* entry = new MirrorEntry{};
             std::wmemcpy(entry->name, tag.name.data(), tag.name.size());
             entry->kind = tag.kind;
+            entry->valueTime = UtcTicksNow();  // as the mirror's build stamps it
             if (tag.kind == kValueKindReal) {
                 entry->value.real = tag.real;
             } else if (tag.kind == kValueKindString) {
@@ -67,4 +69,30 @@ public:
 
 private:
     int count_;
+};
+
+// While it lives the test tags have tag records of their own in place of the Viewer's area, all
+// zero but for what a test sets (a write-inhibit flag, a value the record holds now).
+class TestTagRecords {
+public:
+    explicit TestTagRecords(size_t count = KindTags().size())
+        : records_(count), savedArea_(g_sharedTagArea), savedCapacity_(g_sharedTagRecordCapacity)
+    {
+        g_sharedTagArea = records_.data();
+        g_sharedTagRecordCapacity = static_cast<int>(count);
+    }
+    ~TestTagRecords()
+    {
+        g_sharedTagArea = savedArea_;
+        g_sharedTagRecordCapacity = savedCapacity_;
+    }
+    TestTagRecords(const TestTagRecords&) = delete;
+    TestTagRecords& operator=(const TestTagRecords&) = delete;
+
+    TagRecord& operator[](int slot) { return records_[static_cast<size_t>(slot)]; }
+
+private:
+    std::vector<TagRecord> records_;
+    TagRecord* savedArea_;
+    int savedCapacity_;
 };

@@ -2,6 +2,9 @@
 // and VQT writes into the tags' mirror entries, ordered with the items' writes.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "tests/opc/group/test_tags.h"
 #include "tests/opc/include/task_memory.h"
 #include "tests/opc/server/com_server_test_support.h"
+#include "tests/opc/values/variant_maker.h"
 
 namespace {
 
@@ -135,8 +139,9 @@ TEST_F(ItemIo, EachItemsMaxAgeChoosesTheMirrorOrTheTagRecordNow)
     EXPECT_EQ(42, answer.values[2].lVal);
 }
 
-TEST_F(ItemIo, AReadCarriesTheTimeOfTheValueTheClientsItemReads)
+TEST_F(ItemIo, AReadCarriesTheTimeOfItsValue)
 {
+    // The client's own item of REAL, stamped by a pass of long ago, plays no part.
     const SYSTEMTIME longAgo = {2020, 1, 0, 2, 3, 4, 5, 0};
     FILETIME cycleTime;
     ASSERT_TRUE(SystemTimeToFileTime(&longAgo, &cycleTime));
@@ -144,57 +149,98 @@ TEST_F(ItemIo, AReadCarriesTheTimeOfTheValueTheClientsItemReads)
     group.AddGood(L"REAL");
     g_tagMirror[kRealSlot]->value.real = 2.5f;
     group.Object().RunUpdatePass(1000, cycleTime);
+    constexpr uint64_t kTaken = 0x01D0000012345678;  // when the mirror took the values
+    g_tagMirror[kRealSlot]->valueTime = g_tagMirror[kIntSlot]->valueTime = kTaken;
 
+    const int32_t savedCount = g_tagCount;
+    g_tagCount = static_cast<int32_t>(KindTags().size());
     Answer answer;
-    Read({L"Device.REAL", L"INT"}, {kAnyAge, kAnyAge}, answer);
+    ULONGLONG before = 0, after = 0;
+    {
+        TestTagRecords records;
+        records[kIntSlot].typeCode = 1;  // integer
+        records[kIntSlot].integerValue = 77;
+        before = UtcTicksNow();
+        Read({L"Device.REAL", L"INT", L"INT"}, {kAnyAge, kAnyAge, 0}, answer);
+        after = UtcTicksNow();
+    }
+    Answer gone;
+    {
+        const ViewerGone viewerGone;  // only without an area
+        Read({L"INT"}, {0}, gone);
+    }
+    g_tagCount = savedCount;
+
     ASSERT_EQ(S_OK, answer.result);
-    EXPECT_EQ(Ticks(cycleTime), Ticks(answer.times[0]));
-    EXPECT_GT(Ticks(answer.times[1]), Ticks(cycleTime)) << "no item of the client reads INT";
+    EXPECT_EQ(kTaken, Ticks(answer.times[0])) << "the mirror's value, not the item's time";
+    EXPECT_EQ(kTaken, Ticks(answer.times[1]));
+    EXPECT_EQ(77, answer.values[2].lVal);
+    EXPECT_GE(Ticks(answer.times[2]), before) << "the tag record's value: the time of the read";
+    EXPECT_LE(Ticks(answer.times[2]), after);
+    ASSERT_EQ(S_OK, gone.result);
+    EXPECT_EQ(42, gone.values[0].lVal);
+    EXPECT_EQ(kTaken, Ticks(gone.times[0])) << "the last value the mirror took, with its time";
 }
 
 TEST_F(ItemIo, AVqtWriteTakesAValueAloneIntoTheTagsMirrorEntry)
 {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     const struct {
         const wchar_t* item;
         bool quality;
         bool time;
-        VARTYPE type;
-        const wchar_t* text;  // the value, sent as text
+        bool inhibited;  // the tag's record refuses client writes
+        VariantOwner value;
         HRESULT error;
         int slot;  // whose entry takes the value, or -1
     } cases[] = {
-        {L"INT", false, false, VT_BSTR, L"12", S_OK, kIntSlot},
-        {L"Tagname.REAL", false, false, VT_BSTR, L"2.5", S_OK, kRealSlot},
-        {L"A.B", true, false, VT_BSTR, L"13", OPC_E_NOTSUPPORTED, -1},
-        {L"A.B", false, true, VT_BSTR, L"13", OPC_E_NOTSUPPORTED, -1},
-        {L"A.B", false, false, VT_BSTR, L"abc", OPC_E_BADTYPE, -1},
-        {L"A.B", false, false, VT_DISPATCH, nullptr, OPC_E_BADTYPE, -1},
-        {L"NOSUCH", false, false, VT_BSTR, L"1", OPC_E_UNKNOWNITEMID, -1},
-        {L"", false, false, VT_BSTR, L"1", OPC_E_INVALIDITEMID, -1},
+        {L"INT", false, false, false, Bstr(L"12"), S_OK, kIntSlot},
+        {L"Tagname.REAL", false, false, false, Bstr(L"2.5"), S_OK, kRealSlot},
+        {L"A.B", true, false, false, Bstr(L"13"), OPC_E_NOTSUPPORTED, -1},
+        {L"A.B", false, true, false, Bstr(L"13"), OPC_E_NOTSUPPORTED, -1},
+        {L"A.B", false, false, false, Bstr(L"abc"), OPC_E_BADTYPE, -1},
+        {L"A.B", false, false, false, MakeVariant(VT_DISPATCH, [](VARIANT& v) { v.pdispVal = nullptr; }),
+         OPC_E_BADTYPE, -1},
+        {L"A.B", false, false, false, R8(1e10), OPC_E_RANGE, -1},
+        {L"A.B", false, false, false, R8(kNaN), OPC_E_RANGE, -1},
+        {L"DISC", false, false, false, R8(-std::numeric_limits<double>::infinity()), OPC_E_RANGE,
+         -1},
+        {L"REAL", false, false, false, R8(1e39), OPC_E_RANGE, -1},
+        {L"A.B", false, false, true, I4(13), OPC_E_BADRIGHTS, -1},
+        {L"A.B", true, false, true, I4(13), OPC_E_NOTSUPPORTED, -1},
+        {L"NOSUCH", false, false, false, Bstr(L"1"), OPC_E_UNKNOWNITEMID, -1},
+        {L"", false, false, false, Bstr(L"1"), OPC_E_INVALIDITEMID, -1},
     };
+    auto records = std::make_unique<TestTagRecords>();
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases));
         OPCITEMVQT vqt{};
-        vqt.vDataValue.vt = c.type;
-        if (c.text) vqt.vDataValue.bstrVal = SysAllocString(c.text);
+        vqt.vDataValue = c.value.get();  // the owner keeps it
         vqt.bQualitySpecified = c.quality;
         vqt.bTimeStampSpecified = c.time;
+        for (int slot = 0; slot < 8; ++slot) (*records)[slot].writeInhibit = c.inhibited ? 1 : 0;
         std::vector<MirrorEntry> before;
         for (int slot = 0; slot < 8; ++slot) before.push_back(*g_tagMirror[slot]);
         TaskOut<HRESULT> errors;
         const wchar_t* item = c.item;
+        const ULONGLONG written = UtcTicksNow();
         EXPECT_EQ(c.error == S_OK ? S_OK : S_FALSE, io_->WriteVQT(1, &item, &vqt, errors.out()));
-        VariantClear(&vqt.vDataValue);
         ASSERT_NE(nullptr, errors.get());
         EXPECT_EQ(c.error, errors[0]);
         for (int slot = 0; slot < 8; ++slot) {
             const MirrorEntry& entry = *g_tagMirror[slot];
             EXPECT_EQ(slot == c.slot ? 1 : before[slot].writePending, entry.writePending) << slot;
+            if (slot == c.slot) {
+                EXPECT_GE(entry.valueTime, written) << "stamped when posted";
+            } else {
+                EXPECT_EQ(0, std::memcmp(&before[slot].value, &entry.value, sizeof entry.value));
+            }
         }
     }
     EXPECT_EQ(12, g_tagMirror[kIntSlot]->value.integer);
     EXPECT_EQ(2.5f, g_tagMirror[kRealSlot]->value.real);
 
+    records.reset();  // the Viewer counts as gone only without an area
     const ViewerGone gone;
     EXPECT_EQ(OPC_SERVER_E_VIEWER_NOT_RUNNING, WriteOne(L"INT", 14));
     EXPECT_EQ(12, g_tagMirror[kIntSlot]->value.integer);

@@ -7,6 +7,7 @@
 
 #include "opc/group/group_object.h"
 #include "opc/values/call_limits.h"
+#include "opc/values/item_value.h"
 #include "opc/values/item_properties.h"
 #include "opc_error.h"
 #include "runtime_link/project_files.h"
@@ -120,42 +121,45 @@ TEST_F(ItemProperties, ATagWhoseNameHoldsADotIsNamedByItExactly)
     EXPECT_EQ(9, answer.values[0].lVal);
 }
 
-TEST_F(ItemProperties, TimestampIsTheTimeOfTheValueTheClientsItemReads)
+TEST_F(ItemProperties, TimestampIsTheTimeTheMirrorTookTheValueAsAReadGivesIt)
 {
-    // A pass of long ago finds the tag's value changed: the item is stamped with its time.
+    // The client's own item of REAL, stamped by a pass of another time, plays no part.
     const SYSTEMTIME longAgo = {2020, 1, 0, 2, 3, 4, 5, 0};
-    FILETIME cycleTime;
+    FILETIME taken;
     DATE longAgoDate;
-    ASSERT_TRUE(SystemTimeToFileTime(&longAgo, &cycleTime));
+    ASSERT_TRUE(SystemTimeToFileTime(&longAgo, &taken));
     ASSERT_TRUE(SystemTimeToVariantTime(const_cast<SYSTEMTIME*>(&longAgo), &longAgoDate));
     ItemTestGroup group(server_.Get());
-    const OPCHANDLE handle = group.AddGood(L"REAL");
+    group.AddGood(L"REAL");
     g_tagMirror[2]->value.real = 2.5f;
-    group.Object().RunUpdatePass(1000, cycleTime);
-    ASSERT_EQ(Ticks(cycleTime), Ticks(group.Read(handle).time));
+    group.Object().RunUpdatePass(1000, CurrentUtcTime());
+    g_tagMirror[2]->valueTime = Ticks(taken);
 
-    Answer held, unheld;
-    ASSERT_NO_FATAL_FAILURE(Get(L"Device.REAL", {4}, S_OK, held));
-    ASSERT_NO_FATAL_FAILURE(Get(L"INT", {4}, S_OK, unheld));
-    ASSERT_EQ(VT_DATE, held.values[0].vt);
-    EXPECT_NEAR(longAgoDate, held.values[0].date, 1e-8);
-    // No item of the client's reads INT: an item added now would be stamped now.
-    EXPECT_GT(unheld.values[0].date, longAgoDate + 365);
+    Answer property;
+    ASSERT_NO_FATAL_FAILURE(Get(L"Device.REAL", {4}, S_OK, property));
+    ASSERT_EQ(VT_DATE, property.values[0].vt);
+    EXPECT_NEAR(longAgoDate, property.values[0].date, 1e-8);
+
+    ComPtr<IOPCItemIO> io;
+    ASSERT_EQ(S_OK, server_.As(&io));
+    const wchar_t* item = L"REAL";
+    DWORD maxAge = kAnyAge;
+    TaskOut<VARIANT> values;
+    TaskOut<WORD> qualities;
+    TaskOut<FILETIME> times;
+    TaskOut<HRESULT> errors;
+    ASSERT_EQ(S_OK, io->Read(1, &item, &maxAge, values.out(), qualities.out(), times.out(),
+                             errors.out()));
+    EXPECT_EQ(Ticks(taken), Ticks(times[0])) << "what IOPCItemIO::Read gives";
 }
 
 TEST_F(ItemProperties, AWriteInhibitedTagIsOnlyReadable)
 {
-    std::vector<TagRecord> records(8);
+    TestTagRecords records;
     records[2].writeInhibit = 1;  // REAL
-    TagRecord* const savedArea = g_sharedTagArea;
-    const int savedCapacity = g_sharedTagRecordCapacity;
-    g_sharedTagArea = records.data();
-    g_sharedTagRecordCapacity = static_cast<int>(records.size());
     Answer inhibited, free;
     Get(L"REAL", {5}, S_OK, inhibited);
     Get(L"INT", {5}, S_OK, free);
-    g_sharedTagArea = savedArea;
-    g_sharedTagRecordCapacity = savedCapacity;
     EXPECT_EQ(static_cast<LONG>(OPC_READABLE), inhibited.values[0].lVal);
     EXPECT_EQ(static_cast<LONG>(OPC_READABLE | OPC_WRITEABLE), free.values[0].lVal);
 }
