@@ -9,7 +9,6 @@
 #include "opc/com/task_array.h"
 #include "opc/server/server_object.h"
 #include "opc/server/tag_space.h"
-#include "opc/server/tag_value_times.h"
 #include "opc/values/call_limits.h"
 #include "opc/values/item_properties.h"
 #include "opc/values/item_value.h"
@@ -69,8 +68,7 @@ void ClearProperties(OPCITEMPROPERTIES& list)
 
 // The properties of the tag in `slot` that `request` names into `list`: hrErrorID S_FALSE when
 // one of them failed, S_OK otherwise. E_OUTOFMEMORY with nothing left in `list`.
-HRESULT FillProperties(int slot, const PropertyRequest& request, const FILETIME& valueTime,
-                       OPCITEMPROPERTIES& list)
+HRESULT FillProperties(int slot, const PropertyRequest& request, OPCITEMPROPERTIES& list)
 {
     const DWORD count =
         request.all ? static_cast<DWORD>(std::size(kItemProperties)) : request.count;
@@ -97,7 +95,7 @@ HRESULT FillProperties(int slot, const PropertyRequest& request, const FILETIME&
         }
         property.szDescription = TaskStringCopy(description);
         property.hrErrorID =
-            request.values ? ItemPropertyValue(slot, id, PollPeriod(), valueTime, &property.vValue)
+            request.values ? ItemPropertyValue(slot, id, PollPeriod(), &property.vValue)
                            : S_OK;
         if (!property.szDescription || property.hrErrorID == E_OUTOFMEMORY) {
             ClearProperties(list);
@@ -152,17 +150,15 @@ HRESULT BrowseElementsPart::GetProperties(DWORD dwItemCount, LPWSTR* pszItemIDs,
                                   bReturnPropertyValues != FALSE};
     if (dwItemCount * (sizeof(OPCITEMPROPERTIES) + PropertyListBytes(request)) > kMaxAnswerBytes)
         return E_OUTOFMEMORY;
-    // The client's items are walked for the values' times only when values are asked for.
-    TagValueTimes valueTimes;
     TaskArray<OPCITEMPROPERTIES> lists = AllocateTaskArray<OPCITEMPROPERTIES>(dwItemCount);
-    if (!lists || (request.values && !valueTimes.Collect(owner().Groups()))) return E_OUTOFMEMORY;
+    if (!lists) return E_OUTOFMEMORY;
     HRESULT result = S_OK;
     for (DWORD i = 0; i < dwItemCount; ++i) {
         lists[i] = OPCITEMPROPERTIES{};
         int slot = 0;
         lists[i].hrErrorID = FindTagOfPropertyItem(pszItemIDs[i], &slot);
         if (SUCCEEDED(lists[i].hrErrorID) &&
-            FillProperties(slot, request, valueTimes.Of(slot), lists[i]) == E_OUTOFMEMORY) {
+            FillProperties(slot, request, lists[i]) == E_OUTOFMEMORY) {
             for (DWORD j = 0; j < i; ++j) ClearProperties(lists[j]);
             return E_OUTOFMEMORY;
         }
@@ -250,11 +246,9 @@ HRESULT BrowseElementsPart::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint
     const size_t elementBytes = sizeof(OPCBROWSEELEMENT) + 2 * kNameBytes +
                                 (withProperties ? PropertyListBytes(request) : 0);
     if (count * elementBytes > kMaxAnswerBytes) return E_OUTOFMEMORY;
-    TagValueTimes valueTimes;
     TaskArray<OPCBROWSEELEMENT> elements =
         AllocateTaskArray<OPCBROWSEELEMENT>(static_cast<DWORD>(count));
-    if (!elements || (withProperties && request.values && !valueTimes.Collect(owner().Groups())))
-        return E_OUTOFMEMORY;
+    if (!elements) return E_OUTOFMEMORY;
     HRESULT result = S_OK;
     for (size_t i = 0; i < count; ++i) {
         const Element& element = listed[first + i];
@@ -266,7 +260,7 @@ HRESULT BrowseElementsPart::Browse(LPWSTR szItemID, LPWSTR* pszContinuationPoint
         HRESULT filled = out.szName && out.szItemID ? S_OK : E_OUTOFMEMORY;
         if (SUCCEEDED(filled) && element.isItem && withProperties) {
             const int slot = FindTagOfItemId(element.name->c_str());
-            filled = FillProperties(slot, request, valueTimes.Of(slot), out.ItemProperties);
+            filled = FillProperties(slot, request, out.ItemProperties);
         }
         if (FAILED(filled)) {
             FreeElements(elements.get(), static_cast<DWORD>(i + 1));

@@ -6,10 +6,8 @@
 #include "opc/server/server_object.h"
 #include "opc/values/call_limits.h"
 #include "opc/values/item_properties.h"
-#include "opc/values/item_value.h"
 #include "opc_error.h"
 #include "runtime_link/project_files.h"
-#include "runtime_link/tag_mirror.h"
 
 namespace {
 
@@ -73,11 +71,9 @@ HRESULT ItemPropertiesPart::GetItemProperties(LPWSTR szItemID, DWORD dwCount, DW
     TaskArray<HRESULT> errors = AllocateTaskArray<HRESULT>(dwCount);
     if (!values || !errors) return E_OUTOFMEMORY;
     for (DWORD i = 0; i < dwCount; ++i) VariantInit(&values[i]);
-    // The time of the value property 2 gives: the time the mirror took it.
-    const FILETIME valueTime = ValueTimeOfMirrorEntry(*g_tagMirror[slot]);
     HRESULT result = S_OK;
     for (DWORD i = 0; i < dwCount; ++i) {
-        errors[i] = ItemPropertyValue(slot, pdwPropertyIDs[i], PollPeriod(), valueTime, &values[i]);
+        errors[i] = ItemPropertyValue(slot, pdwPropertyIDs[i], PollPeriod(), &values[i]);
         if (errors[i] == E_OUTOFMEMORY) {
             for (DWORD j = 0; j < i; ++j) VariantClear(&values[j]);
             return E_OUTOFMEMORY;

@@ -69,8 +69,7 @@ VARTYPE ItemPropertyType(int slot, DWORD id)
     }
 }
 
-HRESULT ItemPropertyValue(int slot, DWORD id, int32_t pollPeriodMs, const FILETIME& valueTime,
-                          VARIANT* value)
+HRESULT ItemPropertyValue(int slot, DWORD id, int32_t pollPeriodMs, VARIANT* value)
 {
     if (!ItemPropertyDescription(id)) return OPC_E_INVALID_PID;
     VariantClear(value);
@@ -91,7 +90,7 @@ HRESULT ItemPropertyValue(int slot, DWORD id, int32_t pollPeriodMs, const FILETI
         return S_OK;
     case 4:
         value->vt = VT_DATE;
-        value->date = DateOfFileTime(valueTime);
+        value->date = DateOfFileTime(ValueTimeOfMirrorEntry(entry));
         return S_OK;
     case 5:
         value->vt = VT_I4;

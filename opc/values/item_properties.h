@@ -31,8 +31,7 @@ HRESULT FindTagOfPropertyItem(const wchar_t* itemId, int* slot);
 VARTYPE ItemPropertyType(int slot, DWORD id);
 
 // The value of property `id` of the tag in `slot` into *value (a valid VARIANT, cleared
-// first); the scan rate is `pollPeriodMs`, the timestamp `valueTime` (the time the mirror took
-// the value: ValueTimeOfMirrorEntry). OPC_E_INVALID_PID for an
-// id the tag does not have; E_OUTOFMEMORY when a string value cannot be copied.
-HRESULT ItemPropertyValue(int slot, DWORD id, int32_t pollPeriodMs, const FILETIME& valueTime,
-                          VARIANT* value);
+// first); the scan rate is `pollPeriodMs`, the timestamp the time the mirror took the value
+// (ValueTimeOfMirrorEntry). OPC_E_INVALID_PID for an id the tag does not have; E_OUTOFMEMORY
+// when a string value cannot be copied.
+HRESULT ItemPropertyValue(int slot, DWORD id, int32_t pollPeriodMs, VARIANT* value);
