@@ -90,7 +90,7 @@ int CMainFrame::OnCreate(CREATESTRUCTA* cs)
     SetTimer(kPollTimer, static_cast<UINT>(period));
     SetPromptCompletionPoster(
         [](void* window) {
-            PostMessageA(static_cast<HWND>(window), WM_PROMPTCOMPLETIONS, 0, 0);
+            return PostMessageA(static_cast<HWND>(window), WM_PROMPTCOMPLETIONS, 0, 0) != FALSE;
         },
         m_hWnd);
     return 0;

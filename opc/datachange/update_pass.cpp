@@ -354,7 +354,7 @@ namespace {
 
 // The groups with requests to answer at the message loop's next turn, each held until then.
 std::vector<Microsoft::WRL::ComPtr<DeliveryGroup>> g_promptGroups;
-void (*g_promptPost)(void*) = nullptr;
+bool (*g_promptPost)(void*) = nullptr;
 void* g_promptPostContext = nullptr;
 bool g_promptPosted = false;
 
@@ -372,12 +372,11 @@ void AnswerPromptly(DeliveryGroup& group)
     } catch (const std::bad_alloc&) {
         return;  // the next update pass answers it
     }
-    if (g_promptPosted) return;
-    g_promptPosted = true;
-    g_promptPost(g_promptPostContext);
+    // A post that fails (a full message queue) is tried again with the next request.
+    if (!g_promptPosted) g_promptPosted = g_promptPost(g_promptPostContext);
 }
 
-void SetPromptCompletionPoster(void (*post)(void* context), void* context)
+void SetPromptCompletionPoster(bool (*post)(void* context), void* context)
 {
     g_promptPost = post;
     g_promptPostContext = context;

@@ -19,7 +19,8 @@ void AnswerWaitingRequests(DeliveryGroup& group);
 // group is noted, and the server's message loop runs RunPromptCompletions on its next turn
 // (the poster asks it to). Without a poster the group's next update pass answers them.
 void AnswerPromptly(DeliveryGroup& group);
-// `post(context)` asks the main thread to call RunPromptCompletions soon; null for none.
-void SetPromptCompletionPoster(void (*post)(void* context), void* context);
+// `post(context)` asks the main thread to call RunPromptCompletions soon, false when it could
+// not; null for none.
+void SetPromptCompletionPoster(bool (*post)(void* context), void* context);
 // Answers the waiting requests of every group noted since the last turn, oldest first.
 void RunPromptCompletions();

@@ -74,7 +74,13 @@ class PromptPoster {
 public:
     explicit PromptPoster(int* posts)
     {
-        if (posts) SetPromptCompletionPoster([](void* count) { ++*static_cast<int*>(count); }, posts);
+        if (!posts) return;
+        SetPromptCompletionPoster(
+            [](void* count) {
+                ++*static_cast<int*>(count);
+                return true;
+            },
+            posts);
     }
     ~PromptPoster() { SetPromptCompletionPoster(nullptr, nullptr); }
     PromptPoster(const PromptPoster&) = delete;
