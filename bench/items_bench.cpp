@@ -6,7 +6,7 @@
 // marshalling of the values; IOPCItemIO::Read of the same 1000 tags by item ID against the sync
 // Read of the group's items; and beside them, what a single-threaded apartment adds to every
 // call it takes: a message to the apartment's thread and an event back. Last, the bounds of a
-// call (bench/call_bounds.h).
+// call (bench/call_bounds.h). First of all, the memory a group costs with 0 to 10000 items.
 #include <windows.h>
 #include <wrl/client.h>
 
@@ -19,6 +19,7 @@
 #include "bench/best_of.h"
 #include "bench/call_bounds.h"
 #include "bench/served_project.h"
+#include "bench/server_figures.h"
 #include "opc/group/group_object.h"
 #include "opc/server/class_factory.h"
 #include "opc/server/com_server_lifetime.h"
@@ -40,6 +41,12 @@ constexpr int kReadSizeCount = sizeof kReadSizes / sizeof kReadSizes[0];
 constexpr int kRemoteBatches = 8;
 constexpr double kRemoteBatchSeconds = 0.25;
 constexpr int kApartmentHops = 2000;
+// Items per group of the memory figures, and groups made of each size, in server objects of
+// ten groups each (the heap grows in steps of pages, which blur a single small group; the eight
+// server objects stay within the nine served).
+constexpr int kGroupSizes[] = {0, 10, 1000, 10000};
+constexpr int kGroupsMeasured = 20;
+constexpr int kGroupsPerServer = 10;
 
 std::wstring TagName(int i)
 {
@@ -171,6 +178,65 @@ double InProcessRead(IOPCSyncIO* io, std::vector<OPCHANDLE>& handles, DWORD coun
            calls;
 }
 
+SIZE_T OwnPrivateBytes()
+{
+    ServerFigures figures;
+    return ReadFigures(GetCurrentProcess(), figures) ? figures.privateBytes : 0;
+}
+
+// Committed private bytes per group of kGroupsMeasured groups of `size` items each, made in
+// new server objects that stay (in `kept`) while the other sizes are measured, so that no size
+// is measured in memory another one gave back; -1 when a call failed.
+double BytesPerGroup(IClassFactory* factory, std::vector<OPCITEMDEF>& definitions, int size,
+                     std::vector<ComPtr<IOPCServer>>& kept)
+{
+    std::vector<OPCITEMDEF> items(definitions.begin(), definitions.begin() + size);
+    const SIZE_T before = OwnPrivateBytes();
+    for (int i = 0; i < kGroupsMeasured; ++i) {
+        if (i % kGroupsPerServer == 0) {
+            kept.emplace_back();
+            if (FAILED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&kept.back())))) return -1;
+        }
+        // The server object holds the group; only its item management is released here.
+        BenchGroup group;
+        const std::wstring name = L"memory" + std::to_wstring(i);
+        if (!AddGroup(kept.back().Get(), name.c_str(), group) ||
+            (size > 0 && !AddAll(group.items.Get(), items))) {
+            return -1;
+        }
+    }
+    const SIZE_T after = OwnPrivateBytes();
+    return (static_cast<double>(after) - static_cast<double>(before)) / kGroupsMeasured;
+}
+
+// What one group costs the process with each of kGroupSizes items, items included.
+int GroupMemory(IClassFactory* factory, std::vector<OPCITEMDEF>& definitions)
+{
+    std::printf("memory of one group (committed private bytes, mean of %d groups)\n",
+                kGroupsMeasured);
+    double bytes[sizeof kGroupSizes / sizeof kGroupSizes[0]];
+    std::vector<ComPtr<IOPCServer>> kept;
+    int row = 0;
+    for (int size : kGroupSizes) {
+        bytes[row] = BytesPerGroup(factory, definitions, size, kept);
+        if (bytes[row] < 0) {
+            std::fprintf(stderr, "cannot make the groups of %d items\n", size);
+            return 1;
+        }
+        ++row;
+    }
+    row = 0;
+    for (int size : kGroupSizes) {
+        const double perItem = size ? (bytes[row] - bytes[0]) / size : 0;
+        std::printf(
+            "  with %5d items %12.0f bytes, %7.1f bytes per item beyond an empty group, "
+            "ratio to the empty group %.1f\n",
+            size, bytes[row], perItem, bytes[0] > 0 ? bytes[row] / bytes[0] : 0);
+        ++row;
+    }
+    return 0;
+}
+
 // Sets the in-process seconds of one Read of each of kReadSizes, for the comparison across
 // processes.
 int InProcess(double (&readSeconds)[kReadSizeCount])
@@ -186,6 +252,7 @@ int InProcess(double (&readSeconds)[kReadSizeCount])
     std::vector<OPCITEMDEF> definitions = Definitions(itemIds);
 
     ComPtr<IClassFactory> factory(new ServerClassFactory);
+    if (GroupMemory(factory.Get(), definitions) != 0) return 1;
     ComPtr<IOPCServer> server;
     BenchGroup group;
     if (FAILED(factory->CreateInstance(nullptr, IID_PPV_ARGS(&server))) ||

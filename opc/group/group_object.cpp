@@ -117,7 +117,10 @@ HRESULT GroupObject::CopyItemsFrom(const GroupObject& source)
             copy->Release();
             return;
         }
-        m_items.Place(static_cast<int>(item.ServerHandle()), copy);
+        if (!m_items.Place(static_cast<int>(item.ServerHandle()), copy)) {
+            copy->Release();
+            result = E_OUTOFMEMORY;
+        }
     });
     return result;
 }

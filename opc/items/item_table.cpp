@@ -3,68 +3,119 @@
 #include "opc/items/item_object.h"
 
 #include <algorithm>
+#include <new>
 
-ItemTable::ItemTable()
+bool ItemTable::MakeRoomFor(size_t slots)
 {
-    std::fill(std::begin(m_firstOfTag), std::end(m_firstOfTag), -1);
-    std::fill(std::begin(m_tagOfSlot), std::end(m_tagOfSlot), kNoTag);
+    if (slots <= m_slots.capacity()) return true;
+    // Doubling, so that adding n items one after another moves each slot a bounded number of
+    // times; never past the limit, so that a full table holds no spare slots.
+    const size_t room =
+        std::min(std::max(slots, 2 * m_slots.capacity()), static_cast<size_t>(kItemSlots));
+    try {
+        m_slots.reserve(room);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
 }
 
-void ItemTable::ListUnderTag(int slot)
+void ItemTable::Trim()
 {
-    const int tag = m_slots[slot].item->TagSlot();
-    if (tag < 0 || tag >= kMirrorSlots) return;
-    const int32_t head = m_firstOfTag[tag];
-    m_nextOfTag[slot] = head;
-    m_previousOfTag[slot] = -1;
-    if (head >= 0) m_previousOfTag[head] = slot;
-    m_firstOfTag[tag] = slot;
-    m_tagOfSlot[slot] = tag;
+    while (!m_slots.empty() && !m_slots.back().item) m_slots.pop_back();
+    // Given back only when mostly unused, so that a table around one size does not reallocate
+    // with each item added and removed.
+    if (m_slots.size() < m_slots.capacity() / 4) m_slots.shrink_to_fit();
+}
+
+bool ItemTable::ListUnderTag(int slot)
+{
+    Slot& listed = m_slots[static_cast<size_t>(slot)];
+    const int tag = listed.item->TagSlot();
+    if (tag < 0 || tag >= kMirrorSlots) return true;
+    const size_t run = static_cast<size_t>(tag) / kTagsPerHeads;
+    try {
+        if (run >= m_tagHeads.size()) m_tagHeads.resize(run + 1);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (!m_tagHeads[run]) {
+        m_tagHeads[run].reset(new (std::nothrow) TagHeads);
+        if (!m_tagHeads[run]) return false;
+        std::fill(std::begin(m_tagHeads[run]->firstSlot), std::end(m_tagHeads[run]->firstSlot), -1);
+    }
+    TagHeads& heads = *m_tagHeads[run];
+    int32_t& head = heads.firstSlot[tag % kTagsPerHeads];
+    listed.nextOfTag = head;
+    listed.previousOfTag = -1;
+    if (head >= 0) m_slots[static_cast<size_t>(head)].previousOfTag = slot;
+    head = slot;
+    listed.tag = tag;
+    ++heads.listed;
+    return true;
 }
 
 void ItemTable::UnlistFromTag(int slot)
 {
-    const int tag = m_tagOfSlot[slot];
+    Slot& listed = m_slots[static_cast<size_t>(slot)];
+    const int tag = listed.tag;
     if (tag == kNoTag) return;
-    const int32_t previous = m_previousOfTag[slot];
-    const int32_t next = m_nextOfTag[slot];
-    if (previous >= 0) {
-        m_nextOfTag[previous] = next;
+    const size_t run = static_cast<size_t>(tag) / kTagsPerHeads;
+    TagHeads& heads = *m_tagHeads[run];
+    if (listed.previousOfTag >= 0) {
+        m_slots[static_cast<size_t>(listed.previousOfTag)].nextOfTag = listed.nextOfTag;
     } else {
-        m_firstOfTag[tag] = next;
+        heads.firstSlot[tag % kTagsPerHeads] = listed.nextOfTag;
     }
-    if (next >= 0) m_previousOfTag[next] = previous;
-    m_tagOfSlot[slot] = kNoTag;
+    if (listed.nextOfTag >= 0) {
+        m_slots[static_cast<size_t>(listed.nextOfTag)].previousOfTag = listed.previousOfTag;
+    }
+    listed.tag = kNoTag;
+    if (--heads.listed > 0) return;
+    m_tagHeads[run].reset();
+    while (!m_tagHeads.empty() && !m_tagHeads.back()) m_tagHeads.pop_back();
 }
 
 void ItemTable::IndexTags(uint32_t generation)
 {
-    std::fill(std::begin(m_firstOfTag), std::end(m_firstOfTag), -1);
-    std::fill(std::begin(m_tagOfSlot), std::end(m_tagOfSlot), kNoTag);
-    for (int slot = 0; slot < kItemSlots; ++slot) {
-        if (m_slots[slot].inUse) ListUnderTag(slot);
+    m_tagHeads.clear();
+    bool everyItemListed = true;
+    for (size_t slot = 0; slot < m_slots.size(); ++slot) {
+        m_slots[slot].tag = kNoTag;
+        if (m_slots[slot].item) {
+            everyItemListed = ListUnderTag(static_cast<int>(slot)) && everyItemListed;
+        }
     }
-    m_tagIndexGeneration = generation;
+    // An index missing an item must not be taken for the mirror's: the next pass refreshes
+    // every item and indexes them again.
+    m_tagIndexGeneration = everyItemListed ? generation : 0;
 }
 
 int ItemTable::LowestFreeSlot()
 {
-    while (m_searchFrom < kItemSlots && m_slots[m_searchFrom].inUse) ++m_searchFrom;
-    return m_searchFrom < kItemSlots ? m_searchFrom : -1;
+    while (static_cast<size_t>(m_searchFrom) < m_slots.size() && m_slots[m_searchFrom].item) {
+        ++m_searchFrom;
+    }
+    if (m_searchFrom >= kItemSlots || !MakeRoomFor(static_cast<size_t>(m_searchFrom) + 1)) {
+        return -1;
+    }
+    return m_searchFrom;
 }
 
-void ItemTable::Place(int slot, ItemObject* item)
+bool ItemTable::Place(int slot, ItemObject* item)
 {
-    m_slots[slot] = Slot{TRUE, item};
+    const size_t index = static_cast<size_t>(slot);
+    if (index >= m_slots.size()) {
+        if (!MakeRoomFor(index + 1)) return false;
+        m_slots.resize(index + 1);  // within the capacity just made: does not allocate
+    }
+    m_slots[index].item = item;
+    // Unlisted, the item is still refreshed: an edit makes the next pass refresh every item
+    // and index them again.
     ListUnderTag(slot);
     item->SetTable(this);
     NoteEdit();
-}
-
-ItemObject* ItemTable::Find(OPCHANDLE handle) const
-{
-    if (handle >= static_cast<OPCHANDLE>(kItemSlots) || !m_slots[handle].inUse) return nullptr;
-    return m_slots[handle].item;
+    return true;
 }
 
 void ItemTable::Remove(OPCHANDLE handle)
@@ -73,7 +124,8 @@ void ItemTable::Remove(OPCHANDLE handle)
     if (!item) return;
     // The slot is free before the item goes, so that nothing finds a dying item.
     UnlistFromTag(static_cast<int>(handle));
-    m_slots[handle] = Slot{FALSE, nullptr};
+    m_slots[handle].item = nullptr;
+    Trim();
     item->SetTable(nullptr);
     NoteEdit();
     if (static_cast<int>(handle) < m_searchFrom) m_searchFrom = static_cast<int>(handle);
@@ -86,5 +138,7 @@ void ItemTable::Remove(OPCHANDLE handle)
 
 void ItemTable::RemoveAll()
 {
-    for (int slot = 0; slot < kItemSlots; ++slot) Remove(static_cast<OPCHANDLE>(slot));
+    // Ascending, as every pass: of two items writing to one tag, the higher slot's write lands
+    // last. The last removal trims the table to nothing.
+    for (size_t slot = 0; slot < m_slots.size(); ++slot) Remove(static_cast<OPCHANDLE>(slot));
 }

@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "opc/group/group_object.h"
 #include "opc/items/item_object.h"
@@ -236,11 +237,31 @@ TEST(CloneGroup, CopiesItemsFreshFromTheirTagsWithNothingPending)
     const OPCHANDLE handle = source.Add(L"INT", FALSE, VT_R8, 33).result.hServer;
     ASSERT_EQ(S_OK, source.Write(handle, I4(5).get()));
     g_tagMirror[1]->value.integer = 77;  // the tag INT moved on meanwhile
+    // A hole below the top: the copies keep their handles, and the clone's next items fill it.
+    source.AddGood(L"REAL");
+    const OPCHANDLE top = source.AddGood(L"REAL");
+    OPCHANDLE hole = top - 1;
+    TaskOut<HRESULT> removeErrors;
+    ASSERT_EQ(S_OK, source.Items()->RemoveItems(1, &hole, removeErrors.out()));
 
     ComPtr<IOPCGroupStateMgt> state;
     ASSERT_EQ(S_OK, source.Items()->QueryInterface(IID_PPV_ARGS(&state)));
     ComPtr<IUnknown> clone;
     ASSERT_EQ(S_OK, state->CloneGroup(L"C", IID_IUnknown, clone.GetAddressOf()));
+    ItemTable& copies = static_cast<GroupObject*>(clone.Get())->Items();
+    std::vector<OPCHANDLE> copied;
+    copies.ForEach([&copied](const ItemObject& item) { copied.push_back(item.ServerHandle()); });
+    EXPECT_EQ((std::vector<OPCHANDLE>{handle, top}), copied);
+    EXPECT_EQ(VT_R4, copies.Find(top)->CanonicalType());
+    ComPtr<IOPCItemMgt> cloneItems;
+    ASSERT_EQ(S_OK, clone.As(&cloneItems));
+    OPCITEMDEF definitions[2] = {};
+    definitions[0].szItemID = definitions[1].szItemID = const_cast<LPWSTR>(L"INT");
+    TaskOut<OPCITEMRESULT> added;
+    TaskOut<HRESULT> addErrors;
+    ASSERT_EQ(S_OK, cloneItems->AddItems(2, definitions, added.out(), addErrors.out()));
+    EXPECT_EQ(hole, added[0].hServer);
+    EXPECT_EQ(top + 1, added[1].hServer);
     const ItemObject* copy = static_cast<GroupObject*>(clone.Get())->Items().Find(handle);
     ASSERT_TRUE(copy);
     EXPECT_EQ(33u, copy->ClientHandle());

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 #include <random>
 #include <set>
@@ -9,6 +10,7 @@
 #include "opc/group/group_object.h"
 #include "opc/items/item_object.h"
 #include "opc/values/call_limits.h"
+#include "opc/values/tag_lookup.h"
 #include "opc_error.h"
 #include "tests/opc/group/item_test_group.h"
 #include "tests/opc/group/refusing_allocator.h"
@@ -133,17 +135,26 @@ TEST_F(ItemMgtTest, HandlesStayTheLowestFreeSlotsThroughRandomRemovesAndAdds)
         while (used.count(slot)) ++slot;
         return slot;
     };
+    // Two tags, so that the tag index has lists to keep apart.
+    const std::vector<OPCITEMDEF> kinds = Definitions({L"INT", L"REAL"});
+    const int tags[] = {FindTagOfItemId(L"INT"), FindTagOfItemId(L"REAL")};
+    std::map<OPCHANDLE, int> tagOf;
+    const ItemTable& table = group_.Object().Items();
     for (int step = 0; step < 200; ++step) {
         std::vector<OPCHANDLE> removed;
         for (int n = static_cast<int>(random() % 4); n > 0; --n) {
             const OPCHANDLE handle = random() % 64;
             removed.push_back(handle);
             used.erase(handle);
+            tagOf.erase(handle);
         }
         TaskOut<HRESULT> removeErrors;
         group_.Items()->RemoveItems(static_cast<DWORD>(removed.size()), removed.data(),
                                     removeErrors.out());
-        std::vector<OPCITEMDEF> definitions(random() % 5, Definitions({L"INT"})[0]);
+        std::vector<OPCITEMDEF> definitions;
+        for (int n = static_cast<int>(random() % 5); n > 0; --n) {
+            definitions.push_back(kinds[random() % 2]);
+        }
         TaskOut<OPCITEMRESULT> results;
         TaskOut<HRESULT> errors;
         group_.Items()->AddItems(static_cast<DWORD>(definitions.size()), definitions.data(),
@@ -152,6 +163,28 @@ TEST_F(ItemMgtTest, HandlesStayTheLowestFreeSlotsThroughRandomRemovesAndAdds)
             const OPCHANDLE expected = lowestFree();
             ASSERT_EQ(expected, results[i].hServer) << "step " << step;
             used.insert(expected);
+            tagOf[expected] = group_.Item(expected)->TagSlot();
+        }
+        // Every handle answers as its slot is used, also past the highest used one and the
+        // limit; the passes visit the used slots in ascending order, and by tag exactly the
+        // items of the tag.
+        for (OPCHANDLE handle : {0u, 1u, 31u, 63u, 64u, 9999u, 10000u, 65536u, 0xFFFFFFFFu}) {
+            ASSERT_EQ(used.count(handle) == 1, table.Find(handle) != nullptr)
+                << "handle " << handle << " at step " << step;
+        }
+        std::vector<OPCHANDLE> visited;
+        table.ForEach(
+            [&visited](const ItemObject& item) { visited.push_back(item.ServerHandle()); });
+        ASSERT_EQ(std::vector<OPCHANDLE>(used.begin(), used.end()), visited) << "step " << step;
+        for (const int tag : tags) {
+            std::set<OPCHANDLE> ofTag;
+            table.ForEachOfTag(
+                tag, [&ofTag](const ItemObject& item) { ofTag.insert(item.ServerHandle()); });
+            std::set<OPCHANDLE> expected;
+            for (const auto& [handle, itemTag] : tagOf) {
+                if (itemTag == tag) expected.insert(handle);
+            }
+            ASSERT_EQ(expected, ofTag) << "step " << step;
         }
     }
     EXPECT_EQ(static_cast<int>(used.size()), UsedSlots());
@@ -186,6 +219,15 @@ TEST_F(ItemMgtTest, The10001stItemFindsNoRoomAndTheOthersAreUnaffected)
     EXPECT_EQ(E_OUTOFMEMORY, errors[10000]);
     EXPECT_EQ(VT_R4, group_.Item(5)->CanonicalType());
     EXPECT_EQ(E_OUTOFMEMORY, group_.Add(L"INT").error) << "still full";
+    // Freed at the top and in the middle, the slots are taken again lowest first, and the
+    // limit holds as before.
+    OPCHANDLE freed[] = {9999, 5000};
+    TaskOut<HRESULT> removeErrors;
+    ASSERT_EQ(S_OK, group_.Items()->RemoveItems(2, freed, removeErrors.out()));
+    EXPECT_EQ(nullptr, group_.Item(9999));
+    EXPECT_EQ(5000u, group_.Add(L"INT").result.hServer);
+    EXPECT_EQ(9999u, group_.Add(L"INT").result.hServer);
+    EXPECT_EQ(E_OUTOFMEMORY, group_.Add(L"INT").error);
 
     OPCITEMRESULT* validated = nullptr;
     HRESULT* validateErrors = nullptr;
