@@ -53,7 +53,7 @@ private:
         LONG inUse;
         GroupObject* group;  // read only while inUse
     };
-    // The slots up to the limit, or the table's length when a lowered limit left more.
+    // How many of the table's slots a new group may take: all of them, up to the limit.
     size_t SlotsServed() const;
     // The free slots at the end go.
     void TrimFreeEnd();

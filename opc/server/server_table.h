@@ -17,7 +17,7 @@ extern LONG g_lockCount;
 // Empties the table; COM start-up runs it once.
 void ClearServerTable();
 // Takes the first free entry of 1..MaxClients for `server` and returns its index; 0 when all
-// are taken (the trace says which setting to raise) or there is no memory for one more.
+// are taken (ServerTableFull) or there is no memory for one more.
 int RegisterServer(ServerObject* server);
 // Whether every entry the limit allows is in use.
 bool ServerTableFull();
