@@ -19,6 +19,7 @@
 #include "framework/doc_template.h"
 #include "framework/message_box.h"
 #include "framework/shell_execute.h"
+#include "opc/server/server_capacity.h"
 #include "runtime_link/ansi_text.h"
 #include "runtime_link/project_files.h"
 #include "runtime_link/shared_tag_area.h"
@@ -64,6 +65,7 @@ BOOL COPCServerApp::InitInstance()
                                                                    ? " by COM"
                                                                    : "");
     }
+    LoadServerCapacity();
     if (!LookupProject()) return TRUE;
     // Before the Viewer check, so that even a start that only starts the Viewer leaves a
     // configuration behind; and before the main window, whose timer takes its poll period.

@@ -304,10 +304,19 @@ bool SupportTraceWanted(const wchar_t* commandLine)
         }
     }
     DWORD value = 0;
-    DWORD size = sizeof value;
-    return RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, kSwitchValue, RRF_RT_REG_DWORD, nullptr,
-                        &value, &size) == ERROR_SUCCESS &&
-           value != 0;
+    return ReadProductSetting(kSwitchValue, value) && value != 0;
+}
+
+bool ReadProductSetting(const wchar_t* name, DWORD& value)
+{
+    DWORD read = 0;
+    DWORD size = sizeof read;
+    if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &read,
+                     &size) != ERROR_SUCCESS) {
+        return false;
+    }
+    value = read;
+    return true;
 }
 
 HANDLE OpenSupportTraceForReading(const std::wstring& path)

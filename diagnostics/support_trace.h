@@ -32,6 +32,9 @@ struct TraceClient {
     const wchar_t* name = nullptr;
 };
 
+// The DWORD setting `name` under HKEY_CURRENT_USER\Software\Parhelionix\OPC Server, the key
+// that holds SupportTrace; false, and `value` untouched, when it is not set as a DWORD.
+bool ReadProductSetting(const wchar_t* name, DWORD& value);
 // Whether the registry value or `commandLine` (the program's, as GetCommandLineW gives it) asks
 // for the trace.
 bool SupportTraceWanted(const wchar_t* commandLine);

@@ -12,8 +12,10 @@ class GroupObject;
 // What a group needs of the server object whose group table holds it.
 class GroupOwner {
 public:
-    // The lowest free slot of the group table, or -1 when all are in use.
-    virtual int LowestFreeGroupSlot() const = 0;
+    // The lowest free slot of the group table (made if need be, so that PlaceGroup cannot
+    // fail), or -1 when the limit's slots are all in use or there is no memory for one more;
+    // the refusal leaves its trace line.
+    virtual int LowestFreeGroupSlot() = 0;
     // Puts `group` into the free `slot`; the table keeps the reference the caller took for it.
     virtual void PlaceGroup(int slot, GroupObject* group) = 0;
     // The next asynchronous transaction ID of the server, shared by all its groups; never 0.

@@ -1,6 +1,7 @@
 #include "opc/server/class_factory.h"
 
 #include "opc/server/caller_process.h"
+#include "opc/server/server_capacity.h"
 #include "opc/server/server_object.h"
 #include "opc/server/server_table.h"
 
@@ -46,11 +47,18 @@ HRESULT ServerClassFactory::CreateInstance(IUnknown* pUnkOuter, REFIID riid, voi
         SUPPORT_TRACE(caller, E_OUTOFMEMORY, "client refused: no memory for a server object");
         return E_OUTOFMEMORY;
     }
-    // Beyond the ninth live object the poll cycle could never serve it: refuse it rather than
-    // hand out a server whose groups would never be updated.
+    // Beyond the limit's live objects the poll cycle could never serve it: refuse it rather
+    // than hand out a server whose groups would never be updated.
     if (object->ServerTableIndex() == 0) {
         delete object;
-        SUPPORT_TRACE(caller, E_OUTOFMEMORY, "client refused: all server-table entries in use");
+        if (ServerTableFull()) {
+            SUPPORT_TRACE(caller, E_OUTOFMEMORY,
+                          "client refused: all %d server-table entries in use (the setting %s "
+                          "raises the limit)",
+                          CurrentServerCapacity().maxClients, kMaxClientsSetting);
+        } else {
+            SUPPORT_TRACE(caller, E_OUTOFMEMORY, "client refused: no memory for its entry");
+        }
         return E_OUTOFMEMORY;
     }
     const HRESULT hr = object->QueryInterface(riid, ppv);

@@ -11,6 +11,7 @@
 #include "opc/server/item_properties_part.h"
 #include "opc/server/object_enumerator.h"
 #include "opc/server/persist_part.h"
+#include "opc/server/server_capacity.h"
 #include "opc/server/server_part.h"
 #include "opc/server/server_table.h"
 #include "opc/server/shutdown_notice.h"
@@ -88,7 +89,9 @@ HRESULT ServerObject::QueryInterface(REFIID riid, void** ppv)
     } else if (riid == IID_IEnumUnknown) {
         // A new enumerator over the groups of this moment; it holds the reference it adds to
         // this object, so there is no AddRef here.
-        const GroupList list = m_groups.List(OPC_ENUM_ALL_CONNECTIONS);
+        GroupList list;
+        const HRESULT listed = m_groups.List(OPC_ENUM_ALL_CONNECTIONS, list);
+        if (FAILED(listed)) return listed;
         return CreateGroupObjectEnumerator(static_cast<IUnknown*>(this), list, riid, ppv);
     }
     // IOPCServerPublicGroups is not offered: there are no public groups.
@@ -125,9 +128,19 @@ void ServerObject::FinalRelease()
     delete this;
 }
 
-int ServerObject::LowestFreeGroupSlot() const
+int ServerObject::LowestFreeGroupSlot()
 {
-    return m_groups.LowestFreeSlot();
+    const int slot = m_groups.LowestFreeSlot();
+    if (slot >= 0) return slot;
+    if (m_groups.Full()) {
+        SUPPORT_TRACE(TraceIdentity(), E_OUTOFMEMORY,
+                      "new group refused: all %d group slots in use (the setting %s raises the "
+                      "limit)",
+                      CurrentServerCapacity().maxGroupsPerClient, kMaxGroupsPerClientSetting);
+    } else {
+        SUPPORT_TRACE(TraceIdentity(), E_OUTOFMEMORY, "new group refused: no memory for its slot");
+    }
+    return -1;
 }
 
 void ServerObject::PlaceGroup(int slot, GroupObject* group)

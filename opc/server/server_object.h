@@ -41,7 +41,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override;
 
-    int LowestFreeGroupSlot() const override;
+    int LowestFreeGroupSlot() override;
     void PlaceGroup(int slot, GroupObject* group) override;
     DWORD NextTransactionId() override;
 

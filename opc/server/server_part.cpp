@@ -4,7 +4,9 @@
 
 #include <cwchar>
 #include <iterator>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "opc/com/error_text.h"
 #include "opc/com/global_lock.h"
@@ -25,8 +27,8 @@ constexpr WORD kBuildNumber = SERVER_VERSION_BUILD;
 constexpr WORD kReserved = 42;
 
 // The name an unnamed group in `slot` gets: the slot's number, with a count after it when a
-// client has named another group so. Ten groups hold at most ten names, so the loop ends within
-// eleven tries.
+// client has named another group so. N groups hold at most N names, so the loop ends within
+// N + 1 tries.
 void NameOfUnnamedGroup(const GroupTable& groups, int slot, wchar_t (&name)[16])
 {
     std::swprintf(name, std::size(name), L"%d", slot);
@@ -53,11 +55,8 @@ HRESULT ServerPart::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpda
     if (!ppUnk || !phServerGroup) return E_INVALIDARG;
     *ppUnk = nullptr;
     GroupTable& groups = owner().Groups();
-    const int slot = groups.LowestFreeSlot();
-    if (slot < 0) {
-        SUPPORT_TRACE(owner().TraceIdentity(), E_OUTOFMEMORY, "AddGroup refused: 10 groups");
-        return E_OUTOFMEMORY;  // a full table is reported as out of memory
-    }
+    const int slot = owner().LowestFreeGroupSlot();
+    if (slot < 0) return E_OUTOFMEMORY;  // a full table is reported as out of memory
 
     // Many clients pass "" for "no name".
     wchar_t madeName[16];
@@ -159,12 +158,18 @@ HRESULT ServerPart::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPU
     *ppUnk = nullptr;
     IUnknown* server = &owner();
     void** out = reinterpret_cast<void**>(ppUnk);
-    const GroupList list = owner().Groups().List(dwScope);
+    if (riid != IID_IEnumUnknown && riid != IID_IEnumString) return E_INVALIDARG;
+    GroupList list;
+    const HRESULT listed = owner().Groups().List(dwScope, list);
+    if (FAILED(listed)) return listed;
     if (riid == IID_IEnumUnknown) return CreateGroupObjectEnumerator(server, list, riid, out);
-    if (riid == IID_IEnumString) {
-        const wchar_t* names[kGroupSlots];
-        for (ULONG i = 0; i < list.count; ++i) names[i] = list.groups[i]->state.name.get();
-        return StringEnumerator::Create(server, list.count, names, riid, out);
+    std::vector<const wchar_t*> names;
+    try {
+        names.reserve(list.size());
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
     }
-    return E_INVALIDARG;
+    for (GroupObject* group : list) names.push_back(group->state.name.get());
+    return StringEnumerator::Create(server, static_cast<ULONG>(names.size()), names.data(), riid,
+                                    out);
 }

@@ -1,6 +1,10 @@
 #include "opc/server/server_table.h"
 
+#include <algorithm>
+#include <new>
+
 #include "opc/server/ended_client_reclaim.h"
+#include "opc/server/server_capacity.h"
 #include "opc/server/server_object.h"
 #include "opc/values/item_value.h"
 #include "opc/values/tag_changes.h"
@@ -15,30 +19,58 @@ struct ServerEntry {
     ServerObject* server;  // not counted: a server unregisters itself when it is destroyed
 };
 
-ServerEntry g_serverTable[kServerTableEntries];
+// Walked by index, never by iterator: a client called back during a walk may connect or
+// release a server object, which grows or shortens the table.
+std::vector<ServerEntry> g_serverTable;
+
+// Entries 1..MaxClients; past them (a limit lowered while they were in use) none is taken.
+size_t EntriesServed()
+{
+    return std::min(g_serverTable.size(),
+                    static_cast<size_t>(CurrentServerCapacity().maxClients) + 1);
+}
 
 }  // namespace
 
 void ClearServerTable()
 {
-    for (ServerEntry& entry : g_serverTable) entry = ServerEntry{};
+    std::vector<ServerEntry>().swap(g_serverTable);
 }
 
 int RegisterServer(ServerObject* server)
 {
-    for (int index = 1; index < kServerTableEntries; ++index) {
+    for (size_t index = 1; index < EntriesServed(); ++index) {
         if (g_serverTable[index].inUse) continue;
-        g_serverTable[index].server = server;
-        g_serverTable[index].inUse = 1;
-        return index;
+        g_serverTable[index] = ServerEntry{1, server};
+        return static_cast<int>(index);
     }
-    return 0;
+    if (ServerTableFull()) return 0;
+    try {
+        if (g_serverTable.empty()) g_serverTable.push_back(ServerEntry{});  // entry 0
+        g_serverTable.push_back(ServerEntry{1, server});
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    return static_cast<int>(g_serverTable.size() - 1);
+}
+
+bool ServerTableFull()
+{
+    for (size_t index = 1; index < EntriesServed(); ++index) {
+        if (!g_serverTable[index].inUse) return false;
+    }
+    return g_serverTable.size() > static_cast<size_t>(CurrentServerCapacity().maxClients);
 }
 
 void UnregisterServer(int index)
 {
-    if (index <= 0 || index >= kServerTableEntries || !g_serverTable[index].inUse) return;
+    if (index <= 0 || static_cast<size_t>(index) >= g_serverTable.size() ||
+        !g_serverTable[index].inUse) {
+        return;
+    }
     g_serverTable[index] = ServerEntry{};
+    // The free entries at the end go, so that the table is as long as its highest entry in use.
+    while (g_serverTable.size() > 1 && !g_serverTable.back().inUse) g_serverTable.pop_back();
 }
 
 void TakeOutOfServerTable(ServerObject& server)
@@ -47,13 +79,13 @@ void TakeOutOfServerTable(ServerObject& server)
     server.LeaveServerTable();
 }
 
-int ListServers(ServerObject* servers[kServerTableEntries])
+std::vector<ServerObject*> ListServers()
 {
-    int count = 0;
+    std::vector<ServerObject*> servers;
     for (const ServerEntry& entry : g_serverTable) {
-        if (entry.inUse && entry.server) servers[count++] = entry.server;
+        if (entry.inUse && entry.server) servers.push_back(entry.server);
     }
-    return count;
+    return servers;
 }
 
 void UpdateAllServers(int32_t pollPeriodMs)
@@ -62,7 +94,8 @@ void UpdateAllServers(int32_t pollPeriodMs)
     const FILETIME cycleTime = CurrentUtcTime();
     // Every group's pass sees the tags' changes of one look at the mirror.
     const TagChangeLook look;
-    for (const ServerEntry& entry : g_serverTable) {
+    for (size_t index = 1; index < g_serverTable.size(); ++index) {
+        const ServerEntry entry = g_serverTable[index];
         if (!entry.inUse || !entry.server) continue;
         // A client called back during the pass may release its server object; it lives to
         // the end of its groups' passes.

@@ -2,27 +2,32 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <vector>
 
 class ServerObject;
-
-constexpr int kServerTableEntries = 10;  // entry 0 is never used: at most 9 servers are served
 
 // Server objects handed out by the class factory and not yet destroyed.
 extern LONG g_objectCount;
 // Net number of IClassFactory::LockServer(TRUE) calls; it may go negative.
 extern LONG g_lockCount;
 
-// Marks every entry free; COM start-up runs it once.
+// The server table: entry 0 is never used, entries 1..MaxClients serve one server object each.
+// It holds as many entries as the highest one in use, and grows when a client needs one more.
+
+// Empties the table; COM start-up runs it once.
 void ClearServerTable();
-// Takes the first free entry of 1..9 for `server` and returns its index; 0 when all are taken.
+// Takes the first free entry of 1..MaxClients for `server` and returns its index; 0 when all
+// are taken (ServerTableFull) or there is no memory for one more.
 int RegisterServer(ServerObject* server);
+// Whether every entry the limit allows is in use.
+bool ServerTableFull();
 // Frees entry `index` if it is in use.
 void UnregisterServer(int index);
 // Frees the entry of `server`, if it holds one, so that it serves a new client at once.
 void TakeOutOfServerTable(ServerObject& server);
 
-// Every registered server object, uncounted, in table order, into `servers`; returns how many.
-int ListServers(ServerObject* servers[kServerTableEntries]);
+// Every registered server object, uncounted, in table order. Throws std::bad_alloc.
+std::vector<ServerObject*> ListServers();
 
 // Runs the group update of every registered server object, in table order.
 void UpdateAllServers(int32_t pollPeriodMs);

@@ -137,12 +137,16 @@ int NotifyClientsOfShutdown(DWORD waitMs, ShutdownCause cause)
         const wchar_t* reason;
     };
     std::vector<Direct> direct;
-    ServerObject* servers[kServerTableEntries];
-    const int count = ListServers(servers);
-    for (int i = 0; i < count; ++i) {
-        const ShutdownConnection* connection = servers[i]->Shutdown();
+    std::vector<ServerObject*> servers;
+    try {
+        servers = ListServers();
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    for (ServerObject* server : servers) {
+        const ShutdownConnection* connection = server->Shutdown();
         if (!connection || !connection->Sink().Connected()) continue;
-        const wchar_t* reason = ShutdownReason(servers[i]->LocaleId(), cause);
+        const wchar_t* reason = ShutdownReason(server->LocaleId(), cause);
         if (IUnknown* sink = connection->Sink().Direct()) {
             try {
                 direct.push_back({sink, reason});

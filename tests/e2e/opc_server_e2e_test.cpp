@@ -189,6 +189,69 @@ TEST(ServerObjects, TheTenthLiveObjectIsRefusedAndAFailedCreationCountsNothing)
     EXPECT_EQ(S_OK, again);
 }
 
+// The limits raised in the registry take effect when the server starts; removed again, with the
+// server closed, when the test ends, so that the next start has the defaults.
+class RaisedLimits {
+public:
+    RaisedLimits(DWORD maxClients, DWORD maxGroupsPerClient)
+    {
+        m_closed = CloseServer();
+        RegSetKeyValueW(HKEY_CURRENT_USER, kSettings, L"MaxClients", REG_DWORD, &maxClients,
+                        sizeof maxClients);
+        RegSetKeyValueW(HKEY_CURRENT_USER, kSettings, L"MaxGroupsPerClient", REG_DWORD,
+                        &maxGroupsPerClient, sizeof maxGroupsPerClient);
+    }
+    ~RaisedLimits()
+    {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettings, L"MaxClients");
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettings, L"MaxGroupsPerClient");
+        CloseServer();
+    }
+    RaisedLimits(const RaisedLimits&) = delete;
+    RaisedLimits& operator=(const RaisedLimits&) = delete;
+    bool ServerClosed() const { return m_closed; }
+
+private:
+    static constexpr wchar_t kSettings[] = L"Software\\Parhelionix\\OPC Server";
+    bool m_closed = false;
+};
+
+TEST(ServerObjects, RaisedSettingsServeSixteenObjectsOfTwentyGroupsAndRefuseOnlyPastThem)
+{
+    constexpr int kClients = 16;
+    constexpr int kGroups = 20;
+    const RaisedLimits limits(kClients, kGroups);
+    ASSERT_TRUE(limits.ServerClosed());
+    {
+        std::vector<ComPtr<IOPCServer>> servers;
+        std::vector<ComPtr<IUnknown>> groups;
+        for (int i = 0; i < kClients; ++i) {
+            HRESULT hr = E_FAIL;
+            servers.push_back(CreateServer(&hr));
+            ASSERT_EQ(S_OK, hr) << "object " << i + 1;
+            for (OPCHANDLE expected = 0; expected < kGroups; ++expected) {
+                groups.emplace_back();
+                ASSERT_EQ(expected, AddGroup(servers.back().Get(),
+                                             (L"G" + std::to_wstring(expected)).c_str(),
+                                             groups.back()));
+            }
+            OPCHANDLE handle = 99;
+            DWORD revised = 0;
+            ComPtr<IUnknown> refused;
+            EXPECT_EQ(E_OUTOFMEMORY,
+                      servers.back()->AddGroup(L"One more", TRUE, 1000, 0, nullptr, nullptr, 0,
+                                               &handle, &revised, IID_IUnknown, &refused));
+        }
+        HRESULT seventeenth = S_OK;
+        EXPECT_FALSE(CreateServer(&seventeenth));
+        EXPECT_EQ(E_OUTOFMEMORY, seventeenth);
+        servers.pop_back();
+        HRESULT again = E_FAIL;
+        EXPECT_TRUE(CreateServer(&again)) << "a freed entry serves the next client";
+        EXPECT_EQ(S_OK, again);
+    }
+}
+
 // LockServer is not among these: Wine's IClassFactory proxy answers it with E_NOTIMPL itself,
 // so it never reaches the server from another process (the unit tests count it).
 // Wine runs no rundown of a dead client's references: the server knows the client's process from

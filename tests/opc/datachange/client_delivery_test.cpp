@@ -274,7 +274,7 @@ ComPtr<ServerObject> SubscribedServer(IUnknown* sink)
 // Whether the server's first group still delivers to a sink of its subscription.
 bool Subscribed(ServerObject& server)
 {
-    GroupObject& group = *server.Groups().List(OPC_ENUM_ALL).groups[0];
+    GroupObject& group = server.Groups().At(0);
     return group.Callback().Connected() ||
            (group.DataObject() && group.DataObject()->HasDataSink());
 }
@@ -310,7 +310,7 @@ void AGoneSinkDropsOnlyItsAdvise()
     SinkInOtherApartment<Sink> newSink;
     ComPtr<IOPCServer> opcServer;
     ASSERT_EQ(S_OK, server->QueryInterface(IID_PPV_ARGS(&opcServer)));
-    GroupObject& group = *server->Groups().List(OPC_ENUM_ALL).groups[0];
+    GroupObject& group = server->Groups().At(0);
     ComPtr<IAdviseSink> adviseSink;
     DWORD connection = 0;
     if (SUCCEEDED(newSink.Proxy()->QueryInterface(IID_PPV_ARGS(&adviseSink)))) {
@@ -393,9 +393,7 @@ TEST(EndedClient, ReclaimReachesEveryGroupItMadeInTheTableOrNot)
     EXPECT_EQ(0u, inTable.refs());
     EXPECT_EQ(0u, removed.refs()) << "a group removed from the table but held goes too";
     EXPECT_EQ(0u, clone.refs()) << "and a clone";
-    ServerObject* servers[kServerTableEntries];
-    const int count = ListServers(servers);
-    for (int i = 0; i < count; ++i) EXPECT_NE(serverIndex, servers[i]->ServerTableIndex());
+    for (ServerObject* listed : ListServers()) EXPECT_NE(serverIndex, listed->ServerTableIndex());
     CloseHandle(ended);
 }
 

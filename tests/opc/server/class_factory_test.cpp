@@ -4,6 +4,7 @@
 
 #include "opc/server/caller_process.h"
 #include "opc/server/class_factory.h"
+#include "opc/server/server_capacity.h"
 #include "opc/server/server_table.h"
 #include "server_identity.h"
 #include "tests/opc/server/com_server_test_support.h"
@@ -68,7 +69,7 @@ TEST(ClassFactory, RefusesATenthLiveServerObject)
 {
     const LONG before = g_objectCount;
     std::vector<ComPtr<IOPCServer>> servers;
-    for (int i = 1; i < kServerTableEntries; ++i) servers.push_back(NewServer());
+    for (int i = 0; i < kDefaultServerCapacity.maxClients; ++i) servers.push_back(NewServer());
     ASSERT_EQ(before + 9, g_objectCount);
     void* tenth = reinterpret_cast<void*>(1);
     EXPECT_EQ(E_OUTOFMEMORY, NewFactory()->CreateInstance(nullptr, IID_IOPCServer, &tenth));

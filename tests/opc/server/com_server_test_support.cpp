@@ -1,5 +1,7 @@
 #include "tests/opc/server/com_server_test_support.h"
 
+#include "opc/server/server_capacity.h"
+
 #include <gtest/gtest.h>
 
 #include "opc/server/class_factory.h"
@@ -23,6 +25,16 @@ LONG RefCount(IUnknown* object)
 {
     object->AddRef();
     return static_cast<LONG>(object->Release());
+}
+
+ScopedServerCapacity::ScopedServerCapacity(DWORD maxClients, DWORD maxGroupsPerClient)
+{
+    SetServerCapacity(maxClients, maxGroupsPerClient);
+}
+
+ScopedServerCapacity::~ScopedServerCapacity()
+{
+    SetServerCapacity(kDefaultServerCapacity.maxClients, kDefaultServerCapacity.maxGroupsPerClient);
 }
 
 ComPtr<IOPCServer> NewServer()

@@ -14,6 +14,15 @@ using Microsoft::WRL::ComPtr;
 // The object's reference count, observed through AddRef and Release.
 LONG RefCount(IUnknown* object);
 
+// The server's limits set for one test, the defaults back at its end.
+class ScopedServerCapacity {
+public:
+    ScopedServerCapacity(DWORD maxClients, DWORD maxGroupsPerClient);
+    ~ScopedServerCapacity();
+    ScopedServerCapacity(const ScopedServerCapacity&) = delete;
+    ScopedServerCapacity& operator=(const ScopedServerCapacity&) = delete;
+};
+
 // A new server object from the class factory, as its IOPCServer.
 ComPtr<IOPCServer> NewServer();
 

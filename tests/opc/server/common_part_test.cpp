@@ -105,13 +105,11 @@ TEST(CommonPart, EachServerObjectKeepsItsOwnLocaleAndClientName)
     ASSERT_EQ(S_OK, secondCommon->SetClientName(L"Client 2"));
     EXPECT_EQ(E_INVALIDARG, secondCommon->SetClientName(nullptr));
 
-    ServerObject* servers[kServerTableEntries];
-    const int count = ListServers(servers);
     std::vector<std::wstring> names;
     std::vector<LCID> locales;
-    for (int i = 0; i < count; ++i) {
-        names.push_back(servers[i]->ClientName());
-        locales.push_back(servers[i]->LocaleId());
+    for (ServerObject* listed : ListServers()) {
+        names.push_back(listed->ClientName());
+        locales.push_back(listed->LocaleId());
     }
     EXPECT_EQ((std::vector<std::wstring>{L"客户一", L"Client 2"}), names);
     EXPECT_EQ((std::vector<LCID>{0x0804, LOCALE_SYSTEM_DEFAULT}), locales);

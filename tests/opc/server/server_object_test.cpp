@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "diagnostics/support_trace.h"
+#include "opc/server/class_factory.h"
 #include "opc/server/ended_client_reclaim.h"
+#include "opc/server/server_capacity.h"
 #include "opc/server/server_object.h"
 #include "opc/server/server_table.h"
 #include "opc_error.h"
@@ -150,18 +152,36 @@ TEST(ServerObject, GroupOutlivingItsServerNeverReachesIt)
     }
 }
 
-TEST(ServerTable, EntryZeroIsNeverUsedAndNineObjectsAreServed)
+TEST(ServerTable, EntryZeroIsNeverUsedAndMaxClientsObjectsAreServed)
 {
-    std::vector<std::unique_ptr<ServerObject>> objects;
-    std::vector<int> indexes;
-    for (int i = 0; i < kServerTableEntries; ++i) {
+    const struct {
+        DWORD setting;
+        int served;
+    } cases[] = {
+        {9, 9},        // the default
+        {16, 16},
+        {256, 256},    // the largest
+        {0, 1},        // below the range: its lower end
+        {100000, 256}, // above it: its upper end
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.setting);
+        const ScopedServerCapacity capacity(c.setting, 10);
+        EXPECT_EQ(c.served, CurrentServerCapacity().maxClients);
+        std::vector<std::unique_ptr<ServerObject>> objects;
+        std::vector<int> indexes, expected;
+        for (int i = 0; i <= c.served; ++i) {
+            objects.emplace_back(ServerObject::Create(nullptr));
+            indexes.push_back(objects.back()->ServerTableIndex());
+            expected.push_back(i < c.served ? i + 1 : 0);
+        }
+        EXPECT_EQ(expected, indexes);
+        EXPECT_TRUE(ServerTableFull());
+        objects[c.served / 2].reset();  // frees entry served / 2 + 1
+        EXPECT_FALSE(ServerTableFull());
         objects.emplace_back(ServerObject::Create(nullptr));
-        indexes.push_back(objects.back()->ServerTableIndex());
+        EXPECT_EQ(c.served / 2 + 1, objects.back()->ServerTableIndex());
     }
-    EXPECT_EQ((std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 0}), indexes);
-    objects[4].reset();  // frees entry 5
-    objects.emplace_back(ServerObject::Create(nullptr));
-    EXPECT_EQ(5, objects.back()->ServerTableIndex());
 }
 
 TEST(ServerTable, OnlyServersOfEndedClientsAreTakenAndTheirEntriesServeAgain)
@@ -324,6 +344,20 @@ TEST(SupportTrace, AClientsObjectsLeaveTheirLines)
         AddGroup(server.Get(), L"G", &handle);
         EXPECT_EQ(S_OK, server->RemoveGroup(handle, TRUE));
     }
+    {
+        const ScopedServerCapacity capacity(1, 1);
+        ComPtr<IOPCServer> server = NewServer();
+        AddGroup(server.Get(), L"Only");
+        ComPtr<IOPCGroupStateMgt> refused;
+        OPCHANDLE handle = 0;
+        EXPECT_EQ(E_OUTOFMEMORY,
+                  server->AddGroup(L"More", TRUE, 1000, 0, nullptr, nullptr, 0, &handle, nullptr,
+                                   IID_IOPCGroupStateMgt,
+                                   reinterpret_cast<IUnknown**>(refused.GetAddressOf())));
+        void* second = nullptr;
+        ComPtr<IClassFactory> factory(new ServerClassFactory);
+        EXPECT_EQ(E_OUTOFMEMORY, factory->CreateInstance(nullptr, IID_IOPCServer, &second));
+    }
     StopSupportTrace();
     const std::string trace = ReadBytes(path);
     const char* const lines[] = {
@@ -331,6 +365,10 @@ TEST(SupportTrace, AClientsObjectsLeaveTheirLines)
         "\"Trend\" group 0 added, update rate 1000 ms hr=0x00000000",
         "\"Trend\" group 0 removed hr=0x00000000",
         "\"Trend\" client released its server object",
+        "new group refused: all 1 group slots in use (the setting MaxGroupsPerClient raises the "
+        "limit) hr=0x8007000E",
+        "client refused: all 1 server-table entries in use (the setting MaxClients raises the "
+        "limit) hr=0x8007000E",
     };
     size_t from = 0;
     for (const char* line : lines) {

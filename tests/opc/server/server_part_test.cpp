@@ -28,18 +28,40 @@ AddGroupResult Add(IOPCServer* server, const wchar_t* name, DWORD rate = 1000,
     return result;
 }
 
-TEST(AddGroup, FillsTheTableFromHandleZeroAndRefusesAnEleventh)
+TEST(AddGroup, FillsTheTableFromHandleZeroAndRefusesOnePastMaxGroupsPerClient)
 {
-    ComPtr<IOPCServer> server = NewServer();
-    std::vector<ComPtr<IOPCGroupStateMgt>> groups;
-    for (OPCHANDLE expected = 0; expected < 10; ++expected) {
-        AddGroupResult added = Add(server.Get(), (L"G" + std::to_wstring(expected)).c_str());
-        ASSERT_EQ(S_OK, added.hr);
-        EXPECT_EQ(expected, added.handle);
-        groups.push_back(added.group);
+    const struct {
+        DWORD setting;
+        OPCHANDLE served;
+    } cases[] = {
+        {10, 10},       // the default: an eleventh is refused
+        {20, 20},
+        {1000, 1000},   // the largest
+        {0, 1},         // below the range: its lower end
+        {5000, 1000},   // above it: its upper end
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.setting);
+        const ScopedServerCapacity capacity(9, c.setting);
+        ComPtr<IOPCServer> server = NewServer();
+        std::vector<ComPtr<IOPCGroupStateMgt>> groups;
+        for (OPCHANDLE expected = 0; expected < c.served; ++expected) {
+            AddGroupResult added = Add(server.Get(), (L"G" + std::to_wstring(expected)).c_str());
+            ASSERT_EQ(S_OK, added.hr);
+            EXPECT_EQ(expected, added.handle);
+            groups.push_back(added.group);
+        }
+        EXPECT_EQ(E_OUTOFMEMORY, Add(server.Get(), L"New").hr);
+        EXPECT_EQ(E_OUTOFMEMORY, Add(server.Get(), L"G0").hr) << "the full table is tested first";
+        // A freed slot in the middle is the next one taken; the highest one is taken again.
+        const OPCHANDLE middle = c.served / 2;
+        ASSERT_EQ(S_OK, server->RemoveGroup(middle, TRUE));
+        EXPECT_EQ(middle, Add(server.Get(), L"Middle").handle);
+        ASSERT_EQ(S_OK, server->RemoveGroup(c.served - 1, TRUE));
+        EXPECT_EQ(c.served - 1, Add(server.Get(), L"Last").handle);
+        ComPtr<IUnknown> clone;
+        EXPECT_EQ(E_OUTOFMEMORY, groups[0]->CloneGroup(L"Clone", IID_IUnknown, &clone));
     }
-    EXPECT_EQ(E_OUTOFMEMORY, Add(server.Get(), L"New").hr);
-    EXPECT_EQ(E_OUTOFMEMORY, Add(server.Get(), L"G0").hr) << "the full table is tested first";
 }
 
 TEST(AddGroup, StoresTheClientsStateAndKeepsTheRequestedRate)
